@@ -1,0 +1,19 @@
+#pragma once
+
+#include <QString>
+#include <QTemporaryDir>
+
+// Points XDG_CONFIG_HOME, XDG_RUNTIME_DIR and LMX207_DRIVE_C at folders of a fresh temporary
+// directory, so a suite never reads or writes the user's own settings, lock or record files.
+// Create one in initTestCase() (or per test for a fresh store) before anything touches them.
+class TestEnv {
+public:
+    TestEnv();
+    QString root() const { return m_dir.path(); }
+    QString configHome() const { return m_dir.path() + "/config"; }
+    QString runtimeDir() const { return m_dir.path() + "/runtime"; }
+    QString driveC() const { return m_dir.path() + "/c"; }
+
+private:
+    QTemporaryDir m_dir;
+};

@@ -68,8 +68,6 @@ void TestRecordFormat::eventTexts() {
     }
     QCOMPARE(RecordEventText(36, false), QString("Fiber A Interrupt Return."));
     QCOMPARE(RecordEventText(36, true), QString::fromUtf8("光路A中断返回。"));
-    QCOMPARE(RecordEventText(31, false), QString("Receive Command 8."));
-    QCOMPARE(RecordEventText(34, true), QString::fromUtf8("接收告警返回。"));
 }
 
 void TestRecordFormat::decodeAnswer() {
@@ -82,7 +80,6 @@ void TestRecordFormat::decodeAnswer() {
                                  "1  2010-09-31  12:59:59.900  Invalid Record."}));
 
     QVERIFY(DecodeRecordAnswer(U(answer), 25, false).isEmpty());
-    QVERIFY(DecodeRecordAnswer(U(answer), 1, false).isEmpty());
     QVERIFY(DecodeRecordAnswer(nullptr, 26, false).isEmpty());
     const QByteArray none = QByteArray::fromHex("7800");
     QVERIFY(DecodeRecordAnswer(U(none), 2, true).isEmpty());

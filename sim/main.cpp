@@ -1,0 +1,156 @@
+// lmx207-sim: a simulated pair of LMX-207 units on a pseudo-terminal.
+
+#include "sim/SimPtyServer.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+
+#include <csignal>
+#include <cstdio>
+
+namespace {
+
+const char* const kDescription =
+    R"(Simulated pair of LMX-207 units: a local unit on a pseudo-terminal and a remote
+unit behind it on a simulated optical link. Prints the pseudo-terminal's path on
+stdout (one line) and answers on it until SIGINT or SIGTERM.
+
+Point the tool at it with LMX207_COM1=<path> (or use --link for a fixed path).
+
+Answers (local command -> answer; the remote twin answers with the local command byte):
+  86 -> 79                  identification
+  87 -> 78 N records        local event log (N = 0..255, 8 bytes a record)
+  88 -> 77                  clears the local log
+  89 -> 76 + 8 bytes        local configuration (flags, address, delay codes)
+  90 -> 6F + 6 BCD bytes    local date and time (YY MM DD hh mm ss)
+  91 -> 6E, then the date (3 BCD bytes or FF = unchanged) and the time (same)
+  92 -> 6D, then the 7-byte configuration block
+  76 -> 89 ..., 6F -> 90 ..., 6E -> 91 ..., 6D -> 92 ...   the same for the remote unit
+  78 -> 87 N records        remote event log (at most 254 records: 255 marks busy)
+  77 -> 88                  clears the remote log
+Bytes sent after an invitation are data, never commands; data left incomplete for
+3 s is dropped. Other bytes get no answer.
+
+Writes: a date/time write with any invalid BCD digit or an impossible date or time
+(month 13, 31 April, hour 24, ...) is ignored as a whole; the clock keeps running.
+A configuration block with an address above 65000 is ignored as a whole. A 4-command
+unit keeps no codes for commands 5 to 8.
+
+Defaults: both units have 8 commands; local address 300 with the example delay
+settings (answer 76 01 01 2C 81 E4 55 1B 00), remote address 301; each log holds 42
+records covering every event code 1..38 and the invalid codes 0, 39, 128, 255. The
+clocks start at the PC's local time and run.
+
+The wire log has one line per batch: time, PC->unit or unit->PC, hex bytes.)";
+
+int parseInt(const QCommandLineParser& parser, const QString& name, int lo, int hi, int fallback) {
+    if (!parser.isSet(name))
+        return fallback;
+    bool ok = false;
+    const QString text = parser.value(name);
+    const int value = text.startsWith(QLatin1String("0x")) ? text.mid(2).toInt(&ok, 16) : text.toInt(&ok);
+    if (!ok || value < lo || value > hi) {
+        fprintf(stderr, "lmx207-sim: --%s must be %d to %d, not \"%s\"\n", qPrintable(name), lo, hi,
+                qPrintable(text));
+        exit(2);
+    }
+    return value;
+}
+
+} // namespace
+
+int main(int argc, char* argv[]) {
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("lmx207-sim"));
+
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QString::fromLatin1(kDescription));
+    parser.addHelpOption();
+    const auto opt = [&](const char* name, const char* help, const char* value = nullptr) {
+        parser.addOption(value ? QCommandLineOption(QString::fromLatin1(name), QString::fromLatin1(help),
+                                                    QString::fromLatin1(value))
+                               : QCommandLineOption(QString::fromLatin1(name), QString::fromLatin1(help)));
+    };
+    opt("local-commands", "Commands of the local unit: 4 or 8 (default 8).", "n");
+    opt("remote-commands", "Commands of the remote unit: 4 or 8 (default 8).", "n");
+    opt("local-address", "Address code of the local unit, 0..65000 (default 300).", "code");
+    opt("remote-address", "Address code of the remote unit, 0..65000 (default 301).", "code");
+    opt("local-records", "Records in the local log, 0..255 (default 42).", "n");
+    opt("remote-records", "Records in the remote log, 0..255 (default 42; answers send at most 254).", "n");
+    opt("silent", "Fault: no answer at all; nothing is applied.");
+    opt("late", "Fault: every answer starts late (see --late-ms).");
+    opt("late-ms", "Delay of --late in ms, 0..60000 (default 300).", "ms");
+    opt("split", "Fault: answers come in arbitrary batches of 1-6 bytes with 2-13 ms gaps.");
+    opt("wrong-first-byte", "Fault: the answer byte of every answer is replaced (see --wrong-byte).");
+    opt("wrong-byte", "Replacement of --wrong-first-byte, 0..255 or 0x00..0xFF (default 0x00).", "byte");
+    opt("remote-unreachable", "Fault: the remote configuration read is answered 89 <flags> FF.");
+    opt("remote-busy", "Fault: the remote record read is answered 87 FF.");
+    opt("cable-pulled", "Fault: the first answer stops after half its bytes; nothing after that.");
+    opt("full-local-log", "Fault: the local log holds 255 records (a 2042-byte answer).");
+    opt("no-pacing", "Send answers at once instead of at 9600 baud (about 1.04 ms a byte).");
+    opt("wire-log", "Append the wire log to this file; \"-\" for stderr.", "file");
+    opt("link", "Also make a symbolic link to the pseudo-terminal here (removed at exit).", "path");
+    parser.process(app);
+
+    SimFaults faults;
+    faults.silent = parser.isSet(QStringLiteral("silent"));
+    faults.late = parser.isSet(QStringLiteral("late"));
+    faults.lateMs = parseInt(parser, QStringLiteral("late-ms"), 0, 60000, 300);
+    faults.split = parser.isSet(QStringLiteral("split"));
+    faults.wrongFirstByte = parser.isSet(QStringLiteral("wrong-first-byte"));
+    faults.wrongByte = quint8(parseInt(parser, QStringLiteral("wrong-byte"), 0, 255, 0));
+    faults.remoteUnreachable = parser.isSet(QStringLiteral("remote-unreachable"));
+    faults.remoteBusy = parser.isSet(QStringLiteral("remote-busy"));
+    faults.cablePulled = parser.isSet(QStringLiteral("cable-pulled"));
+    faults.fullLocalLog = parser.isSet(QStringLiteral("full-local-log"));
+
+    const auto commands = [&](const char* name) {
+        const int n = parseInt(parser, QString::fromLatin1(name), 4, 8, 8);
+        if (n != 4 && n != 8) {
+            fprintf(stderr, "lmx207-sim: --%s must be 4 or 8\n", name);
+            exit(2);
+        }
+        return n;
+    };
+    const int localCommands = commands("local-commands");
+    const int remoteCommands = commands("remote-commands");
+    const int localAddress = parseInt(parser, QStringLiteral("local-address"), 0, 65000, 300);
+    const int remoteAddress = parseInt(parser, QStringLiteral("remote-address"), 0, 65000, 301);
+    const int localRecords = parseInt(parser, QStringLiteral("local-records"), 0, 255, 42);
+    const int remoteRecords = parseInt(parser, QStringLiteral("remote-records"), 0, 255, 42);
+
+    SimPtyServer server;
+    server.setPacing(!parser.isSet(QStringLiteral("no-pacing")));
+    server.setWireLogPath(parser.value(QStringLiteral("wire-log")));
+    server.setLinkPath(parser.value(QStringLiteral("link")));
+    server.withPair([&](SimPair& pair) {
+        pair.local().commands = localCommands;
+        pair.remote().commands = remoteCommands;
+        pair.local().address = localAddress;
+        pair.remote().address = remoteAddress;
+        pair.local().seedLog(localRecords);
+        pair.remote().seedLog(remoteRecords);
+        pair.setFaults(faults);
+    });
+
+    // The server thread inherits this mask, so the signals reach sigwait() below only.
+    sigset_t stopSignals;
+    sigemptyset(&stopSignals);
+    sigaddset(&stopSignals, SIGINT);
+    sigaddset(&stopSignals, SIGTERM);
+    sigaddset(&stopSignals, SIGHUP);
+    pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+
+    QString error;
+    if (!server.start(&error)) {
+        fprintf(stderr, "lmx207-sim: %s\n", qPrintable(error));
+        return 1;
+    }
+    printf("%s\n", qPrintable(server.slavePath()));
+    fflush(stdout);
+
+    int signal = 0;
+    sigwait(&stopSignals, &signal);
+    server.stop();
+    return 0;
+}

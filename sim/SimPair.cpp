@@ -38,8 +38,11 @@ QByteArray SimPair::feed(quint8 byte) {
     QByteArray answer = answerCommand(byte);
     if (answer.isEmpty())
         return answer;
-    if (m_faults.wrongFirstByte)
+    if (m_faults.wrongFirstByte) {
+        // The PC cannot take a garbled invitation for one, so no data follows: wait for commands.
         answer[0] = char(m_faults.wrongByte);
+        m_await = Await::Command;
+    }
     if (m_faults.cablePulled) {
         answer.truncate(answer.size() / 2);
         m_cableCut = true;

@@ -12,7 +12,7 @@ struct SimFaults {
     bool late = false;   // every answer starts lateMs after its request
     int lateMs = 300;
     bool split = false;          // answers come in arbitrary batches with small gaps
-    bool wrongFirstByte = false; // the answer byte is replaced by wrongByte
+    bool wrongFirstByte = false; // the answer byte is replaced by wrongByte; invitations expect no data
     quint8 wrongByte = 0x00;
     bool remoteUnreachable = false; // remote configuration read answered 89 <flags> FF
     bool remoteBusy = false;        // remote record read answered 87 FF

@@ -81,7 +81,8 @@ int main(int argc, char* argv[]) {
     opt("late", "Fault: every answer starts late (see --late-ms).");
     opt("late-ms", "Delay of --late in ms, 0..60000 (default 300).", "ms");
     opt("split", "Fault: answers come in arbitrary batches of 1-6 bytes with 2-13 ms gaps.");
-    opt("wrong-first-byte", "Fault: the answer byte of every answer is replaced (see --wrong-byte).");
+    opt("wrong-first-byte", "Fault: the answer byte of every answer is replaced (see --wrong-byte); a "
+                            "garbled invitation expects no data, so the next byte is a command again.");
     opt("wrong-byte", "Replacement of --wrong-first-byte, 0..255 or 0x00..0xFF (default 0x00).", "byte");
     opt("remote-unreachable", "Fault: the remote configuration read is answered 89 <flags> FF.");
     opt("remote-busy", "Fault: the remote record read is answered 87 FF.");

@@ -246,6 +246,8 @@ void TestSim::faults() {
     f.wrongByte = 0x79;
     pair.setFaults(f);
     QCOMPARE(pair.feed(0x87).left(2), hex("792A"));
+    // A garbled invitation opens no data phase: the next byte is answered as a command.
+    QCOMPARE(pair.feed(hex("92 89")), hex("79 79 01012C81E4551B00"));
 
     // Silent: no answer, and a write is not taken either.
     f = SimFaults();

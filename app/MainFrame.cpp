@@ -1,0 +1,95 @@
+#include "app/MainFrame.h"
+
+#include "app/KelpApp.h"
+#include "app/KelpView.h"
+#include "platform/Bitmaps.h"
+#include "res/Menus.h"
+
+#include <QAction>
+#include <QCloseEvent>
+#include <QShortcut>
+#include <QToolBar>
+#include <QToolButton>
+
+CMainFrame::CMainFrame() {
+    // Outer size 500 x 400 pixels, position chosen by the window system.
+    resize(500, 400);
+    setWindowIcon(AppIcon());
+    setContextMenuPolicy(Qt::NoContextMenu);
+}
+
+QToolBar* CMainFrame::CreateToolBar(int resourceId) {
+    const ToolbarResource* res = FindToolbarResource(resourceId);
+    const QImage strip = LoadBitmapResource(resourceId);
+    if (!res || strip.isNull())
+        return nullptr;
+    auto* bar = new QToolBar(this);
+    bar->setObjectName(QStringLiteral("toolbar%1").arg(resourceId));
+    bar->setMovable(false);
+    bar->setFloatable(false);
+    bar->setAllowedAreas(Qt::TopToolBarArea);
+    bar->setIconSize(QSize(res->width, res->height));
+    bar->setToolButtonStyle(Qt::ToolButtonIconOnly);
+    bar->setContentsMargins(0, 0, 0, 0);
+    int picture = 0;
+    for (int id : res->items) {
+        if (id == 0) {
+            bar->addSeparator();
+            continue;
+        }
+        const QImage face = strip.copy(picture * res->width, 0, res->width, res->height);
+        ++picture;
+        QAction* action = bar->addAction(QIcon(QPixmap::fromImage(face)), QString());
+        action->setData(id);
+        action->setCheckable(id == ID_COM1 || id == ID_COM2);
+        connect(action, &QAction::triggered, this, [id] { AfxGetApp().OnCommand(id); });
+        if (auto* button = qobject_cast<QToolButton*>(bar->widgetForAction(action))) {
+            // The standard margin: 7 pixels wider and higher than the picture.
+            button->setFixedSize(res->width + 7, res->height + 7);
+            button->setToolTip(QString());
+        }
+    }
+    addToolBar(Qt::TopToolBarArea, bar);
+    bar->toggleViewAction()->setEnabled(false);
+    return bar;
+}
+
+int CMainFrame::OnCreate() {
+    m_pView = new CKelpView(this);
+    setCentralWidget(m_pView);
+    m_wndToolBarChinese = CreateToolBar(128);
+    if (!m_wndToolBarChinese)
+        return -1;
+    m_wndToolBarEnglish = CreateToolBar(150);
+    if (!m_wndToolBarEnglish)
+        return -1;
+    // Accelerator table 128, in force in both languages.
+    for (const Accelerator& acc : AcceleratorTable()) {
+        auto* shortcut = new QShortcut(QKeySequence(acc.key), this);
+        const int command = acc.command;
+        connect(shortcut, &QShortcut::activated, this, [command] { AfxGetApp().OnCommand(command); });
+    }
+    ShowLanguageToolBar();
+    UpdateToolBarChecks();
+    return 0;
+}
+
+void CMainFrame::ShowLanguageToolBar() {
+    m_wndToolBarChinese->setVisible(g_bChinese != 0);
+    m_wndToolBarEnglish->setVisible(g_bChinese == 0);
+}
+
+void CMainFrame::UpdateToolBarChecks() {
+    for (QToolBar* bar : {m_wndToolBarChinese, m_wndToolBarEnglish}) {
+        if (!bar)
+            continue;
+        for (QAction* a : bar->actions())
+            if (a->isCheckable())
+                a->setChecked(AfxGetApp().IsCommandChecked(a->data().toInt()));
+    }
+}
+
+void CMainFrame::closeEvent(QCloseEvent* event) {
+    event->accept();
+    QMainWindow::closeEvent(event);
+}

@@ -1,0 +1,30 @@
+#pragma once
+
+#include <QMainWindow>
+
+class QToolBar;
+class CKelpView;
+
+// The main window: menu bar, one of two toolbars (Chinese 128, English 150) and the welcome view.
+class CMainFrame : public QMainWindow {
+    Q_OBJECT
+public:
+    CMainFrame();
+
+    // Builds both toolbars and the view; shows the toolbar of the current language. -1 on failure.
+    int OnCreate();
+    // Shows exactly the toolbar of the language in force, hides the other, and relays the window.
+    void ShowLanguageToolBar();
+    // Puts the check state of the port buttons in line with the port choice.
+    void UpdateToolBarChecks();
+
+    QToolBar* m_wndToolBarChinese = nullptr;
+    QToolBar* m_wndToolBarEnglish = nullptr;
+    CKelpView* m_pView = nullptr;
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    QToolBar* CreateToolBar(int resourceId);
+};

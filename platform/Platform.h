@@ -1,0 +1,55 @@
+#pragma once
+
+#include "platform/Win.h"
+
+#include <QString>
+
+#include <functional>
+
+class QWidget;
+
+// Message boxes. The text, caption and type (buttons and icon, MB_* flags) are shown exactly as
+// given; the result is the id of the button pressed (IDOK, IDCANCEL, IDYES, IDNO).
+int MessageBox(QWidget* owner, const QString& text, const QString& caption, UINT type);
+
+// Tests answer message boxes through this hook instead of a nested event loop: while a hook is set,
+// every box is handed to it and its result returned, and nothing is shown.
+struct MessageBoxCall {
+    QWidget* owner;
+    QString text;
+    QString caption;
+    UINT type;
+};
+using MessageBoxHook = std::function<int(const MessageBoxCall&)>;
+void SetMessageBoxHook(MessageBoxHook hook);
+
+// The standard beep; MessageBeepCount() counts every call since the last reset, for the tests.
+void MessageBeep(UINT type);
+int MessageBeepCount();
+void ResetMessageBeepCount();
+
+// A real blocking pause of the calling (user-interface) thread. Tests may replace the pause through
+// the hook, to count the pauses or to shorten them; the hook gets the requested milliseconds.
+void Sleep(DWORD milliseconds);
+void SetSleepHook(std::function<void(DWORD)> hook);
+
+// The single-instance rule: holds an exclusive lock on a file named after `name` in
+// $XDG_RUNTIME_DIR (else a per-user folder in the temporary directory) for the rest of the process.
+// Returns false when another process holds it already. The kernel releases the lock when the
+// process ends, even after a crash.
+bool CreateSingleInstanceLock(const QString& name);
+
+// The application-wide dialog colours (background, text) set once at start-up.
+void SetDialogBkColor(unsigned backgroundRgb, unsigned textRgb);
+unsigned DialogBkColor();
+unsigned DialogTextColor();
+
+// The main window, owner of every dialog built without a parent; and the route of a command that a
+// dialog does not handle itself (the exit command of the login dialog, for one).
+QWidget* AfxGetMainWnd();
+void AfxSetMainWnd(QWidget* wnd);
+void SetUnhandledCommandRoute(std::function<bool(int id)> route);
+bool RouteUnhandledCommand(int id);
+
+// The name of the program, as the framework's standard validation messages carry it.
+QString AfxAppName();

@@ -1,0 +1,32 @@
+#pragma once
+
+#include "platform/Win.h"
+
+#include <QString>
+
+// The per-user settings store: keys holding typed values with their exact bytes, as the current-user
+// registry hive did. It lives in one file, $XDG_CONFIG_HOME/lmx207/registry (default ~/.config),
+// mode 0600. Every call reads the file afresh; every write replaces it atomically, so a crash or a
+// full disk never leaves a half-written store. A file that cannot be parsed reads as empty and is
+// kept aside under a new name the first time it is seen, never silently overwritten.
+
+struct HKEY {
+    QString path; // empty: no key (a failed create or open); every call on it fails
+    bool isValid() const { return !path.isEmpty(); }
+};
+
+// The store file's path.
+QString RegStorePath();
+
+// Creates the key when missing, else opens it. Fails (ERROR_ACCESS_DENIED) when a missing key cannot
+// be written, or when the store cannot be read.
+LONG RegCreateKeyEx(const QString& subKey, HKEY* result);
+// Opens an existing key only (ERROR_FILE_NOT_FOUND when missing).
+LONG RegOpenKeyEx(const QString& subKey, HKEY* result);
+void RegCloseKey(HKEY* key);
+
+// Copies the value's bytes into data when *cbData is large enough; else ERROR_MORE_DATA, data left
+// untouched and *cbData set to the size needed. type and data may be null.
+LONG RegQueryValueEx(const HKEY& key, const QString& name, DWORD* type, BYTE* data, DWORD* cbData);
+LONG RegSetValueEx(const HKEY& key, const QString& name, DWORD type, const BYTE* data, DWORD cbData);
+LONG RegDeleteValue(const HKEY& key, const QString& name);

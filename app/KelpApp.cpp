@@ -8,6 +8,8 @@
 #include "app/Menu.h"
 #include "platform/Platform.h"
 #include "platform/Registry.h"
+#include "records/LocalRecordDlg.h"
+#include "records/RemoteRecordDlg.h"
 
 #include <QApplication>
 #include <QMenuBar>
@@ -196,8 +198,14 @@ bool CKelpApp::IsCommandChecked(int id) const {
 void CKelpApp::OnAppAbout() {}
 void CKelpApp::OnLocalConfig() {}
 void CKelpApp::OnRemoteConfig() {}
-void CKelpApp::OnLocalRecord() {}
-void CKelpApp::OnRemoteRecord() {}
+void CKelpApp::OnLocalRecord() {
+    CLocalRecordDlg dlg;
+    dlg.DoModal();
+}
+void CKelpApp::OnRemoteRecord() {
+    CRemoteRecordDlg dlg;
+    dlg.DoModal();
+}
 
 void CKelpApp::OnChangePassword() {
     CChangePasswordDlg dlg;

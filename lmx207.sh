@@ -1,0 +1,77 @@
+#!/usr/bin/env bash
+# Builds, runs and tests the LMX-207 Service Program.
+#   ./lmx207.sh run    install what is missing, build, start the tool (against the simulated pair of
+#                      units on a pseudo-terminal unless LMX207_COM1 names a port)
+#   ./lmx207.sh test   install what is missing, build normally and with the address and
+#                      undefined-behaviour sanitizers, and run the whole test suite in both
+set -euo pipefail
+cd "$(dirname "$0")"
+top=$(pwd)
+
+packages=(cmake ninja-build g++ qt6-base-dev qt6-serialport-dev libgl-dev fonts-wqy-microhei xvfb xauth)
+
+install_packages() {
+    local missing=()
+    for p in "${packages[@]}"; do
+        dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")
+    done
+    [ ${#missing[@]} -eq 0 ] && return 0
+    echo "Installing: ${missing[*]}"
+    local sudo=""
+    [ "$(id -u)" -ne 0 ] && sudo="sudo"
+    $sudo apt-get update -qq
+    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "${missing[@]}" >/dev/null
+}
+
+build() { # build <folder> [cmake options...]
+    local dir=$1
+    shift
+    cmake -S "$top" -B "$dir" -G Ninja "$@" >/dev/null
+    cmake --build "$dir" -j"$(nproc)"
+}
+
+run_tool() {
+    build "$top/build" -DCMAKE_BUILD_TYPE=RelWithDebInfo
+    local sim_pid=""
+    if [ -z "${LMX207_COM1:-}" ]; then
+        local link
+        link="${XDG_RUNTIME_DIR:-/tmp}/lmx207-sim-com1-$$"
+        "$top/build/sim/lmx207-sim" --link "$link" >/dev/null &
+        sim_pid=$!
+        trap '[ -n "$sim_pid" ] && kill "$sim_pid" 2>/dev/null || true' EXIT
+        for _ in $(seq 50); do [ -e "$link" ] && break; sleep 0.1; done
+        export LMX207_COM1="$link"
+        echo "COM1 is the simulated pair of units on $link (set LMX207_COM1=/dev/ttyUSB0 for a real unit)."
+    fi
+    if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
+        local shot="$top/build/screenshot-login.png"
+        echo "No display here: starting the tool on a virtual screen and saving its first window to $shot"
+        LMX207_SCREENSHOT="$shot" QT_QPA_PLATFORM=offscreen "$top/build/lmx207"
+        return
+    fi
+    "$top/build/lmx207"
+}
+
+run_tests() {
+    build "$top/build" -DCMAKE_BUILD_TYPE=RelWithDebInfo
+    (cd "$top/build" && ctest --output-on-failure -j2)
+    build "$top/build-sanitize" -DCMAKE_BUILD_TYPE=Debug -DLMX207_SANITIZE=ON
+    (cd "$top/build-sanitize" &&
+        ASAN_OPTIONS=detect_leaks=0:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+            ctest --output-on-failure -j2)
+}
+
+case "${1:-}" in
+run)
+    install_packages
+    run_tool
+    ;;
+test)
+    install_packages
+    run_tests
+    ;;
+*)
+    echo "usage: $0 run|test" >&2
+    exit 2
+    ;;
+esac

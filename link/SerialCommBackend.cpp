@@ -1,19 +1,137 @@
 #include "link/SerialCommBackend.h"
 
+#include "platform/Registry.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QSerialPort>
+
+#include <vector>
+
 namespace {
-class UnavailableBackend : public CommBackend {
-public:
-    bool open(int, QString* error) override {
-        *error = QStringLiteral("serial ports are not available");
-        return false;
+
+// The value "COMn" of the store key "Ports", without its terminating zero; empty when missing.
+QString StorePortPath(int port) {
+    HKEY key;
+    if (RegOpenKeyEx(QStringLiteral("Ports"), &key) != ERROR_SUCCESS)
+        return {};
+    const QString name = QStringLiteral("COM%1").arg(port);
+    QString path;
+    DWORD type = 0;
+    DWORD size = 0;
+    if (RegQueryValueEx(key, name, &type, nullptr, &size) == ERROR_SUCCESS && type == REG_SZ && size > 0) {
+        std::vector<BYTE> data(size);
+        if (RegQueryValueEx(key, name, &type, data.data(), &size) == ERROR_SUCCESS) {
+            const auto* text = reinterpret_cast<const char*>(data.data());
+            path = QString::fromUtf8(text, qstrnlen(text, size));
+        }
     }
-    bool isOpen() const override { return false; }
-    void close() override {}
-    void write(const QByteArray&) override {}
-    QByteArray readAll() override { return {}; }
+    RegCloseKey(&key);
+    return path;
+}
+
+// The n-th adapter (1-based) under <devRoot>/serial/by-id, in name order, as the device it links
+// to, so that every program locks the same name.
+QString ByIdPortPath(int port, const QString& devRoot) {
+    const QDir dir(devRoot + QStringLiteral("/serial/by-id"));
+    const QStringList names = dir.entryList(QDir::Files | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
+    if (port < 1 || port > names.size())
+        return {};
+    const QFileInfo link(dir.filePath(names.at(port - 1)));
+    const QString target = link.canonicalFilePath();
+    return target.isEmpty() ? link.absoluteFilePath() : target;
+}
+
+// Why the platform refused the device, as the user reads it.
+QString RefusalText(const QString& path, const QSerialPort& serial) {
+    QString text = QStringLiteral("Cannot open %1: %2").arg(path, serial.errorString());
+    if (serial.error() == QSerialPort::PermissionError) {
+        const QFileInfo device(path);
+        if (device.exists() && !(device.isReadable() && device.isWritable()))
+            text += QStringLiteral("\nSerial devices belong to the group `dialout`: add your user to it "
+                                   "(sudo usermod -aG dialout $USER) and log in again.");
+        else if (serial.errorString().contains(QLatin1String("lock")))
+            text += QStringLiteral("\nAnother program is using this port.");
+    }
+    return text;
+}
+
+class SerialCommBackend : public CommBackend {
+public:
+    SerialCommBackend() {
+        connect(&m_serial, &QSerialPort::readyRead, this, &CommBackend::readyRead);
+        connect(&m_serial, &QSerialPort::errorOccurred, this, [this](QSerialPort::SerialPortError error) {
+            // Modem-control requests fail on a pseudo-terminal ("Inappropriate ioctl for device");
+            // the line works without them. Only a vanished device ends the line.
+            if (error == QSerialPort::ResourceError && m_serial.isOpen())
+                QMetaObject::invokeMethod(this, &SerialCommBackend::loseLine, Qt::QueuedConnection);
+        });
+    }
+    ~SerialCommBackend() override { close(); }
+
+    bool open(int port, QString* error) override {
+        close();
+        const QString path = SerialDevicePath(port);
+        m_serial.setPortName(path); // a full path is used as it is, pseudo-terminals included
+        m_serial.setBaudRate(QSerialPort::Baud9600);
+        m_serial.setDataBits(QSerialPort::Data8);
+        m_serial.setParity(QSerialPort::NoParity);
+        m_serial.setStopBits(QSerialPort::OneStop);
+        m_serial.setFlowControl(QSerialPort::NoFlowControl);
+        m_serial.setReadBufferSize(0);
+        if (!m_serial.open(QIODevice::ReadWrite)) {
+            if (error)
+                *error = RefusalText(path, m_serial);
+            return false;
+        }
+        m_serial.clearError();
+        return true;
+    }
+
+    bool isOpen() const override { return m_serial.isOpen(); }
+
+    void close() override {
+        if (m_serial.isOpen())
+            m_serial.close();
+    }
+
+    void write(const QByteArray& bytes) override {
+        if (!m_serial.isOpen())
+            return;
+        m_serial.write(bytes);
+        // Out at once, in order, even when the caller blocks the thread right after.
+        m_serial.flush();
+    }
+
+    QByteArray readAll() override { return m_serial.isOpen() ? m_serial.readAll() : QByteArray(); }
+
+private:
+    void loseLine() {
+        if (!m_serial.isOpen())
+            return;
+        m_serial.close();
+        emit lineLost();
+    }
+
+    QSerialPort m_serial;
 };
+
 } // namespace
 
+QString SerialDevicePath(int port, const QString& devRoot) {
+    const QString fromEnv =
+        qEnvironmentVariable(QStringLiteral("LMX207_COM%1").arg(port).toLatin1().constData());
+    if (!fromEnv.isEmpty())
+        return fromEnv;
+    const QString fromStore = StorePortPath(port);
+    if (!fromStore.isEmpty())
+        return fromStore;
+    const QString byId = ByIdPortPath(port, devRoot);
+    if (!byId.isEmpty())
+        return byId;
+    return QStringLiteral("%1/ttyS%2").arg(devRoot).arg(port - 1);
+}
+
 std::unique_ptr<CommBackend> CreateSerialCommBackend() {
-    return std::make_unique<UnavailableBackend>();
+    return std::make_unique<SerialCommBackend>();
 }

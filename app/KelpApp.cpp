@@ -6,6 +6,7 @@
 #include "app/KelpView.h"
 #include "app/MainFrame.h"
 #include "app/Menu.h"
+#include "link/AboutDlg.h"
 #include "platform/Platform.h"
 #include "platform/Registry.h"
 #include "records/LocalRecordDlg.h"
@@ -195,7 +196,10 @@ bool CKelpApp::IsCommandChecked(int id) const {
 
 // Dialog commands: each builds its dialog without a parent, runs it modally and ignores the result.
 // The device dialogs join here as they are built.
-void CKelpApp::OnAppAbout() {}
+void CKelpApp::OnAppAbout() {
+    CAboutDlg aboutDlg;
+    aboutDlg.DoModal();
+}
 void CKelpApp::OnLocalConfig() {}
 void CKelpApp::OnRemoteConfig() {}
 void CKelpApp::OnLocalRecord() {

@@ -6,6 +6,8 @@
 #include "app/KelpView.h"
 #include "app/MainFrame.h"
 #include "app/Menu.h"
+#include "config/LocalConfigDlg.h"
+#include "config/RemoteConfigDlg.h"
 #include "link/AboutDlg.h"
 #include "platform/Platform.h"
 #include "platform/Registry.h"
@@ -200,8 +202,14 @@ void CKelpApp::OnAppAbout() {
     CAboutDlg aboutDlg;
     aboutDlg.DoModal();
 }
-void CKelpApp::OnLocalConfig() {}
-void CKelpApp::OnRemoteConfig() {}
+void CKelpApp::OnLocalConfig() {
+    CLocalConfigDlg dlg;
+    dlg.DoModal();
+}
+void CKelpApp::OnRemoteConfig() {
+    CRemoteConfigDlg dlg;
+    dlg.DoModal();
+}
 void CKelpApp::OnLocalRecord() {
     CLocalRecordDlg dlg;
     dlg.DoModal();

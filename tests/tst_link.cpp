@@ -1,0 +1,277 @@
+// The exchange every device dialog shares, on the in-memory line: port choice, opening, the
+// receive step and its bounds, and where COM1/COM2 lead on this machine.
+
+#include "app/KelpApp.h"
+#include "link/DeviceLink.h"
+#include "link/SerialCommBackend.h"
+#include "platform/Dialog.h"
+#include "platform/Platform.h"
+#include "platform/Registry.h"
+#include "support/TestEnv.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTest>
+#include <QtWidgets>
+
+namespace {
+
+// A device dialog reduced to its receive state: 16-byte buffer with guard bytes either side, and
+// an answer handling that acts on a complete 9-byte configuration answer only.
+class ExchangeDlg : public CDialog {
+public:
+    ExchangeDlg() : CDialog(0) { connect(&m_comm, &CMSComm::OnComm, this, &ExchangeDlg::OnCommEvent); }
+
+    BOOL OnInitDialog() override {
+        CDialog::OnInitDialog();
+        m_bOpened = OpenDevicePort(this, m_comm);
+        if (!m_bOpened)
+            return TRUE;
+        m_nRxCount = 0;
+        m_nAnswer = 0;
+        SendCommandByte(m_comm, 0x89);
+        SetTimer(1, 60);
+        return TRUE;
+    }
+
+    void OnCommEvent() {
+        if (!ReceiveIntoBuffer(m_comm, m.m_rxBuf, m_nRxCount, m_nAnswer))
+            return;
+        if (m_nAnswer == 0x76 && m_nRxCount == 9)
+            m_answers.append(QByteArray(reinterpret_cast<const char*>(m.m_rxBuf), 9));
+    }
+
+    struct {
+        BYTE before[32];
+        BYTE m_rxBuf[16];
+        BYTE after[32];
+    } m{};
+    int m_nRxCount = -7;
+    int m_nAnswer = -7;
+    bool m_bOpened = false;
+    CMSComm m_comm;
+    QList<QByteArray> m_answers; // every time the handling acted
+};
+
+const QByteArray kConfigAnswer = QByteArray::fromHex("76 01 01 2C 81 E4 55 1B 00");
+
+QList<MessageBoxCall> g_boxes;
+
+} // namespace
+
+class TstLink : public QObject {
+    Q_OBJECT
+    std::unique_ptr<TestEnv> m_env;
+
+private slots:
+    void init() {
+        m_env = std::make_unique<TestEnv>();
+        MemoryCommBackend::InstallFactory();
+        g_boxes.clear();
+        SetMessageBoxHook([](const MessageBoxCall& call) {
+            g_boxes.append(call);
+            return IDOK;
+        });
+        AfxGetApp().m_strPort = QStringLiteral("COM1");
+        g_bChinese = 0;
+    }
+    void cleanup() { SetMessageBoxHook(nullptr); }
+
+    void answerInPieces_data() {
+        QTest::addColumn<QList<int>>("sizes");
+        QTest::newRow("one batch") << QList<int>{9};
+        QTest::newRow("1 + 8") << QList<int>{1, 8};
+        QTest::newRow("nine single bytes") << QList<int>{1, 1, 1, 1, 1, 1, 1, 1, 1};
+        QTest::newRow("4 + 5") << QList<int>{4, 5};
+    }
+    void answerInPieces() {
+        QFETCH(QList<int>, sizes);
+        ExchangeDlg dlg;
+        dlg.Create();
+        MemoryCommBackend* line = MemoryCommBackend::Last();
+        QCOMPARE(line->m_sent, QByteArray("\x89"));
+        QCOMPARE(dlg.m_nAnswer, 0);
+        int at = 0;
+        for (int n : sizes) {
+            line->deliver(kConfigAnswer.mid(at, n));
+            at += n;
+        }
+        QCOMPARE(dlg.m_nRxCount, 9);
+        QCOMPARE(dlg.m_nAnswer, 0x76);
+        QCOMPARE(dlg.m_answers, QList<QByteArray>{kConfigAnswer});
+        // Bytes after the complete answer are counted and never make the handling act again.
+        line->deliver(QByteArray::fromHex("76"));
+        line->deliver(QByteArray::fromHex("00 01"));
+        QCOMPARE(dlg.m_nRxCount, 12);
+        QCOMPARE(dlg.m_answers.size(), 1);
+        QCOMPARE(QByteArray(reinterpret_cast<const char*>(dlg.m.m_rxBuf), 12),
+                 kConfigAnswer + QByteArray::fromHex("76 00 01"));
+    }
+
+    void pendingInputNeverReachesTheBuffer() {
+        ExchangeDlg dlg;
+        MemoryCommBackend* line = MemoryCommBackend::Last();
+        line->preload(QByteArray::fromHex("76 AA BB CC DD EE"));
+        dlg.Create();
+        QCOMPARE(dlg.m_nRxCount, 0);
+        QCOMPARE(dlg.m_nAnswer, 0);
+        line->deliver(kConfigAnswer);
+        QCOMPARE(dlg.m_answers, QList<QByteArray>{kConfigAnswer});
+    }
+
+    void portText_data() {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<int>("port");
+        QTest::newRow("COM1") << "COM1" << 1;
+        QTest::newRow("COM2") << "COM2" << 2;
+        QTest::newRow("com1") << "com1" << 2;
+        QTest::newRow("COM1 with a blank") << "COM1 " << 2;
+        QTest::newRow("empty") << "" << 2;
+        QTest::newRow("COM3") << "COM3" << 2;
+    }
+    void portText() {
+        QFETCH(QString, text);
+        QFETCH(int, port);
+        AfxGetApp().m_strPort = text;
+        ExchangeDlg dlg;
+        dlg.Create();
+        QCOMPARE(MemoryCommBackend::Last()->m_port, port);
+        QCOMPARE(dlg.m_comm.GetCommPort(), short(port));
+        QVERIFY(g_boxes.isEmpty());
+    }
+
+    void floodStaysInsideTheBuffer() {
+        ExchangeDlg dlg;
+        dlg.Create();
+        std::memset(dlg.m.before, 0xA5, sizeof dlg.m.before);
+        std::memset(dlg.m.after, 0x5A, sizeof dlg.m.after);
+        MemoryCommBackend* line = MemoryCommBackend::Last();
+        QByteArray all;
+        for (int i = 0; i < 300; ++i) {
+            QByteArray batch;
+            for (int j = 0; j <= i % 37; ++j)
+                batch.append(char(0x76 + i + j));
+            all += batch;
+            line->deliver(batch);
+        }
+        QCOMPARE(dlg.m_nRxCount, all.size());
+        QCOMPARE(QByteArray(reinterpret_cast<const char*>(dlg.m.m_rxBuf), 16), all.left(16));
+        QCOMPARE(dlg.m_nAnswer, BYTE(all.at(0)));
+        for (BYTE b : dlg.m.before)
+            QCOMPARE(b, BYTE(0xA5));
+        for (BYTE b : dlg.m.after)
+            QCOMPARE(b, BYTE(0x5A));
+    }
+
+    void everyByteValueGoesOutAsItIs() {
+        ExchangeDlg dlg;
+        dlg.Create();
+        MemoryCommBackend* line = MemoryCommBackend::Last();
+        line->m_sent.clear();
+        QByteArray expected;
+        for (int b = 0; b < 256; ++b) {
+            SendCommandByte(dlg.m_comm, BYTE(b));
+            expected.append(char(b));
+        }
+        QCOMPARE(line->m_sent, expected);
+    }
+
+    void portAlreadyOpen() {
+        ExchangeDlg dlg;
+        dlg.Create();
+        MemoryCommBackend* line = MemoryCommBackend::Last();
+        line->preload(QByteArray::fromHex("11 22"));
+        QVERIFY(OpenDevicePort(&dlg, dlg.m_comm));
+        QCOMPARE(g_boxes.size(), 1);
+        QCOMPARE(g_boxes[0].text, QStringLiteral("cannot open serial port"));
+        QCOMPARE(g_boxes[0].type, UINT(MB_OK));
+        QCOMPARE(g_boxes[0].owner, static_cast<QWidget*>(&dlg));
+        QVERIFY(dlg.m_comm.GetPortOpen());
+        // The rest of the set-up ran: what was waiting is gone.
+        QVERIFY(dlg.m_comm.GetInput().isEmpty());
+        g_bChinese = 1;
+        OpenDevicePort(&dlg, dlg.m_comm);
+        QCOMPARE(g_boxes.last().text, QStringLiteral("cannot open serial port"));
+    }
+
+    void refusedOpenStartsNothing() {
+        ExchangeDlg dlg;
+        MemoryCommBackend* line = MemoryCommBackend::Last();
+        line->m_refuseOpen = true;
+        line->m_refuseText = QStringLiteral("Cannot open /dev/ttyUSB0: No such file or directory");
+        dlg.Create();
+        QVERIFY(!dlg.m_bOpened);
+        QCOMPARE(g_boxes.size(), 1);
+        QCOMPARE(g_boxes[0].text, line->m_refuseText);
+        QCOMPARE(g_boxes[0].owner, static_cast<QWidget*>(&dlg));
+        QVERIFY(line->m_sent.isEmpty());
+        QVERIFY(!dlg.IsTimerRunning(1));
+        QVERIFY(!dlg.m_comm.GetPortOpen());
+        line->deliver(kConfigAnswer); // a closed line raises nothing
+        QCOMPARE(dlg.m_nRxCount, -7);
+    }
+
+    void linkErrorTextsAndBeeps() {
+        g_bChinese = 0;
+        QCOMPARE(LinkErrorText(),
+                 QStringLiteral("Link error !  Please check the cable , serial port and power !"));
+        QCOMPARE(RemoteUnreachableText(),
+                 QStringLiteral("Receive alarm or the system is busy, can't get the remote records !"));
+        g_bChinese = 1;
+        QCOMPARE(LinkErrorText(), QStringLiteral("连接失败！请检查连线、串口选择及装置电源！"));
+        QCOMPARE(RemoteUnreachableText(), QStringLiteral("接收告警或系统忙，无法读取对侧记录！"));
+        ResetMessageBeepCount();
+        LinkErrorBeeps();
+        QCOMPARE(MessageBeepCount(), 100);
+    }
+
+    // Where COM1 and COM2 lead: environment, then the store, then the adapters by id, then ttyS.
+    void devicePathOrder() {
+        const QString dev = m_env->root() + "/dev";
+        QVERIFY(QDir().mkpath(dev + "/serial/by-id"));
+        qunsetenv("LMX207_COM1");
+        qunsetenv("LMX207_COM2");
+
+        QCOMPARE(SerialDevicePath(1, dev), dev + "/ttyS0");
+        QCOMPARE(SerialDevicePath(2, dev), dev + "/ttyS1");
+
+        // Adapters in name order, each as the device it links to; too few fall back to ttyS.
+        for (const char* name : {"ttyUSB3", "ttyACM0"}) {
+            QFile f(dev + "/" + name);
+            QVERIFY(f.open(QIODevice::WriteOnly));
+        }
+        QVERIFY(QFile::link(dev + "/ttyUSB3", dev + "/serial/by-id/usb-FTDI_FT232R-if00-port0"));
+        QCOMPARE(SerialDevicePath(1, dev), dev + "/ttyUSB3");
+        QCOMPARE(SerialDevicePath(2, dev), dev + "/ttyS1");
+        QVERIFY(QFile::link(dev + "/ttyACM0", dev + "/serial/by-id/usb-Arduino_Uno-if00"));
+        QCOMPARE(SerialDevicePath(1, dev), dev + "/ttyACM0");
+        QCOMPARE(SerialDevicePath(2, dev), dev + "/ttyUSB3");
+
+        // The store beats the adapters; its text ends at the terminating zero.
+        HKEY key;
+        QCOMPARE(RegCreateKeyEx(QStringLiteral("Ports"), &key), ERROR_SUCCESS);
+        const QByteArray stored("/dev/pts/7\0junk", 16);
+        QCOMPARE(RegSetValueEx(key, QStringLiteral("COM2"), REG_SZ,
+                               reinterpret_cast<const BYTE*>(stored.constData()), DWORD(stored.size())),
+                 ERROR_SUCCESS);
+        const QByteArray wrongType("/dev/ttyX");
+        QCOMPARE(RegSetValueEx(key, QStringLiteral("COM1"), REG_DWORD,
+                               reinterpret_cast<const BYTE*>(wrongType.constData()), DWORD(wrongType.size())),
+                 ERROR_SUCCESS);
+        RegCloseKey(&key);
+        QCOMPARE(SerialDevicePath(2, dev), QStringLiteral("/dev/pts/7"));
+        QCOMPARE(SerialDevicePath(1, dev), dev + "/ttyACM0"); // not a text value: ignored
+
+        // The environment beats everything, for its own port only; empty means unset.
+        qputenv("LMX207_COM2", "/tmp/sim-pty");
+        QCOMPARE(SerialDevicePath(2, dev), QStringLiteral("/tmp/sim-pty"));
+        QCOMPARE(SerialDevicePath(1, dev), dev + "/ttyACM0");
+        qputenv("LMX207_COM2", "");
+        QCOMPARE(SerialDevicePath(2, dev), QStringLiteral("/dev/pts/7"));
+        qunsetenv("LMX207_COM2");
+        QCOMPARE(SerialDevicePath(2), QStringLiteral("/dev/pts/7"));
+    }
+};
+
+QTEST_MAIN(TstLink)
+#include "tst_link.moc"

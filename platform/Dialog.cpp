@@ -15,6 +15,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTimer>
+#include <QWindow>
 
 namespace {
 
@@ -55,9 +56,12 @@ void CDataExchange::Fail(QWidget* control) {
     }
 }
 
-CDialog::CDialog(int templateId, QWidget* parent)
-    : QDialog(parent ? parent : AfxGetMainWnd()), m_nTemplateId(templateId) {
-    setAttribute(Qt::WA_DeleteOnClose, false);
+CDialog::CDialog(int templateId, QWidget* parent) : QDialog(parent), m_nTemplateId(templateId) {
+    // Built without a parent, the dialog belongs to the main window as its owner only: it stays on
+    // top of it and is modal over it, but it is not the main window's child, so closing the main
+    // window (the login's exit button) never destroys a dialog that lives on the caller's stack.
+    if (!parent)
+        m_owner = AfxGetMainWnd();
 }
 
 CDialog::~CDialog() {
@@ -76,6 +80,11 @@ BOOL CDialog::Create() {
 
 int CDialog::DoModal() {
     Create();
+    if (m_owner) {
+        winId();
+        if (QWindow* owner = m_owner->windowHandle())
+            windowHandle()->setTransientParent(owner);
+    }
     if (m_bEnded) // ended during its own initialisation
         return result();
     return exec();

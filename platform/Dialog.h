@@ -88,6 +88,7 @@ private:
     void WireControl(int id, QWidget* w);
 
     int m_nTemplateId;
+    QPointer<QWidget> m_owner; // the main window when built without a parent
     bool m_bCreated = false;
     bool m_bEnded = false;
     int m_baseX = 8, m_baseY = 16;

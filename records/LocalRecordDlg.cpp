@@ -51,6 +51,16 @@ QString NotWrittenText(int n, const QString& path, bool chinese) {
 
 } // namespace
 
+void FitButtonToBitmap(CBmpButton& button) {
+    const int needed = button.m_nWidth + 6; // raised frame and the pressed shift on both sides
+    QRect r = button.geometry();
+    if (r.width() >= needed)
+        return;
+    const int grow = needed - r.width();
+    r.adjust(-grow / 2, 0, grow - grow / 2, 0);
+    button.setGeometry(r);
+}
+
 QString ReadingRecordsText() {
     return g_bChinese ? QStringLiteral("读取记录中......") : QStringLiteral("Reading Records......");
 }
@@ -110,6 +120,8 @@ BOOL CLocalRecordDlg::OnInitDialog() {
     m_btnExit.SetBitmaps(1, g_bChinese ? 138 : 156);
     m_btnUpdate.SetBitmaps(1, g_bChinese ? 140 : 158);
     m_btnClear.SetBitmaps(1, g_bChinese ? 139 : 157);
+    for (CBmpButton* button : {&m_btnExit, &m_btnUpdate, &m_btnClear})
+        FitButtonToBitmap(*button);
     m_btnClear.setEnabled(false);
     if (!OpenDevicePort(this, m_comm)) {
         // The platform refused the device and has said why: no exchange, nothing to start.

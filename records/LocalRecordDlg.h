@@ -21,6 +21,11 @@ constexpr int kRecordRxBufSize = 2 + 8 * 255;
 QString ListAndSaveRecords(bool local, const BYTE* rxBuf, int nRecords, QListWidget* lstRecords,
                            QProgressBar* progress, QString* writeError = nullptr);
 
+// Widens a bitmap button about its centre when its caption bitmap, with the frame around it, does
+// not fit the width its template gives it (the dialog font here is narrower than the one the
+// templates were laid out with, so "Update Record" would lose its last letter).
+void FitButtonToBitmap(CBmpButton& button);
+
 // The status line while a read runs: "Reading Records......" or its Chinese text.
 QString ReadingRecordsText();
 

@@ -53,6 +53,8 @@ BOOL CRemoteRecordDlg::OnInitDialog() {
     m_btnExit.SetBitmaps(1, g_bChinese ? 138 : 156);
     m_btnUpdate.SetBitmaps(1, g_bChinese ? 140 : 158);
     m_btnClear.SetBitmaps(1, g_bChinese ? 139 : 157);
+    for (CBmpButton* button : {&m_btnExit, &m_btnUpdate, &m_btnClear})
+        FitButtonToBitmap(*button);
     m_btnClear.setEnabled(false);
     m_btnUpdate.setEnabled(false);
     if (!OpenDevicePort(this, m_comm))

@@ -103,7 +103,7 @@ BOOL CKelpApp::InitMainWindow() {
     m_pMainWnd->repaint();
     g_pMainMenu->LoadMenu(g_bChinese ? 128 : 147);
     m_pMainWnd->setWindowTitle(g_bChinese ? QStringLiteral("维护软件") : QStringLiteral("Service Program"));
-    m_pMainWnd->setMenuBar(g_pMainMenu->GetMenuBar());
+    m_pMainWnd->SetMenu(g_pMainMenu->GetMenuBar());
     return TRUE;
 }
 

@@ -36,7 +36,7 @@ void CKelpDoc::SwitchLanguage(int chinese) {
     g_pMainMenu->DestroyMenu();
     g_pMainMenu->LoadMenu(chinese ? 128 : 147);
     if (frame) {
-        frame->setMenuBar(g_pMainMenu->GetMenuBar());
+        frame->SetMenu(g_pMainMenu->GetMenuBar());
         frame->setWindowTitle(chinese ? QStringLiteral("维护软件") : QStringLiteral("Service Program"));
         if (frame->m_pView)
             frame->m_pView->update();

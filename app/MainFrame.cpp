@@ -7,6 +7,7 @@
 
 #include <QAction>
 #include <QCloseEvent>
+#include <QMenuBar>
 #include <QShortcut>
 #include <QToolBar>
 #include <QToolButton>
@@ -77,6 +78,12 @@ int CMainFrame::OnCreate() {
 void CMainFrame::ShowLanguageToolBar() {
     m_wndToolBarChinese->setVisible(g_bChinese != 0);
     m_wndToolBarEnglish->setVisible(g_bChinese == 0);
+}
+
+void CMainFrame::SetMenu(QMenuBar* bar) {
+    setMenuBar(bar);
+    if (bar)
+        bar->show(); // a child added to a visible window stays hidden until shown
 }
 
 void CMainFrame::UpdateToolBarChecks() {

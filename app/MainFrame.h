@@ -2,6 +2,7 @@
 
 #include <QMainWindow>
 
+class QMenuBar;
 class QToolBar;
 class CKelpView;
 
@@ -15,6 +16,8 @@ public:
     int OnCreate();
     // Shows exactly the toolbar of the language in force, hides the other, and relays the window.
     void ShowLanguageToolBar();
+    // Makes `bar` the window's menu bar (the window owns it from now on) and shows it.
+    void SetMenu(QMenuBar* bar);
     // Puts the check state of the port buttons in line with the port choice.
     void UpdateToolBarChecks();
 

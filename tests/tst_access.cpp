@@ -16,6 +16,15 @@
 
 namespace {
 
+// LMX207_SHOTS=<folder>: the suite saves the dialogs there, for a person to look at.
+void saveShot(QWidget* w, const QString& name) {
+    const QString folder = qEnvironmentVariable("LMX207_SHOTS");
+    if (!folder.isEmpty()) {
+        QDir().mkpath(folder);
+        w->grab().save(folder + '/' + name + ".png");
+    }
+}
+
 void setStoredPassword(const QByteArray& withZero) {
     WriteSetting("Password", REG_SZ, withZero);
 }
@@ -56,6 +65,7 @@ void TestAccess::loginHintFollowsTheFactoryPassword() {
                  chinese ? QString("登录LMX-207维护软件") : QString("Login LMX-207 Service Program"));
         QCOMPARE(dlg.GetDlgItemText(1005),
                  chinese ? QString("原始密码：     RTN-615") : QString("The Original Password ： RTN-615"));
+        saveShot(&dlg, chinese ? "login-chinese" : "login-english");
     }
     // Changed, or differing from the factory password only in letter case: no hint.
     for (const QByteArray& stored : {QByteArray("secret\0", 7), QByteArray("rtn-615\0", 8)}) {
@@ -199,6 +209,8 @@ void TestAccess::changePasswordMessagesInOrder() {
         CChangePasswordDlg dlg;
         dlg.Create();
         QCOMPARE(dlg.TemplateId(), chinese ? 180 : 181);
+        if (message == 0)
+            saveShot(&dlg, chinese ? "change-password-chinese" : "change-password-english");
         type(dlg, 1069, oldPw);
         type(dlg, 1070, newPw);
         type(dlg, 1071, confirm);

@@ -55,6 +55,15 @@ bool toolbarChecked(QToolBar* bar, int id) {
     return false;
 }
 
+// LMX207_SHOTS=<folder>: the suite saves what it shows there, for a person to look at.
+void saveShot(QWidget* w, const QString& name) {
+    const QString folder = qEnvironmentVariable("LMX207_SHOTS");
+    if (!folder.isEmpty() && w) {
+        QDir().mkpath(folder);
+        w->grab().save(folder + '/' + name + ".png");
+    }
+}
+
 void closeMainWindow() {
     AfxGetApp().CloseMainWindow();
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
@@ -186,6 +195,7 @@ void TestShell::mainWindowInEnglish() {
     QVERIFY(!button || button->size() == QSize(63, 25));
     QVERIFY(menuChecked(ID_ENGLISH));
     QVERIFY(!menuChecked(ID_CHINESE));
+    saveShot(frame, "main-english");
 }
 
 void TestShell::languageSwitchesTogetherAndSurvivesRestart() {
@@ -204,6 +214,8 @@ void TestShell::languageSwitchesTogetherAndSurvivesRestart() {
     QVERIFY(frame->m_wndToolBarChinese->isVisible());
     QVERIFY(!frame->m_wndToolBarEnglish->isVisible());
     QVERIFY(menuChecked(ID_CHINESE) && !menuChecked(ID_ENGLISH));
+    QVERIFY(frame->menuBar()->isVisible());
+    saveShot(frame, "main-chinese");
     const StoredValue lang = ReadSetting("m_Language");
     QCOMPARE(lang.type, REG_DWORD);
     QCOMPARE(lang.data, QByteArray("\x01\0\0\0", 4));

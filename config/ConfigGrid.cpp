@@ -4,11 +4,16 @@
 #include "controls/BmpButton.h"
 #include "platform/Dialog.h"
 
+#include <QApplication>
 #include <QComboBox>
 #include <QDateTimeEdit>
 #include <QGroupBox>
+#include <QLabel>
 #include <QLineEdit>
+#include <QPointer>
+#include <QProxyStyle>
 #include <QRegularExpressionValidator>
+#include <QStyleOptionComplex>
 
 const int kConfigCellIds[3][8] = {
     {1010, 1013, 1016, 1019, 1028, 1031, 1037, 1040},
@@ -36,6 +41,44 @@ void BindConfigCells(CDataExchange* pDX, ConfigCells& cells, const int (&order)[
 }
 
 namespace {
+// The style of the grid cells: the application's, with an arrow button a little slimmer than its
+// own, so "100ms" shows whole in a cell 30 or 33 dialog units wide.
+constexpr int kSlimArrow = 11;
+
+class SlimArrowStyle : public QProxyStyle {
+public:
+    static SlimArrowStyle* Instance() {
+        static QPointer<SlimArrowStyle> style;
+        if (!style) {
+            style = new SlimArrowStyle;
+            style->setParent(qApp);
+        }
+        return style;
+    }
+
+    QRect subControlRect(ComplexControl cc, const QStyleOptionComplex* opt, SubControl sc,
+                         const QWidget* w) const override {
+        QRect r = QProxyStyle::subControlRect(cc, opt, sc, w);
+        if (cc == CC_ComboBox) {
+            const int kArrow = kSlimArrow;
+            if (sc == SC_ComboBoxArrow)
+                r.setLeft(opt->rect.right() - kArrow);
+            else if (sc == SC_ComboBoxEditField)
+                r = QRect(opt->rect.left() + 3, r.top(), opt->rect.width() - kArrow - 4, r.height());
+        }
+        return r;
+    }
+};
+
+// The template font where the text fits, else the largest smaller size that fits: the texts were
+// measured for the original platform's font, and a static never wraps or scrolls.
+void FitFontToWidth(QWidget* w, const QString& text, int width) {
+    QFont f = w->font();
+    while (f.pixelSize() > 8 && QFontMetrics(f).horizontalAdvance(text) > width)
+        f.setPixelSize(f.pixelSize() - 1);
+    w->setFont(f);
+}
+
 void Select(QComboBox* cell, int code) {
     if (cell)
         cell->setCurrentIndex(code >= 0 && code < cell->count() ? code : -1);
@@ -124,12 +167,27 @@ void SetUpConfigControls(CDialog* dlg, CBmpButton& exit, CBmpButton& writeTime, 
     writeTime.setEnabled(false);
 
     // A drop-down list is as high as its edit field; the template's height is that of the list.
-    for (const auto& row : kConfigCellIds)
-        for (int id : row)
-            if (auto* cell = dlg->GetDlgItemAs<QComboBox>(id))
+    // The cells are narrow: a slim arrow leaves room for the longest item ("100ms").
+    for (const auto& row : kConfigCellIds) {
+        for (int id : row) {
+            if (auto* cell = dlg->GetDlgItemAs<QComboBox>(id)) {
+                cell->setStyle(SlimArrowStyle::Instance());
+                QString longest;
+                for (int i = 0; i < cell->count(); ++i)
+                    if (cell->itemText(i).trimmed().size() > longest.size())
+                        longest = cell->itemText(i).trimmed();
+                FitFontToWidth(cell, longest, cell->width() - kSlimArrow - 8);
                 cell->resize(cell->width(), cell->sizeHint().height());
-    for (QGroupBox* group : dlg->findChildren<QGroupBox*>())
+            }
+        }
+    }
+    for (QGroupBox* group : dlg->findChildren<QGroupBox*>()) {
         group->setAlignment(Qt::AlignHCenter);
+        FitFontToWidth(group, group->title(), group->width() - 8);
+    }
+    for (QLabel* label : dlg->findChildren<QLabel*>())
+        if (label->property("dlgId").toInt() != 1005)
+            FitFontToWidth(label, label->text(), label->width());
 }
 
 bool PickersAtInitialValues(const QDateTimeEdit* date, const QDateTimeEdit* time) {

@@ -62,8 +62,11 @@ public:
         connect(&m_serial, &QSerialPort::readyRead, this, &CommBackend::readyRead);
         connect(&m_serial, &QSerialPort::errorOccurred, this, [this](QSerialPort::SerialPortError error) {
             // Modem-control requests fail on a pseudo-terminal ("Inappropriate ioctl for device");
-            // the line works without them. Only a vanished device ends the line.
-            if (error == QSerialPort::ResourceError && m_serial.isOpen())
+            // the line works without them. A read that fails although data were signalled means
+            // the device went away: an adapter pulled out gives a ResourceError, a pseudo-terminal
+            // whose far side closed reads end-of-file (a ReadError). Either would be signalled
+            // again at every turn of the event loop, so the port is closed.
+            if ((error == QSerialPort::ResourceError || error == QSerialPort::ReadError) && m_serial.isOpen())
                 QMetaObject::invokeMethod(this, &SerialCommBackend::loseLine, Qt::QueuedConnection);
         });
     }

@@ -1,0 +1,241 @@
+// The real line end to end: the About box over QSerialPort and a pseudo-terminal, against the
+// simulated pair served in-process and by the lmx207-sim program, and the platform's refusals.
+
+#include "app/KelpApp.h"
+#include "link/AboutDlg.h"
+#include "link/DeviceLink.h"
+#include "link/SerialCommBackend.h"
+#include "platform/Platform.h"
+#include "sim/SimPtyServer.h"
+#include "support/TestEnv.h"
+
+#include <QProcess>
+#include <QSignalSpy>
+#include <QTest>
+#include <QtWidgets>
+
+#include <cstdio>
+
+namespace {
+
+const QString kLine1 = QStringLiteral("CPU Version : 1.0\tTime : 2004-5-27");
+const QString kLine2 = QStringLiteral("CRC : 3C82\t\tROM : 97250AE8");
+const QString kBlank1 = QStringLiteral("CPU Version :\t\tTime : ");
+const QString kBlank2 = QStringLiteral("CRC :\t\t\tROMH : ");
+constexpr int kWaitMs = 10000;
+
+QList<MessageBoxCall> g_boxes;
+
+// Run as a child with LMX207_HOLD_PORT set: holds COM1 through the tool's own line until its
+// standard input closes, so the suite meets a port that another process has open.
+int HoldPort(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    auto line = CreateSerialCommBackend();
+    QString error;
+    if (!line->open(1, &error)) {
+        printf("refused: %s\n", qPrintable(error));
+        return 1;
+    }
+    printf("held\n");
+    fflush(stdout);
+    char c;
+    while (fread(&c, 1, 1, stdin) == 1) {
+    }
+    return 0;
+}
+
+// lmx207-sim as a child: its first line on stdout is the pseudo-terminal's path.
+struct SimProgram {
+    QProcess process;
+    QString path;
+    bool start(const QStringList& args) {
+        process.start(QStringLiteral(LMX207_SIM_BINARY), args);
+        if (!process.waitForStarted(kWaitMs))
+            return false;
+        while (!process.canReadLine() && process.waitForReadyRead(kWaitMs)) {
+        }
+        path = QString::fromLocal8Bit(process.readLine()).trimmed();
+        return !path.isEmpty();
+    }
+    ~SimProgram() {
+        if (process.state() != QProcess::NotRunning) {
+            process.terminate();
+            if (!process.waitForFinished(kWaitMs))
+                process.kill();
+            process.waitForFinished(kWaitMs);
+        }
+    }
+};
+
+} // namespace
+
+class TstE2eLink : public QObject {
+    Q_OBJECT
+    std::unique_ptr<TestEnv> m_env;
+
+    static void pointCom1At(const QString& path) { qputenv("LMX207_COM1", path.toLocal8Bit()); }
+
+    // Opens the About box on the real line and waits for its one decision.
+    static void expectAbout(const QString& line1, const QString& line2) {
+        CAboutDlg dlg;
+        dlg.Create();
+        QVERIFY2(g_boxes.isEmpty(), qPrintable(g_boxes.value(0).text));
+        QCOMPARE(dlg.TimerPeriod(1), 60);
+        QTRY_VERIFY_WITH_TIMEOUT(!dlg.IsTimerRunning(1), kWaitMs);
+        QCOMPARE(dlg.GetDlgItemText(1079), line1);
+        QCOMPARE(dlg.GetDlgItemText(1080), line2);
+    }
+
+private slots:
+    void initTestCase() {
+        m_env = std::make_unique<TestEnv>();
+        CMSComm::SetBackendFactory(nullptr);
+        SetMessageBoxHook([](const MessageBoxCall& call) {
+            g_boxes.append(call);
+            return IDOK;
+        });
+        g_bChinese = 0;
+        AfxGetApp().m_strPort = QStringLiteral("COM1");
+    }
+    void init() { g_boxes.clear(); }
+
+    void aboutAgainstInProcessUnit() {
+        SimPtyServer sim;
+        QString error;
+        QVERIFY2(sim.start(&error), qPrintable(error));
+        pointCom1At(sim.slavePath());
+        QCOMPARE(SerialDevicePath(1), sim.slavePath());
+
+        expectAbout(kLine1, kLine2);
+        // Each box gets the port afresh after the last one let it go.
+        expectAbout(kLine1, kLine2);
+
+        sim.withPair([](SimPair& pair) {
+            SimFaults faults;
+            faults.silent = true;
+            pair.setFaults(faults);
+        });
+        expectAbout(kBlank1, kBlank2);
+
+        sim.withPair([](SimPair& pair) {
+            SimFaults faults;
+            faults.late = true;
+            faults.lateMs = 400;
+            pair.setFaults(faults);
+        });
+        {
+            CAboutDlg dlg;
+            dlg.Create();
+            QTRY_VERIFY_WITH_TIMEOUT(!dlg.IsTimerRunning(1), kWaitMs);
+            QTRY_COMPARE_WITH_TIMEOUT(dlg.m_nAnswer, 0x79, kWaitMs); // arrives, but after the decision
+            QCOMPARE(dlg.GetDlgItemText(1079), kBlank1);
+            QCOMPARE(dlg.GetDlgItemText(1080), kBlank2);
+        }
+    }
+
+    void aboutAgainstSimProgram_data() {
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<bool>("identified");
+        QTest::newRow("live unit") << QStringList{} << true;
+        QTest::newRow("live unit, unpaced") << QStringList{"--no-pacing"} << true;
+        QTest::newRow("silent unit") << QStringList{"--silent"} << false;
+        QTest::newRow("wrong answer byte")
+            << QStringList{"--wrong-first-byte", "--wrong-byte", "0x86"} << false;
+    }
+    void aboutAgainstSimProgram() {
+        QFETCH(QStringList, args);
+        QFETCH(bool, identified);
+        SimProgram sim;
+        QVERIFY2(sim.start(args), qPrintable(sim.process.readAllStandardError()));
+        pointCom1At(sim.path);
+        expectAbout(identified ? kLine1 : kBlank1, identified ? kLine2 : kBlank2);
+    }
+
+    void portOpenTwice() {
+        SimPtyServer sim;
+        QVERIFY(sim.start());
+        pointCom1At(sim.slavePath());
+        CAboutDlg dlg;
+        dlg.Create();
+        QVERIFY(g_boxes.isEmpty());
+        QVERIFY(OpenDevicePort(&dlg, dlg.m_comm));
+        QCOMPARE(g_boxes.size(), 1);
+        QCOMPARE(g_boxes[0].text, QStringLiteral("cannot open serial port"));
+        QVERIFY(dlg.m_comm.GetPortOpen());
+    }
+
+    void missingDevice() {
+        const QString path = m_env->root() + "/no-such-tty";
+        pointCom1At(path);
+        CAboutDlg dlg;
+        dlg.Create();
+        QCOMPARE(g_boxes.size(), 1);
+        QCOMPARE(g_boxes[0].text, QStringLiteral("Cannot open %1: No such file or directory").arg(path));
+        QVERIFY(!dlg.IsTimerRunning(1));
+        QVERIFY(!dlg.m_comm.GetPortOpen());
+        QTest::qWait(100);
+        QCOMPARE(dlg.GetDlgItemText(1079), QString());
+        QCOMPARE(dlg.GetDlgItemText(1080), QString());
+    }
+
+    void portHeldByAnotherProcess() {
+        SimPtyServer sim;
+        QVERIFY(sim.start());
+        pointCom1At(sim.slavePath());
+
+        QProcess holder;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("LMX207_HOLD_PORT"), QStringLiteral("1"));
+        holder.setProcessEnvironment(env);
+        holder.start(QCoreApplication::applicationFilePath(), {});
+        QVERIFY(holder.waitForStarted(kWaitMs));
+        while (!holder.canReadLine() && holder.waitForReadyRead(kWaitMs)) {
+        }
+        QCOMPARE(QString::fromLocal8Bit(holder.readLine()).trimmed(), QStringLiteral("held"));
+
+        {
+            CAboutDlg dlg;
+            dlg.Create();
+            QCOMPARE(g_boxes.size(), 1);
+            const QString text = g_boxes[0].text;
+            QVERIFY2(text.startsWith(QStringLiteral("Cannot open %1: ").arg(sim.slavePath())),
+                     qPrintable(text));
+            QVERIFY2(text.contains(QLatin1String("lock")), qPrintable(text));
+            QVERIFY(!dlg.IsTimerRunning(1));
+            QVERIFY(!dlg.m_comm.GetPortOpen());
+        }
+
+        holder.closeWriteChannel();
+        QVERIFY(holder.waitForFinished(kWaitMs));
+        QCOMPARE(holder.exitCode(), 0);
+        g_boxes.clear();
+        expectAbout(kLine1, kLine2);
+    }
+
+    void unitGoesAway() {
+        auto sim = std::make_unique<SimPtyServer>();
+        QVERIFY(sim->start());
+        pointCom1At(sim->slavePath());
+        CMSComm comm;
+        QSignalSpy lost(comm.Backend(), &CommBackend::lineLost);
+        comm.SetCommPort(1);
+        comm.SetPortOpen(TRUE);
+        QVERIFY2(comm.GetPortOpen(), qPrintable(comm.OpenError()));
+        sim.reset();
+        QTRY_COMPARE_WITH_TIMEOUT(lost.count(), 1, kWaitMs);
+        QVERIFY(!comm.GetPortOpen());
+        SendCommandByte(comm, 0x86); // harmless on a lost line
+        QVERIFY(comm.GetInput().isEmpty());
+    }
+};
+
+int main(int argc, char** argv) {
+    if (qEnvironmentVariableIsSet("LMX207_HOLD_PORT"))
+        return HoldPort(argc, argv);
+    QApplication app(argc, argv);
+    TstE2eLink suite;
+    QTEST_SET_MAIN_SOURCE_PATH
+    return QTest::qExec(&suite, argc, argv);
+}
+
+#include "tst_e2e_link.moc"

@@ -1,0 +1,229 @@
+// The configuration dialogs against the simulated pair on a pseudo-terminal, over the real serial
+// line, paced at 9600 baud.
+#include "app/KelpApp.h"
+#include "config/LocalConfigDlg.h"
+#include "config/RemoteConfigDlg.h"
+#include "link/MSComm.h"
+#include "platform/Platform.h"
+#include "sim/SimPtyServer.h"
+#include "support/TestEnv.h"
+
+#include <QApplication>
+#include <QComboBox>
+#include <QDateTimeEdit>
+#include <QLabel>
+#include <QLineEdit>
+#include <QTest>
+
+namespace {
+
+constexpr int kWaitMs = 8000; // generous: the remote write alone pauses 1050 ms
+
+const int kIds[3][8] = {
+    {1010, 1013, 1016, 1019, 1028, 1031, 1037, 1040},
+    {1011, 1014, 1017, 1020, 1029, 1032, 1038, 1041},
+    {1012, 1015, 1018, 1021, 1034, 1033, 1036, 1039},
+};
+
+QList<int> Selections(CDialog& dlg) {
+    QList<int> s;
+    for (const auto& row : kIds)
+        for (int id : row)
+            s << dlg.GetDlgItemAs<QComboBox>(id)->currentIndex();
+    return s;
+}
+
+// The example settings the simulator starts from, as the grid shows them.
+QList<int> ExampleSelections(int commands) {
+    QList<int> s = {0, 1, 2, 3, 1, 1, 1, 1, 1, 0, 0, 0, 0, 0, 0, 1, 3, 2, 1, 0, 0, 0, 0, 0};
+    if (commands == 4)
+        for (int row = 0; row < 3; ++row)
+            for (int k = 4; k < 8; ++k)
+                s[row * 8 + k] = -1;
+    return s;
+}
+
+// Changes a few cells (those of commands 5 to 8 only on an 8-command unit); returns the grid
+// the unit must hold afterwards.
+QList<int> ChangeCells(CDialog& dlg, int commands) {
+    QList<int> s = ExampleSelections(commands);
+    auto set = [&](int row, int command, int code) {
+        dlg.GetDlgItemAs<QComboBox>(kIds[row][command - 1])->setCurrentIndex(code);
+        s[row * 8 + command - 1] = code;
+    };
+    set(0, 1, 3);
+    set(1, 2, 1);
+    set(2, 4, 2);
+    if (commands == 8) {
+        set(0, 8, 0);
+        set(2, 5, 3);
+        set(1, 8, 0);
+    }
+    return s;
+}
+
+QString StatusText(int commands) {
+    return QStringLiteral("Current %1 Command Config :").arg(commands);
+}
+
+} // namespace
+
+class TestE2eConfig : public QObject {
+    Q_OBJECT
+
+    TestEnv* m_env = nullptr;
+    SimPtyServer m_server;
+    QList<MessageBoxCall> m_boxes;
+
+    void SetUnit(bool local, int commands) {
+        m_server.withPair([&](SimPair& p) {
+            p.setFaults(SimFaults());
+            SimUnit& u = local ? p.local() : p.remote();
+            u.commands = commands;
+            u.address = 300;
+            u.setExampleSettings();
+            u.setClock(QDateTime(QDate(2024, 6, 18), QTime(14, 0, 0)));
+        });
+    }
+    int UnitAddress(bool local) {
+        int address = -1;
+        m_server.withPair([&](SimPair& p) { address = (local ? p.local() : p.remote()).address; });
+        return address;
+    }
+    QDateTime UnitClock(bool local) {
+        QDateTime clock;
+        m_server.withPair([&](SimPair& p) { clock = (local ? p.local() : p.remote()).clock(); });
+        return clock;
+    }
+
+    template <class Dlg> void RoundTrip(bool local, int commands) {
+        SetUnit(local, commands);
+        QTest::qWait(300); // the unit has answered everything an earlier dialog asked
+        QList<int> expected;
+        {
+            Dlg dlg;
+            dlg.Create();
+            QTRY_COMPARE_WITH_TIMEOUT(dlg.m_stcStatus->text(), StatusText(commands), kWaitMs);
+            QCOMPARE(dlg.m_edtAddress->text(), QStringLiteral("300"));
+            QCOMPARE(Selections(dlg), ExampleSelections(commands));
+            // The date and time come in: polled (local) or read once and counted (remote).
+            QTRY_VERIFY_WITH_TIMEOUT(!dlg.m_edtTime->text().isEmpty(), kWaitMs);
+
+            expected = ChangeCells(dlg, commands);
+            dlg.m_edtAddress->setText(QStringLiteral("4321"));
+            if constexpr (std::is_same_v<Dlg, CLocalConfigDlg>)
+                QTRY_VERIFY_WITH_TIMEOUT(!dlg.m_bPolling, kWaitMs); // a click during a poll is dropped
+            dlg.m_btnWriteConfig.click();
+            QVERIFY(!dlg.m_btnWriteConfig.isEnabled());
+            QTRY_COMPARE_WITH_TIMEOUT(UnitAddress(local), 4321, kWaitMs);
+            if constexpr (std::is_same_v<Dlg, CRemoteConfigDlg>) // the read-back shows the unit's settings
+                QTRY_COMPARE_WITH_TIMEOUT(Selections(dlg), expected, kWaitMs);
+            QTRY_VERIFY_WITH_TIMEOUT(dlg.m_btnWriteConfig.isEnabled(), kWaitMs);
+            QCOMPARE(dlg.m_stcStatus->text(), StatusText(commands));
+        }
+        {
+            Dlg dlg; // reopened: the new settings
+            dlg.Create();
+            QTRY_COMPARE_WITH_TIMEOUT(dlg.m_edtAddress->text(), QStringLiteral("4321"), kWaitMs);
+            QCOMPARE(Selections(dlg), expected);
+            QCOMPARE(dlg.m_stcStatus->text(), StatusText(commands));
+
+            // Setting the clock: the unit's clock follows, and the dialog shows it.
+            dlg.m_dtpDate->setDate(QDate(2011, 5, 6));
+            dlg.m_dtpTime->setTime(QTime(10, 20, 30));
+            QTRY_VERIFY_WITH_TIMEOUT(dlg.m_btnWriteTime.isEnabled(), kWaitMs);
+            QCOMPARE(dlg.m_edtDate->text(), QStringLiteral("2024-6-18"));
+            dlg.m_btnWriteTime.click();
+            QTRY_COMPARE_WITH_TIMEOUT(dlg.m_edtDate->text(), QStringLiteral("2011-5-6"), kWaitMs);
+            QVERIFY2(dlg.m_edtTime->text().startsWith(QStringLiteral("10:20:3")),
+                     qPrintable(dlg.m_edtTime->text()));
+            const QDateTime clock = UnitClock(local);
+            QCOMPARE(clock.date(), QDate(2011, 5, 6));
+            QVERIFY(clock.time() >= QTime(10, 20, 30) && clock.time() < QTime(10, 20, 40));
+        }
+        QVERIFY(m_boxes.isEmpty());
+    }
+
+private slots:
+    void initTestCase() {
+        m_env = new TestEnv;
+        CMSComm::SetBackendFactory(nullptr); // the real serial line
+        m_server.setPacing(true);
+        QString error;
+        QVERIFY2(m_server.start(&error), qPrintable(error));
+        qputenv("LMX207_COM1", m_server.slavePath().toLocal8Bit());
+        AfxGetApp().m_strPort = QStringLiteral("COM1");
+        g_bChinese = 0;
+        SetMessageBoxHook([this](const MessageBoxCall& c) {
+            m_boxes << c;
+            return IDOK;
+        });
+    }
+    void cleanupTestCase() {
+        SetMessageBoxHook({});
+        m_server.stop();
+        delete m_env;
+    }
+    void init() { m_boxes.clear(); }
+
+    void localRoundTrip_data() {
+        QTest::addColumn<int>("commands");
+        QTest::newRow("8 commands") << 8;
+        QTest::newRow("4 commands") << 4;
+    }
+    void localRoundTrip() {
+        QFETCH(int, commands);
+        RoundTrip<CLocalConfigDlg>(true, commands);
+    }
+
+    void remoteRoundTrip_data() { localRoundTrip_data(); }
+    void remoteRoundTrip() {
+        QFETCH(int, commands);
+        RoundTrip<CRemoteConfigDlg>(false, commands);
+    }
+
+    void silentAndUnreachable() {
+        m_server.withPair([](SimPair& p) {
+            SimFaults f;
+            f.silent = true;
+            p.setFaults(f);
+        });
+        ResetMessageBeepCount();
+        {
+            CLocalConfigDlg dlg;
+            dlg.Create();
+            QTRY_COMPARE_WITH_TIMEOUT(
+                dlg.m_stcStatus->text(),
+                QStringLiteral("Link error !  Please check the cable , serial port and power !"), kWaitMs);
+            QCOMPARE(MessageBeepCount(), 100);
+            QVERIFY(!dlg.m_btnWriteConfig.isEnabled());
+        }
+        {
+            CRemoteConfigDlg dlg;
+            dlg.Create();
+            QTRY_COMPARE_WITH_TIMEOUT(
+                dlg.m_stcStatus->text(),
+                QStringLiteral("Link error !  Please check the cable , serial port and power !"), kWaitMs);
+        }
+        m_server.withPair([](SimPair& p) {
+            SimFaults f;
+            f.remoteUnreachable = true;
+            p.setFaults(f);
+        });
+        {
+            CRemoteConfigDlg dlg;
+            dlg.Create();
+            QTRY_COMPARE_WITH_TIMEOUT(
+                dlg.m_stcStatus->text(),
+                QStringLiteral("Receive alarm or the system is busy, can't get the remote records !"),
+                kWaitMs);
+            QCOMPARE(dlg.m_edtAddress->text(), QStringLiteral("0"));
+            QVERIFY(!dlg.m_btnWriteTime.isEnabled());
+        }
+        m_server.withPair([](SimPair& p) { p.setFaults(SimFaults()); });
+        QVERIFY(m_boxes.isEmpty());
+    }
+};
+
+QTEST_MAIN(TestE2eConfig)
+#include "tst_e2e_config.moc"

@@ -38,10 +38,11 @@ protected:
 
 QFont templateFont(const DlgTemplate& t) {
     // The template fonts of the original platform ("System" 10 pt, "MS Sans Serif" 8 pt) map to one
-    // face that carries both Latin and Chinese letters, at the pixel size of the original.
+    // face that carries both Latin and Chinese letters, at the pixel size whose base units are the
+    // original fonts' own (8 x 16 and 6 x 13 pixels), so every dialog keeps its designed size.
     QFont font(QStringLiteral("WenQuanYi Micro Hei"));
     font.setStyleHint(QFont::SansSerif);
-    font.setPixelSize(t.fontPoints >= 10 ? 13 : 11);
+    font.setPixelSize(t.fontPoints >= 10 ? 14 : 11);
     return font;
 }
 

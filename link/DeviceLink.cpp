@@ -4,6 +4,8 @@
 #include "platform/Dialog.h"
 #include "platform/Platform.h"
 
+#include <climits>
+
 bool OpenDevicePort(CDialog* dlg, CMSComm& comm) {
     const QString port = AfxGetApp().m_strPort;
     comm.SetCommPort(port == QLatin1String("COM1") ? 1 : 2);
@@ -36,7 +38,8 @@ bool ReceiveIntoBuffer(CMSComm& comm, BYTE* rxBuf, int capacity, int& nRxCount, 
     for (char c : input) {
         if (nRxCount >= 0 && nRxCount < capacity)
             rxBuf[nRxCount] = BYTE(c);
-        ++nRxCount; // surplus bytes are counted, never stored
+        if (nRxCount < INT_MAX)
+            ++nRxCount; // surplus bytes are counted, never stored
     }
     nAnswer = rxBuf[0];
     return true;

@@ -44,9 +44,9 @@ run_tool() {
         echo "COM1 is the simulated pair of units on $link (set LMX207_COM1=/dev/ttyUSB0 for a real unit)."
     fi
     if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
-        local shot="$top/build/screenshot-login.png"
-        echo "No display here: starting the tool on a virtual screen and saving its first window to $shot"
-        LMX207_SCREENSHOT="$shot" QT_QPA_PLATFORM=offscreen "$top/build/lmx207"
+        echo "No display here: taking the tour instead (every window in both languages, off-screen)."
+        QT_QPA_PLATFORM=offscreen "$top/build/tests/lmx207-tour" "$top/build/tour" | tail -n 1
+        echo "The pictures are in $top/build/tour/ (the same as docs/tour/ in the README)."
         return
     fi
     "$top/build/lmx207"

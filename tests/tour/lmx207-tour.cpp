@@ -104,12 +104,6 @@ bool command(int id) {
 int main(int argc, char* argv[]) {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") && qEnvironmentVariableIsEmpty("DISPLAY"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    QApplication::setApplicationName(QStringLiteral("lmx207"));
-    const QString folder =
-        QDir(argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral("tour")).absolutePath();
-    QDir().mkpath(folder);
-
     // A fresh store, runtime folder and drive C, so the tour never touches the user's own.
     QTemporaryDir home;
     for (const char* sub : {"config", "runtime", "c"})
@@ -119,6 +113,12 @@ int main(int argc, char* argv[]) {
     qputenv("XDG_CONFIG_HOME", (home.path() + "/config").toLocal8Bit());
     qputenv("XDG_RUNTIME_DIR", (home.path() + "/runtime").toLocal8Bit());
     qputenv("LMX207_DRIVE_C", (home.path() + "/c").toLocal8Bit());
+
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("lmx207"));
+    const QString folder =
+        QDir(argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral("tour")).absolutePath();
+    QDir().mkpath(folder);
 
     SimPtyServer sim;
     QString error;

@@ -87,6 +87,9 @@ public:
                 *error = RefusalText(path, m_serial);
             return false;
         }
+        // Bytes a unit sent after the last owner of the port let it go (the answer to a request
+        // of a dialog that has closed) still wait in the device's queue: they belong to nobody.
+        m_serial.clear(QSerialPort::Input);
         m_serial.clearError();
         return true;
     }

@@ -6,85 +6,65 @@
 #include <QLabel>
 #include <QTest>
 
+#include <functional>
+
 class TestClearConfirm : public QObject {
     Q_OBJECT
+    TestEnv m_env;
 
 private slots:
-    void initTestCase() { m_env = new TestEnv; }
     void cleanup() { g_bChinese = 0; }
-    void templates_data();
-    void templates();
-    void results();
-
-private:
-    TestEnv* m_env = nullptr;
+    void dialog_data();
+    void dialog();
 };
 
-void TestClearConfirm::templates_data() {
+void TestClearConfirm::dialog_data() {
     QTest::addColumn<int>("chinese");
     QTest::addColumn<QString>("title");
     QTest::addColumn<QString>("text");
-    QTest::addColumn<QList<int>>("geometry"); // dialog cx, cy; Yes x; No x; text x, y, cx
-    QTest::addColumn<QList<int>>("bitmaps");  // Yes width, No width
+    // dialog cx, cy; Yes x; No x; text x, y, cx; Yes and No bitmap widths
+    QTest::addColumn<QList<int>>("g");
     QTest::newRow("143") << 1 << QString::fromUtf8("警告")
                          << QString::fromUtf8("装置中的所有记录都将丢失！真要清除吗？")
-                         << QList<int>{174, 65, 28, 101, 13, 13, 154} << QList<int>{17, 15};
+                         << QList<int>{174, 65, 28, 101, 13, 13, 154, 17, 15};
     QTest::newRow("161") << 0 << QString("Alarm") << QString("All records in LMX-207 will lost !  Continue ?")
-                         << QList<int>{179, 65, 20, 95, 13, 14, 149} << QList<int>{27, 19};
+                         << QList<int>{179, 65, 20, 95, 13, 14, 149, 27, 19};
 }
 
-void TestClearConfirm::templates() {
+// The template in each language; Yes ends with IDOK, No, Escape and the close box with IDCANCEL.
+void TestClearConfirm::dialog() {
     QFETCH(int, chinese);
     QFETCH(QString, title);
     QFETCH(QString, text);
-    QFETCH(QList<int>, geometry);
-    QFETCH(QList<int>, bitmaps);
+    QFETCH(QList<int>, g);
     g_bChinese = chinese;
     CClearConfirmDlg dlg;
     dlg.Create();
     QCOMPARE(dlg.windowTitle(), title);
-    QCOMPARE(dlg.size(), dlg.MapDialogRect(0, 0, geometry[0], geometry[1]).size());
+    QCOMPARE(dlg.size(), dlg.MapDialogRect(0, 0, g[0], g[1]).size());
     QCOMPARE(dlg.GetDlgItem(IDOK), static_cast<QWidget*>(&dlg.m_btnYes));
     QCOMPARE(dlg.GetDlgItem(IDCANCEL), static_cast<QWidget*>(&dlg.m_btnNo));
-    QCOMPARE(dlg.m_btnYes.geometry(), dlg.MapDialogRect(geometry[2], 36, 43, 14));
-    QCOMPARE(dlg.m_btnNo.geometry(), dlg.MapDialogRect(geometry[3], 36, 43, 14));
-    QCOMPARE(dlg.m_btnYes.m_nWidth, bitmaps[0]);
-    QCOMPARE(dlg.m_btnNo.m_nWidth, bitmaps[1]);
+    QCOMPARE(dlg.m_btnYes.geometry(), dlg.MapDialogRect(g[2], 36, 43, 14));
+    QCOMPARE(dlg.m_btnNo.geometry(), dlg.MapDialogRect(g[3], 36, 43, 14));
+    QCOMPARE(QList<int>({dlg.m_btnYes.m_nWidth, dlg.m_btnNo.m_nWidth}), g.mid(7));
     QLabel* label = nullptr;
     for (QLabel* l : dlg.findChildren<QLabel*>())
-        if (l->text() == text)
-            label = l;
+        label = l->text() == text ? l : label;
     QVERIFY(label);
-    QCOMPARE(label->geometry(), dlg.MapDialogRect(geometry[4], geometry[5], geometry[6], 8));
-}
+    QCOMPARE(label->geometry(), dlg.MapDialogRect(g[4], g[5], g[6], 8));
 
-// Yes ends with IDOK; No, Escape and the close box with IDCANCEL.
-void TestClearConfirm::results() {
-    {
-        CClearConfirmDlg dlg;
-        dlg.Create();
-        dlg.m_btnYes.click();
-        QCOMPARE(dlg.result(), int(IDOK));
-    }
-    {
-        CClearConfirmDlg dlg;
-        dlg.Create();
-        dlg.m_btnNo.click();
-        QCOMPARE(dlg.result(), int(IDCANCEL));
-    }
-    {
-        CClearConfirmDlg dlg;
-        dlg.Create();
-        dlg.show();
-        QTest::keyClick(&dlg, Qt::Key_Escape);
-        QCOMPARE(dlg.result(), int(IDCANCEL));
-    }
-    {
-        CClearConfirmDlg dlg;
-        dlg.Create();
-        dlg.show();
-        dlg.close();
-        QCOMPARE(dlg.result(), int(IDCANCEL));
+    using Act = std::function<void(CClearConfirmDlg&)>;
+    const QList<QPair<Act, int>> results = {
+        {[](CClearConfirmDlg& d) { d.m_btnYes.click(); }, IDOK},
+        {[](CClearConfirmDlg& d) { d.m_btnNo.click(); }, IDCANCEL},
+        {[](CClearConfirmDlg& d) { QTest::keyClick(&d, Qt::Key_Escape); }, IDCANCEL},
+        {[](CClearConfirmDlg& d) { d.close(); }, IDCANCEL}};
+    for (const auto& [act, expected] : results) {
+        CClearConfirmDlg d;
+        d.Create();
+        d.show();
+        act(d);
+        QCOMPARE(d.result(), expected);
     }
 }
 

@@ -45,7 +45,7 @@ run_tool() {
     fi
     if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
         echo "No display here: taking the tour instead (every window in both languages, off-screen)."
-        QT_QPA_PLATFORM=offscreen "$top/build/tests/lmx207-tour" "$top/build/tour" | tail -n 1
+        QT_QPA_PLATFORM=offscreen "$top/build/tools/lmx207-tour" "$top/build/tour" | tail -n 1
         echo "The pictures are in $top/build/tour/ (the same as docs/tour/ in the README)."
         return
     fi

@@ -13,15 +13,17 @@
 #include <cstdint>
 #include <cstdlib>
 
-namespace {
-QTemporaryDir* g_dir = nullptr;
-}
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    if (!g_dir) {
-        g_dir = new QTemporaryDir;
-        qputenv("XDG_CONFIG_HOME", g_dir->path().toLocal8Bit());
-    }
+    // In memory where the machine has /dev/shm: every store write ends in a sync to disk. Removed
+    // at exit.
+    static const QTemporaryDir dir([] {
+        const QString base =
+            QDir(QStringLiteral("/dev/shm")).exists() ? QStringLiteral("/dev/shm") : QDir::tempPath();
+        const QString pattern = base + QStringLiteral("/lmx207-fuzz-XXXXXX");
+        return pattern;
+    }());
+    static const bool pointed = qputenv("XDG_CONFIG_HOME", dir.path().toLocal8Bit());
+    (void)pointed;
     const QString path = RegStorePath();
     QDir(QFileInfo(path).path()).removeRecursively();
     QDir().mkpath(QFileInfo(path).path());

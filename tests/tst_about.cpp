@@ -4,6 +4,7 @@
 #include "app/KelpApp.h"
 #include "link/AboutDlg.h"
 #include "platform/Platform.h"
+#include "support/ShellHelpers.h"
 #include "support/TestEnv.h"
 
 #include <QTest>
@@ -16,8 +17,6 @@ const QString kLine2 = QStringLiteral("CRC : 3C82\t\tROM : 97250AE8");
 const QString kBlank1 = QStringLiteral("CPU Version :\t\tTime : ");
 const QString kBlank2 = QStringLiteral("CRC :\t\t\tROMH : ");
 
-QList<MessageBoxCall> g_boxes;
-
 QByteArray bytes(const char* hex) {
     return QByteArray::fromHex(hex);
 }
@@ -27,20 +26,17 @@ QByteArray bytes(const char* hex) {
 class TstAbout : public QObject {
     Q_OBJECT
     std::unique_ptr<TestEnv> m_env;
+    std::unique_ptr<MessageBoxRecorder> m_boxes;
 
 private slots:
     void initTestCase() { m_env = std::make_unique<TestEnv>(); }
     void init() {
         MemoryCommBackend::InstallFactory();
-        g_boxes.clear();
-        SetMessageBoxHook([](const MessageBoxCall& call) {
-            g_boxes.append(call);
-            return IDOK;
-        });
+        m_boxes = std::make_unique<MessageBoxRecorder>();
         AfxGetApp().m_strPort = QStringLiteral("COM1");
         g_bChinese = 0;
     }
-    void cleanup() { SetMessageBoxHook(nullptr); }
+    void cleanup() { m_boxes.reset(); }
 
     void templates() {
         for (int chinese : {0, 1}) {
@@ -109,7 +105,7 @@ private slots:
         if (!afterTick.isEmpty()) // a late answer is still taken, and changes nothing on screen
             QCOMPARE(dlg.m_nAnswer, int(BYTE(afterTick.last().at(0))));
         QCOMPARE(line->m_sent, bytes("86"));
-        QVERIFY(g_boxes.isEmpty());
+        QVERIFY(m_boxes->calls.isEmpty());
     }
 
     void refusedPort() {
@@ -118,8 +114,8 @@ private slots:
         line->m_refuseOpen = true;
         line->m_refuseText = QStringLiteral("Cannot open /dev/ttyS1: Permission denied");
         dlg.Create();
-        QCOMPARE(g_boxes.size(), 1);
-        QCOMPARE(g_boxes[0].text, line->m_refuseText);
+        QCOMPARE(m_boxes->calls.size(), 1);
+        QCOMPARE(m_boxes->calls[0].text, line->m_refuseText);
         QVERIFY(line->m_sent.isEmpty());
         QVERIFY(!dlg.IsTimerRunning(1));
         QCOMPARE(dlg.GetDlgItemText(1079) + dlg.GetDlgItemText(1080), QString());

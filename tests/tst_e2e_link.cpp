@@ -7,6 +7,7 @@
 #include "link/SerialCommBackend.h"
 #include "platform/Platform.h"
 #include "sim/SimPtyServer.h"
+#include "support/ShellHelpers.h"
 #include "support/TestEnv.h"
 
 #include <QProcess>
@@ -23,8 +24,6 @@ const QString kLine2 = QStringLiteral("CRC : 3C82\t\tROM : 97250AE8");
 const QString kBlank1 = QStringLiteral("CPU Version :\t\tTime : ");
 const QString kBlank2 = QStringLiteral("CRC :\t\t\tROMH : ");
 constexpr int kWaitMs = 10000;
-
-QList<MessageBoxCall> g_boxes;
 
 // Run as a child with LMX207_HOLD_PORT set: holds COM1 through the tool's own line until its
 // standard input closes, so the suite meets a port that another process has open.
@@ -54,14 +53,15 @@ QString StartChild(QProcess& child, const QString& program, const QStringList& a
 class TstE2eLink : public QObject {
     Q_OBJECT
     std::unique_ptr<TestEnv> m_env;
+    std::unique_ptr<MessageBoxRecorder> m_boxes;
 
     static void pointCom1At(const QString& path) { qputenv("LMX207_COM1", path.toLocal8Bit()); }
 
     // Opens the About box on the real line and waits for its one decision.
-    static void expectAbout(const QString& line1, const QString& line2) {
+    void expectAbout(const QString& line1, const QString& line2) {
         CAboutDlg dlg;
         dlg.Create();
-        QVERIFY2(g_boxes.isEmpty(), qPrintable(g_boxes.value(0).text));
+        QVERIFY2(m_boxes->calls.isEmpty(), qPrintable(m_boxes->calls.value(0).text));
         QTRY_VERIFY_WITH_TIMEOUT(!dlg.IsTimerRunning(1), kWaitMs);
         QCOMPARE(dlg.GetDlgItemText(1079), line1);
         QCOMPARE(dlg.GetDlgItemText(1080), line2);
@@ -71,14 +71,11 @@ private slots:
     void initTestCase() {
         m_env = std::make_unique<TestEnv>();
         CMSComm::SetBackendFactory(nullptr);
-        SetMessageBoxHook([](const MessageBoxCall& call) {
-            g_boxes.append(call);
-            return IDOK;
-        });
+        m_boxes = std::make_unique<MessageBoxRecorder>();
         g_bChinese = 0;
         AfxGetApp().m_strPort = QStringLiteral("COM1");
     }
-    void init() { g_boxes.clear(); }
+    void init() { m_boxes->calls.clear(); }
 
     void aboutAgainstSimProgram_data() {
         QTest::addColumn<QStringList>("args");
@@ -107,13 +104,13 @@ private slots:
         {
             CAboutDlg dlg;
             dlg.Create();
-            QVERIFY(g_boxes.isEmpty());
+            QVERIFY(m_boxes->calls.isEmpty());
             QVERIFY(OpenDevicePort(&dlg, dlg.m_comm));
-            QCOMPARE(g_boxes.size(), 1);
-            QCOMPARE(g_boxes[0].text, QStringLiteral("cannot open serial port"));
+            QCOMPARE(m_boxes->calls.size(), 1);
+            QCOMPARE(m_boxes->calls[0].text, QStringLiteral("cannot open serial port"));
             QVERIFY(dlg.m_comm.GetPortOpen());
         }
-        g_boxes.clear();
+        m_boxes->calls.clear();
         QProcess holder;
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert(QStringLiteral("LMX207_HOLD_PORT"), QStringLiteral("1"));
@@ -122,8 +119,8 @@ private slots:
         {
             CAboutDlg dlg;
             dlg.Create();
-            QCOMPARE(g_boxes.size(), 1);
-            const QString text = g_boxes[0].text;
+            QCOMPARE(m_boxes->calls.size(), 1);
+            const QString text = m_boxes->calls[0].text;
             QVERIFY2(text.startsWith(QStringLiteral("Cannot open %1: ").arg(sim.slavePath())) &&
                          text.contains(QLatin1String("lock")),
                      qPrintable(text));
@@ -131,7 +128,7 @@ private slots:
         }
         holder.closeWriteChannel();
         QVERIFY(holder.waitForFinished(kWaitMs));
-        g_boxes.clear();
+        m_boxes->calls.clear();
         expectAbout(kLine1, kLine2);
     }
 
@@ -140,8 +137,9 @@ private slots:
         pointCom1At(path);
         CAboutDlg dlg;
         dlg.Create();
-        QCOMPARE(g_boxes.size(), 1);
-        QCOMPARE(g_boxes[0].text, QStringLiteral("Cannot open %1: No such file or directory").arg(path));
+        QCOMPARE(m_boxes->calls.size(), 1);
+        QCOMPARE(m_boxes->calls[0].text,
+                 QStringLiteral("Cannot open %1: No such file or directory").arg(path));
         QVERIFY(!dlg.IsTimerRunning(1) && !dlg.m_comm.GetPortOpen());
         QCOMPARE(dlg.GetDlgItemText(1079), QString());
     }

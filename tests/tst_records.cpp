@@ -1,6 +1,5 @@
 #include "app/KelpApp.h"
 #include "link/MSComm.h"
-#include "platform/DriveC.h"
 #include "platform/Platform.h"
 #include "records/ClearConfirmDlg.h"
 #include "records/LocalRecordDlg.h"
@@ -24,15 +23,23 @@ const QByteArray kThree = QByteArray::fromHex("7803"
                                               "0825134507C10123"
                                               "0901000000002626"
                                               "1031125959999000");
-const QStringList kThreeLines = {"3  2008-12-25  13:45:07.123  Send Command 1.",
-                                 "2  2009-00-1  0:00:00.026  Fiber B Interrupt Return.",
-                                 "1  2010-09-31  12:59:59.900  Invalid Record."};
-const QStringList kThreeLinesZh = {QString::fromUtf8("3  2008-12-25  13:45:07.123  发命令1。"),
-                                   QString::fromUtf8("2  2009-00-1  0:00:00.026  光路B中断返回。"),
-                                   QString::fromUtf8("1  2010-09-31  12:59:59.900  无效记录。")};
+const QByteArray kThreeFile = "3 record(s) :\r\n\r\n"
+                              "3  2008-12-25  13:45:07.123  Send Command 1.\r\n"
+                              "2  2009-00-1  0:00:00.026  Fiber B Interrupt Return.\r\n"
+                              "1  2010-09-31  12:59:59.900  Invalid Record.\r\n";
+const QString kReading = "Reading Records...... | list 0, progress 0, update off, clear off, timer ";
 
-QByteArray WithAnswerByte(QByteArray answer, char answerByte) {
-    answer[0] = answerByte;
+// Each unit's bytes: read command, first byte of its record answer, clear command, acknowledgement.
+struct Unit {
+    bool remote;
+    char read, answer, clear, ack;
+    QString file;
+};
+const Unit kUnits[] = {{false, '\x87', '\x78', '\x88', '\x77', "LocalRecord.txt"},
+                       {true, '\x78', '\x87', '\x77', '\x88', "RemoteRecord.txt"}};
+
+QByteArray Answer(char first, QByteArray answer = kThree) {
+    answer[0] = first;
     return answer;
 }
 
@@ -41,25 +48,40 @@ QByteArray ReadFile(const QString& path) {
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
 }
 
-QByteArray FileOf(const QStringList& lines, const QByteArray& header) {
-    QByteArray b = header + "\r\n\r\n";
-    for (const QString& l : lines)
-        b += l.toLatin1() + "\r\n";
-    return b;
+std::unique_ptr<CDialog> NewDialog(bool remote) {
+    return remote ? std::unique_ptr<CDialog>(new CRemoteRecordDlg)
+                  : std::unique_ptr<CDialog>(new CLocalRecordDlg);
+}
+QListWidget* List(CDialog& d) {
+    return d.GetDlgItemAs<QListWidget>(1003);
+}
+QLabel* Status(CDialog& d) {
+    return d.GetDlgItemAs<QLabel>(1005);
+}
+void Click(CDialog& d, int id) {
+    d.GetDlgItemAs<QAbstractButton>(id)->click();
 }
 
-QStringList ListLines(QListWidget* list) {
+QStringList Lines(CDialog& d) {
     QStringList lines;
-    for (int i = 0; i < list->count(); ++i)
-        lines << list->item(i)->text();
+    for (int i = 0; i < List(d)->count(); ++i)
+        lines << List(d)->item(i)->text();
     return lines;
+}
+
+// Status text, list, progress, Update and Clear buttons and the link timer's period (-1: stopped).
+QString State(CDialog& d) {
+    return QString("%1 | list %2, progress %3, update %4, clear %5, timer %6")
+        .arg(Status(d)->text())
+        .arg(List(d)->count())
+        .arg(d.GetDlgItemAs<QProgressBar>(1006)->value())
+        .arg(d.GetDlgItem(3)->isEnabled() ? "on" : "off", d.GetDlgItem(4)->isEnabled() ? "on" : "off")
+        .arg(d.TimerPeriod(1));
 }
 
 // A record answer of n records, record k with the event code k % 40 and a time that counts.
 QByteArray ManyRecords(char answerByte, int n) {
-    QByteArray a;
-    a += answerByte;
-    a += char(n);
+    QByteArray a = QByteArray(1, answerByte) + char(n);
     for (int k = 0; k < n; ++k)
         a += QByteArray::fromHex("2401020304") + char(0x60 | (k % 10)) + char(k % 40) + char(0x99);
     return a;
@@ -84,10 +106,14 @@ void AnswerConfirmation(int button, QString* title = nullptr) {
 
 void SaveShot(QWidget* w, const QString& name) {
     const QString dir = qEnvironmentVariable("LMX207_SHOTS");
-    if (dir.isEmpty())
-        return;
-    QDir().mkpath(dir);
-    w->grab().save(dir + '/' + name + ".png");
+    if (!dir.isEmpty() && QDir().mkpath(dir))
+        w->grab().save(dir + '/' + name + ".png");
+}
+
+void AddUnits() {
+    QTest::addColumn<int>("unit");
+    QTest::newRow("local") << 0;
+    QTest::newRow("remote") << 1;
 }
 
 } // namespace
@@ -98,23 +124,23 @@ class TestRecords : public QObject {
 private slots:
     void initTestCase();
     void init();
-    void cleanup();
     void layout_data();
     void layout();
-    void localReadSplitOverBatches();
-    void localEmptyAndChinese();
-    void localLinkErrorAndLateAnswer();
-    void localFirstByteNotAnAnswer();
-    void localClearDeclinedAndConfirmed();
+    void readInPieces_data() { AddUnits(); }
+    void readInPieces();
+    void clearDeclinedAndConfirmed_data() { AddUnits(); }
+    void clearDeclinedAndConfirmed();
+    void linkErrorAndLateAnswer();
     void local255Records();
     void unwritableDriveC();
     void portRefused();
-    void remoteReadAndClear();
     void remoteBusy();
-    void remoteLinkErrorChinese();
+    void chineseTexts();
     void screenshots();
 
 private:
+    QString DriveC(const QString& file) const { return m_env->driveC() + '/' + file; }
+
     TestEnv* m_env = nullptr;
     QList<MessageBoxCall> m_boxes;
 };
@@ -136,10 +162,6 @@ void TestRecords::init() {
     QDir(m_env->driveC()).removeRecursively();
     QDir().mkpath(m_env->driveC());
     qputenv("LMX207_DRIVE_C", m_env->driveC().toLocal8Bit());
-}
-
-void TestRecords::cleanup() {
-    g_bChinese = 0;
 }
 
 void TestRecords::layout_data() {
@@ -168,223 +190,147 @@ void TestRecords::layout() {
     QFETCH(QString, title);
     QFETCH(QList<int>, rects);
     g_bChinese = chinese;
-    std::unique_ptr<CDialog> dlg;
-    CBmpButton *exit = nullptr, *update = nullptr, *clear = nullptr;
-    if (remote) {
-        auto* d = new CRemoteRecordDlg;
-        exit = &d->m_btnExit, update = &d->m_btnUpdate, clear = &d->m_btnClear;
-        dlg.reset(d);
-    } else {
-        auto* d = new CLocalRecordDlg;
-        exit = &d->m_btnExit, update = &d->m_btnUpdate, clear = &d->m_btnClear;
-        dlg.reset(d);
-    }
+    auto dlg = NewDialog(remote);
     dlg->Create();
     QCOMPARE(dlg->windowTitle(), title);
+    QList<CBmpButton*> buttons; // Exit, Update Record, Clear Record
     const int ids[] = {2, 3, 4, 1003, 1005, 1006};
     for (int i = 0; i < 6; ++i) {
         QVERIFY(dlg->GetDlgItem(ids[i]));
         const QRect want =
             dlg->MapDialogRect(rects[4 * i], rects[4 * i + 1], rects[4 * i + 2], rects[4 * i + 3]);
         const QRect got = dlg->GetDlgItem(ids[i])->geometry();
-        if (auto* b = qobject_cast<CBmpButton*>(dlg->GetDlgItem(ids[i]))) {
-            // A button too narrow for its caption bitmap grows about its centre, no more.
-            QCOMPARE(got.width(), std::max(want.width(), b->m_nWidth + 6));
-            QVERIFY(qAbs(got.center().x() - want.center().x()) <= 1);
-            QCOMPARE(got.top(), want.top());
-            QCOMPARE(got.height(), want.height());
-        } else {
+        if (i >= 3) {
             QCOMPARE(got, want);
+            continue;
         }
+        // A button too narrow for its caption bitmap grows about its centre, no more.
+        buttons << dlg->GetDlgItemAs<CBmpButton>(ids[i]);
+        QVERIFY(buttons[i]);
+        QCOMPARE(got.width(), std::max(want.width(), buttons[i]->m_nWidth + 6));
+        QVERIFY(qAbs(got.center().x() - want.center().x()) <= 1);
+        QCOMPARE(QPair(got.top(), got.height()), QPair(want.top(), want.height()));
     }
-    // The buttons never overlap one another.
-    QVERIFY(!update->geometry().intersects(clear->geometry()));
-    QVERIFY(!clear->geometry().intersects(exit->geometry()));
-    QCOMPARE(dlg->GetDlgItem(2), static_cast<QWidget*>(exit));
-    QCOMPARE(dlg->GetDlgItem(3), static_cast<QWidget*>(update));
-    QCOMPARE(dlg->GetDlgItem(4), static_cast<QWidget*>(clear));
-    QCOMPARE(exit->m_nWidth, chinese ? 32 : 26);
-    QCOMPARE(update->m_nWidth, chinese ? 65 : 96);
-    QCOMPARE(clear->m_nWidth, chinese ? 65 : 86);
-    QCOMPARE(clear->m_nHeight, chinese ? 18 : 16);
-    exit->click();
+    QVERIFY(!buttons[1]->geometry().intersects(buttons[2]->geometry()));
+    QVERIFY(!buttons[2]->geometry().intersects(buttons[0]->geometry()));
+    QCOMPARE(
+        QList<int>({buttons[0]->m_nWidth, buttons[1]->m_nWidth, buttons[2]->m_nWidth, buttons[2]->m_nHeight}),
+        chinese ? QList<int>({32, 65, 65, 18}) : QList<int>({26, 96, 86, 16}));
+    buttons[0]->click();
     QCOMPARE(dlg->result(), int(IDCANCEL));
 }
 
-// On opening: waiting input thrown away, 0x87 sent, timer 1 at 200 ms. An answer in single bytes
-// completes on its last byte, and later bytes change nothing.
-void TestRecords::localReadSplitOverBatches() {
-    CLocalRecordDlg dlg;
+// On opening: waiting input thrown away, the read byte sent, timer 1 at 200 ms. An answer in
+// single bytes completes on its last byte and is listed and saved; a stray byte after it and the
+// tick change nothing; Update Record empties the list and reads again; the other unit's answer
+// byte first answers the tick but is never listed.
+void TestRecords::readInPieces() {
+    QFETCH(int, unit);
+    const Unit& u = kUnits[unit];
+    auto dlg = NewDialog(u.remote);
     MemoryCommBackend* line = MemoryCommBackend::Last();
-    line->preload(QByteArray::fromHex("7800"));
-    dlg.Create();
+    line->preload(QByteArray(1, u.answer) + '\0');
+    dlg->Create();
     QCOMPARE(line->m_port, 1);
-    QCOMPARE(line->m_sent, QByteArray("\x87"));
-    QCOMPARE(dlg.m_stcStatus->text(), QString("Reading Records......"));
-    QVERIFY(!dlg.m_btnUpdate.isEnabled());
-    QVERIFY(!dlg.m_btnClear.isEnabled());
-    QCOMPARE(dlg.TimerPeriod(1), 200);
+    QCOMPARE(line->m_sent, QByteArray(1, u.read));
+    QCOMPARE(State(*dlg), kReading + "200");
 
-    const QString path = m_env->driveC() + "/LocalRecord.txt";
-    for (int i = 0; i < kThree.size() - 1; ++i) {
-        line->deliver(kThree.mid(i, 1));
-        QCOMPARE(dlg.m_nRxCount, i + 1);
-    }
-    QCOMPARE(dlg.m_lstRecords->count(), 0);
-    QCOMPARE(dlg.m_stcStatus->text(), QString("Reading Records......"));
-    QVERIFY(!QFile::exists(path));
-    line->deliver(kThree.right(1));
-    QCOMPARE(ListLines(dlg.m_lstRecords), kThreeLines);
-    QCOMPARE(dlg.m_stcStatus->text(), QString("3 record(s) in C:\\LocalRecord.txt ."));
-    QVERIFY(dlg.m_btnUpdate.isEnabled());
-    QVERIFY(dlg.m_btnClear.isEnabled());
-    QCOMPARE(dlg.m_progress->maximum(), 24);
-    QCOMPARE(dlg.m_progress->value(), 24);
-    QCOMPARE(ReadFile(path), FileOf(kThreeLines, "3 record(s) :"));
+    const QByteArray answer = Answer(u.answer);
+    for (int i = 0; i < answer.size() - 1; ++i)
+        line->deliver(answer.mid(i, 1));
+    QCOMPARE(State(*dlg), kReading + "200");
+    QVERIFY(QDir(m_env->driveC()).isEmpty());
+    line->deliver(answer.right(1));
+    const QString listed =
+        QString("3 record(s) in C:\\%1 . | list 3, progress 24, update on, clear on, timer ").arg(u.file);
+    QCOMPARE(State(*dlg), listed + "200");
+    QCOMPARE(dlg->GetDlgItemAs<QProgressBar>(1006)->maximum(), 24);
+    QCOMPARE(QDir(m_env->driveC()).entryList(QDir::Files), QStringList(u.file));
+    QCOMPARE(ReadFile(DriveC(u.file)), kThreeFile);
 
-    // A stray byte after the answer: counted, nothing redone. The tick finds the answer.
-    QFile::remove(path);
+    QFile::remove(DriveC(u.file));
     line->deliver(QByteArray("\x01"));
-    QCOMPARE(dlg.m_nRxCount, kThree.size() + 1);
-    QCOMPARE(dlg.m_lstRecords->count(), 3);
-    QVERIFY(!QFile::exists(path));
-    dlg.OnTimer(1);
-    QVERIFY(!dlg.IsTimerRunning(1));
+    dlg->OnTimer(1);
+    QCOMPARE(State(*dlg), listed + "-1");
+    QVERIFY(!QFile::exists(DriveC(u.file)));
+
+    Click(*dlg, 3);
+    QCOMPARE(line->m_sent, QByteArray(2, u.read));
+    QCOMPARE(State(*dlg), kReading + "200");
+    line->deliver(answer.left(10));
+    line->deliver(answer.mid(10));
+    QCOMPARE(ReadFile(DriveC(u.file)), kThreeFile);
+
+    Click(*dlg, 3);
+    line->deliver(Answer(u.read));
+    dlg->OnTimer(1);
+    QCOMPARE(State(*dlg), kReading + "-1");
     QCOMPARE(MessageBeepCount(), 0);
-    QCOMPARE(dlg.m_stcStatus->text(), QString("3 record(s) in C:\\LocalRecord.txt ."));
-
-    // Update Record empties the list at once and reads again; the file is rewritten.
-    dlg.m_btnUpdate.click();
-    QCOMPARE(line->m_sent, QByteArray("\x87\x87"));
-    QCOMPARE(dlg.m_lstRecords->count(), 0);
-    QCOMPARE(dlg.m_progress->value(), 0);
-    QVERIFY(!dlg.m_btnUpdate.isEnabled());
-    line->deliver(kThree.left(10));
-    line->deliver(kThree.mid(10));
-    QCOMPARE(dlg.m_lstRecords->count(), 3);
-    QCOMPARE(ReadFile(path), FileOf(kThreeLines, "3 record(s) :"));
 }
 
-void TestRecords::localEmptyAndChinese() {
-    {
-        CLocalRecordDlg dlg;
-        dlg.Create();
-        MemoryCommBackend::Last()->deliver(QByteArray::fromHex("7800"));
-        QCOMPARE(dlg.m_lstRecords->count(), 0);
-        QCOMPARE(dlg.m_stcStatus->text(), QString("No record ."));
-        QVERIFY(dlg.m_btnUpdate.isEnabled());
-        QVERIFY(!dlg.m_btnClear.isEnabled());
-        QCOMPARE(dlg.m_progress->value(), 0);
-        QCOMPARE(ReadFile(m_env->driveC() + "/LocalRecord.txt"), QByteArray("No record ."));
-    }
-    g_bChinese = 1;
-    CLocalRecordDlg dlg;
-    dlg.Create();
+// Declining changes nothing and sends nothing; confirming sends the clear byte and the
+// acknowledgement starts a fresh read. Both ring the 100 beeps first.
+void TestRecords::clearDeclinedAndConfirmed() {
+    QFETCH(int, unit);
+    const Unit& u = kUnits[unit];
+    auto dlg = NewDialog(u.remote);
+    dlg->Create();
     MemoryCommBackend* line = MemoryCommBackend::Last();
-    QCOMPARE(dlg.m_stcStatus->text(), QString::fromUtf8("读取记录中......"));
-    line->deliver(kThree);
-    QCOMPARE(ListLines(dlg.m_lstRecords), kThreeLinesZh);
-    QCOMPARE(dlg.m_stcStatus->text(), QString::fromUtf8("共有3条记录，保存于  C:\\本地记录.txt  文件中。"));
-    QByteArray expected = ToGbk(QString::fromUtf8("共有3条记录：")) + "\r\n\r\n";
-    for (const QString& l : kThreeLinesZh)
-        expected += ToGbk(l) + "\r\n";
-    QCOMPARE(ReadFile(m_env->driveC() + QString::fromUtf8("/本地记录.txt")), expected);
-
-    dlg.m_btnUpdate.click();
-    line->deliver(QByteArray::fromHex("7800"));
-    QCOMPARE(dlg.m_stcStatus->text(), QString::fromUtf8("没有任何记录。"));
-    QCOMPARE(ReadFile(m_env->driveC() + QString::fromUtf8("/本地记录.txt")),
-             QByteArray::fromHex("c3bbd3d0c8cebacebcc7c2bca1a3"));
-}
-
-void TestRecords::localLinkErrorAndLateAnswer() {
-    CLocalRecordDlg dlg;
-    dlg.Create();
-    MemoryCommBackend* line = MemoryCommBackend::Last();
-    line->deliver(kThree);
-    dlg.OnTimer(1);
-    dlg.m_btnUpdate.click(); // records on show, a new read that gets nothing
-    dlg.OnTimer(1);
-    QCOMPARE(dlg.m_stcStatus->text(),
-             QString("Link error !  Please check the cable , serial port and power !"));
-    QCOMPARE(dlg.m_lstRecords->count(), 0);
-    QCOMPARE(dlg.m_progress->value(), 0);
-    QVERIFY(!dlg.m_btnUpdate.isEnabled());
-    QVERIFY(!dlg.m_btnClear.isEnabled());
-    QVERIFY(!dlg.IsTimerRunning(1));
-    QCOMPARE(MessageBeepCount(), 100);
-
-    // The answer comes after all: listed, saved, buttons back.
-    const QString path = m_env->driveC() + "/LocalRecord.txt";
-    QFile::remove(path);
-    line->deliver(kThree.left(1));
-    line->deliver(kThree.mid(1));
-    QCOMPARE(ListLines(dlg.m_lstRecords), kThreeLines);
-    QCOMPARE(dlg.m_stcStatus->text(), QString("3 record(s) in C:\\LocalRecord.txt ."));
-    QVERIFY(dlg.m_btnUpdate.isEnabled());
-    QVERIFY(dlg.m_btnClear.isEnabled());
-    QCOMPARE(ReadFile(path), FileOf(kThreeLines, "3 record(s) :"));
-    QCOMPARE(MessageBeepCount(), 100);
-}
-
-void TestRecords::localFirstByteNotAnAnswer() {
-    CLocalRecordDlg dlg;
-    dlg.Create();
-    MemoryCommBackend* line = MemoryCommBackend::Last();
-    line->deliver(QByteArray("\x00\x00", 2));
-    dlg.OnTimer(1);
-    QCOMPARE(dlg.m_stcStatus->text(),
-             QString("Link error !  Please check the cable , serial port and power !"));
-    QCOMPARE(MessageBeepCount(), 100);
-
-    // Any other unknown first byte is an answer to the tick, and the dialog keeps reading.
-    dlg.m_btnUpdate.setEnabled(true);
-    dlg.m_btnUpdate.click();
-    line->deliver(WithAnswerByte(kThree, 0x55));
-    dlg.OnTimer(1);
-    QCOMPARE(dlg.m_stcStatus->text(), QString("Reading Records......"));
-    QCOMPARE(dlg.m_lstRecords->count(), 0);
-    QCOMPARE(MessageBeepCount(), 100);
-}
-
-void TestRecords::localClearDeclinedAndConfirmed() {
-    CLocalRecordDlg dlg;
-    dlg.Create();
-    MemoryCommBackend* line = MemoryCommBackend::Last();
-    line->deliver(kThree);
-    dlg.OnTimer(1);
-    const QString listed = dlg.m_stcStatus->text();
+    line->deliver(Answer(u.answer));
+    dlg->OnTimer(1);
+    const QString listed = State(*dlg);
 
     QString title;
     AnswerConfirmation(IDCANCEL, &title);
-    dlg.m_btnClear.click();
+    Click(*dlg, 4);
     QCOMPARE(title, QString("Alarm"));
     QCOMPARE(MessageBeepCount(), 100);
-    QCOMPARE(line->m_sent, QByteArray("\x87"));
-    QCOMPARE(dlg.m_lstRecords->count(), 3);
-    QCOMPARE(dlg.m_stcStatus->text(), listed);
-    QVERIFY(dlg.m_btnUpdate.isEnabled());
-    QVERIFY(dlg.m_btnClear.isEnabled());
-    QCOMPARE(dlg.m_progress->value(), 24);
+    QCOMPARE(line->m_sent, QByteArray(1, u.read));
+    QCOMPARE(State(*dlg), listed);
 
     AnswerConfirmation(IDOK);
-    dlg.m_btnClear.click();
+    Click(*dlg, 4);
     QCOMPARE(MessageBeepCount(), 200);
-    QCOMPARE(line->m_sent, QByteArray("\x87\x88"));
-    QCOMPARE(dlg.m_lstRecords->count(), 0);
-    QCOMPARE(dlg.m_stcStatus->text(), QString());
-    QVERIFY(!dlg.m_btnClear.isEnabled());
-    QVERIFY(dlg.m_btnUpdate.isEnabled());
-    QCOMPARE(dlg.m_progress->value(), 0);
-    QVERIFY(!dlg.IsTimerRunning(1));
+    QCOMPARE(line->m_sent, QByteArray(1, u.read) + u.clear);
+    QCOMPARE(State(*dlg), QString(" | list 0, progress 0, update on, clear off, timer -1"));
 
-    line->deliver(QByteArray("\x77"));
-    QCOMPARE(line->m_sent, QByteArray("\x87\x88\x87"));
-    QCOMPARE(dlg.m_stcStatus->text(), QString("Reading Records......"));
-    QCOMPARE(dlg.TimerPeriod(1), 200);
-    line->deliver(QByteArray::fromHex("7800"));
-    QCOMPARE(dlg.m_stcStatus->text(), QString("No record ."));
-    QCOMPARE(ReadFile(m_env->driveC() + "/LocalRecord.txt"), QByteArray("No record ."));
+    line->deliver(QByteArray(1, u.ack));
+    QCOMPARE(line->m_sent, QByteArray(1, u.read) + u.clear + u.read);
+    QCOMPARE(State(*dlg), kReading + "200");
+    line->deliver(QByteArray(1, u.answer) + '\0');
+    QCOMPARE(State(*dlg), QString("No record . | list 0, progress 0, update on, clear off, timer 200"));
+    QCOMPARE(ReadFile(DriveC(u.file)), QByteArray("No record ."));
+}
+
+// No answer, or a first byte 0x00, by the tick: the link error, records on show or not. An answer
+// that comes after all is still listed and saved.
+void TestRecords::linkErrorAndLateAnswer() {
+    for (const QByteArray& noAnswer : {QByteArray(), QByteArray("\x00\x00", 2)}) {
+        ResetMessageBeepCount();
+        CLocalRecordDlg dlg;
+        dlg.Create();
+        MemoryCommBackend* line = MemoryCommBackend::Last();
+        line->deliver(kThree);
+        dlg.OnTimer(1);
+        dlg.m_btnUpdate.click();
+        line->deliver(noAnswer);
+        dlg.OnTimer(1);
+        QCOMPARE(State(dlg),
+                 QString("Link error !  Please check the cable , serial port and power ! | list 0, "
+                         "progress 0, update off, clear off, timer -1"));
+        QCOMPARE(MessageBeepCount(), 100);
+        if (!noAnswer.isEmpty())
+            continue;
+        QFile::remove(DriveC("LocalRecord.txt"));
+        line->deliver(kThree.left(1));
+        line->deliver(kThree.mid(1));
+        QCOMPARE(
+            State(dlg),
+            QString(
+                "3 record(s) in C:\\LocalRecord.txt . | list 3, progress 24, update on, clear on, timer -1"));
+        QCOMPARE(ReadFile(DriveC("LocalRecord.txt")), kThreeFile);
+        QCOMPARE(MessageBeepCount(), 100);
+    }
 }
 
 // 255 records are 2042 bytes: listed and saved like any other count. Bytes past the buffer are
@@ -394,17 +340,16 @@ void TestRecords::local255Records() {
     dlg.Create();
     MemoryCommBackend* line = MemoryCommBackend::Last();
     const QByteArray full = ManyRecords(0x78, 255);
-    QCOMPARE(full.size(), 2042);
     line->deliver(full.left(2041));
     QCOMPARE(dlg.m_lstRecords->count(), 0);
     line->deliver(full.right(1));
-    QCOMPARE(dlg.m_lstRecords->count(), 255);
     QCOMPARE(dlg.m_lstRecords->item(0)->text(), QString("255  2024-06-1  2:03:04.099  Invalid Record."));
     QCOMPARE(dlg.m_lstRecords->item(254)->text(),
              QString("1  2024-06-1  2:03:04.499  Send Command 7 Return."));
-    QCOMPARE(dlg.m_stcStatus->text(), QString("255 record(s) in C:\\LocalRecord.txt ."));
-    QCOMPARE(dlg.m_progress->value(), 2040);
-    const QByteArray file = ReadFile(m_env->driveC() + "/LocalRecord.txt");
+    QCOMPARE(State(dlg),
+             QString("255 record(s) in C:\\LocalRecord.txt . | list 255, progress 2040, update on, "
+                     "clear on, timer 200"));
+    const QByteArray file = ReadFile(DriveC("LocalRecord.txt"));
     QVERIFY(file.startsWith("255 record(s) :\r\n\r\n255  2024-06-1  2:03:04.099  Invalid Record.\r\n"));
     QVERIFY(file.endsWith("\r\n1  2024-06-1  2:03:04.499  Send Command 7 Return.\r\n"));
     QCOMPARE(file.count("\r\n"), 257);
@@ -412,54 +357,47 @@ void TestRecords::local255Records() {
     dlg.m_btnUpdate.click();
     line->deliver(full + QByteArray(100, '\x78'));
     QCOMPARE(dlg.m_nRxCount, 2142);
-    QCOMPARE(dlg.m_lstRecords->count(), 0);
-    QCOMPARE(dlg.m_stcStatus->text(), QString("Reading Records......"));
+    QCOMPARE(State(dlg), kReading + "200");
 }
 
-// The record file cannot be written: the records are listed all the same, nothing claims they
-// were saved, and no file appears.
+// The record file cannot be written (drive C under a plain file, or missing): the records are
+// listed all the same, the status names the file (the reason in its tool tip), no file appears.
 void TestRecords::unwritableDriveC() {
     const QString plainFile = m_env->root() + "/plain";
     QFile f(plainFile);
     QVERIFY(f.open(QIODevice::WriteOnly));
     f.close();
-    const QString underFile = plainFile + "/c";
-    qputenv("LMX207_DRIVE_C", underFile.toLocal8Bit());
-    {
-        CLocalRecordDlg dlg;
-        dlg.Create();
-        MemoryCommBackend::Last()->deliver(kThree);
-        QCOMPARE(ListLines(dlg.m_lstRecords), kThreeLines);
-        QCOMPARE(dlg.m_stcStatus->text(),
-                 QString("3 record(s) read , but %1/LocalRecord.txt could not be written !").arg(underFile));
-        QVERIFY(dlg.m_btnUpdate.isEnabled());
-        QVERIFY(dlg.m_btnClear.isEnabled());
-        QVERIFY(!dlg.m_stcStatus->toolTip().isEmpty());
-        dlg.m_btnUpdate.click();
-        QVERIFY(dlg.m_stcStatus->toolTip().isEmpty());
-    }
-    const QString missing = m_env->root() + "/no/such/folder";
-    qputenv("LMX207_DRIVE_C", missing.toLocal8Bit());
-    {
-        CRemoteRecordDlg dlg;
-        dlg.Create();
-        MemoryCommBackend::Last()->deliver(QByteArray::fromHex("8700"));
-        QCOMPARE(dlg.m_stcStatus->text(),
-                 QString("No record . %1/RemoteRecord.txt could not be written !").arg(missing));
-        QVERIFY(dlg.m_btnUpdate.isEnabled());
-    }
-    g_bChinese = 1;
-    {
-        CLocalRecordDlg dlg;
-        dlg.Create();
-        MemoryCommBackend::Last()->deliver(kThree);
-        QCOMPARE(dlg.m_lstRecords->count(), 3);
-        QCOMPARE(dlg.m_stcStatus->text(),
-                 QString::fromUtf8("共有3条记录，但无法写入文件 %1/本地记录.txt ！").arg(missing));
-        dlg.m_btnUpdate.click();
-        MemoryCommBackend::Last()->deliver(QByteArray::fromHex("7800"));
-        QCOMPARE(dlg.m_stcStatus->text(),
-                 QString::fromUtf8("没有任何记录。无法写入文件 %1/本地记录.txt ！").arg(missing));
+    const QString underFile = plainFile + "/c", missing = m_env->root() + "/no/such/folder";
+    struct Case {
+        int chinese;
+        bool remote;
+        QString driveC;
+        QByteArray answer;
+        QString state;
+    };
+    const Case cases[] = {
+        {0, false, underFile, kThree,
+         "3 record(s) read , but %1/LocalRecord.txt could not be written ! | list 3, progress 24, update on, "
+         "clear on"},
+        {0, true, missing, QByteArray::fromHex("8700"),
+         "No record . %1/RemoteRecord.txt could not be written ! | list 0, progress 0, update on, clear off"},
+        {1, false, missing, kThree,
+         QString::fromUtf8(
+             "共有3条记录，但无法写入文件 %1/本地记录.txt ！ | list 3, progress 24, update on, clear on")},
+        {1, false, missing, QByteArray::fromHex("7800"),
+         QString::fromUtf8(
+             "没有任何记录。无法写入文件 %1/本地记录.txt ！ | list 0, progress 0, update on, clear off")},
+    };
+    for (const Case& c : cases) {
+        g_bChinese = c.chinese;
+        qputenv("LMX207_DRIVE_C", c.driveC.toLocal8Bit());
+        auto dlg = NewDialog(c.remote);
+        dlg->Create();
+        MemoryCommBackend::Last()->deliver(c.answer);
+        QCOMPARE(State(*dlg), c.state.arg(c.driveC) + ", timer 200");
+        QVERIFY(!Status(*dlg)->toolTip().isEmpty());
+        Click(*dlg, 3);
+        QVERIFY(Status(*dlg)->toolTip().isEmpty());
     }
     QVERIFY(!QFile::exists(m_env->root() + "/no"));
     QCOMPARE(QDir(m_env->root()).entryList(QDir::Files | QDir::NoDotAndDotDot), QStringList{"plain"});
@@ -470,8 +408,7 @@ void TestRecords::portRefused() {
     AfxGetApp().m_strPort = QStringLiteral("COM2");
     for (bool remote : {false, true}) {
         m_boxes.clear();
-        std::unique_ptr<CDialog> dlg(remote ? static_cast<CDialog*>(new CRemoteRecordDlg)
-                                            : static_cast<CDialog*>(new CLocalRecordDlg));
+        auto dlg = NewDialog(remote);
         MemoryCommBackend* line = MemoryCommBackend::Last();
         line->m_refuseOpen = true;
         dlg->Create();
@@ -479,91 +416,34 @@ void TestRecords::portRefused() {
         QCOMPARE(m_boxes.size(), 1);
         QCOMPARE(m_boxes[0].text, line->m_refuseText);
         QVERIFY(line->m_sent.isEmpty());
-        QVERIFY(!dlg->IsTimerRunning(1));
-        QVERIFY(!dlg->GetDlgItem(3)->isEnabled());
-        QVERIFY(!dlg->GetDlgItem(4)->isEnabled());
-        QVERIFY(dlg->isVisible() || !dlg->result());
+        QVERIFY(State(*dlg).endsWith("update off, clear off, timer -1"));
     }
     AfxGetApp().m_strPort = QStringLiteral("COM1");
 }
 
-void TestRecords::remoteReadAndClear() {
-    CRemoteRecordDlg dlg;
-    dlg.Create();
-    MemoryCommBackend* line = MemoryCommBackend::Last();
-    QCOMPARE(line->m_sent, QByteArray("\x78"));
-    QCOMPARE(dlg.TimerPeriod(1), 200);
-    QVERIFY(!dlg.m_btnUpdate.isEnabled());
-    // The local unit's answer byte means nothing here.
-    line->deliver(kThree);
-    QCOMPARE(dlg.m_lstRecords->count(), 0);
-
-    dlg.m_nRxCount = 0;
-    const QByteArray two = WithAnswerByte(kThree.left(18), char(0x87)).replace(1, 1, "\x02");
-    line->deliver(two.left(1));
-    line->deliver(two.mid(1, 1));
-    line->deliver(two.mid(2));
-    QCOMPARE(ListLines(dlg.m_lstRecords),
-             QStringList({"2  2008-12-25  13:45:07.123  Send Command 1.",
-                          "1  2009-00-1  0:00:00.026  Fiber B Interrupt Return."}));
-    QCOMPARE(dlg.m_stcStatus->text(), QString("2 record(s) in C:\\RemoteRecord.txt ."));
-    QVERIFY(dlg.m_btnUpdate.isEnabled());
-    QVERIFY(dlg.m_btnClear.isEnabled());
-    QCOMPARE(ReadFile(m_env->driveC() + "/RemoteRecord.txt"),
-             FileOf(ListLines(dlg.m_lstRecords), "2 record(s) :"));
-    QVERIFY(!QFile::exists(m_env->driveC() + "/LocalRecord.txt"));
-    dlg.OnTimer(1);
-    QCOMPARE(MessageBeepCount(), 0);
-
-    AnswerConfirmation(IDCANCEL);
-    dlg.m_btnClear.click();
-    QCOMPARE(line->m_sent, QByteArray("\x78"));
-    QCOMPARE(dlg.m_lstRecords->count(), 2);
-    AnswerConfirmation(IDOK);
-    dlg.m_btnClear.click();
-    QCOMPARE(MessageBeepCount(), 200);
-    QCOMPARE(line->m_sent, QByteArray("\x78\x77"));
-    QCOMPARE(dlg.m_lstRecords->count(), 0);
-    QCOMPARE(dlg.m_stcStatus->text(), QString());
-    line->deliver(QByteArray("\x88"));
-    QCOMPARE(line->m_sent, QByteArray("\x78\x77\x78"));
-    QCOMPARE(dlg.m_stcStatus->text(), QString("Reading Records......"));
-    line->deliver(QByteArray::fromHex("8700"));
-    QCOMPARE(dlg.m_stcStatus->text(), QString("No record ."));
-    QCOMPARE(ReadFile(m_env->driveC() + "/RemoteRecord.txt"), QByteArray("No record ."));
-}
-
-// 87 FF: the busy report 10 ms later, in one batch or two; every later batch repeats it.
+// 87 FF: the busy report 10 ms later, in one batch or two; every later batch repeats it. The file
+// of the last read stays as it was.
 void TestRecords::remoteBusy() {
     for (int batches : {1, 2}) {
         ResetMessageBeepCount();
         CRemoteRecordDlg dlg;
         dlg.Create();
         MemoryCommBackend* line = MemoryCommBackend::Last();
-        line->deliver(QByteArray::fromHex("8702") + kThree.mid(2, 16));
+        line->deliver(Answer('\x87'));
         dlg.OnTimer(1);
-        const QByteArray saved = ReadFile(m_env->driveC() + "/RemoteRecord.txt");
         dlg.m_btnUpdate.click();
-        if (batches == 1) {
-            line->deliver(QByteArray::fromHex("87FF"));
-        } else {
+        if (batches == 2) {
             line->deliver(QByteArray::fromHex("87"));
             QCOMPARE(dlg.TimerPeriod(1), 200);
-            line->deliver(QByteArray::fromHex("FF"));
         }
-        QCOMPARE(dlg.m_nAnswer, 255);
-        QCOMPARE(dlg.TimerPeriod(1), 10);
-        QCOMPARE(dlg.m_stcStatus->text(), QString("Reading Records......"));
+        line->deliver(QByteArray::fromHex("87FF").right(batches == 1 ? 2 : 1));
+        QCOMPARE(State(dlg), kReading + "10");
         dlg.OnTimer(1);
-        QCOMPARE(dlg.m_stcStatus->text(),
-                 QString("Receive alarm or the system is busy, can't get the remote records !"));
-        QCOMPARE(dlg.m_lstRecords->count(), 0);
-        QCOMPARE(dlg.m_progress->value(), 0);
-        QVERIFY(!dlg.m_btnUpdate.isEnabled());
-        QVERIFY(!dlg.m_btnClear.isEnabled());
-        QVERIFY(!dlg.IsTimerRunning(1));
+        QCOMPARE(State(dlg),
+                 QString("Receive alarm or the system is busy, can't get the remote records ! | list 0, "
+                         "progress 0, update off, clear off, timer -1"));
         QCOMPARE(MessageBeepCount(), 100);
-        QCOMPARE(ReadFile(m_env->driveC() + "/RemoteRecord.txt"), saved);
+        QCOMPARE(ReadFile(DriveC("RemoteRecord.txt")), kThreeFile);
 
         line->deliver(QByteArray("\x01"));
         QCOMPARE(dlg.TimerPeriod(1), 10);
@@ -573,17 +453,31 @@ void TestRecords::remoteBusy() {
     }
 }
 
-void TestRecords::remoteLinkErrorChinese() {
+void TestRecords::chineseTexts() {
     g_bChinese = 1;
+    {
+        CLocalRecordDlg dlg;
+        dlg.Create();
+        QCOMPARE(dlg.m_stcStatus->text(), QString::fromUtf8("读取记录中......"));
+        MemoryCommBackend::Last()->deliver(kThree);
+        const QStringList zh = {QString::fromUtf8("3  2008-12-25  13:45:07.123  发命令1。"),
+                                QString::fromUtf8("2  2009-00-1  0:00:00.026  光路B中断返回。"),
+                                QString::fromUtf8("1  2010-09-31  12:59:59.900  无效记录。")};
+        QCOMPARE(Lines(dlg), zh);
+        QCOMPARE(dlg.m_stcStatus->text(),
+                 QString::fromUtf8("共有3条记录，保存于  C:\\本地记录.txt  文件中。"));
+        QCOMPARE(ReadFile(DriveC(QString::fromUtf8("本地记录.txt"))), RecordFileContent(3, zh, true));
+        dlg.m_btnUpdate.click();
+        MemoryCommBackend::Last()->deliver(QByteArray::fromHex("7800"));
+        QCOMPARE(dlg.m_stcStatus->text(), QString::fromUtf8("没有任何记录。"));
+    }
     CRemoteRecordDlg dlg;
     dlg.Create();
     dlg.OnTimer(1);
     QCOMPARE(dlg.m_stcStatus->text(), QString::fromUtf8("连接失败！请检查连线、串口选择及装置电源！"));
-    QCOMPARE(MessageBeepCount(), 100);
     MemoryCommBackend::Last()->deliver(QByteArray::fromHex("87FF"));
     dlg.OnTimer(1);
     QCOMPARE(dlg.m_stcStatus->text(), QString::fromUtf8("接收告警或系统忙，无法读取对侧记录！"));
-    QCOMPARE(MessageBeepCount(), 200);
 }
 
 // Pictures for a person to look at: LMX207_SHOTS=<folder>.
@@ -591,30 +485,21 @@ void TestRecords::screenshots() {
     for (int chinese : {0, 1}) {
         g_bChinese = chinese;
         const QString lang = chinese ? "zh" : "en";
-        {
-            CLocalRecordDlg dlg;
-            dlg.Create();
-            MemoryCommBackend::Last()->deliver(ManyRecords(0x78, 40));
-            SaveShot(&dlg, "local_record_" + lang);
-            dlg.m_btnUpdate.click();
-            dlg.OnTimer(1);
-            SaveShot(&dlg, "local_record_linkerror_" + lang);
+        for (bool remote : {false, true}) {
+            const QString name = remote ? "remote_record_" : "local_record_";
+            auto dlg = NewDialog(remote);
+            dlg->Create();
+            MemoryCommBackend::Last()->deliver(ManyRecords(remote ? '\x87' : '\x78', remote ? 3 : 40));
+            SaveShot(dlg.get(), name + lang);
+            Click(*dlg, 3);
+            if (remote)
+                MemoryCommBackend::Last()->deliver(QByteArray::fromHex("87FF"));
+            dlg->OnTimer(1);
+            SaveShot(dlg.get(), name + (remote ? "busy_" : "linkerror_") + lang);
         }
-        {
-            CRemoteRecordDlg dlg;
-            dlg.Create();
-            MemoryCommBackend::Last()->deliver(ManyRecords(char(0x87), 3));
-            SaveShot(&dlg, "remote_record_" + lang);
-            dlg.m_btnUpdate.click();
-            MemoryCommBackend::Last()->deliver(QByteArray::fromHex("87FF"));
-            dlg.OnTimer(1);
-            SaveShot(&dlg, "remote_record_busy_" + lang);
-        }
-        {
-            CClearConfirmDlg dlg;
-            dlg.Create();
-            SaveShot(&dlg, "clear_confirm_" + lang);
-        }
+        CClearConfirmDlg dlg;
+        dlg.Create();
+        SaveShot(&dlg, "clear_confirm_" + lang);
     }
 }
 

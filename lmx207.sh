@@ -3,7 +3,8 @@
 #   ./lmx207.sh run    install what is missing, build, start the tool (against the simulated pair of
 #                      units on a pseudo-terminal unless LMX207_COM1 names a port)
 #   ./lmx207.sh test   install what is missing, build normally and with the address and
-#                      undefined-behaviour sanitizers, and run the whole test suite in both
+#                      undefined-behaviour sanitizers, run the whole test suite in both, and run
+#                      every fuzz target briefly
 set -euo pipefail
 cd "$(dirname "$0")"
 top=$(pwd)
@@ -59,6 +60,8 @@ run_tests() {
     (cd "$top/build-sanitize" &&
         ASAN_OPTIONS=detect_leaks=0:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
             ctest --output-on-failure -j2)
+    # Every fuzz target for a short bounded time (the long run: tests/fuzz/run-fuzzers.sh 600).
+    "$top/tests/fuzz/run-fuzzers.sh" 15
 }
 
 case "${1:-}" in

@@ -35,13 +35,25 @@ QList<int> Selections(CDialog& dlg) {
     return s;
 }
 
+// Status, address, read date and time, the Write Config and Write Date && Time buttons, and the
+// periods of timers 1, 2 and 3 (-1: stopped) in one line.
+QString State(CRemoteConfigDlg& d) {
+    return QString("%1 | address %2, %3 %4, config %5, time %6, timers %7 %8 %9")
+        .arg(d.m_stcStatus->text(), d.m_edtAddress->text(), d.m_edtDate->text(), d.m_edtTime->text(),
+             d.m_btnWriteConfig.isEnabled() ? "on" : "off", d.m_btnWriteTime.isEnabled() ? "on" : "off")
+        .arg(d.TimerPeriod(1))
+        .arg(d.TimerPeriod(2))
+        .arg(d.TimerPeriod(3));
+}
+
 } // namespace
 
 class TestRemoteConfig : public QObject {
     Q_OBJECT
 
-    TestEnv* m_env = nullptr;
+    TestEnv m_env;
     QList<DWORD> m_sleeps;
+    QList<MessageBoxCall> m_boxes;
 
     std::unique_ptr<CRemoteConfigDlg> Open(int chinese = 0) {
         g_bChinese = chinese;
@@ -61,32 +73,23 @@ class TestRemoteConfig : public QObject {
         return dlg;
     }
 
-    // Checks the error branch's traces: text, beeps, blanks, buttons.
+    // The error branch's traces: text, beeps, blanks, buttons (Reset and Exit stay on), timer 3.
     void VerifyErrorBranch(CRemoteConfigDlg& dlg, const QString& text, int beeps) {
-        QCOMPARE(dlg.m_stcStatus->text(), text);
+        QVERIFY(State(dlg).startsWith(text + " | address 0,  , config off, time off, timers "));
+        QCOMPARE(dlg.TimerPeriod(3), -1);
         QCOMPARE(MessageBeepCount(), beeps);
-        QVERIFY(!dlg.IsTimerRunning(3));
-        QVERIFY(!dlg.m_btnWriteTime.isEnabled());
-        QVERIFY(!dlg.m_btnWriteConfig.isEnabled());
-        QVERIFY(dlg.m_btnReset.isEnabled());
-        QVERIFY(dlg.m_btnExit.isEnabled());
-        QCOMPARE(dlg.m_edtDate->text(), QString());
-        QCOMPARE(dlg.m_edtTime->text(), QString());
-        QCOMPARE(dlg.m_edtAddress->text(), QStringLiteral("0"));
+        QVERIFY(dlg.m_btnReset.isEnabled() && dlg.m_btnExit.isEnabled());
         QCOMPARE(Selections(dlg), QList<int>(24, -1));
     }
 
 private slots:
     void initTestCase() {
-        m_env = new TestEnv;
         MemoryCommBackend::InstallFactory();
-        SetMessageBoxHook([](const MessageBoxCall&) { return IDOK; });
+        SetMessageBoxHook([this](const MessageBoxCall& c) {
+            m_boxes << c;
+            return IDOK;
+        });
         SetSleepHook([this](DWORD ms) { m_sleeps << ms; });
-    }
-    void cleanupTestCase() {
-        SetSleepHook({});
-        SetMessageBoxHook({});
-        delete m_env;
     }
     void init() {
         m_sleeps.clear();
@@ -96,38 +99,31 @@ private slots:
     void readThenOwnClock() {
         auto dlg = Open();
         QCOMPARE(Line()->m_sent, QByteArray::fromHex("76"));
-        QCOMPARE(dlg->TimerPeriod(3), 90);
-        QVERIFY(!dlg->IsTimerRunning(1));
-        QVERIFY(!dlg->m_btnWriteTime.isEnabled());
+        QCOMPARE(State(*dlg), QString(" | address 0,  , config on, time off, timers -1 -1 90"));
         // Nine single bytes give the same as one batch.
         for (char b : kExampleAnswer)
             Line()->deliver(QByteArray(1, b));
-        QCOMPARE(dlg->m_stcStatus->text(), QStringLiteral("Current 8 Command Config :"));
-        QCOMPARE(dlg->m_edtAddress->text(), QStringLiteral("300"));
         QCOMPARE(Selections(*dlg),
                  QList<int>({0, 1, 2, 3, 1, 1, 1, 1, 1, 0, 0, 0, 0, 0, 0, 1, 3, 2, 1, 0, 0, 0, 0, 0}));
 
         dlg->OnTimer(3); // answered: read the clock once, then count it
         QCOMPARE(Line()->m_sent, QByteArray::fromHex("766F"));
-        QVERIFY(!dlg->IsTimerRunning(3));
-        QCOMPARE(dlg->TimerPeriod(1), 1000);
         Line()->deliver(QByteArray::fromHex("90081226235958"));
-        QCOMPARE(dlg->m_edtDate->text(), QStringLiteral("2008-12-26"));
-        QCOMPARE(dlg->m_edtTime->text(), QStringLiteral("23:59:58"));
+        QCOMPARE(State(*dlg),
+                 QString("Current 8 Command Config : | address 300, 2008-12-26 23:59:58, config on, time "
+                         "off, timers 1000 -1 -1"));
         QCOMPARE(QList<int>(dlg->m_clock, dlg->m_clock + 6), QList<int>({8, 12, 26, 23, 59, 58}));
 
+        // The clock rolls over midnight without touching the date, and ticking sends nothing; the
+        // Write Date && Time button follows the pickers at each tick.
         dlg->OnTimer(1);
         QCOMPARE(dlg->m_edtTime->text(), QStringLiteral("23:59:59"));
         dlg->OnTimer(1);
-        QCOMPARE(dlg->m_edtTime->text(), QStringLiteral("0:00:00"));
-        QCOMPARE(dlg->m_edtDate->text(), QStringLiteral("2008-12-26")); // the date never moves
-        QCOMPARE(Line()->m_sent, QByteArray::fromHex("766F"));          // ticking sends nothing
-        // The button-5 rule at each tick.
-        QVERIFY(!dlg->m_btnWriteTime.isEnabled());
+        QVERIFY(State(*dlg).contains("2008-12-26 0:00:00, config on, time off"));
         dlg->m_dtpDate->setDate(QDate(2009, 1, 5));
         dlg->OnTimer(1);
-        QVERIFY(dlg->m_btnWriteTime.isEnabled());
-        QCOMPARE(dlg->m_edtTime->text(), QStringLiteral("0:00:01"));
+        QVERIFY(State(*dlg).contains("2008-12-26 0:00:01, config on, time on"));
+        QCOMPARE(Line()->m_sent, QByteArray::fromHex("766F"));
         QCOMPARE(MessageBeepCount(), 0);
     }
 
@@ -138,10 +134,8 @@ private slots:
         dlg->GetDlgItemAs<QComboBox>(1039)->setCurrentIndex(2); // Output Extend, command 8
         dlg->m_btnWriteConfig.click();
         QCOMPARE(Line()->m_sent, QByteArray::fromHex("6D"));
-        QVERIFY(!dlg->IsTimerRunning(1));
-        QCOMPARE(dlg->TimerPeriod(2), 1400);
+        QVERIFY(State(*dlg).endsWith("config off, time off, timers -1 1400 -1"));
         QCOMPARE(dlg->m_nAnswer, 0);
-        QVERIFY(!dlg->m_btnWriteConfig.isEnabled());
 
         Line()->deliver(QByteArray::fromHex("92"));
         QCOMPARE(Line()->m_sent, QByteArray::fromHex("6D"
@@ -172,10 +166,8 @@ private slots:
                                                      "6F"));
         QCOMPARE(m_sleeps, QList<DWORD>({60}));
         Line()->deliver(QByteArray::fromHex("90100203000000"));
-        QCOMPARE(dlg->m_edtDate->text(), QStringLiteral("2010-2-3"));
-        QCOMPARE(dlg->m_edtTime->text(), QStringLiteral("0:00:00"));
         dlg->OnTimer(1);
-        QCOMPARE(dlg->m_edtTime->text(), QStringLiteral("0:00:01"));
+        QVERIFY(State(*dlg).contains("2010-2-3 0:00:01"));
         QCOMPARE(MessageBeepCount(), 0);
     }
 
@@ -185,10 +177,8 @@ private slots:
             ResetMessageBeepCount();
             auto dlg = Open(chinese);
             Line()->deliver(QByteArray::fromHex("8900FF"));
-            QCOMPARE(dlg->m_b8Commands, 0);
             QCOMPARE(dlg->m_nAnswer, 0xFF);
-            QCOMPARE(dlg->TimerPeriod(3), 10);
-            QCOMPARE(dlg->m_stcStatus->text(), QString());
+            QCOMPARE(State(*dlg), QString(" | address 0,  , config on, time off, timers -1 -1 10"));
             QCOMPARE(MessageBeepCount(), 0);
             dlg->OnTimer(3);
             VerifyErrorBranch(*dlg, chinese ? kUnreachableZh : kUnreachableEn, 100);
@@ -198,7 +188,6 @@ private slots:
         ResetMessageBeepCount();
         auto dlg = Open();
         Line()->deliver(QByteArray::fromHex("8901FF2C81E4551B00"));
-        QCOMPARE(dlg->m_b8Commands, 1);
         QCOMPARE(dlg->TimerPeriod(3), 10);
         dlg->OnTimer(3);
         VerifyErrorBranch(*dlg, kUnreachableEn, 100);
@@ -207,9 +196,7 @@ private slots:
     void threeBytesWithoutMarkAreNotDecoded() {
         auto dlg = Open();
         Line()->deliver(kExampleAnswer.left(3));
-        QCOMPARE(dlg->m_stcStatus->text(), QString());
-        QCOMPARE(dlg->m_edtAddress->text(), QStringLiteral("0"));
-        QCOMPARE(dlg->TimerPeriod(3), 90);
+        QCOMPARE(State(*dlg), QString(" | address 0,  , config on, time off, timers -1 -1 90"));
         Line()->deliver(kExampleAnswer.mid(3));
         QCOMPARE(dlg->m_edtAddress->text(), QStringLiteral("300"));
     }
@@ -219,7 +206,7 @@ private slots:
         auto silent = Open();
         silent->OnTimer(3);
         VerifyErrorBranch(*silent, kLinkErrorEn, 100);
-        QVERIFY(!silent->IsTimerRunning(1));
+        QCOMPARE(silent->TimerPeriod(1), -1);
         silent.reset();
 
         // The read-back after a configuration write reports the remote unit unreachable: timer 1
@@ -258,24 +245,18 @@ private slots:
                      chinese ? dlg->MapDialogRect(307, 66, 48, 11) : dlg->MapDialogRect(366, 68, 49, 12));
             // Button 7 is captioned like button 6 in the Chinese template; its face says Reset.
             QCOMPARE(dlg->m_btnReset.text(),
-                     chinese ? QStringLiteral("写入配置") : QStringLiteral("Reset Config"));
+                     chinese ? QString::fromUtf8("写入配置") : QString("Reset Config"));
             QCOMPARE(dlg->m_btnReset.m_nWidth, chinese ? 64 : 84);
         }
         // The address check as in the local dialog: nothing sent, the clock stays stopped.
-        QList<MessageBoxCall> boxes;
-        SetMessageBoxHook([&boxes](const MessageBoxCall& c) {
-            boxes << c;
-            return IDOK;
-        });
+        m_boxes.clear();
         auto dlg = OpenTicking();
         dlg->m_edtAddress->setText(QStringLiteral("70000"));
         dlg->m_btnWriteConfig.click();
-        SetMessageBoxHook([](const MessageBoxCall&) { return IDOK; });
-        QCOMPARE(boxes.size(), 1);
-        QCOMPARE(boxes[0].text, QStringLiteral("Please enter an integer between 0 and 65000."));
+        QCOMPARE(m_boxes.size(), 1);
+        QCOMPARE(m_boxes[0].text, QStringLiteral("Please enter an integer between 0 and 65000."));
         QVERIFY(Line()->m_sent.isEmpty());
-        QVERIFY(!dlg->IsTimerRunning(1));
-        QVERIFY(dlg->m_btnWriteConfig.isEnabled());
+        QVERIFY(State(*dlg).endsWith("config on, time off, timers -1 -1 -1"));
     }
 };
 

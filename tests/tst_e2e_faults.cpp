@@ -192,7 +192,8 @@ void AboutCase(Fault fault, SimPtyServer&) {
     dlg.Create();
     QCOMPARE(dlg.TimerPeriod(1), 60);
     QTRY_VERIFY_WITH_TIMEOUT(!dlg.IsTimerRunning(1), kWaitMs);
-    // Busy and unreachable concern the remote unit only: the local unit identifies itself.
+    // Busy and unreachable concern the remote unit only: the local unit identifies itself. A
+    // cable pulled in the middle of the one-byte answer leaves nothing of it.
     const bool identified = fault == Split || fault == Unreachable || fault == Busy;
     if (fault == Late) // the answer comes, but after the decision
         QTRY_COMPARE_WITH_TIMEOUT(dlg.m_nAnswer, 0x79, kWaitMs);

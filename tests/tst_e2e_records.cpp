@@ -20,17 +20,32 @@
 namespace {
 
 constexpr int kWaitMs = 15000; // generous: 254 records take about 2.1 s at 9600 baud
-
-QStringList ListLines(QListWidget* list) {
-    QStringList lines;
-    for (int i = 0; i < list->count(); ++i)
-        lines << list->item(i)->text();
-    return lines;
-}
+const QString kBusy = "Receive alarm or the system is busy, can't get the remote records !";
+const QString kLinkError = "Link error !  Please check the cable , serial port and power !";
 
 QByteArray ReadFile(const QString& path) {
     QFile f(path);
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
+}
+
+// A record dialog of either unit, opened: it sends its read at once.
+std::unique_ptr<CDialog> Open(bool local) {
+    std::unique_ptr<CDialog> dlg(local ? static_cast<CDialog*>(new CLocalRecordDlg) : new CRemoteRecordDlg);
+    dlg->Create();
+    return dlg;
+}
+QListWidget* List(CDialog& d) {
+    return d.GetDlgItemAs<QListWidget>(1003);
+}
+QString Status(CDialog& d) {
+    return d.GetDlgItemAs<QLabel>(1005)->text();
+}
+
+QStringList Lines(CDialog& d) {
+    QStringList lines;
+    for (int i = 0; i < List(d)->count(); ++i)
+        lines << List(d)->item(i)->text();
+    return lines;
 }
 
 void AnswerConfirmation(int button) {
@@ -54,7 +69,7 @@ class TestE2eRecords : public QObject {
 
 private slots:
     void initTestCase();
-    void cleanupTestCase();
+    void cleanupTestCase() { m_server.stop(); }
     void init();
     void readCounts_data();
     void readCounts();
@@ -62,16 +77,11 @@ private slots:
     void busyAndSilent();
 
 private:
-    // The answer the simulator holds for the unit, the lines and file the dialog must show.
-    QByteArray HeldAnswer(bool local);
-    template <class Dlg> void CheckListed(Dlg& dlg, bool local);
-
-    TestEnv* m_env = nullptr;
+    TestEnv m_env;
     SimPtyServer m_server;
 };
 
 void TestE2eRecords::initTestCase() {
-    m_env = new TestEnv;
     CMSComm::SetBackendFactory(nullptr); // the real serial line
     m_server.setPacing(false);
     QString error;
@@ -84,38 +94,10 @@ void TestE2eRecords::initTestCase() {
     });
 }
 
-void TestE2eRecords::cleanupTestCase() {
-    m_server.stop();
-    SetMessageBoxHook(nullptr);
-}
-
 void TestE2eRecords::init() {
     g_bChinese = 0;
     ResetMessageBeepCount();
     m_server.withPair([](SimPair& p) { p.setFaults(SimFaults{}); });
-}
-
-QByteArray TestE2eRecords::HeldAnswer(bool local) {
-    QByteArray answer;
-    m_server.withPair([&](SimPair& p) {
-        answer = local ? p.local().recordAnswer(0x78) : p.remote().recordAnswer(0x87, 254);
-    });
-    return answer;
-}
-
-template <class Dlg> void TestE2eRecords::CheckListed(Dlg& dlg, bool local) {
-    const QByteArray held = HeldAnswer(local);
-    const int n = quint8(held[1]);
-    const auto* bytes = reinterpret_cast<const unsigned char*>(held.constData());
-    const QStringList lines = DecodeRecordAnswer(bytes, held.size(), g_bChinese != 0);
-    QCOMPARE(lines.size(), n);
-    QCOMPARE(ListLines(dlg.m_lstRecords), lines);
-    QCOMPARE(ReadFile(m_env->driveC() + '/' + RecordFileName(local, g_bChinese != 0)),
-             RecordFileContent(n, lines, g_bChinese != 0));
-    QVERIFY(dlg.m_btnUpdate.isEnabled());
-    QCOMPARE(dlg.m_btnClear.isEnabled(), n != 0);
-    QCOMPARE(dlg.m_progress->value(), n ? 8 * n : 0);
-    QCOMPARE(MessageBeepCount(), 0);
 }
 
 void TestE2eRecords::readCounts_data() {
@@ -126,6 +108,7 @@ void TestE2eRecords::readCounts_data() {
     QTest::newRow("254") << 254 << 0;
 }
 
+// Each unit's list and file are what the simulator holds, decoded.
 void TestE2eRecords::readCounts() {
     QFETCH(int, count);
     QFETCH(int, chinese);
@@ -134,63 +117,49 @@ void TestE2eRecords::readCounts() {
         p.local().seedLog(count);
         p.remote().seedLog(count);
     });
-    const QString done = count == 0 ? NoRecordText(chinese) : QString();
-    {
-        CLocalRecordDlg dlg;
-        dlg.Create();
-        QTRY_VERIFY_WITH_TIMEOUT(dlg.m_btnUpdate.isEnabled(), kWaitMs);
-        CheckListed(dlg, true);
+    for (bool local : {true, false}) {
+        auto dlg = Open(local);
+        QTRY_VERIFY_WITH_TIMEOUT(dlg->GetDlgItem(3)->isEnabled(), kWaitMs);
+        QByteArray held;
+        m_server.withPair([&](SimPair& p) {
+            held = local ? p.local().recordAnswer(0x78) : p.remote().recordAnswer(0x87, 254);
+        });
+        const QStringList lines = DecodeRecordAnswer(reinterpret_cast<const unsigned char*>(held.constData()),
+                                                     held.size(), chinese);
+        QCOMPARE(lines.size(), count);
+        QCOMPARE(Lines(*dlg), lines);
+        QCOMPARE(ReadFile(m_env.driveC() + '/' + RecordFileName(local, chinese)),
+                 RecordFileContent(count, lines, chinese));
+        QCOMPARE(dlg->GetDlgItem(4)->isEnabled(), count != 0);
+        QCOMPARE(dlg->GetDlgItemAs<QProgressBar>(1006)->value(), 8 * count);
         if (count == 0)
-            QCOMPARE(dlg.m_stcStatus->text(), done);
+            QCOMPARE(Status(*dlg), NoRecordText(chinese));
     }
-    {
-        CRemoteRecordDlg dlg;
-        dlg.Create();
-        QTRY_VERIFY_WITH_TIMEOUT(dlg.m_btnUpdate.isEnabled(), kWaitMs);
-        CheckListed(dlg, false);
-        // Update Record reads again over the same line.
-        QFile::remove(m_env->driveC() + '/' + RecordFileName(false, chinese));
-        dlg.m_btnUpdate.click();
-        QVERIFY(!dlg.m_btnUpdate.isEnabled());
-        QTRY_VERIFY_WITH_TIMEOUT(dlg.m_btnUpdate.isEnabled(), kWaitMs);
-        CheckListed(dlg, false);
-    }
+    QCOMPARE(MessageBeepCount(), 0);
 }
 
+// Confirmed clears empty both logs, and the fresh read finds nothing.
 void TestE2eRecords::clearBoth() {
     m_server.withPair([](SimPair& p) {
         p.local().seedLog(5);
         p.remote().seedLog(7);
     });
-    {
-        CLocalRecordDlg dlg;
-        dlg.Create();
-        QTRY_COMPARE_WITH_TIMEOUT(dlg.m_lstRecords->count(), 5, kWaitMs);
+    for (bool local : {true, false}) {
+        auto dlg = Open(local);
+        QTRY_COMPARE_WITH_TIMEOUT(List(*dlg)->count(), local ? 5 : 7, kWaitMs);
         AnswerConfirmation(IDOK);
-        dlg.m_btnClear.click();
-        QTRY_COMPARE_WITH_TIMEOUT(dlg.m_stcStatus->text(), QString("No record ."), kWaitMs);
-        QCOMPARE(dlg.m_lstRecords->count(), 0);
-        QCOMPARE(ReadFile(m_env->driveC() + "/LocalRecord.txt"), QByteArray("No record ."));
+        qobject_cast<QAbstractButton*>(dlg->GetDlgItem(4))->click();
+        QTRY_COMPARE_WITH_TIMEOUT(Status(*dlg), QString("No record ."), kWaitMs);
+        QCOMPARE(List(*dlg)->count(), 0);
+        QCOMPARE(ReadFile(m_env.driveC() + '/' + RecordFileName(local, false)), QByteArray("No record ."));
     }
-    {
-        CRemoteRecordDlg dlg;
-        dlg.Create();
-        QTRY_COMPARE_WITH_TIMEOUT(dlg.m_lstRecords->count(), 7, kWaitMs);
-        AnswerConfirmation(IDOK);
-        dlg.m_btnClear.click();
-        QTRY_COMPARE_WITH_TIMEOUT(dlg.m_stcStatus->text(), QString("No record ."), kWaitMs);
-        QCOMPARE(ReadFile(m_env->driveC() + "/RemoteRecord.txt"), QByteArray("No record ."));
-    }
-    size_t local = 1, remote = 1;
-    m_server.withPair([&](SimPair& p) {
-        local = p.local().log.size();
-        remote = p.remote().log.size();
-    });
-    QCOMPARE(local, size_t(0));
-    QCOMPARE(remote, size_t(0));
+    size_t held = 1;
+    m_server.withPair([&](SimPair& p) { held = p.local().log.size() + p.remote().log.size(); });
+    QCOMPARE(held, size_t(0));
     QCOMPARE(MessageBeepCount(), 200); // the beeps before each confirmation
 }
 
+// A busy remote unit: its report, no list, no file. A silent unit: the link error.
 void TestE2eRecords::busyAndSilent() {
     m_server.withPair([](SimPair& p) {
         p.remote().seedLog(3);
@@ -198,37 +167,24 @@ void TestE2eRecords::busyAndSilent() {
         f.remoteBusy = true;
         p.setFaults(f);
     });
-    const QString busy = "Receive alarm or the system is busy, can't get the remote records !";
-    const QString linkError = "Link error !  Please check the cable , serial port and power !";
-    QFile::remove(m_env->driveC() + "/RemoteRecord.txt");
+    QFile::remove(m_env.driveC() + "/RemoteRecord.txt");
     {
-        CRemoteRecordDlg dlg;
-        dlg.Create();
-        QTRY_COMPARE_WITH_TIMEOUT(dlg.m_stcStatus->text(), busy, kWaitMs);
-        QCOMPARE(dlg.m_lstRecords->count(), 0);
-        QVERIFY(!dlg.m_btnUpdate.isEnabled());
-        QVERIFY(!dlg.m_btnClear.isEnabled());
+        auto dlg = Open(false);
+        QTRY_COMPARE_WITH_TIMEOUT(Status(*dlg), kBusy, kWaitMs);
+        QCOMPARE(List(*dlg)->count(), 0);
+        QVERIFY(!dlg->GetDlgItem(3)->isEnabled() && !dlg->GetDlgItem(4)->isEnabled());
         QCOMPARE(MessageBeepCount(), 100);
-        QVERIFY(!QFile::exists(m_env->driveC() + "/RemoteRecord.txt"));
+        QVERIFY(!QFile::exists(m_env.driveC() + "/RemoteRecord.txt"));
     }
     m_server.withPair([](SimPair& p) {
         SimFaults f;
         f.silent = true;
         p.setFaults(f);
     });
-    {
-        CLocalRecordDlg dlg;
-        dlg.Create();
-        QTRY_COMPARE_WITH_TIMEOUT(dlg.m_stcStatus->text(), linkError, kWaitMs);
-        QVERIFY(!dlg.m_btnUpdate.isEnabled());
-        QCOMPARE(MessageBeepCount(), 200);
-    }
-    {
-        CRemoteRecordDlg dlg;
-        dlg.Create();
-        QTRY_COMPARE_WITH_TIMEOUT(dlg.m_stcStatus->text(), linkError, kWaitMs);
-        QCOMPARE(MessageBeepCount(), 300);
-    }
+    auto dlg = Open(true);
+    QTRY_COMPARE_WITH_TIMEOUT(Status(*dlg), kLinkError, kWaitMs);
+    QVERIFY(!dlg->GetDlgItem(3)->isEnabled());
+    QCOMPARE(MessageBeepCount(), 200);
 }
 
 QTEST_MAIN(TestE2eRecords)

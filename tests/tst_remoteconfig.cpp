@@ -1,7 +1,6 @@
-#include "app/KelpApp.h"
 #include "config/RemoteConfigDlg.h"
-#include "link/MSComm.h"
-#include "platform/Platform.h"
+#include "support/DialogTestSupport.h"
+#include "support/ShellHelpers.h"
 #include "support/TestEnv.h"
 
 #include <QApplication>
@@ -16,34 +15,25 @@
 namespace {
 
 const QByteArray kExampleAnswer = QByteArray::fromHex("8901012C81E4551B00");
-const QString kUnreachableEn =
-    QStringLiteral("Receive alarm or the system is busy, can't get the remote records !");
-const QString kUnreachableZh = QStringLiteral("接收告警或系统忙，无法读取对侧记录！");
-const QString kLinkErrorEn = QStringLiteral("Link error !  Please check the cable , serial port and power !");
+const QString kUnreachable = "Receive alarm or the system is busy, can't get the remote records !";
 
-// Selected index of every cell, Output Delay, Input Delay, Output Extend rows, commands 1 to 8.
-QList<int> Selections(CDialog& dlg) {
-    static const int ids[3][8] = {
-        {1010, 1013, 1016, 1019, 1028, 1031, 1037, 1040},
-        {1011, 1014, 1017, 1020, 1029, 1032, 1038, 1041},
-        {1012, 1015, 1018, 1021, 1034, 1033, 1036, 1039},
-    };
-    QList<int> s;
-    for (const auto& row : ids)
-        for (int id : row)
-            s << dlg.GetDlgItemAs<QComboBox>(id)->currentIndex();
-    return s;
+// Status, address, unit date and time, the two write buttons, timers 1, 2 and 3.
+QString State(CDialog& d) {
+    return ConfigState(d, 3);
 }
 
-// Status, address, read date and time, the Write Config and Write Date && Time buttons, and the
-// periods of timers 1, 2 and 3 (-1: stopped) in one line.
-QString State(CRemoteConfigDlg& d) {
-    return QString("%1 | address %2, %3 %4, config %5, time %6, timers %7 %8 %9")
-        .arg(d.m_stcStatus->text(), d.m_edtAddress->text(), d.m_edtDate->text(), d.m_edtTime->text(),
-             d.m_btnWriteConfig.isEnabled() ? "on" : "off", d.m_btnWriteTime.isEnabled() ? "on" : "off")
-        .arg(d.TimerPeriod(1))
-        .arg(d.TimerPeriod(2))
-        .arg(d.TimerPeriod(3));
+std::unique_ptr<CRemoteConfigDlg> Open(int chinese = 0) {
+    return OpenDialog<CRemoteConfigDlg>(chinese);
+}
+
+// Read answered, clock read and loaded; timer 1 counts.
+std::unique_ptr<CRemoteConfigDlg> OpenTicking() {
+    auto dlg = Open();
+    Line()->deliver(kExampleAnswer);
+    dlg->OnTimer(3);
+    Line()->deliver(QByteArray::fromHex("90081226235958"));
+    Line()->m_sent.clear();
+    return dlg;
 }
 
 } // namespace
@@ -52,28 +42,10 @@ class TestRemoteConfig : public QObject {
     Q_OBJECT
 
     TestEnv m_env;
+    MessageBoxRecorder m_boxes;
     QList<DWORD> m_sleeps;
-    QList<MessageBoxCall> m_boxes;
 
-    std::unique_ptr<CRemoteConfigDlg> Open(int chinese = 0) {
-        g_bChinese = chinese;
-        auto dlg = std::make_unique<CRemoteConfigDlg>();
-        dlg->Create();
-        return dlg;
-    }
-    static MemoryCommBackend* Line() { return MemoryCommBackend::Last(); }
-    // Read answered, clock read and loaded; timer 1 counts.
-    std::unique_ptr<CRemoteConfigDlg>
-    OpenTicking(const QByteArray& clock = QByteArray::fromHex("90081226235958")) {
-        auto dlg = Open();
-        Line()->deliver(kExampleAnswer);
-        dlg->OnTimer(3);
-        Line()->deliver(clock);
-        Line()->m_sent.clear();
-        return dlg;
-    }
-
-    // The error branch's traces: text, beeps, blanks, buttons (Reset and Exit stay on), timer 3.
+    // The error branch's traces: text, blanks, buttons (Reset and Exit stay on), timer 3, beeps.
     void VerifyErrorBranch(CRemoteConfigDlg& dlg, const QString& text, int beeps) {
         QVERIFY(State(dlg).startsWith(text + " | address 0,  , config off, time off, timers "));
         QCOMPARE(dlg.TimerPeriod(3), -1);
@@ -85,24 +57,25 @@ class TestRemoteConfig : public QObject {
 private slots:
     void initTestCase() {
         MemoryCommBackend::InstallFactory();
-        SetMessageBoxHook([this](const MessageBoxCall& c) {
-            m_boxes << c;
-            return IDOK;
-        });
         SetSleepHook([this](DWORD ms) { m_sleeps << ms; });
     }
     void init() {
         m_sleeps.clear();
         ResetMessageBeepCount();
     }
+    void cleanup() { QVERIFY(m_boxes.calls.isEmpty()); }
 
     void readThenOwnClock() {
         auto dlg = Open();
         QCOMPARE(Line()->m_sent, QByteArray::fromHex("76"));
-        QCOMPARE(State(*dlg), QString(" | address 0,  , config on, time off, timers -1 -1 90"));
-        // Nine single bytes give the same as one batch.
-        for (char b : kExampleAnswer)
-            Line()->deliver(QByteArray(1, b));
+        const QString reading = " | address 0,  , config on, time off, timers -1 -1 90";
+        QCOMPARE(State(*dlg), reading);
+        // Single bytes: three without the 0xFF mark are not decoded; nine give the whole answer.
+        for (int i = 0; i < kExampleAnswer.size(); ++i) {
+            Line()->deliver(kExampleAnswer.mid(i, 1));
+            if (i == 2)
+                QCOMPARE(State(*dlg), reading);
+        }
         QCOMPARE(Selections(*dlg),
                  QList<int>({0, 1, 2, 3, 1, 1, 1, 1, 1, 0, 0, 0, 0, 0, 0, 1, 3, 2, 1, 0, 0, 0, 0, 0}));
 
@@ -110,8 +83,8 @@ private slots:
         QCOMPARE(Line()->m_sent, QByteArray::fromHex("766F"));
         Line()->deliver(QByteArray::fromHex("90081226235958"));
         QCOMPARE(State(*dlg),
-                 QString("Current 8 Command Config : | address 300, 2008-12-26 23:59:58, config on, time "
-                         "off, timers 1000 -1 -1"));
+                 QString("Current 8 Command Config : | address 300, 2008-12-26 23:59:58, config on, "
+                         "time off, timers 1000 -1 -1"));
         QCOMPARE(QList<int>(dlg->m_clock, dlg->m_clock + 6), QList<int>({8, 12, 26, 23, 59, 58}));
 
         // The clock rolls over midnight without touching the date, and ticking sends nothing; the
@@ -131,7 +104,7 @@ private slots:
         auto dlg = OpenTicking();
         // Write Config: clock stops, 0x6D, lock of 1400 ms.
         dlg->m_edtAddress->setText(QStringLiteral("301"));
-        dlg->GetDlgItemAs<QComboBox>(1039)->setCurrentIndex(2); // Output Extend, command 8
+        Cell(*dlg, 2, 8)->setCurrentIndex(2);
         dlg->m_btnWriteConfig.click();
         QCOMPARE(Line()->m_sent, QByteArray::fromHex("6D"));
         QVERIFY(State(*dlg).endsWith("config off, time off, timers -1 1400 -1"));
@@ -144,8 +117,7 @@ private slots:
         QCOMPARE(m_sleeps, QList<DWORD>({1050}));
         QCOMPARE(dlg->TimerPeriod(1), 1000);
         // The read-back shows what the unit holds, not what was chosen.
-        Line()->deliver(QByteArray::fromHex("89012FFF00000000"
-                                            "00"));
+        Line()->deliver(QByteArray::fromHex("89012FFF0000000000"));
         QCOMPARE(dlg->m_edtAddress->text(), QStringLiteral("12287"));
         QCOMPARE(Selections(*dlg), QList<int>(24, 0));
         dlg->OnTimer(2);
@@ -171,92 +143,83 @@ private slots:
         QCOMPARE(MessageBeepCount(), 0);
     }
 
-    void unreachableRemote() {
-        // 89 00 FF: nothing shown, the remote text 10 ms later.
-        for (int chinese : {0, 1}) {
-            ResetMessageBeepCount();
-            auto dlg = Open(chinese);
-            Line()->deliver(QByteArray::fromHex("8900FF"));
-            QCOMPARE(dlg->m_nAnswer, 0xFF);
-            QCOMPARE(State(*dlg), QString(" | address 0,  , config on, time off, timers -1 -1 10"));
-            QCOMPARE(MessageBeepCount(), 0);
-            dlg->OnTimer(3);
-            VerifyErrorBranch(*dlg, chinese ? kUnreachableZh : kUnreachableEn, 100);
-            QCOMPARE(Line()->m_sent, QByteArray::fromHex("76"));
-        }
-        // Nine bytes with 0xFF as address high byte mean the same.
-        ResetMessageBeepCount();
-        auto dlg = Open();
-        Line()->deliver(QByteArray::fromHex("8901FF2C81E4551B00"));
-        QCOMPARE(dlg->TimerPeriod(3), 10);
+    // 89 00 FF, or nine bytes with 0xFF as the address high byte: nothing shown, the remote text
+    // of the language 10 ms later. No answer by the 90 ms check: the link error.
+    void readFails_data() {
+        QTest::addColumn<QByteArray>("answer");
+        QTest::addColumn<int>("chinese");
+        QTest::addColumn<QString>("text");
+        QTest::newRow("3 bytes") << QByteArray::fromHex("8900FF") << 0 << kUnreachable;
+        QTest::newRow("3 bytes zh") << QByteArray::fromHex("8900FF") << 1
+                                    << QString("接收告警或系统忙，无法读取对侧记录！");
+        QTest::newRow("9 bytes") << QByteArray::fromHex("8901FF2C81E4551B00") << 0 << kUnreachable;
+        QTest::newRow("silent") << QByteArray() << 0
+                                << QString("Link error !  Please check the cable , serial port and power !");
+    }
+    void readFails() {
+        QFETCH(QByteArray, answer);
+        QFETCH(int, chinese);
+        QFETCH(QString, text);
+        auto dlg = Open(chinese);
+        Line()->deliver(answer);
+        QCOMPARE(
+            State(*dlg),
+            QString(" | address 0,  , config on, time off, timers -1 -1 %1").arg(answer.isEmpty() ? 90 : 10));
+        QCOMPARE(MessageBeepCount(), 0);
         dlg->OnTimer(3);
-        VerifyErrorBranch(*dlg, kUnreachableEn, 100);
+        VerifyErrorBranch(*dlg, text, 100);
+        QCOMPARE(dlg->TimerPeriod(1), -1);
+        QCOMPARE(Line()->m_sent, QByteArray::fromHex("76"));
     }
 
-    void threeBytesWithoutMarkAreNotDecoded() {
-        auto dlg = Open();
-        Line()->deliver(kExampleAnswer.left(3));
-        QCOMPARE(State(*dlg), QString(" | address 0,  , config on, time off, timers -1 -1 90"));
-        Line()->deliver(kExampleAnswer.mid(3));
-        QCOMPARE(dlg->m_edtAddress->text(), QStringLiteral("300"));
-    }
-
+    // The read-back after a configuration write reports the remote unit unreachable: timer 1
+    // runs, and each of its ticks brings the error branch back, with its beeps.
     void errorBranchRepeatsWhileClockRuns() {
-        // No answer at all: the link error.
-        auto silent = Open();
-        silent->OnTimer(3);
-        VerifyErrorBranch(*silent, kLinkErrorEn, 100);
-        QCOMPARE(silent->TimerPeriod(1), -1);
-        silent.reset();
-
-        // The read-back after a configuration write reports the remote unit unreachable: timer 1
-        // runs, and each of its ticks brings the error branch back, with its beeps.
-        ResetMessageBeepCount();
         auto dlg = OpenTicking();
         dlg->m_btnWriteConfig.click();
         Line()->deliver(QByteArray::fromHex("92"));
         Line()->deliver(QByteArray::fromHex("8901FF"));
         QCOMPARE(dlg->TimerPeriod(3), 10);
         dlg->OnTimer(3);
-        VerifyErrorBranch(*dlg, kUnreachableEn, 100);
+        VerifyErrorBranch(*dlg, kUnreachable, 100);
         QCOMPARE(dlg->TimerPeriod(1), 1000);
         dlg->OnTimer(1);
-        VerifyErrorBranch(*dlg, kUnreachableEn, 200);
+        VerifyErrorBranch(*dlg, kUnreachable, 200);
         dlg->OnTimer(1);
         QCOMPARE(MessageBeepCount(), 300);
         QCOMPARE(dlg->TimerPeriod(1), 1000);
     }
 
-    void templatesAndAddress() {
-        for (int chinese : {0, 1}) {
-            auto dlg = Open(chinese);
-            QCOMPARE(dlg->TemplateId(), chinese ? 170 : 168);
-            QCOMPARE(dlg->windowTitle(),
-                     chinese ? QStringLiteral("对端配置") : QStringLiteral("Remote Config"));
-            QCOMPARE(dlg->size(), dlg->MapDialogRect(0, 0, chinese ? 358 : 419, chinese ? 164 : 167).size());
-            const QRect cell = dlg->GetDlgItem(1040)->geometry(); // Output Delay, command 8
-            const QRect want = chinese ? dlg->MapDialogRect(44 + 32 * 7, 39, 30, 59)
-                                       : dlg->MapDialogRect(59 + 38 * 7, 41, 33, 59);
-            QCOMPARE(cell.topLeft(), want.topLeft());
-            QCOMPARE(cell.width(), want.width());
-            QCOMPARE(dlg->m_btnExit.geometry(),
-                     chinese ? dlg->MapDialogRect(270, 143, 63, 14) : dlg->MapDialogRect(276, 147, 63, 14));
-            QCOMPARE(dlg->m_dtpTime->geometry(),
-                     chinese ? dlg->MapDialogRect(307, 66, 48, 11) : dlg->MapDialogRect(366, 68, 49, 12));
-            // Button 7 is captioned like button 6 in the Chinese template; its face says Reset.
-            QCOMPARE(dlg->m_btnReset.text(),
-                     chinese ? QString::fromUtf8("写入配置") : QString("Reset Config"));
-            QCOMPARE(dlg->m_btnReset.m_nWidth, chinese ? 64 : 84);
-        }
-        // The address check as in the local dialog: nothing sent, the clock stays stopped.
-        m_boxes.clear();
-        auto dlg = OpenTicking();
-        dlg->m_edtAddress->setText(QStringLiteral("70000"));
-        dlg->m_btnWriteConfig.click();
-        QCOMPARE(m_boxes.size(), 1);
-        QCOMPARE(m_boxes[0].text, QStringLiteral("Please enter an integer between 0 and 65000."));
-        QVERIFY(Line()->m_sent.isEmpty());
-        QVERIFY(State(*dlg).endsWith("config on, time off, timers -1 -1 -1"));
+    // Spot checks per template: size, command 8's Output Delay cell, Exit, the time picker, and
+    // button 7, captioned like button 6 in the Chinese template but with the Reset face.
+    void templates_data() {
+        QTest::addColumn<int>("chinese");
+        QTest::addColumn<QString>("title");
+        QTest::addColumn<QList<int>>("rects"); // size; cell 1040 x, y, cx; Exit; time picker 1007
+        QTest::addColumn<QString>("reset");
+        QTest::addColumn<int>("face");
+        QTest::newRow("170") << 1 << QString("对端配置")
+                             << QList<int>{358, 164, 268, 39, 30, 270, 143, 63, 14, 307, 66, 48, 11}
+                             << QString("写入配置") << 64;
+        QTest::newRow("168") << 0 << QString("Remote Config")
+                             << QList<int>{419, 167, 325, 41, 33, 276, 147, 63, 14, 366, 68, 49, 12}
+                             << QString("Reset Config") << 84;
+    }
+    void templates() {
+        QFETCH(int, chinese);
+        QFETCH(QString, title);
+        QFETCH(QList<int>, rects);
+        QFETCH(QString, reset);
+        QFETCH(int, face);
+        auto dlg = Open(chinese);
+        QCOMPARE(QPair(dlg->TemplateId(), dlg->windowTitle()), QPair(chinese ? 170 : 168, title));
+        QCOMPARE(dlg->size(), dlg->MapDialogRect(0, 0, rects[0], rects[1]).size());
+        const QRect cell = dlg->GetDlgItem(1040)->geometry(),
+                    want = dlg->MapDialogRect(rects[2], rects[3], rects[4], 59);
+        QCOMPARE(QPair(cell.topLeft(), cell.width()), QPair(want.topLeft(), want.width()));
+        QCOMPARE(dlg->m_btnExit.geometry(), dlg->MapDialogRect(rects[5], rects[6], rects[7], rects[8]));
+        QCOMPARE(dlg->m_dtpTime->geometry(), dlg->MapDialogRect(rects[9], rects[10], rects[11], rects[12]));
+        QCOMPARE(QPair(dlg->m_btnReset.text(), dlg->m_btnReset.m_nWidth), QPair(reset, face));
     }
 };
 

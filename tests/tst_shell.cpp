@@ -2,10 +2,10 @@
 // language and port commands, and the welcome screen.
 
 #include "app/KelpApp.h"
-#include "app/KelpDoc.h"
 #include "app/KelpView.h"
 #include "app/MainFrame.h"
 #include "app/Menu.h"
+#include "support/DialogTestSupport.h"
 #include "support/ShellHelpers.h"
 #include "support/TestEnv.h"
 
@@ -19,7 +19,7 @@
 
 namespace {
 
-// Titles of the menu bar and the items of each drop-down, as the user sees them.
+// The menu bar as the user reads it: titles, and the items of each drop-down.
 QStringList menuTexts(QMenuBar* bar) {
     QStringList texts;
     for (QAction* top : bar->actions()) {
@@ -35,33 +35,29 @@ QStringList menuTexts(QMenuBar* bar) {
     return texts;
 }
 
-// The check mark of a command as the menu shows it when its drop-down opens.
-bool menuChecked(int id) {
-    QMenuBar* bar = g_pMainMenu->GetMenuBar();
-    for (QAction* top : bar->actions())
-        if (QMenu* menu = top->menu()) {
-            emit menu->aboutToShow();
-            for (QAction* a : menu->actions())
-                if (a->data().toInt() == id)
-                    return a->isChecked();
+// Which of the port and language items carry a check mark: on the menu (as it opens) and on both
+// toolbars, as one string such as "menu COM1 English | bars COM1 COM1".
+QString checks(CMainFrame* frame) {
+    QStringList menu, bars;
+    for (QAction* top : frame->menuBar()->actions())
+        if (QMenu* m = top->menu()) {
+            emit m->aboutToShow();
+            for (QAction* a : m->actions())
+                if (a->isChecked())
+                    menu << a->text().remove('&');
         }
-    return false;
+    for (QToolBar* bar : {frame->m_wndToolBarEnglish, frame->m_wndToolBarChinese})
+        for (QAction* a : bar->actions())
+            if (a->isChecked())
+                bars << QString("COM%1").arg(a->data().toInt() - ID_COM1 + 1);
+    return "menu " + menu.join(' ') + " | bars " + bars.join(' ');
 }
 
-bool toolbarChecked(QToolBar* bar, int id) {
-    for (QAction* a : bar->actions())
-        if (a->data().toInt() == id)
-            return a->isChecked();
-    return false;
-}
-
-// LMX207_SHOTS=<folder>: the suite saves what it shows there, for a person to look at.
-void saveShot(QWidget* w, const QString& name) {
-    const QString folder = qEnvironmentVariable("LMX207_SHOTS");
-    if (!folder.isEmpty() && w) {
-        QDir().mkpath(folder);
-        w->grab().save(folder + '/' + name + ".png");
-    }
+CMainFrame* startMainWindow() {
+    CKelpApp& app = AfxGetApp();
+    app.InitSettings();
+    app.InitMainWindow();
+    return app.m_pMainWnd;
 }
 
 void closeMainWindow() {
@@ -77,74 +73,50 @@ private slots:
     void cleanup() {
         closeMainWindow();
         AfxGetApp().m_strPort = "COM1";
+        g_bChinese = 0;
     }
-    void freshStoreGivesEnglishAndFactoryPassword();
-    void languageValueRule_data();
-    void languageValueRule();
-    void passwordSeeding_data();
-    void passwordSeeding();
+    void startupSettings_data();
+    void startupSettings();
     void secondInstanceIsRefusedOnce();
-    void mainWindowInEnglish();
-    void languageSwitchesTogetherAndSurvivesRestart();
+    void languageCommandsSwitchEverythingTogether();
     void portCommandsAndCheckMarks();
-    void acceleratorsAndExit();
-    void welcomeLayoutArithmetic();
-    void welcomeScreenPixels();
+    void escapeClosesTheMainWindow();
+    void welcomeScreen();
 };
 
-void TestShell::freshStoreGivesEnglishAndFactoryPassword() {
-    TestEnv env;
-    g_bChinese = 1;
-    AfxGetApp().InitSettings();
-    QCOMPARE(g_bChinese, 0);
-    const StoredValue pw = ReadSetting("Password");
-    QCOMPARE(pw.type, REG_SZ);
-    QCOMPARE(pw.data, QByteArray("RTN-615\0", 8)); // with its terminating zero
-    QVERIFY(!ReadSetting("m_Language").present);
-}
-
-void TestShell::languageValueRule_data() {
-    QTest::addColumn<uint>("type");
-    QTest::addColumn<QByteArray>("data");
+void TestShell::startupSettings_data() {
+    QTest::addColumn<QByteArray>("language"); // "-" for no value
+    QTest::addColumn<QByteArray>("password"); // "-" for no value
     QTest::addColumn<int>("chinese");
-    QTest::newRow("dword 0") << uint(REG_DWORD) << QByteArray(4, '\0') << 1;
-    QTest::newRow("dword 1") << uint(REG_DWORD) << QByteArray("\x01\0\0\0", 4) << 1;
-    QTest::newRow("string of 3") << uint(REG_SZ) << QByteArray("zh\0", 3) << 1;
-    QTest::newRow("empty binary") << uint(REG_BINARY) << QByteArray() << 1;
-    QTest::newRow("5 bytes") << uint(REG_DWORD) << QByteArray("\x01\0\0\0\0", 5) << 0;
-    QTest::newRow("long string") << uint(REG_SZ) << QByteArray("Chinese\0", 8) << 0;
+    QTest::addColumn<QByteArray>("passwordAfter");
+    const QByteArray none("-"), factory("RTN-615\0", 8);
+    QTest::newRow("fresh store") << none << none << 0 << factory;
+    QTest::newRow("dword 0") << QByteArray(4, '\0') << QByteArray("abc\0", 4) << 1 << QByteArray("abc\0", 4);
+    QTest::newRow("3 bytes, empty password") << QByteArray("zh\0", 3) << QByteArray("\0", 1) << 1 << factory;
+    QTest::newRow("no bytes, password of no bytes") << QByteArray() << QByteArray() << 1 << factory;
+    QTest::newRow("5 bytes, 16-byte password")
+        << QByteArray(5, '\1') << QByteArray("fifteen-chars-x\0", 16) << 0 << factory;
+    QTest::newRow("15-byte password kept")
+        << none << QByteArray("fourteen-chars\0", 15) << 0 << QByteArray("fourteen-chars\0", 15);
+    QTest::newRow("case differs") << none << QByteArray("rtn-615\0", 8) << 0 << QByteArray("rtn-615\0", 8);
 }
 
-void TestShell::languageValueRule() {
-    QFETCH(uint, type);
-    QFETCH(QByteArray, data);
+void TestShell::startupSettings() {
+    QFETCH(QByteArray, language);
+    QFETCH(QByteArray, password);
     QFETCH(int, chinese);
+    QFETCH(QByteArray, passwordAfter);
     TestEnv env;
-    WriteSetting("m_Language", type, data);
+    if (language != "-")
+        WriteSetting("m_Language", language.size() == 4 ? REG_DWORD : REG_BINARY, language);
+    if (password != "-")
+        WriteSetting("Password", REG_SZ, password);
+    g_bChinese = 1 - chinese;
     AfxGetApp().InitSettings();
     QCOMPARE(g_bChinese, chinese);
     QCOMPARE(ReadLanguageFlag(), chinese); // the document's re-read gives the same answer
-}
-
-void TestShell::passwordSeeding_data() {
-    QTest::addColumn<QByteArray>("stored");
-    QTest::addColumn<QByteArray>("after");
-    const QByteArray factory("RTN-615\0", 8);
-    QTest::newRow("empty string") << QByteArray("\0", 1) << factory;
-    QTest::newRow("no bytes") << QByteArray() << factory;
-    QTest::newRow("16 bytes") << QByteArray("fifteen-chars-x\0", 16) << factory;
-    QTest::newRow("good") << QByteArray("abc\0", 4) << QByteArray("abc\0", 4);
-    QTest::newRow("15 bytes") << QByteArray("fourteen-chars\0", 15) << QByteArray("fourteen-chars\0", 15);
-    QTest::newRow("case differs") << QByteArray("rtn-615\0", 8) << QByteArray("rtn-615\0", 8);
-}
-
-void TestShell::passwordSeeding() {
-    QFETCH(QByteArray, stored);
-    QFETCH(QByteArray, after);
-    TestEnv env;
-    WriteSetting("Password", REG_SZ, stored);
-    AfxGetApp().InitSettings();
-    QCOMPARE(ReadSetting("Password").data, after);
+    QCOMPARE(ReadSetting("Password").type, REG_SZ);
+    QCOMPARE(ReadSetting("Password").data, passwordAfter);
 }
 
 void TestShell::secondInstanceIsRefusedOnce() {
@@ -152,203 +124,143 @@ void TestShell::secondInstanceIsRefusedOnce() {
     MessageBoxRecorder boxes;
     CKelpApp& app = AfxGetApp();
     QCOMPARE(app.InitSingleInstance(), TRUE);
-    QVERIFY(boxes.calls.isEmpty());
-    // A second instance: the name is held, so it reports once and ends; no window is made.
+    // The lock is held now: a second instance reports once, in the stored language, and ends.
     QCOMPARE(app.InitSingleInstance(), FALSE);
-    QCOMPARE(boxes.calls.size(), 1);
-    QCOMPARE(boxes.calls[0].text, QString("The Program is running !"));
-    QCOMPARE(boxes.calls[0].caption, QString("Notice"));
-    QCOMPARE(boxes.calls[0].type, MB_OK | MB_ICONEXCLAMATION);
-    QVERIFY(boxes.calls[0].owner == nullptr);
-    QVERIFY(!app.m_pMainWnd);
     g_bChinese = 1;
     QCOMPARE(app.InitSingleInstance(), FALSE);
+    QCOMPARE(boxes.calls.size(), 2);
+    QCOMPARE(boxes.calls[0].text, QString("The Program is running !"));
+    QCOMPARE(boxes.calls[0].caption, QString("Notice"));
     QCOMPARE(boxes.calls[1].text, QString("程序已经运行了！"));
     QCOMPARE(boxes.calls[1].caption, QString("提示"));
-    g_bChinese = 0;
+    for (const MessageBoxCall& c : boxes.calls) {
+        QCOMPARE(c.type, MB_OK | MB_ICONEXCLAMATION);
+        QVERIFY(c.owner == nullptr);
+    }
+    QVERIFY(!app.m_pMainWnd);
 }
 
-void TestShell::mainWindowInEnglish() {
+void TestShell::languageCommandsSwitchEverythingTogether() {
     TestEnv env;
-    CKelpApp& app = AfxGetApp();
-    app.InitSettings();
-    QCOMPARE(app.InitMainWindow(), TRUE);
-    CMainFrame* frame = app.m_pMainWnd;
-    QCOMPARE(frame->windowTitle(), QString("Service Program"));
+    CMainFrame* frame = startMainWindow();
+    const QStringList english = {
+        "&Begin [Local Config\tF2|Remote Config\tF3|Local Record\tF4|Remote Record\tF5|-|E&xit\tEsc]",
+        "&SerialPort [COM1|COM2]", "&Language [Chinese|English]", "&About", "ChangePassword"};
+    const QStringList chinese = {"开始 [本地配置\tF2|对端配置\tF3|本地记录\tF4|对端记录\tF5|-|退出\tEsc]",
+                                 "串口 [串口1|串口2]", "语言 [中文|英文]", "关于", "更改密码"};
+    // First start: English menu, caption and toolbar; seven toolbar items, each button 7 pixels
+    // wider and higher than its picture.
     QCOMPARE(frame->size(), QSize(500, 400));
-    QCOMPARE(
-        menuTexts(frame->menuBar()),
-        QStringList(
-            {"&Begin [Local Config\tF2|Remote Config\tF3|Local Record\tF4|Remote Record\tF5|-|E&xit\tEsc]",
-             "&SerialPort [COM1|COM2]", "&Language [Chinese|English]", "&About", "ChangePassword"}));
-    QVERIFY(frame->m_wndToolBarEnglish->isVisible());
-    QVERIFY(!frame->m_wndToolBarChinese->isVisible());
-    // Seven items: six buttons, a separator after the second; each 7 px larger than its picture.
-    const QList<QAction*> items = frame->m_wndToolBarEnglish->actions();
+    QCOMPARE(frame->windowTitle(), QString("Service Program"));
+    QCOMPARE(menuTexts(frame->menuBar()), english);
+    QVERIFY(frame->m_wndToolBarEnglish->isVisible() && !frame->m_wndToolBarChinese->isVisible());
     QList<int> ids;
-    for (QAction* a : items)
+    for (QAction* a : frame->m_wndToolBarEnglish->actions())
         ids << a->data().toInt();
     QCOMPARE(ids, QList<int>({32782, 32786, 0, 32783, 32787, 32784, 32785}));
-    auto* button = qobject_cast<QToolButton*>(frame->m_wndToolBarEnglish->widgetForAction(items[0]));
-    QCOMPARE(button->size(), QSize(66, 25));
-    button = qobject_cast<QToolButton*>(frame->m_wndToolBarChinese->widgetForAction(items[0]));
-    QVERIFY(!button || button->size() == QSize(63, 25));
-    QVERIFY(menuChecked(ID_ENGLISH));
-    QVERIFY(!menuChecked(ID_CHINESE));
-    saveShot(frame, "main-english");
-}
+    QCOMPARE(frame->m_wndToolBarEnglish->widgetForAction(frame->m_wndToolBarEnglish->actions()[0])->size(),
+             QSize(66, 25));
+    QCOMPARE(checks(frame), QString("menu COM1 English | bars COM1 COM1"));
+    SaveShot(frame, "main-english");
 
-void TestShell::languageSwitchesTogetherAndSurvivesRestart() {
-    TestEnv env;
-    CKelpApp& app = AfxGetApp();
-    app.InitSettings();
-    app.InitMainWindow();
-    CMainFrame* frame = app.m_pMainWnd;
-
-    app.OnCommand(ID_CHINESE);
-    QCOMPARE(g_bChinese, 1);
+    // Chinese, twice (the second changes nothing), then a restart comes up in Chinese.
+    for (int i = 0; i < 2; ++i)
+        AfxGetApp().OnCommand(ID_CHINESE);
     QCOMPARE(frame->windowTitle(), QString("维护软件"));
-    QCOMPARE(menuTexts(frame->menuBar()),
-             QStringList({"开始 [本地配置\tF2|对端配置\tF3|本地记录\tF4|对端记录\tF5|-|退出\tEsc]",
-                          "串口 [串口1|串口2]", "语言 [中文|英文]", "关于", "更改密码"}));
-    QVERIFY(frame->m_wndToolBarChinese->isVisible());
-    QVERIFY(!frame->m_wndToolBarEnglish->isVisible());
-    QVERIFY(menuChecked(ID_CHINESE) && !menuChecked(ID_ENGLISH));
+    QCOMPARE(menuTexts(frame->menuBar()), chinese);
     QVERIFY(frame->menuBar()->isVisible());
-    saveShot(frame, "main-chinese");
-    const StoredValue lang = ReadSetting("m_Language");
-    QCOMPARE(lang.type, REG_DWORD);
-    QCOMPARE(lang.data, QByteArray("\x01\0\0\0", 4));
-    // Choosing it again repeats the same result.
-    app.OnCommand(ID_CHINESE);
-    QCOMPARE(frame->menuBar()->actions().size(), 5);
+    QVERIFY(frame->m_wndToolBarChinese->isVisible() && !frame->m_wndToolBarEnglish->isVisible());
+    QCOMPARE(frame->m_wndToolBarChinese->widgetForAction(frame->m_wndToolBarChinese->actions()[0])->size(),
+             QSize(63, 25));
+    QCOMPARE(checks(frame), QString("menu 串口1 中文 | bars COM1 COM1"));
+    QCOMPARE(ReadSetting("m_Language").type, REG_DWORD);
     QCOMPARE(ReadSetting("m_Language").data, QByteArray("\x01\0\0\0", 4));
-
-    // A restart comes up in Chinese.
+    SaveShot(frame, "main-chinese");
     closeMainWindow();
     g_bChinese = 0;
-    app.InitSettings();
-    app.InitMainWindow();
-    QCOMPARE(g_bChinese, 1);
-    QCOMPARE(app.m_pMainWnd->windowTitle(), QString("维护软件"));
-    QVERIFY(app.m_pMainWnd->m_wndToolBarChinese->isVisible());
+    frame = startMainWindow();
+    QCOMPARE(frame->windowTitle(), QString("维护软件"));
+    QCOMPARE(menuTexts(frame->menuBar()), chinese);
 
-    app.OnCommand(ID_ENGLISH);
-    QCOMPARE(g_bChinese, 0);
-    QCOMPARE(app.m_pMainWnd->windowTitle(), QString("Service Program"));
-    QVERIFY(app.m_pMainWnd->m_wndToolBarEnglish->isVisible());
-    QVERIFY(!app.m_pMainWnd->m_wndToolBarChinese->isVisible());
+    // English deletes the value; the next start is English again.
+    AfxGetApp().OnCommand(ID_ENGLISH);
+    QCOMPARE(frame->windowTitle(), QString("Service Program"));
+    QCOMPARE(menuTexts(frame->menuBar()), english);
+    QVERIFY(frame->m_wndToolBarEnglish->isVisible() && !frame->m_wndToolBarChinese->isVisible());
     QVERIFY(!ReadSetting("m_Language").present);
     closeMainWindow();
-    app.InitSettings();
+    AfxGetApp().InitSettings();
     QCOMPARE(g_bChinese, 0);
 }
 
 void TestShell::portCommandsAndCheckMarks() {
     TestEnv env;
+    CMainFrame* frame = startMainWindow();
     CKelpApp& app = AfxGetApp();
-    app.InitSettings();
-    app.InitMainWindow();
-    CMainFrame* frame = app.m_pMainWnd;
-    auto checks = [&] {
-        return QList<bool>{menuChecked(ID_COM1),
-                           menuChecked(ID_COM2),
-                           toolbarChecked(frame->m_wndToolBarEnglish, ID_COM1),
-                           toolbarChecked(frame->m_wndToolBarEnglish, ID_COM2),
-                           toolbarChecked(frame->m_wndToolBarChinese, ID_COM1),
-                           toolbarChecked(frame->m_wndToolBarChinese, ID_COM2)};
-    };
-    QCOMPARE(app.m_strPort, QString("COM1"));
-    QCOMPARE(checks(), QList<bool>({true, false, true, false, true, false}));
-    // The toolbar button routes to the same command.
+    // The toolbar button routes to the same command as the menu; exactly one port is checked.
     for (QAction* a : frame->m_wndToolBarEnglish->actions())
         if (a->data().toInt() == ID_COM2)
             a->trigger();
     QCOMPARE(app.m_strPort, QString("COM2"));
-    QCOMPARE(checks(), QList<bool>({false, true, false, true, false, true}));
+    QCOMPARE(checks(frame), QString("menu COM2 English | bars COM2 COM2"));
     app.OnCommand(ID_COM2); // already selected: nothing changes
-    QCOMPARE(checks(), QList<bool>({false, true, false, true, false, true}));
+    QCOMPARE(checks(frame), QString("menu COM2 English | bars COM2 COM2"));
     app.OnCommand(ID_COM1);
-    QCOMPARE(checks(), QList<bool>({true, false, true, false, true, false}));
-    // Only the exact text "COM1" checks port 1; the choice is never stored.
+    QCOMPARE(app.m_strPort, QString("COM1"));
+    QCOMPARE(checks(frame), QString("menu COM1 English | bars COM1 COM1"));
+    // Only the exact text checks an item; the choice is never stored.
     app.m_strPort = "com1";
-    QCOMPARE(app.IsCommandChecked(ID_COM1), false);
-    QCOMPARE(app.IsCommandChecked(ID_COM2), false);
-    QVERIFY(!ReadSetting("Port").present);
+    QVERIFY(!app.IsCommandChecked(ID_COM1) && !app.IsCommandChecked(ID_COM2));
+    QVERIFY(!ReadSetting("Port").present && !ReadSetting("m_strPort").present);
 }
 
-void TestShell::acceleratorsAndExit() {
+void TestShell::escapeClosesTheMainWindow() {
     TestEnv env;
-    CKelpApp& app = AfxGetApp();
-    app.InitSettings();
-    app.InitMainWindow();
-    QPointer<CMainFrame> frame = app.m_pMainWnd;
+    QPointer<CMainFrame> frame = startMainWindow();
     QVERIFY(QTest::qWaitForWindowExposed(frame));
-    frame->activateWindow();
     QTest::keyClick(frame, Qt::Key_Escape);
-    QVERIFY(!app.m_pMainWnd);
+    QVERIFY(!AfxGetApp().m_pMainWnd);
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     QVERIFY(frame.isNull());
 }
 
-void TestShell::welcomeLayoutArithmetic() {
-    WelcomeLayout en = ComputeWelcomeLayout(400, 320, false);
-    QCOMPARE(en.fontHeight, 40);
-    QCOMPARE(en.fontWidth, 9);
-    QCOMPARE(en.pos1, QPoint(152, 120));
-    QCOMPARE(en.pos2, QPoint(80, 160));
-    QCOMPARE(en.line1, QString("Welcome to"));
-    QCOMPARE(en.line2, QString("LMX-207 Maintenance System"));
-    WelcomeLayout zh = ComputeWelcomeLayout(400, 320, true);
-    QCOMPARE(zh.fontHeight, 44);
-    QCOMPARE(zh.fontWidth, 12);
-    QCOMPARE(zh.pos1, QPoint(152, 120));
-    QCOMPARE(zh.pos2, QPoint(80, 160));
-    QCOMPARE(zh.line1, QString("欢迎进入"));
-    QCOMPARE(zh.line2, QString("LMX-207 装置维护系统"));
-    // Tiny client areas: heights and widths of 0 hand the choice to the font mapper.
+void TestShell::welcomeScreen() {
+    // 400 x 320: English font 40 x 9, Chinese 44 x 12, both lines at (152, 120) and (80, 160).
+    const WelcomeLayout en = ComputeWelcomeLayout(400, 320, false), zh = ComputeWelcomeLayout(400, 320, true);
+    QCOMPARE(QList<int>({en.fontHeight, en.fontWidth, zh.fontHeight, zh.fontWidth}),
+             QList<int>({40, 9, 44, 12}));
+    QCOMPARE(QList<QPoint>({en.pos1, en.pos2, zh.pos1, zh.pos2}),
+             QList<QPoint>({{152, 120}, {80, 160}, {152, 120}, {80, 160}}));
+    QCOMPARE(QStringList({en.line1, en.line2, zh.line1, zh.line2}),
+             QStringList({"Welcome to", "LMX-207 Maintenance System", "欢迎进入", "LMX-207 装置维护系统"}));
+    // Tiny client areas hand the size to the font mapper (0); painting still succeeds.
     QCOMPARE(ComputeWelcomeLayout(400, 7, false).fontHeight, 0);
     QCOMPARE(ComputeWelcomeLayout(41, 320, false).fontWidth, 0);
     QCOMPARE(ComputeWelcomeLayout(42, 320, false).fontWidth, 1);
     QCOMPARE(ComputeWelcomeLayout(33, 320, true).fontWidth, 0);
-    QCOMPARE(ComputeWelcomeLayout(34, 320, true).fontWidth, 1);
-}
 
-void TestShell::welcomeScreenPixels() {
+    // Rendered: dark blue everywhere, yellow only inside the text area below the first line's top.
     for (int chinese : {0, 1}) {
         g_bChinese = chinese;
-        CKelpView view;
-        view.resize(400, 320);
-        QImage img(400, 320, QImage::Format_RGB32);
-        img.fill(Qt::white);
-        {
+        for (QSize size : {QSize(400, 320), QSize(5, 3)}) {
+            CKelpView view;
+            view.resize(size);
+            QImage img(size, QImage::Format_RGB32);
+            img.fill(Qt::white);
             QPainter p(&img);
             view.OnDraw(p);
+            p.end();
+            QCOMPARE(img.pixel(0, 0), qRgb(20, 70, 120));
+            if (size.width() < 100)
+                continue;
+            QRect yellow;
+            for (int y = 0; y < img.height(); ++y)
+                for (int x = 0; x < img.width(); ++x)
+                    if (img.pixel(x, y) == qRgb(255, 255, 0))
+                        yellow |= QRect(x, y, 1, 1);
+            QVERIFY(yellow.top() >= 120 && yellow.left() >= 80 && yellow.bottom() < 220);
         }
-        const QRgb blue = qRgb(20, 70, 120), yellow = qRgb(255, 255, 0);
-        QCOMPARE(img.pixel(0, 0), blue);
-        QCOMPARE(img.pixel(399, 319), blue);
-        // Yellow only below the first line's top and right of the second line's left edge.
-        QRect yellowBox;
-        for (int y = 0; y < img.height(); ++y)
-            for (int x = 0; x < img.width(); ++x) {
-                const QRgb px = img.pixel(x, y);
-                QVERIFY2(px == blue || (qRed(px) > qBlue(px) || qGreen(px) >= qGreen(blue)),
-                         "only blue and yellow");
-                if (px == yellow)
-                    yellowBox |= QRect(x, y, 1, 1);
-            }
-        QVERIFY(!yellowBox.isEmpty());
-        QVERIFY2(yellowBox.top() >= 120, qPrintable(QString::number(yellowBox.top())));
-        QVERIFY2(yellowBox.left() >= 80, qPrintable(QString::number(yellowBox.left())));
-        QVERIFY(yellowBox.bottom() < 160 + 60);
-        // Painting a tiny view still succeeds.
-        view.resize(5, 3);
-        QImage tiny(5, 3, QImage::Format_RGB32);
-        QPainter p(&tiny);
-        view.OnDraw(p);
     }
-    g_bChinese = 0;
 }
 
 QTEST_MAIN(TestShell)

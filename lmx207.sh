@@ -24,39 +24,38 @@ install_packages() {
     DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "${missing[@]}" >/dev/null
 }
 
-build() { # build <folder> [cmake options...]
-    local dir=$1
-    shift
+build() { # build <folder> <targets, or "all"> [cmake options...]
+    local dir=$1 targets=$2
+    shift 2
     cmake -S "$top" -B "$dir" -G Ninja "$@" >/dev/null
-    cmake --build "$dir" -j"$(nproc)"
+    # shellcheck disable=SC2086
+    cmake --build "$dir" -j"$(nproc)" --target $targets
 }
 
 run_tool() {
-    build "$top/build" -DCMAKE_BUILD_TYPE=RelWithDebInfo
-    local sim_pid=""
-    if [ -z "${LMX207_COM1:-}" ]; then
-        local link
-        link="${XDG_RUNTIME_DIR:-/tmp}/lmx207-sim-com1-$$"
-        "$top/build/sim/lmx207-sim" --link "$link" >/dev/null &
-        sim_pid=$!
-        trap '[ -n "$sim_pid" ] && kill "$sim_pid" 2>/dev/null || true' EXIT
-        for _ in $(seq 50); do [ -e "$link" ] && break; sleep 0.1; done
-        export LMX207_COM1="$link"
-        echo "COM1 is the simulated pair of units on $link (set LMX207_COM1=/dev/ttyUSB0 for a real unit)."
-    fi
+    build "$top/build" "lmx207 lmx207-sim lmx207-tour" -DCMAKE_BUILD_TYPE=RelWithDebInfo
     if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
         echo "No display here: taking the tour instead (every window in both languages, off-screen)."
         QT_QPA_PLATFORM=offscreen "$top/build/tools/lmx207-tour" "$top/build/tour" | tail -n 1
         echo "The pictures are in $top/build/tour/ (the same as docs/tour/ in the README)."
         return
     fi
+    if [ -z "${LMX207_COM1:-}" ]; then
+        local link="${XDG_RUNTIME_DIR:-/tmp}/lmx207-sim-com1-$$"
+        "$top/build/sim/lmx207-sim" --link "$link" >/dev/null &
+        sim_pid=$!
+        trap 'kill "${sim_pid:-}" 2>/dev/null || true' EXIT
+        for _ in $(seq 50); do [ -e "$link" ] && break; sleep 0.1; done
+        export LMX207_COM1="$link"
+        echo "COM1 is the simulated pair of units on $link (set LMX207_COM1=/dev/ttyUSB0 for a real unit)."
+    fi
     "$top/build/lmx207"
 }
 
 run_tests() {
-    build "$top/build" -DCMAKE_BUILD_TYPE=RelWithDebInfo
+    build "$top/build" all -DCMAKE_BUILD_TYPE=RelWithDebInfo
     (cd "$top/build" && ctest --output-on-failure -j2)
-    build "$top/build-sanitize" -DCMAKE_BUILD_TYPE=Debug -DLMX207_SANITIZE=ON
+    build "$top/build-sanitize" all -DCMAKE_BUILD_TYPE=Debug -DLMX207_SANITIZE=ON
     (cd "$top/build-sanitize" &&
         ASAN_OPTIONS=detect_leaks=0:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
             ctest --output-on-failure -j2)

@@ -2,6 +2,7 @@
 // pseudo-terminal at 9600 baud, against the line time of the bytes exchanged, and how much CPU
 // time the local dialog takes per minute while it polls the clock. Asserts nothing.
 #include "app/KelpApp.h"
+#include "bench/BenchSupport.h"
 #include "config/LocalConfigDlg.h"
 #include "config/RemoteConfigDlg.h"
 #include "link/MSComm.h"
@@ -42,11 +43,6 @@ void Idle(int ms) {
     loop.exec();
 }
 
-double Median(std::vector<double> v) {
-    std::sort(v.begin(), v.end());
-    return v.empty() ? 0 : v[v.size() / 2];
-}
-
 double CpuSeconds(int who) {
     rusage u{};
     getrusage(who, &u);
@@ -84,16 +80,10 @@ template <class Dlg> void TimeToConfig(const char* name, int runs) {
 } // namespace
 
 int main(int argc, char** argv) {
-    qputenv("QT_QPA_PLATFORM",
-            qgetenv("QT_QPA_PLATFORM").isEmpty() ? "offscreen" : qgetenv("QT_QPA_PLATFORM"));
+    UseOffscreenUnlessSet();
     QApplication app(argc, argv);
     TestEnv env;
-    SetMessageBoxHook([](const MessageBoxCall& c) {
-        std::printf("message box: %s\n", qPrintable(c.text));
-        return IDOK;
-    });
-    AfxGetApp().m_strPort = QStringLiteral("COM1");
-    g_bChinese = 0;
+    PrepareDialogRun();
 
     SimPtyServer server;
     server.setPacing(true);

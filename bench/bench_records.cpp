@@ -2,6 +2,7 @@
 // Record to the 254-record list and file, and the decode, list and write of 254 records once they
 // are in. Asserts nothing.
 #include "app/KelpApp.h"
+#include "bench/BenchSupport.h"
 #include "link/MSComm.h"
 #include "platform/Platform.h"
 #include "records/LocalRecordDlg.h"
@@ -28,11 +29,6 @@ bool SpinUntil(const std::function<bool()>& done, int timeoutMs) {
         QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
     }
     return true;
-}
-
-double Median(std::vector<double> v) {
-    std::sort(v.begin(), v.end());
-    return v.empty() ? 0 : v[v.size() / 2];
 }
 
 template <class Dlg> void PacedRead(const char* name, SimPtyServer& server, int runs) {
@@ -66,15 +62,10 @@ template <class Dlg> void PacedRead(const char* name, SimPtyServer& server, int 
 } // namespace
 
 int main(int argc, char** argv) {
-    qputenv("QT_QPA_PLATFORM",
-            qgetenv("QT_QPA_PLATFORM").isEmpty() ? "offscreen" : qgetenv("QT_QPA_PLATFORM"));
+    UseOffscreenUnlessSet();
     QApplication app(argc, argv);
     TestEnv env;
-    SetMessageBoxHook([](const MessageBoxCall& c) {
-        std::printf("message box: %s\n", qPrintable(c.text));
-        return IDOK;
-    });
-    AfxGetApp().m_strPort = QStringLiteral("COM1");
+    PrepareDialogRun();
 
     // 1. Over the paced line.
     SimPtyServer server;

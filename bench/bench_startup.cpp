@@ -9,6 +9,8 @@
 //     bench_records (a 254-record read), each against its line time.
 // Finds build/lmx207 at ../lmx207 and the other programs next to itself. Asserts nothing.
 //   bench_startup [--runs N] [--no-exchanges]
+#include "bench/BenchSupport.h"
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
@@ -35,14 +37,6 @@ struct Sample {
     double ownMs = 0;    // the program's own figure (since it was loaded), or VmRSS
     double secondKb = 0; // VmHWM for the idle runs
 };
-
-double Median(std::vector<double> v) {
-    std::sort(v.begin(), v.end());
-    if (v.empty())
-        return 0;
-    const size_t n = v.size();
-    return n % 2 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2;
-}
 
 // Starts `program` with fresh XDG folders and `switchName`=1, and waits for its one line.
 Sample RunOnce(const Program& program, const char* switchName, const QByteArray& expectedWord) {

@@ -28,6 +28,12 @@ void type(CDialog& dlg, int id, const QString& text) {
     QTest::keyClicks(edit, text);
 }
 
+// The change-password entries: current, new, and new again.
+void typeEntries(CDialog& dlg, const QStringList& entries) {
+    for (int i = 0; i < 3; ++i)
+        type(dlg, 1069 + i, entries.value(i));
+}
+
 } // namespace
 
 class TestAccess : public QObject {
@@ -164,28 +170,16 @@ void TestAccess::loginEscapeAndExit() {
 }
 
 void TestAccess::changePasswordMessagesInOrder_data() {
-    QTest::addColumn<QString>("oldPw");
-    QTest::addColumn<QString>("newPw");
-    QTest::addColumn<QString>("confirm");
-    QTest::addColumn<int>("message"); // 0 wrong old, 1 mismatch, 2 empty
-    QTest::newRow("old wrong and new differ") << "nope"
-                                              << "a"
-                                              << "b" << 0;
-    QTest::newRow("old differs in case") << "OLDPASS"
-                                         << "a"
-                                         << "a" << 0;
-    QTest::newRow("new differ in case") << "oldpass"
-                                        << "NewOne"
-                                        << "newone" << 1;
-    QTest::newRow("both new empty") << "oldpass"
-                                    << ""
-                                    << "" << 2;
+    QTest::addColumn<QStringList>("entries"); // current, new, new again
+    QTest::addColumn<int>("message");         // 0 wrong old, 1 mismatch, 2 empty
+    QTest::newRow("old wrong and new differ") << QStringList{"nope", "a", "b"} << 0;
+    QTest::newRow("old differs in case") << QStringList{"OLDPASS", "a", "a"} << 0;
+    QTest::newRow("new differ in case") << QStringList{"oldpass", "NewOne", "newone"} << 1;
+    QTest::newRow("both new empty") << QStringList{"oldpass", "", ""} << 2;
 }
 
 void TestAccess::changePasswordMessagesInOrder() {
-    QFETCH(QString, oldPw);
-    QFETCH(QString, newPw);
-    QFETCH(QString, confirm);
+    QFETCH(QStringList, entries);
     QFETCH(int, message);
     const char* zh[] = {"     原 密 码 错 误 ！     ", " 两 次 密 码 设 置 不 一 致 ！",
                         "    密 码 不 能 为 空    "};
@@ -201,16 +195,14 @@ void TestAccess::changePasswordMessagesInOrder() {
         QCOMPARE(dlg.TemplateId(), chinese ? 180 : 181);
         if (message == 0)
             SaveShot(&dlg, chinese ? "change-password-chinese" : "change-password-english");
-        type(dlg, 1069, oldPw);
-        type(dlg, 1070, newPw);
-        type(dlg, 1071, confirm);
+        typeEntries(dlg, entries);
         dlg.OnOK();
         QCOMPARE(boxes.calls.size(), 1);
         QCOMPARE(boxes.calls[0].text, QString::fromUtf8(chinese ? zh[message] : en[message]));
         QCOMPARE(boxes.calls[0].caption, chinese ? QString("密码错误") : QString("Error"));
         QCOMPARE(boxes.calls[0].type, MB_OK | MB_ICONHAND);
         QCOMPARE(dlg.result(), 0);
-        QCOMPARE(dlg.GetDlgItemText(1070), newPw); // entries stay as typed
+        QCOMPARE(dlg.GetDlgItemText(1070), entries[1]); // entries stay as typed
         // Cancel after a failure writes nothing.
         dlg.OnCancel();
         QCOMPARE(dlg.result(), int(IDCANCEL));
@@ -225,12 +217,10 @@ void TestAccess::changePasswordStoresAndCongratulates() {
     MessageBoxRecorder boxes;
     for (int chinese : {0, 1}) {
         g_bChinese = chinese;
-        const QString old = chinese ? "A23456789" : "RTN-615";
         CChangePasswordDlg dlg;
         dlg.Create();
-        type(dlg, 1069, old);
-        type(dlg, 1070, "A234567890"); // the tenth character cannot be typed
-        type(dlg, 1071, "A23456789");
+        // The tenth character cannot be typed; the second time, the same password again is taken.
+        typeEntries(dlg, {chinese ? "A23456789" : "RTN-615", "A234567890", "A23456789"});
         dlg.OnOK();
         QCOMPARE(dlg.result(), int(IDOK));
         QCOMPARE(ReadSetting("Password").type, REG_SZ);
@@ -249,14 +239,6 @@ void TestAccess::changePasswordStoresAndCongratulates() {
     type(login, 57634, "RTN-615");
     login.OnOK();
     QCOMPARE(login.result(), 0);
-    // Setting the same password again is accepted.
-    CChangePasswordDlg same;
-    same.Create();
-    type(same, 1069, "A23456789");
-    type(same, 1070, "A23456789");
-    type(same, 1071, "A23456789");
-    same.OnOK();
-    QCOMPARE(same.result(), int(IDOK));
 }
 
 void TestAccess::changePasswordRefusedByTheStore() {
@@ -266,9 +248,7 @@ void TestAccess::changePasswordRefusedByTheStore() {
     MessageBoxRecorder boxes;
     CChangePasswordDlg dlg;
     dlg.Create();
-    type(dlg, 1069, "oldpass");
-    type(dlg, 1070, "newpass");
-    type(dlg, 1071, "newpass");
+    typeEntries(dlg, {"oldpass", "newpass", "newpass"});
     dlg.OnOK();
     QCOMPARE(boxes.calls.size(), 1);
     QCOMPARE(boxes.calls[0].text, QString("The new password could not be stored !"));

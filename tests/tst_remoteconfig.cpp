@@ -10,30 +10,15 @@
 #include <QLineEdit>
 #include <QTest>
 
-#include <memory>
-
 namespace {
 
 const QByteArray kExampleAnswer = QByteArray::fromHex("8901012C81E4551B00");
 const QString kUnreachable = "Receive alarm or the system is busy, can't get the remote records !";
+const QString kBlank = " | address 0,  , config ";
 
 // Status, address, unit date and time, the two write buttons, timers 1, 2 and 3.
 QString State(CDialog& d) {
     return ConfigState(d, 3);
-}
-
-std::unique_ptr<CRemoteConfigDlg> Open(int chinese = 0) {
-    return OpenDialog<CRemoteConfigDlg>(chinese);
-}
-
-// Read answered, clock read and loaded; timer 1 counts.
-std::unique_ptr<CRemoteConfigDlg> OpenTicking() {
-    auto dlg = Open();
-    Line()->deliver(kExampleAnswer);
-    dlg->OnTimer(3);
-    Line()->deliver(QByteArray::fromHex("90081226235958"));
-    Line()->m_sent.clear();
-    return dlg;
 }
 
 } // namespace
@@ -45,11 +30,10 @@ class TestRemoteConfig : public QObject {
     MessageBoxRecorder m_boxes;
     QList<DWORD> m_sleeps;
 
-    // The error branch's traces: text, blanks, buttons (Reset and Exit stay on), timer 3, beeps.
+    // The error branch's traces: text, blanks, timer 3 stopped, beeps, Reset and Exit still on.
     void VerifyErrorBranch(CRemoteConfigDlg& dlg, const QString& text, int beeps) {
-        QVERIFY(State(dlg).startsWith(text + " | address 0,  , config off, time off, timers "));
-        QCOMPARE(dlg.TimerPeriod(3), -1);
-        QCOMPARE(MessageBeepCount(), beeps);
+        QVERIFY(State(dlg).startsWith(text + kBlank + "off, time off, timers "));
+        QCOMPARE(QPair(dlg.TimerPeriod(3), MessageBeepCount()), QPair(-1, beeps));
         QVERIFY(dlg.m_btnReset.isEnabled() && dlg.m_btnExit.isEnabled());
         QCOMPARE(Selections(dlg), QList<int>(24, -1));
     }
@@ -65,11 +49,12 @@ private slots:
     }
     void cleanup() { QVERIFY(m_boxes.calls.isEmpty()); }
 
-    void readThenOwnClock() {
-        auto dlg = Open();
-        QCOMPARE(Line()->m_sent, QByteArray::fromHex("76"));
-        const QString reading = " | address 0,  , config on, time off, timers -1 -1 90";
-        QCOMPARE(State(*dlg), reading);
+    // Read, then the unit's clock read once and counted on by the dialog; then both writes with
+    // their read-backs.
+    void readOwnClockAndWrites() {
+        auto dlg = OpenDialog<CRemoteConfigDlg>();
+        const QString reading = kBlank + "on, time off, timers -1 -1 90";
+        QCOMPARE(QPair(Line()->m_sent, State(*dlg)), QPair(QByteArray::fromHex("76"), reading));
         // Single bytes: three without the 0xFF mark are not decoded; nine give the whole answer.
         for (int i = 0; i < kExampleAnswer.size(); ++i) {
             Line()->deliver(kExampleAnswer.mid(i, 1));
@@ -78,65 +63,49 @@ private slots:
         }
         QCOMPARE(Selections(*dlg),
                  QList<int>({0, 1, 2, 3, 1, 1, 1, 1, 1, 0, 0, 0, 0, 0, 0, 1, 3, 2, 1, 0, 0, 0, 0, 0}));
-
         dlg->OnTimer(3); // answered: read the clock once, then count it
-        QCOMPARE(Line()->m_sent, QByteArray::fromHex("766F"));
         Line()->deliver(QByteArray::fromHex("90081226235958"));
-        QCOMPARE(State(*dlg),
-                 QString("Current 8 Command Config : | address 300, 2008-12-26 23:59:58, config on, "
-                         "time off, timers 1000 -1 -1"));
+        QCOMPARE(State(*dlg), QString("Current 8 Command Config : | address 300, 2008-12-26 23:59:58, config "
+                                      "on, time off, timers 1000 -1 -1"));
         QCOMPARE(QList<int>(dlg->m_clock, dlg->m_clock + 6), QList<int>({8, 12, 26, 23, 59, 58}));
-
         // The clock rolls over midnight without touching the date, and ticking sends nothing; the
         // Write Date && Time button follows the pickers at each tick.
         dlg->OnTimer(1);
         QCOMPARE(dlg->m_edtTime->text(), QStringLiteral("23:59:59"));
         dlg->OnTimer(1);
         QVERIFY(State(*dlg).contains("2008-12-26 0:00:00, config on, time off"));
-        dlg->m_dtpDate->setDate(QDate(2009, 1, 5));
+        dlg->m_dtpDate->setDate(QDate(2010, 2, 3));
         dlg->OnTimer(1);
         QVERIFY(State(*dlg).contains("2008-12-26 0:00:01, config on, time on"));
         QCOMPARE(Line()->m_sent, QByteArray::fromHex("766F"));
-        QCOMPARE(MessageBeepCount(), 0);
-    }
 
-    void writesReadBack() {
-        auto dlg = OpenTicking();
-        // Write Config: clock stops, 0x6D, lock of 1400 ms.
+        // Write Config: clock stops, 0x6D, lock of 1400 ms; the invitation brings the block, the
+        // read-back follows 1050 ms later and shows what the unit holds, not what was chosen.
+        Line()->m_sent.clear();
         dlg->m_edtAddress->setText(QStringLiteral("301"));
         Cell(*dlg, 2, 8)->setCurrentIndex(2);
         dlg->m_btnWriteConfig.click();
-        QCOMPARE(Line()->m_sent, QByteArray::fromHex("6D"));
-        QVERIFY(State(*dlg).endsWith("config off, time off, timers -1 1400 -1"));
-        QCOMPARE(dlg->m_nAnswer, 0);
-
+        QCOMPARE(QPair(Line()->m_sent, dlg->m_nAnswer), QPair(QByteArray::fromHex("6D"), 0));
+        QCOMPARE(State(*dlg).section(", ", -3), QString("config off, time on, timers -1 1400 -1"));
         Line()->deliver(QByteArray::fromHex("92"));
-        QCOMPARE(Line()->m_sent, QByteArray::fromHex("6D"
-                                                     "012D81E4551B80"
-                                                     "76"));
-        QCOMPARE(m_sleeps, QList<DWORD>({1050}));
-        QCOMPARE(dlg->TimerPeriod(1), 1000);
-        // The read-back shows what the unit holds, not what was chosen.
+        QCOMPARE(Line()->m_sent, QByteArray::fromHex("6D012D81E4551B8076"));
+        QCOMPARE(QPair(m_sleeps, dlg->TimerPeriod(1)), QPair(QList<DWORD>({1050}), 1000));
         Line()->deliver(QByteArray::fromHex("89012FFF0000000000"));
-        QCOMPARE(dlg->m_edtAddress->text(), QStringLiteral("12287"));
-        QCOMPARE(Selections(*dlg), QList<int>(24, 0));
+        QCOMPARE(QPair(dlg->m_edtAddress->text(), Selections(*dlg)),
+                 QPair(QString("12287"), QList<int>(24, 0)));
         dlg->OnTimer(2);
         QVERIFY(dlg->m_btnWriteConfig.isEnabled());
 
-        // Write Date && Time: the full six bytes, time 00:00:00 included, then the read-back.
+        // Write Date && Time: the full six bytes, time 00:00:00 included, then the read-back; the
+        // clock keeps ticking.
         Line()->m_sent.clear();
         m_sleeps.clear();
-        dlg->m_dtpDate->setDate(QDate(2010, 2, 3));
         dlg->OnTimer(1);
-        QVERIFY(dlg->m_btnWriteTime.isEnabled());
         dlg->m_btnWriteTime.click();
-        QCOMPARE(Line()->m_sent, QByteArray::fromHex("6E"));
-        QCOMPARE(dlg->TimerPeriod(1), 1000); // the clock keeps ticking
+        QCOMPARE(QPair(Line()->m_sent, dlg->TimerPeriod(1)), QPair(QByteArray::fromHex("6E"), 1000));
         Line()->deliver(QByteArray::fromHex("91"));
-        QCOMPARE(Line()->m_sent, QByteArray::fromHex("6E"
-                                                     "100203000000"
-                                                     "6F"));
-        QCOMPARE(m_sleeps, QList<DWORD>({60}));
+        QCOMPARE(QPair(Line()->m_sent, m_sleeps),
+                 QPair(QByteArray::fromHex("6E1002030000006F"), QList<DWORD>({60})));
         Line()->deliver(QByteArray::fromHex("90100203000000"));
         dlg->OnTimer(1);
         QVERIFY(State(*dlg).contains("2010-2-3 0:00:01"));
@@ -160,34 +129,32 @@ private slots:
         QFETCH(QByteArray, answer);
         QFETCH(int, chinese);
         QFETCH(QString, text);
-        auto dlg = Open(chinese);
+        auto dlg = OpenDialog<CRemoteConfigDlg>(chinese);
         Line()->deliver(answer);
-        QCOMPARE(
-            State(*dlg),
-            QString(" | address 0,  , config on, time off, timers -1 -1 %1").arg(answer.isEmpty() ? 90 : 10));
+        QCOMPARE(State(*dlg),
+                 kBlank + QString("on, time off, timers -1 -1 %1").arg(answer.isEmpty() ? 90 : 10));
         QCOMPARE(MessageBeepCount(), 0);
         dlg->OnTimer(3);
         VerifyErrorBranch(*dlg, text, 100);
-        QCOMPARE(dlg->TimerPeriod(1), -1);
-        QCOMPARE(Line()->m_sent, QByteArray::fromHex("76"));
+        QCOMPARE(QPair(dlg->TimerPeriod(1), Line()->m_sent), QPair(-1, QByteArray::fromHex("76")));
     }
 
     // The read-back after a configuration write reports the remote unit unreachable: timer 1
     // runs, and each of its ticks brings the error branch back, with its beeps.
     void errorBranchRepeatsWhileClockRuns() {
-        auto dlg = OpenTicking();
+        auto dlg = OpenDialog<CRemoteConfigDlg>();
+        Line()->deliver(kExampleAnswer);
+        dlg->OnTimer(3);
+        Line()->deliver(QByteArray::fromHex("90081226235958"));
         dlg->m_btnWriteConfig.click();
         Line()->deliver(QByteArray::fromHex("92"));
         Line()->deliver(QByteArray::fromHex("8901FF"));
         QCOMPARE(dlg->TimerPeriod(3), 10);
-        dlg->OnTimer(3);
-        VerifyErrorBranch(*dlg, kUnreachable, 100);
-        QCOMPARE(dlg->TimerPeriod(1), 1000);
-        dlg->OnTimer(1);
-        VerifyErrorBranch(*dlg, kUnreachable, 200);
-        dlg->OnTimer(1);
-        QCOMPARE(MessageBeepCount(), 300);
-        QCOMPARE(dlg->TimerPeriod(1), 1000);
+        for (int beeps : {100, 200, 300}) {
+            dlg->OnTimer(beeps == 100 ? 3 : 1);
+            VerifyErrorBranch(*dlg, kUnreachable, beeps);
+            QCOMPARE(dlg->TimerPeriod(1), 1000);
+        }
     }
 
     // Spot checks per template: size, command 8's Output Delay cell, Exit, the time picker, and
@@ -195,23 +162,21 @@ private slots:
     void templates_data() {
         QTest::addColumn<int>("chinese");
         QTest::addColumn<QString>("title");
-        QTest::addColumn<QList<int>>("rects"); // size; cell 1040 x, y, cx; Exit; time picker 1007
+        QTest::addColumn<QList<int>>("rects"); // size; cell 1040 x, y, cx; Exit; time picker 1007; face
         QTest::addColumn<QString>("reset");
-        QTest::addColumn<int>("face");
         QTest::newRow("170") << 1 << QString("对端配置")
-                             << QList<int>{358, 164, 268, 39, 30, 270, 143, 63, 14, 307, 66, 48, 11}
-                             << QString("写入配置") << 64;
+                             << QList<int>{358, 164, 268, 39, 30, 270, 143, 63, 14, 307, 66, 48, 11, 64}
+                             << QString("写入配置");
         QTest::newRow("168") << 0 << QString("Remote Config")
-                             << QList<int>{419, 167, 325, 41, 33, 276, 147, 63, 14, 366, 68, 49, 12}
-                             << QString("Reset Config") << 84;
+                             << QList<int>{419, 167, 325, 41, 33, 276, 147, 63, 14, 366, 68, 49, 12, 84}
+                             << QString("Reset Config");
     }
     void templates() {
         QFETCH(int, chinese);
         QFETCH(QString, title);
         QFETCH(QList<int>, rects);
         QFETCH(QString, reset);
-        QFETCH(int, face);
-        auto dlg = Open(chinese);
+        auto dlg = OpenDialog<CRemoteConfigDlg>(chinese);
         QCOMPARE(QPair(dlg->TemplateId(), dlg->windowTitle()), QPair(chinese ? 170 : 168, title));
         QCOMPARE(dlg->size(), dlg->MapDialogRect(0, 0, rects[0], rects[1]).size());
         const QRect cell = dlg->GetDlgItem(1040)->geometry(),
@@ -219,7 +184,7 @@ private slots:
         QCOMPARE(QPair(cell.topLeft(), cell.width()), QPair(want.topLeft(), want.width()));
         QCOMPARE(dlg->m_btnExit.geometry(), dlg->MapDialogRect(rects[5], rects[6], rects[7], rects[8]));
         QCOMPARE(dlg->m_dtpTime->geometry(), dlg->MapDialogRect(rects[9], rects[10], rects[11], rects[12]));
-        QCOMPARE(QPair(dlg->m_btnReset.text(), dlg->m_btnReset.m_nWidth), QPair(reset, face));
+        QCOMPARE(QPair(dlg->m_btnReset.text(), dlg->m_btnReset.m_nWidth), QPair(reset, rects[13]));
     }
 };
 

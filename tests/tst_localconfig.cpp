@@ -24,25 +24,15 @@ const QString kLinkError = "Link error !  Please check the cable , serial port a
 QString State(CDialog& d) {
     return ConfigState(d, 2);
 }
-std::unique_ptr<CLocalConfigDlg> Open(int chinese = 0) {
-    return OpenDialog<CLocalConfigDlg>(chinese);
-}
-
 // Open, configuration answer, first tick, date-and-time answer: the dialog is polling and no poll
 // is unanswered.
-std::unique_ptr<CLocalConfigDlg> OpenPolling(const QByteArray& answer = kExampleAnswer) {
-    auto dlg = Open();
+std::unique_ptr<CLocalConfigDlg> OpenPolling(const QByteArray& answer = kExampleAnswer, int chinese = 0) {
+    auto dlg = OpenDialog<CLocalConfigDlg>(chinese);
     Line()->deliver(answer);
     dlg->OnTimer(1);
     Line()->deliver(kClockAnswer);
     Line()->m_sent.clear();
     return dlg;
-}
-
-// Write Config and the unit's invitation: the block goes out.
-void WriteConfig(CLocalConfigDlg& dlg) {
-    dlg.m_btnWriteConfig.click();
-    Line()->deliver(QByteArray::fromHex("6D"));
 }
 
 } // namespace
@@ -61,28 +51,26 @@ private slots:
     }
 
     void openPollWriteConfigPollResumes() {
-        auto dlg = Open();
-        QCOMPARE(Line()->m_sent, QByteArray::fromHex("89"));
-        QCOMPARE(Line()->m_port, 1);
+        auto dlg = OpenDialog<CLocalConfigDlg>();
+        QCOMPARE(QPair(Line()->m_sent, Line()->m_port), QPair(QByteArray::fromHex("89"), 1));
         QCOMPARE(State(*dlg), QString(" | address 0,  , config on, time off, timers 60 -1"));
-        QCOMPARE(dlg->m_edtAddress->maxLength(), 5);
-        QCOMPARE(QPair(dlg->m_dtpDate->dateTime(), dlg->m_dtpTime->time()),
-                 QPair(QDateTime(QDate(2003, 1, 1), QTime(0, 0, 0)), QTime(0, 0, 0)));
-        QCOMPARE(Selections(*dlg), QList<int>(24, -1));
+        QCOMPARE(
+            std::tuple(dlg->m_edtAddress->maxLength(), dlg->m_dtpDate->dateTime(), dlg->m_dtpTime->time(),
+                       Selections(*dlg)),
+            std::tuple(5, QDateTime(QDate(2003, 1, 1), QTime(0, 0, 0)), QTime(0, 0, 0), QList<int>(24, -1)));
 
         // The answer in two pieces is shown once the ninth byte is in.
         Line()->deliver(kExampleAnswer.left(1));
         QCOMPARE(dlg->m_stcStatus->text(), QString());
         Line()->deliver(kExampleAnswer.mid(1));
         QCOMPARE(dlg->m_nAddress, 0); // the edit shows it; the value is taken at Write Config
-        QCOMPARE(Selections(*dlg), QList<int>({0, 1, 2, 3, 1, 1, 1, 1, // Output Delay
-                                               1, 0, 0, 0, 0, 0, 0, 1, // Input Delay
-                                               3, 2, 1, 0, 0, 0, 0, 0}));
+        // Output Delay, Input Delay, Output Extend.
+        QCOMPARE(Selections(*dlg),
+                 QList<int>({0, 1, 2, 3, 1, 1, 1, 1, 1, 0, 0, 0, 0, 0, 0, 1, 3, 2, 1, 0, 0, 0, 0, 0}));
 
         // First tick: the poll starts, at one second; Write Date && Time stays off while both
         // pickers hold their initial values.
         dlg->OnTimer(1);
-        QCOMPARE(Line()->m_sent, QByteArray::fromHex("8990"));
         // While the poll is unanswered a Write Config click is dropped. Any piece of the answer
         // ends the wait; the date and time show once all seven bytes are in.
         dlg->m_btnWriteConfig.click();
@@ -100,35 +88,28 @@ private slots:
         dlg->m_edtAddress->setText(QStringLiteral("65000"));
         dlg->m_btnWriteConfig.click();
         QCOMPARE(Line()->m_sent, QByteArray::fromHex("899092"));
-        QVERIFY(State(*dlg).endsWith("config off, time off, timers -1 800"));
-        QCOMPARE(dlg->m_nAddress, 65000);
+        QVERIFY(State(*dlg).endsWith("config off, time off, timers -1 800") && dlg->m_nAddress == 65000);
 
         // The invitation brings the block; the poll resumes a second later. A stray byte after it
         // sends nothing more.
         Line()->deliver(QByteArray::fromHex("6D"));
         Line()->deliver(QByteArray::fromHex("00"));
-        QCOMPARE(Line()->m_sent, QByteArray::fromHex("899092"
-                                                     "FDE801E4571B00"));
-        QCOMPARE(dlg->TimerPeriod(1), 1000);
         dlg->OnTimer(1); // the invitation answered the last poll: poll again
-        QCOMPARE(Line()->m_sent.right(1), QByteArray::fromHex("90"));
+        QCOMPARE(Line()->m_sent, QByteArray::fromHex("899092FDE801E4571B0090"));
         QVERIFY(State(*dlg).endsWith("config off, time off, timers 1000 800"));
-        QCOMPARE(MessageBeepCount(), 0);
-        QVERIFY(m_boxes.calls.isEmpty());
+        QVERIFY(MessageBeepCount() == 0 && m_boxes.calls.isEmpty());
 
         // Bytes beyond a complete answer never act on it again, and never overrun the buffer.
         Line()->deliver(QByteArray::fromHex("6F101010101010"));
         Line()->deliver(QByteArray(40, char(0x11)));
-        QCOMPARE(dlg->m_edtDate->text(), QStringLiteral("2010-10-10"));
-        QCOMPARE(dlg->m_nRxCount, 47);
+        QCOMPARE(QPair(dlg->m_edtDate->text(), dlg->m_nRxCount), QPair(QString("2010-10-10"), 47));
 
         // A poll unanswered by the next tick: the link error and the blanks; the write lock is
         // left to run out.
         dlg->OnTimer(1);
         dlg->OnTimer(1);
         QCOMPARE(State(*dlg), kLinkError + " | address 0,  , config off, time off, timers -1 800");
-        QCOMPARE(MessageBeepCount(), 100);
-        QCOMPARE(Selections(*dlg), QList<int>(24, -1));
+        QCOMPARE(QPair(MessageBeepCount(), Selections(*dlg)), QPair(100, QList<int>(24, -1)));
         dlg->OnTimer(2);
         QVERIFY(dlg->m_btnWriteConfig.isEnabled());
     }
@@ -141,71 +122,39 @@ private slots:
         QVERIFY(!dlg->m_btnWriteTime.isEnabled());
         dlg->OnTimer(1);
         QVERIFY(dlg->m_btnWriteTime.isEnabled());
-        Line()->m_sent.clear();
 
-        const QList<std::tuple<QDate, QTime, QByteArray>> cases = {
-            {QDate(2003, 1, 1), QTime(9, 5, 7), QByteArray::fromHex("91FF090507")},
-            {QDate(2008, 12, 26), QTime(0, 0, 0), QByteArray::fromHex("91081226FF")},
-            {QDate(2008, 12, 26), QTime(23, 59, 59), QByteArray::fromHex("91081226235959")},
-            {QDate(2003, 1, 1), QTime(0, 0, 0), QByteArray::fromHex("91FFFF")},
-        };
-        for (const auto& [date, time, expected] : cases) {
-            dlg->m_dtpDate->setDate(date);
-            dlg->m_dtpTime->setTime(time);
-            dlg->m_btnWriteTime.click(); // still enabled: no tick since the pickers changed
-            QCOMPARE(dlg->TimerPeriod(1), 1000);
-            Line()->deliver(QByteArray::fromHex("6E"));
-            Line()->deliver(QByteArray::fromHex("6E"));
-            QCOMPARE(Line()->m_sent, expected);
+        for (auto [date, time, expected] : {std::tuple("2003-01-01", "09:05:07", "91FF090507"),
+                                            {"2008-12-26", "00:00:00", "91081226FF"},
+                                            {"2008-12-26", "23:59:59", "91081226235959"},
+                                            {"2003-01-01", "00:00:00", "91FFFF"}}) {
             Line()->m_sent.clear();
+            dlg->m_dtpDate->setDate(QDate::fromString(date, Qt::ISODate));
+            dlg->m_dtpTime->setTime(QTime::fromString(time));
+            dlg->m_btnWriteTime.click(); // still enabled: no tick since the pickers changed
+            Line()->deliver(QByteArray::fromHex("6E"));
+            Line()->deliver(QByteArray::fromHex("6E"));
+            QCOMPARE(QPair(Line()->m_sent, dlg->TimerPeriod(1)), QPair(QByteArray::fromHex(expected), 1000));
         }
         Line()->deliver(kClockAnswer);
         dlg->OnTimer(1);
         QVERIFY(!dlg->m_btnWriteTime.isEnabled());
     }
 
-    // No answer by the first tick: the texts of the language, 100 beeps, Reset and Exit still on.
-    // A late answer is still shown, and nothing follows it.
-    void openingFails() {
-        for (int chinese : {0, 1}) {
-            ResetMessageBeepCount();
-            auto dlg = Open(chinese);
-            dlg->OnTimer(1);
-            QCOMPARE(State(*dlg),
-                     (chinese ? QString("连接失败！请检查连线、串口选择及装置电源！") : kLinkError) +
-                         " | address 0,  , config off, time off, timers -1 -1");
-            QCOMPARE(MessageBeepCount(), 100);
-            QVERIFY(dlg->m_btnExit.isEnabled() && dlg->m_btnReset.isEnabled());
-            Line()->deliver(kExampleAnswer);
-            QCOMPARE(dlg->m_edtAddress->text(), QStringLiteral("300"));
-            QCOMPARE(Line()->m_sent, QByteArray::fromHex("89"));
-            QVERIFY(m_boxes.calls.isEmpty());
-        }
-        // The platform refuses the device: its text in a message box, nothing sent or started.
-        CLocalConfigDlg dlg;
-        Line()->m_refuseOpen = true;
-        dlg.Create();
-        QCOMPARE(QPair(m_boxes.calls.size(), m_boxes.calls.value(0).text),
-                 QPair(qsizetype(1), Line()->m_refuseText));
-        QVERIFY(Line()->m_sent.isEmpty() && dlg.m_btnExit.isEnabled());
-        QVERIFY(State(dlg).endsWith("config off, time off, timers -1 -1"));
-    }
-
     // Flags 0xFE: 4 commands, cells 5 to 8 emptied; bytes 6 and 8 are not used. Reset sets the
     // used cells to code 0 and sends nothing. The address edit takes digits only; 0 is taken.
     void fourCommandUnit() {
         auto dlg = OpenPolling(QByteArray::fromHex("76FE00050F1BFFE4FF"));
-        QCOMPARE(dlg->m_stcStatus->text(), QStringLiteral("Current 4 Command Config :"));
-        QCOMPARE(dlg->m_edtAddress->text(), QStringLiteral("5"));
+        QCOMPARE(QPair(dlg->m_stcStatus->text(), dlg->m_edtAddress->text()),
+                 QPair(QString("Current 4 Command Config :"), QString("5")));
         const QList<int> none(4, -1);
         QCOMPARE(Selections(*dlg),
                  QList<int>({3, 2, 1, 0}) + none + QList<int>(4, 1) + none + QList<int>({0, 1, 2, 3}) + none);
         for (int row = 0; row < 3; ++row)
             for (int k = 5; k <= 8; ++k)
                 QCOMPARE(Cell(*dlg, row, k)->count(), 0);
-        WriteConfig(*dlg);
-        QCOMPARE(Line()->m_sent, QByteArray::fromHex("92"
-                                                     "00050F1B00E400"));
+        dlg->m_btnWriteConfig.click(); // the invitation brings the block
+        Line()->deliver(QByteArray::fromHex("6D"));
+        QCOMPARE(Line()->m_sent, QByteArray::fromHex("9200050F1B00E400"));
 
         dlg->OnTimer(2);
         dlg->OnTimer(1);
@@ -213,96 +162,102 @@ private slots:
         Line()->m_sent.clear();
         dlg->m_btnReset.click();
         const QList<int> reset = QList<int>(4, 0) + none;
-        QCOMPARE(Selections(*dlg), reset + reset + reset);
-        QVERIFY(Line()->m_sent.isEmpty());
+        QCOMPARE(QPair(Selections(*dlg), Line()->m_sent), QPair(reset + reset + reset, QByteArray()));
         dlg->m_edtAddress->clear();
         QTest::keyClicks(dlg->m_edtAddress, QStringLiteral("x0-"));
         QCOMPARE(dlg->m_edtAddress->text(), QStringLiteral("0"));
-        WriteConfig(*dlg);
-        QCOMPARE(Line()->m_sent, QByteArray::fromHex("92"
-                                                     "00000000000000"));
+        dlg->m_btnWriteConfig.click(); // the invitation brings the block
+        Line()->deliver(QByteArray::fromHex("6D"));
+        QCOMPARE(Line()->m_sent, QByteArray::fromHex("9200000000000000"));
     }
 
     // Both dialogs refuse a bad address on writing: the standard message, nothing sent, the poll
     // (local) or the clock (remote) stays stopped. An address above 65000 from the unit is shown
     // as it is, and refused.
-    void addressRefused_data() {
-        QTest::addColumn<bool>("remote");
-        QTest::addColumn<QString>("text");
-        QTest::addColumn<QString>("message");
+    void addressRefused() {
         const QString range = "Please enter an integer between 0 and 65000.",
                       integer = "Please enter an integer.";
-        QTest::newRow("unit's 65535") << false << QString("65535") << range;
-        QTest::newRow("65001") << false << QString("65001") << range;
-        QTest::newRow("12a") << false << QString("12a") << integer;
-        QTest::newRow("empty") << false << QString("") << integer;
-        QTest::newRow("remote 70000") << true << QString("70000") << range;
-    }
-    void addressRefused() {
-        QFETCH(bool, remote);
-        QFETCH(QString, text);
-        QFETCH(QString, message);
-        std::unique_ptr<CDialog> dlg;
-        if (remote) {
-            dlg = OpenDialog<CRemoteConfigDlg>();
-            Line()->deliver(QByteArray::fromHex("8901012C81E4551B00"));
-            dlg->OnTimer(3);
-            Line()->deliver(QByteArray::fromHex("90081226235958"));
-            Line()->m_sent.clear();
-        } else {
-            dlg = OpenPolling(QByteArray::fromHex("7601FFFF0000000000"));
+        for (auto [remote, text, message] : {std::tuple(false, "65535", range), // the unit's own
+                                             {false, "65001", range},
+                                             {false, "12a", integer},
+                                             {false, "", integer},
+                                             {true, "70000", range}}) {
+            m_boxes.calls.clear();
+            std::unique_ptr<CDialog> dlg;
+            if (remote) {
+                dlg = OpenDialog<CRemoteConfigDlg>();
+                Line()->deliver(QByteArray::fromHex("8901012C81E4551B00"));
+                dlg->OnTimer(3);
+                Line()->deliver(QByteArray::fromHex("90081226235958"));
+                Line()->m_sent.clear();
+            } else {
+                dlg = OpenPolling(QByteArray::fromHex("7601FFFF0000000000"));
+            }
+            QCOMPARE(dlg->GetDlgItemText(1077), remote ? QString("300") : QString("65535"));
+            dlg->SetDlgItemText(1077, text);
+            dlg->GetDlgItemAs<QAbstractButton>(6)->click();
+            QCOMPARE(QPair(m_boxes.calls.size(), m_boxes.calls.value(0).text), QPair(qsizetype(1), message));
+            QVERIFY((m_boxes.calls[0].type & MB_ICONEXCLAMATION) && Line()->m_sent.isEmpty());
+            QVERIFY(ConfigState(*dlg, 3).endsWith("config on, time off, timers -1 -1 -1"));
         }
-        QCOMPARE(dlg->GetDlgItemText(1077), remote ? QString("300") : QString("65535"));
-        dlg->SetDlgItemText(1077, text);
-        dlg->GetDlgItemAs<QAbstractButton>(6)->click();
-        QCOMPARE(m_boxes.calls.size(), 1);
-        QCOMPARE(m_boxes.calls[0].text, message);
-        QVERIFY(m_boxes.calls[0].type & MB_ICONEXCLAMATION);
-        QVERIFY(Line()->m_sent.isEmpty());
-        QVERIFY(ConfigState(*dlg, remote ? 3 : 2)
-                    .endsWith(remote ? "config on, time off, timers -1 -1 -1"
-                                     : "config on, time off, timers -1 -1"));
     }
 
-    // Spot checks per template: size, command 5's Output Extend cell (1034, out of id order),
-    // the Write Date && Time button, the faces, the items with the blanks of cell 1028 in the
-    // Chinese template, the column header.
-    void templates_data() {
-        QTest::addColumn<int>("chinese");
-        QTest::addColumn<QString>("title");
+    // Per template: size, command 5's Output Extend cell (1034, out of id order), the Write Date
+    // && Time button, the faces, the items with the blanks of cell 1028 in the Chinese template,
+    // the column header. No answer by the first tick: the texts of the language, 100 beeps, Reset
+    // and Exit still on; a late answer is still shown, and nothing follows it.
+    void templatesAndOpeningFails() {
         // Size; cell 1034 x, y, cx; button 5; face widths of Exit, Write Date && Time, Reset, Write Config.
-        QTest::addColumn<QList<int>>("spots");
-        QTest::addColumn<QStringList>("items");
-        QTest::newRow("130") << 1 << QString("本地配置")
-                             << QList<int>{368, 168, 176, 94, 33, 191, 147, 63, 14, 32, 111, 64, 64}
-                             << QStringList{"0ms ", "2ms", "4ms", "50ms    "};
-        QTest::newRow("162") << 0 << QString("Local Config")
-                             << QList<int>{420, 167, 211, 95, 33, 196, 148, 63, 14, 26, 119, 84, 81}
-                             << QStringList{"0ms", "2ms", "4ms", "50ms"};
-    }
-    void templates() {
-        QFETCH(int, chinese);
-        QFETCH(QString, title);
-        QFETCH(QList<int>, spots);
-        QFETCH(QStringList, items);
-        auto dlg = Open(chinese);
-        QCOMPARE(QPair(dlg->TemplateId(), dlg->windowTitle()), QPair(chinese ? 130 : 162, title));
-        QCOMPARE(dlg->size(), dlg->MapDialogRect(0, 0, spots[0], spots[1]).size());
-        const QRect cell = dlg->GetDlgItem(1034)->geometry(),
-                    want = dlg->MapDialogRect(spots[2], spots[3], spots[4], 46);
-        QCOMPARE(QPair(cell.topLeft(), cell.width()), QPair(want.topLeft(), want.width()));
-        QCOMPARE(dlg->m_btnWriteTime.geometry(), dlg->MapDialogRect(spots[5], spots[6], spots[7], spots[8]));
-        QCOMPARE(QList<int>({dlg->m_btnExit.m_nWidth, dlg->m_btnWriteTime.m_nWidth, dlg->m_btnReset.m_nWidth,
-                             dlg->m_btnWriteConfig.m_nWidth}),
-                 spots.mid(9));
-        QStringList got;
-        for (int i = 0; i < Cell(*dlg, 0, 5)->count(); ++i)
-            got << Cell(*dlg, 0, 5)->itemText(i);
-        QCOMPARE(got, items);
-        QCOMPARE(QPair(Cell(*dlg, 1, 1)->count(), Cell(*dlg, 2, 8)->itemText(3)), QPair(2, QString("100ms")));
-        QVERIFY(dlg->findChild<QGroupBox*>()->title().contains(chinese ? QString("命令8") : "Command8"));
-        dlg->m_btnExit.click();
-        QCOMPARE(dlg->result(), int(IDCANCEL));
+        const std::tuple<int, QString, QList<int>, QString, QString> rows[] = {
+            {1,
+             "本地配置",
+             {368, 168, 176, 94, 33, 191, 147, 63, 14, 32, 111, 64, 64},
+             "0ms |2ms|4ms|50ms    ",
+             "连接失败！请检查连线、串口选择及装置电源！"},
+            {0,
+             "Local Config",
+             {420, 167, 211, 95, 33, 196, 148, 63, 14, 26, 119, 84, 81},
+             "0ms|2ms|4ms|50ms",
+             kLinkError}};
+        for (const auto& [chinese, title, spots, items, error] : rows) {
+            ResetMessageBeepCount();
+            auto dlg = OpenDialog<CLocalConfigDlg>(chinese);
+            QCOMPARE(QPair(dlg->TemplateId(), dlg->windowTitle()), QPair(chinese ? 130 : 162, title));
+            QCOMPARE(dlg->size(), dlg->MapDialogRect(0, 0, spots[0], spots[1]).size());
+            const QRect cell = dlg->GetDlgItem(1034)->geometry(),
+                        want = dlg->MapDialogRect(spots[2], spots[3], spots[4], 46);
+            QCOMPARE(QPair(cell.topLeft(), cell.width()), QPair(want.topLeft(), want.width()));
+            QCOMPARE(dlg->m_btnWriteTime.geometry(),
+                     dlg->MapDialogRect(spots[5], spots[6], spots[7], spots[8]));
+            QCOMPARE(QList<int>({dlg->m_btnExit.m_nWidth, dlg->m_btnWriteTime.m_nWidth,
+                                 dlg->m_btnReset.m_nWidth, dlg->m_btnWriteConfig.m_nWidth}),
+                     spots.mid(9));
+            QStringList got;
+            for (int i = 0; i < Cell(*dlg, 0, 5)->count(); ++i)
+                got << Cell(*dlg, 0, 5)->itemText(i);
+            QCOMPARE(got.join('|'), items);
+            QCOMPARE(QPair(Cell(*dlg, 1, 1)->count(), Cell(*dlg, 2, 8)->itemText(3)),
+                     QPair(2, QString("100ms")));
+            QVERIFY(dlg->findChild<QGroupBox*>()->title().contains(chinese ? QString("命令8") : "Command8"));
+
+            dlg->OnTimer(1);
+            QCOMPARE(State(*dlg), error + " | address 0,  , config off, time off, timers -1 -1");
+            QVERIFY(MessageBeepCount() == 100 && dlg->m_btnReset.isEnabled());
+            Line()->deliver(kExampleAnswer);
+            QCOMPARE(QPair(dlg->m_edtAddress->text(), Line()->m_sent),
+                     QPair(QString("300"), QByteArray::fromHex("89")));
+            dlg->m_btnExit.click();
+            QCOMPARE(dlg->result(), int(IDCANCEL));
+        }
+        QVERIFY(m_boxes.calls.isEmpty());
+        // The platform refuses the device: its text in a message box, nothing sent or started.
+        CLocalConfigDlg dlg;
+        Line()->m_refuseOpen = true;
+        dlg.Create();
+        QCOMPARE(QPair(m_boxes.calls.size(), m_boxes.calls.value(0).text),
+                 QPair(qsizetype(1), Line()->m_refuseText));
+        QVERIFY(Line()->m_sent.isEmpty() && dlg.m_btnExit.isEnabled() &&
+                State(dlg).endsWith("config off, time off, timers -1 -1"));
     }
 
     // LMX207_SHOTS=<folder>: PNGs of both dialogs in both languages, with data on show.
@@ -311,10 +266,7 @@ private slots:
             QSKIP("set LMX207_SHOTS to a folder to save the screenshots");
         for (int chinese : {0, 1}) {
             const QString lang = chinese ? "zh" : "en";
-            auto local = Open(chinese);
-            Line()->deliver(kExampleAnswer);
-            local->OnTimer(1);
-            Line()->deliver(kClockAnswer);
+            auto local = OpenPolling(kExampleAnswer, chinese);
             local->show();
             SaveShot(local.get(), "local_" + lang);
             local->OnTimer(1);

@@ -6,7 +6,6 @@
 #include "support/ShellHelpers.h"
 #include "support/TestEnv.h"
 
-#include <QApplication>
 #include <QDir>
 #include <QFile>
 #include <QProgressBar>
@@ -25,7 +24,10 @@ const QByteArray kThreeFile = "3 record(s) :\r\n\r\n"
                               "1  2010-09-31  12:59:59.900  Invalid Record.\r\n";
 const QString kReading = "Reading Records...... | list 0, progress 0, update off, clear off, timer ";
 const QString kEmptied = " | list 0, progress 0, update off, clear off, timer -1";
+const QString kThreeListed = " | list 3, progress 24, update on, clear on, timer ";
+const QString kNoneListed = " | list 0, progress 0, update on, clear off, timer ";
 const QString kLinkError = "Link error !  Please check the cable , serial port and power !";
+const QString kBusy = "Receive alarm or the system is busy, can't get the remote records !";
 
 // Each unit's bytes: read command, first byte of its record answer, clear command, acknowledgement.
 struct Unit {
@@ -59,12 +61,6 @@ QByteArray ManyRecords(char answerByte, int n) {
     return a;
 }
 
-void AddUnits() {
-    QTest::addColumn<int>("unit");
-    QTest::newRow("local") << 0;
-    QTest::newRow("remote") << 1;
-}
-
 } // namespace
 
 class TestRecords : public QObject {
@@ -72,7 +68,13 @@ class TestRecords : public QObject {
 
     TestEnv m_env;
     MessageBoxRecorder m_boxes;
-    QString DriveC(const QString& file) const { return m_env.driveC() + '/' + file; }
+    // A file's bytes on drive C (or "<missing>"); the file is removed.
+    QByteArray Take(const QString& file) {
+        const QString path = m_env.driveC() + '/' + file;
+        const QByteArray bytes = ReadFile(path);
+        QFile::remove(path);
+        return bytes;
+    }
 
 private slots:
     void initTestCase() {
@@ -82,6 +84,7 @@ private slots:
     void init() {
         m_boxes.calls.clear();
         ResetMessageBeepCount();
+        g_bChinese = 0;
         QDir(m_env.driveC()).removeRecursively();
         QDir().mkpath(m_env.driveC());
         qputenv("LMX207_DRIVE_C", m_env.driveC().toLocal8Bit());
@@ -91,41 +94,31 @@ private slots:
     // place (buttons narrower than their caption bitmap grow about the centre) and clear of its
     // neighbours, the faces of the language, Exit cancelling.
     void layout_data() {
-        QTest::addColumn<int>("chinese");
-        QTest::addColumn<bool>("remote");
-        QTest::addColumn<QString>("title");
-        // List 1003, status 1005, button 4: x, y, cx, cy each; then the widths of the Exit,
-        // Update and Clear faces and the height of the Clear face.
-        QTest::addColumn<QList<int>>("spots");
-        QTest::newRow("131") << 1 << false << QString("本地记录")
-                             << QList<int>{26, 19, 182, 114, 25, 7, 206, 8, 94, 158, 50, 14, 32, 65, 65, 18};
-        QTest::newRow("164") << 0 << false << QString("Local Record")
-                             << QList<int>{7, 19, 219, 118, 7, 6, 219, 8, 91, 158, 52, 14, 26, 96, 86, 16};
-        QTest::newRow("173") << 1 << true << QString("对端记录")
-                             << QList<int>{20, 20, 181, 118, 20, 7, 199, 8, 88, 161, 50, 14, 32, 65, 65, 18};
-        QTest::newRow("172") << 0 << true << QString("Remote Record")
-                             << QList<int>{14, 21, 219, 118, 14, 7, 226, 8, 95, 158, 52, 14, 26, 96, 86, 16};
+        // Chinese, remote; list 1003, status 1005, button 4: x, y, cx, cy each; then the widths of
+        // the Exit, Update and Clear faces and the height of the Clear face.
+        QTest::addColumn<QList<int>>("g");
+        QTest::newRow("131") << QList<int>{1, 0,  26,  19, 182, 114, 25, 7,  206,
+                                           8, 94, 158, 50, 14,  32,  65, 65, 18};
+        QTest::newRow("164") << QList<int>{0, 0,  7,   19, 219, 118, 7,  6,  219,
+                                           8, 91, 158, 52, 14,  26,  96, 86, 16};
+        QTest::newRow("173") << QList<int>{1, 1,  20,  20, 181, 118, 20, 7,  199,
+                                           8, 88, 161, 50, 14,  32,  65, 65, 18};
+        QTest::newRow("172") << QList<int>{0, 1,  14,  21, 219, 118, 14, 7,  226,
+                                           8, 95, 158, 52, 14,  26,  96, 86, 16};
     }
     void layout() {
-        QFETCH(int, chinese);
-        QFETCH(bool, remote);
-        QFETCH(QString, title);
-        QFETCH(QList<int>, spots);
-        auto dlg = NewDialog(remote, chinese);
+        QFETCH(QList<int>, g);
+        auto dlg = NewDialog(g[1], g[0]);
         dlg->Create();
-        QCOMPARE(dlg->windowTitle(), title);
-        const auto rect = [&](int i) {
-            return dlg->MapDialogRect(spots[i], spots[i + 1], spots[i + 2], spots[i + 3]);
-        };
-        QCOMPARE(dlg->GetDlgItem(1003)->geometry(), rect(0));
-        QCOMPARE(dlg->GetDlgItem(1005)->geometry(), rect(4));
-        const QRect clear = dlg->GetDlgItem(4)->geometry();
-        QVERIFY(qAbs(clear.center().x() - rect(8).center().x()) <= 1);
-        QCOMPARE(QPair(clear.top(), clear.height()), QPair(rect(8).top(), rect(8).height()));
+        const auto rect = [&](int i) { return dlg->MapDialogRect(g[i], g[i + 1], g[i + 2], g[i + 3]); };
         const auto button = [&](int id) { return dlg->GetDlgItemAs<CBmpButton>(id); };
-        const QList<int> faces = {button(2)->m_nWidth, button(3)->m_nWidth, button(4)->m_nWidth,
-                                  button(4)->m_nHeight};
-        QCOMPARE(faces, spots.mid(12));
+        const QRect clear = button(4)->geometry(), place = rect(10);
+        QCOMPARE(QList<QRect>({dlg->GetDlgItem(1003)->geometry(), dlg->GetDlgItem(1005)->geometry()}),
+                 QList<QRect>({rect(2), rect(6)}));
+        QCOMPARE(QList<int>({clear.top(), clear.height(), button(2)->m_nWidth, button(3)->m_nWidth,
+                             button(4)->m_nWidth, button(4)->m_nHeight}),
+                 QList<int>({place.top(), place.height()}) + g.mid(14));
+        QVERIFY(qAbs(clear.center().x() - place.center().x()) <= 1);
         QVERIFY(!clear.intersects(button(3)->geometry()) && !clear.intersects(button(2)->geometry()));
         button(2)->click();
         QCOMPARE(dlg->result(), int(IDCANCEL));
@@ -134,15 +127,18 @@ private slots:
     // On opening: waiting input thrown away, the read byte sent, timer 1 at 200 ms. An answer in
     // single bytes completes on its last byte and is listed and saved; a stray byte after it and
     // the tick change nothing; Update Record empties the list and reads again.
-    void readInPieces_data() { AddUnits(); }
-    void readInPieces() {
+    void readAndClear_data() {
+        QTest::addColumn<int>("unit");
+        QTest::newRow("local") << 0;
+        QTest::newRow("remote") << 1;
+    }
+    void readAndClear() {
         QFETCH(int, unit);
         const Unit& u = kUnits[unit];
         auto dlg = NewDialog(u.remote);
         Line()->preload(QByteArray(1, u.answer) + '\0');
         dlg->Create();
-        QCOMPARE(Line()->m_port, 1);
-        QCOMPARE(Line()->m_sent, QByteArray(1, u.read));
+        QCOMPARE(QPair(Line()->m_port, Line()->m_sent), QPair(1, QByteArray(1, u.read)));
         QCOMPARE(RecordState(*dlg), kReading + "200");
 
         const QByteArray answer = Answer(u.answer);
@@ -151,85 +147,64 @@ private slots:
         QCOMPARE(RecordState(*dlg), kReading + "200");
         QVERIFY(QDir(m_env.driveC()).isEmpty());
         Line()->deliver(answer.right(1));
-        const QString listed =
-            QString("3 record(s) in C:\\%1 . | list 3, progress 24, update on, clear on, timer ").arg(u.file);
+        const QString listed = QString("3 record(s) in C:\\%1 .").arg(u.file) + kThreeListed;
         QCOMPARE(RecordState(*dlg), listed + "200");
         QCOMPARE(dlg->GetDlgItemAs<QProgressBar>(1006)->maximum(), 24);
         QCOMPARE(QDir(m_env.driveC()).entryList(QDir::Files), QStringList(u.file));
-        QCOMPARE(ReadFile(DriveC(u.file)), kThreeFile);
-
-        QFile::remove(DriveC(u.file));
+        QCOMPARE(Take(u.file), kThreeFile);
         Line()->deliver(QByteArray("\x01"));
         dlg->OnTimer(1);
-        QCOMPARE(RecordState(*dlg), listed + "-1");
-        QVERIFY(!QFile::exists(DriveC(u.file)));
+        QCOMPARE(QPair(RecordState(*dlg), Take(u.file)), QPair(listed + "-1", QByteArray("<missing>")));
 
+        // No answer to Update Record by the tick: the link error. An answer that comes after all
+        // is still listed and saved.
         Click(*dlg, 3);
-        QCOMPARE(Line()->m_sent, QByteArray(2, u.read));
-        QCOMPARE(RecordState(*dlg), kReading + "200");
-        Line()->deliver(answer.left(10));
-        Line()->deliver(answer.mid(10));
-        QCOMPARE(ReadFile(DriveC(u.file)), kThreeFile);
-
-        // No answer by the tick: the link error. An answer that comes after all is still listed
-        // and saved.
-        Click(*dlg, 3);
+        QCOMPARE(QPair(Line()->m_sent, RecordState(*dlg)), QPair(QByteArray(2, u.read), kReading + "200"));
         dlg->OnTimer(1);
-        QCOMPARE(RecordState(*dlg), kLinkError + kEmptied);
-        QCOMPARE(MessageBeepCount(), 100);
-        QFile::remove(DriveC(u.file));
+        QCOMPARE(QPair(RecordState(*dlg), MessageBeepCount()), QPair(kLinkError + kEmptied, 100));
         Line()->deliver(answer);
-        QCOMPARE(RecordState(*dlg), listed + "-1");
-        QCOMPARE(ReadFile(DriveC(u.file)), kThreeFile);
+        QCOMPARE(QPair(RecordState(*dlg), Take(u.file)), QPair(listed + "-1", kThreeFile));
 
-        // The other unit's answer byte answers the tick but is never listed.
+        // Clear Record: declining changes nothing and sends nothing; confirming sends the clear
+        // byte and the acknowledgement starts a fresh read. Both ring the 100 beeps first.
+        QString title;
+        AnswerConfirmation(IDCANCEL, &title);
+        Click(*dlg, 4);
+        QCOMPARE(QPair(title, MessageBeepCount()), QPair(QString("Alarm"), 200));
+        QCOMPARE(QPair(RecordState(*dlg), Line()->m_sent), QPair(listed + "-1", QByteArray(2, u.read)));
+        AnswerConfirmation(IDOK);
+        Click(*dlg, 4);
+        QCOMPARE(QPair(MessageBeepCount(), Line()->m_sent), QPair(300, QByteArray(2, u.read) + u.clear));
+        QCOMPARE(RecordState(*dlg), kNoneListed + "-1");
+        Line()->deliver(QByteArray(1, u.ack));
+        QCOMPARE(QPair(Line()->m_sent, RecordState(*dlg)),
+                 QPair(QByteArray(2, u.read) + u.clear + u.read, kReading + "200"));
+        Line()->deliver(QByteArray(1, u.answer) + '\0');
+        QCOMPARE(RecordState(*dlg), "No record ." + kNoneListed + "200");
+        QCOMPARE(Take(u.file), QByteArray("No record ."));
+
+        // The other unit's answer byte answers the tick but is never listed; a first byte 0x00
+        // counts as no answer.
         Click(*dlg, 3);
         Line()->deliver(Answer(u.read));
         dlg->OnTimer(1);
-        QCOMPARE(RecordState(*dlg), kReading + "-1");
-        QCOMPARE(MessageBeepCount(), 100);
-
-        // A first byte 0x00 counts as no answer.
+        QCOMPARE(QPair(RecordState(*dlg), MessageBeepCount()), QPair(kReading + "-1", 300));
         auto again = NewDialog(u.remote);
         again->Create();
         Line()->deliver(QByteArray("\x00\x00", 2));
         again->OnTimer(1);
         QCOMPARE(RecordState(*again), kLinkError + kEmptied);
-    }
 
-    // Declining changes nothing and sends nothing; confirming sends the clear byte and the
-    // acknowledgement starts a fresh read. Both ring the 100 beeps first.
-    void clearDeclinedAndConfirmed_data() { AddUnits(); }
-    void clearDeclinedAndConfirmed() {
-        QFETCH(int, unit);
-        const Unit& u = kUnits[unit];
-        auto dlg = NewDialog(u.remote);
-        dlg->Create();
-        Line()->deliver(Answer(u.answer));
-        dlg->OnTimer(1);
-        const QString listed = RecordState(*dlg);
-
-        QString title;
-        AnswerConfirmation(IDCANCEL, &title);
-        Click(*dlg, 4);
-        QCOMPARE(title, QString("Alarm"));
-        QCOMPARE(MessageBeepCount(), 100);
-        QCOMPARE(Line()->m_sent, QByteArray(1, u.read));
-        QCOMPARE(RecordState(*dlg), listed);
-
-        AnswerConfirmation(IDOK);
-        Click(*dlg, 4);
-        QCOMPARE(MessageBeepCount(), 200);
-        QCOMPARE(Line()->m_sent, QByteArray(1, u.read) + u.clear);
-        QCOMPARE(RecordState(*dlg), QString(" | list 0, progress 0, update on, clear off, timer -1"));
-
-        Line()->deliver(QByteArray(1, u.ack));
-        QCOMPARE(Line()->m_sent, QByteArray(1, u.read) + u.clear + u.read);
-        QCOMPARE(RecordState(*dlg), kReading + "200");
-        Line()->deliver(QByteArray(1, u.answer) + '\0');
-        QCOMPARE(RecordState(*dlg),
-                 QString("No record . | list 0, progress 0, update on, clear off, timer 200"));
-        QCOMPARE(ReadFile(DriveC(u.file)), QByteArray("No record ."));
+        // The platform refuses the device: its text in a message box, no byte sent, no timer.
+        AfxGetApp().m_strPort = QStringLiteral("COM2");
+        auto refused = NewDialog(u.remote);
+        Line()->m_refuseOpen = true;
+        refused->Create();
+        AfxGetApp().m_strPort = QStringLiteral("COM1");
+        QCOMPARE(std::tuple(Line()->m_port, Line()->m_sent, m_boxes.calls.size()),
+                 std::tuple(2, QByteArray(), 1));
+        QCOMPARE(m_boxes.calls[0].text, Line()->m_refuseText);
+        QVERIFY(RecordState(*refused).endsWith("update off, clear off, timer -1"));
     }
 
     // 255 records are 2042 bytes: listed and saved like any other count. Bytes past the buffer
@@ -247,65 +222,14 @@ private slots:
         QCOMPARE(RecordState(dlg),
                  "255 record(s) in C:\\LocalRecord.txt . | list 255, progress 2040, update on, "
                  "clear on, timer 200");
-        const QByteArray file = ReadFile(DriveC("LocalRecord.txt"));
-        QVERIFY(file.startsWith("255 record(s) :\r\n\r\n" + first.toLatin1() + "\r\n"));
-        QVERIFY(file.endsWith("\r\n" + last.toLatin1() + "\r\n"));
+        const QByteArray file = Take("LocalRecord.txt");
+        QVERIFY(file.startsWith("255 record(s) :\r\n\r\n" + first.toLatin1() + "\r\n") &&
+                file.endsWith("\r\n" + last.toLatin1() + "\r\n"));
         QCOMPARE(file.count("\r\n"), 257);
 
         dlg.m_btnUpdate.click();
         Line()->deliver(full + QByteArray(100, '\x78'));
-        QCOMPARE(dlg.m_nRxCount, 2142);
-        QCOMPARE(RecordState(dlg), kReading + "200");
-    }
-
-    // The record file cannot be written (drive C under a plain file, or missing): the records are
-    // listed all the same, the status names the file (the reason in its tool tip), no file appears.
-    void unwritableDriveC() {
-        const QString plainFile = m_env.root() + "/plain";
-        QFile f(plainFile);
-        QVERIFY(f.open(QIODevice::WriteOnly));
-        f.close();
-        const QString underFile = plainFile + "/c", missing = m_env.root() + "/no/such/folder";
-        const QList<std::tuple<int, bool, QString, QByteArray, QString>> cases = {
-            {0, false, underFile, kThree,
-             "3 record(s) read , but %1/LocalRecord.txt could not be written ! | list 3, progress 24, update "
-             "on, clear on"},
-            {0, true, missing, QByteArray::fromHex("8700"),
-             "No record . %1/RemoteRecord.txt could not be written ! | list 0, progress 0, update on, clear "
-             "off"},
-            {1, false, missing, kThree,
-             "共有3条记录，但无法写入文件 %1/本地记录.txt ！ | list 3, progress 24, update on, clear on"},
-            {1, false, missing, QByteArray::fromHex("7800"),
-             "没有任何记录。无法写入文件 %1/本地记录.txt ！ | list 0, progress 0, update on, clear off"},
-        };
-        for (const auto& [chinese, remote, driveC, answer, state] : cases) {
-            qputenv("LMX207_DRIVE_C", driveC.toLocal8Bit());
-            auto dlg = NewDialog(remote, chinese);
-            dlg->Create();
-            Line()->deliver(answer);
-            QCOMPARE(RecordState(*dlg), state.arg(driveC) + ", timer 200");
-            QVERIFY(!dlg->GetDlgItem(1005)->toolTip().isEmpty());
-            Click(*dlg, 3);
-            QVERIFY(dlg->GetDlgItem(1005)->toolTip().isEmpty());
-        }
-        QVERIFY(!QFile::exists(m_env.root() + "/no"));
-        QCOMPARE(QDir(m_env.root()).entryList(QDir::Files | QDir::NoDotAndDotDot), QStringList{"plain"});
-    }
-
-    // The platform refuses the device: its text in a message box, no byte sent, no timer.
-    void portRefused() {
-        AfxGetApp().m_strPort = QStringLiteral("COM2");
-        for (const Unit& u : kUnits) {
-            m_boxes.calls.clear();
-            auto dlg = NewDialog(u.remote);
-            Line()->m_refuseOpen = true;
-            dlg->Create();
-            QCOMPARE(QPair(Line()->m_port, Line()->m_sent), QPair(2, QByteArray()));
-            QCOMPARE(m_boxes.calls.size(), 1);
-            QCOMPARE(m_boxes.calls[0].text, Line()->m_refuseText);
-            QVERIFY(RecordState(*dlg).endsWith("update off, clear off, timer -1"));
-        }
-        AfxGetApp().m_strPort = QStringLiteral("COM1");
+        QCOMPARE(QPair(dlg.m_nRxCount, RecordState(dlg)), QPair(2142, kReading + "200"));
     }
 
     // 87 FF: the busy report 10 ms later, in one batch or two; every later batch repeats it. The
@@ -325,63 +249,82 @@ private slots:
             Line()->deliver(QByteArray::fromHex("87FF").right(batches == 1 ? 2 : 1));
             QCOMPARE(RecordState(dlg), kReading + "10");
             dlg.OnTimer(1);
-            QCOMPARE(RecordState(dlg),
-                     "Receive alarm or the system is busy, can't get the remote records !" + kEmptied);
-            QCOMPARE(MessageBeepCount(), 100);
-            QCOMPARE(ReadFile(DriveC("RemoteRecord.txt")), kThreeFile);
-
+            QCOMPARE(QPair(RecordState(dlg), MessageBeepCount()), QPair(kBusy + kEmptied, 100));
+            QCOMPARE(Take("RemoteRecord.txt"), kThreeFile);
             Line()->deliver(QByteArray("\x01"));
             QCOMPARE(dlg.TimerPeriod(1), 10);
             dlg.OnTimer(1);
-            QCOMPARE(MessageBeepCount(), 200);
-            QCOMPARE(Line()->m_sent, QByteArray("\x78\x78"));
+            QCOMPARE(QPair(MessageBeepCount(), Line()->m_sent), QPair(200, QByteArray("\x78\x78")));
         }
     }
 
-    // The Chinese interface of both dialogs: reading, the lines and their file in GBK, no record,
-    // and the link error (local) or busy (remote) report.
-    void chineseTexts() {
-        const QStringList zh = {"3  2008-12-25  13:45:07.123  发命令1。",
-                                "2  2009-00-1  0:00:00.026  光路B中断返回。",
-                                "1  2010-09-31  12:59:59.900  无效记录。"};
-        for (const Unit& u : kUnits) {
-            auto dlg = NewDialog(u.remote, 1);
-            dlg->Create();
-            QCOMPARE(dlg->GetDlgItemText(1005), QString("读取记录中......"));
-            Line()->deliver(Answer(u.answer));
-            QCOMPARE(Lines(*dlg), zh);
-            QCOMPARE(dlg->GetDlgItemText(1005),
-                     QString("共有3条记录，保存于  C:\\%1  文件中。").arg(u.zhFile));
-            QCOMPARE(ReadFile(DriveC(u.zhFile)), RecordFileContent(3, zh, true));
-            Click(*dlg, 3);
-            Line()->deliver(QByteArray(1, u.answer) + '\0');
-            QCOMPARE(dlg->GetDlgItemText(1005), QString("没有任何记录。"));
-            Click(*dlg, 3);
-            Line()->deliver(u.remote ? QByteArray::fromHex("87FF") : QByteArray());
-            dlg->OnTimer(1);
-            QCOMPARE(dlg->GetDlgItemText(1005), u.remote
-                                                    ? QString("接收告警或系统忙，无法读取对侧记录！")
-                                                    : QString("连接失败！请检查连线、串口选择及装置电源！"));
-        }
-    }
-
-    // Pictures for a person to look at: LMX207_SHOTS=<folder>.
-    void screenshots() {
+    // Both dialogs in both languages: reading, the lines and their file (GBK in Chinese), no
+    // record, the link error (local) or busy (remote) report. When the record file cannot be
+    // written (drive C missing, or under a plain file) the records are listed all the same, the
+    // status names the file (the reason in its tool tip, until the next read) and no file appears.
+    // Pictures of a longer listing and of the failure go to LMX207_SHOTS=<folder>.
+    void textsAndShots() {
+        const QStringList lines[] = {QString(kThreeFile).split("\r\n").mid(2, 3),
+                                     {"3  2008-12-25  13:45:07.123  发命令1。",
+                                      "2  2009-00-1  0:00:00.026  光路B中断返回。",
+                                      "1  2010-09-31  12:59:59.900  无效记录。"}};
+        // Titles of the local and remote dialogs, then the status line's texts.
+        const QStringList status[] = {
+            {"Local Record", "Remote Record", "Reading Records......", "3 record(s) in C:\\%1 .",
+             "No record .", kLinkError, kBusy, "3 record(s) read , but %1/%2 could not be written !",
+             "No record . %1/%2 could not be written !"},
+            {"本地记录", "对端记录", "读取记录中......", "共有3条记录，保存于  C:\\%1  文件中。",
+             "没有任何记录。", "连接失败！请检查连线、串口选择及装置电源！",
+             "接收告警或系统忙，无法读取对侧记录！", "共有3条记录，但无法写入文件 %1/%2 ！",
+             "没有任何记录。无法写入文件 %1/%2 ！"}};
+        const QString plain = m_env.root() + "/plain";
+        QVERIFY(QFile(plain).open(QIODevice::WriteOnly));
         for (int chinese : {0, 1}) {
             const QString lang = chinese ? "zh" : "en";
             for (const Unit& u : kUnits) {
-                const QString name = u.remote ? "remote_record_" : "local_record_";
+                const QString file = chinese ? u.zhFile : u.file,
+                              shot = u.remote ? "remote_record_" : "local_record_",
+                              nowhere = u.remote ? plain + "/c" : m_env.root() + "/no/such/folder";
                 auto dlg = NewDialog(u.remote, chinese);
                 dlg->Create();
-                Line()->deliver(ManyRecords(u.answer, u.remote ? 3 : 40));
-                SaveShot(dlg.get(), name + lang);
+                QStringList seen = {dlg->windowTitle(), dlg->GetDlgItemText(1005)};
+                Line()->deliver(Answer(u.answer));
+                QCOMPARE(Lines(*dlg), lines[chinese]);
+                seen << dlg->GetDlgItemText(1005);
+                QCOMPARE(Take(file), RecordFileContent(3, lines[chinese], chinese));
+                Click(*dlg, 3);
+                Line()->deliver(ManyRecords(u.answer, 40));
+                SaveShot(dlg.get(), shot + lang);
+                Click(*dlg, 3);
+                Line()->deliver(QByteArray(1, u.answer) + '\0');
+                seen << dlg->GetDlgItemText(1005);
+
+                qputenv("LMX207_DRIVE_C", nowhere.toLocal8Bit());
+                Click(*dlg, 3);
+                Line()->deliver(Answer(u.answer));
+                seen << RecordState(*dlg);
+                const bool reason = !dlg->GetDlgItem(1005)->toolTip().isEmpty();
+                Click(*dlg, 3);
+                QVERIFY(reason && dlg->GetDlgItem(1005)->toolTip().isEmpty());
+                Line()->deliver(QByteArray(1, u.answer) + '\0');
+                seen << RecordState(*dlg);
+                qputenv("LMX207_DRIVE_C", m_env.driveC().toLocal8Bit());
+
                 Click(*dlg, 3);
                 Line()->deliver(u.remote ? QByteArray::fromHex("87FF") : QByteArray());
                 dlg->OnTimer(1);
-                SaveShot(dlg.get(), name + (u.remote ? "busy_" : "linkerror_") + lang);
+                seen << dlg->GetDlgItemText(1005);
+                SaveShot(dlg.get(), shot + (u.remote ? "busy_" : "linkerror_") + lang);
+                const QStringList& want = status[chinese];
+                QCOMPARE(seen, QStringList({want[int(u.remote)], want[2], want[3].arg(file), want[4],
+                                            want[7].arg(nowhere, file) + kThreeListed + "200",
+                                            want[8].arg(nowhere, file) + kNoneListed + "200",
+                                            want[u.remote ? 6 : 5]}));
             }
             SaveShot(OpenDialog<CClearConfirmDlg>(chinese).get(), "clear_confirm_" + lang);
         }
+        QVERIFY(!QFile::exists(m_env.root() + "/no"));
+        QCOMPARE(QDir(m_env.root()).entryList(QDir::Files), QStringList{"plain"});
     }
 };
 

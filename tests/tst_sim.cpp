@@ -10,6 +10,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <functional>
+
 #include <fcntl.h>
 #include <termios.h>
 #include <unistd.h>
@@ -20,44 +22,57 @@ QByteArray hex(const char* text) {
     return QByteArray::fromHex(text);
 }
 
-QDateTime at(int y, int mo, int d, int h, int mi, int s) {
-    return QDateTime(QDate(y, mo, d), QTime(h, mi, s), Qt::UTC);
+QDateTime at(const char* text) {
+    return QDateTime::fromString(QString(text).replace(' ', 'T') + 'Z', Qt::ISODate);
+}
+// Stops the unit's clock at the time given ("yyyy-MM-dd HH:mm:ss", UTC).
+bool freeze(SimUnit& unit, const char* text) {
+    unit.setClockFrozen(true);
+    return unit.setClock(at(text));
 }
 
-// Runs a script "sent > answer; sent > answer; ..." (hex) through the pair; returns the first
-// step whose answer differs, empty when all agree.
-QString run(SimPair& pair, const char* script) {
+// Runs a script "sent > answer; sent > answer; ..." (hex) through `feed(sent, answer length)`;
+// returns the first step whose answer differs, empty when all agree.
+QString run(const char* script, const std::function<QByteArray(const QByteArray&, qsizetype)>& feed) {
     for (const QByteArray& step : QByteArray(script).split(';')) {
         const QList<QByteArray> parts = step.split('>');
-        const QByteArray got = pair.feed(QByteArray::fromHex(parts[0]));
-        if (got != QByteArray::fromHex(parts.value(1)))
+        const QByteArray want = QByteArray::fromHex(parts.value(1)),
+                         got = feed(QByteArray::fromHex(parts[0]), want.size());
+        if (got != want)
             return QString::fromLatin1(step + " got " + got.toHex(' '));
     }
     return {};
 }
-#define RUN(pair, script) QCOMPARE(run(pair, script), QString())
+#define RUN(pair, script)                                                                                    \
+    QCOMPARE(run(script, [&](const QByteArray& sent, qsizetype) { return pair.feed(sent); }), QString())
+// The same with the faults given (designated initialisers of SimFaults) switched on first.
+#define RUNF(pair, script, ...)                                                                              \
+    pair.setFaults(SimFaults{__VA_ARGS__});                                                                  \
+    RUN(pair, script)
 
-// A raw line to the pseudo-terminal, whose reads wait at most 3 s for a first byte.
-int openRaw(const QString& path) {
+// Runs a script over a raw line to the pseudo-terminal: each answer is read until it is complete
+// or the line stays quiet for 3 s.
+QString talk(const QString& path, const char* script) {
     const int fd = open(QFile::encodeName(path).constData(), O_RDWR | O_NOCTTY);
+    if (fd < 0)
+        return "cannot open " + path;
     termios tio{};
     tcgetattr(fd, &tio);
     cfmakeraw(&tio);
     tio.c_cc[VMIN] = 0;
     tio.c_cc[VTIME] = 30;
     tcsetattr(fd, TCSANOW, &tio);
-    return fd;
-}
-
-// Sends the bytes, then reads until n bytes are in or the line stays quiet.
-QByteArray exchange(int fd, const char* sent, int n) {
-    const QByteArray out = hex(sent);
-    ssize_t r = write(fd, out.constData(), size_t(out.size()));
-    QByteArray got;
-    char buf[64];
-    while (got.size() < n && r > 0 && (r = read(fd, buf, size_t(qMin<qsizetype>(64, n - got.size())))) > 0)
-        got.append(buf, r);
-    return got;
+    const QString result = run(script, [fd](const QByteArray& sent, qsizetype n) {
+        ssize_t r = write(fd, sent.constData(), size_t(sent.size()));
+        QByteArray got;
+        char buf[64];
+        while (got.size() < n && r > 0 &&
+               (r = read(fd, buf, size_t(qMin<qsizetype>(64, n - got.size())))) > 0)
+            got.append(buf, r);
+        return got;
+    });
+    close(fd);
+    return result;
 }
 
 } // namespace
@@ -66,7 +81,7 @@ class TestSim : public QObject {
     Q_OBJECT
 
 private slots:
-    void configuration() {
+    void configurationAndClock() {
         SimPair pair;
         RUN(pair, "89 > 7601012C81E4551B00; 86 > 79; FF >");
         pair.local().address = 0;
@@ -80,13 +95,9 @@ private slots:
         pair.local().commands = 4;
         RUN(pair, "92 FD E8 FF FF FF FF FF > 6D; 89 > 7600FDE80FFF00FF00");
         QCOMPARE(pair.local().outputDelay[4], quint8(0));
-    }
 
-    void dateTimeWrites() {
-        SimPair pair;
         SimUnit& unit = pair.local();
-        unit.setClockFrozen(true);
-        QVERIFY(unit.setClock(at(2008, 12, 26, 9, 5, 7)));
+        QVERIFY(freeze(unit, "2008-12-26 09:05:07"));
         // FF for a group keeps it; after FF FF the unit takes commands again at once.
         RUN(pair, "90 > 6F 08 12 26 09 05 07; 91 > 6E; 24 02 29 23 59 58 >; 90 > 6F 24 02 29 23 59 58;"
                   "91 FF 10 20 30 > 6E; 90 > 6F 24 02 29 10 20 30; 91 99 01 31 FF > 6E;"
@@ -98,35 +109,29 @@ private slots:
         // A running clock advances from the value written.
         unit.setClockFrozen(false);
         RUN(pair, "91 08 12 26 23 59 59 > 6E");
-        QVERIFY(unit.clock() >= at(2008, 12, 26, 23, 59, 59) && unit.clock() < at(2008, 12, 27, 0, 1, 0));
+        QVERIFY(unit.clock() >= at("2008-12-26 23:59:59") && unit.clock() < at("2008-12-27 00:01:00"));
     }
 
-    void remoteTwins() {
+    void remoteTwinsAndLogs() {
         SimPair pair;
         pair.remote().commands = 4;
         pair.remote().address = 65000;
-        pair.remote().setClockFrozen(true);
-        pair.remote().setClock(at(2030, 7, 4, 12, 0, 1));
-        pair.local().setClockFrozen(true);
-        pair.local().setClock(at(2008, 12, 26, 9, 5, 7));
+        QVERIFY(freeze(pair.remote(), "2030-07-04 12:00:01") && freeze(pair.local(), "2008-12-26 09:05:07"));
         // Each remote request reads or writes the remote unit only.
         RUN(pair, "76 > 8900FDE80A1B00E400; 6F > 90 30 07 04 12 00 01; 6E 08 01 02 03 04 05 > 91;"
                   "6F > 90 08 01 02 03 04 05; 90 > 6F 08 12 26 09 05 07; 6D 01 2C 81 E4 55 1B 00 > 92;"
                   "76 > 8900012C01E4001B00; 89 > 7601012C81E4551B00");
         const QByteArray records = pair.feed(0x78);
-        QCOMPARE(records.size(), 2 + 8 * 42);
-        QCOMPARE(records.left(10), hex("872A 24 17 09 05 07 61 01 07")); // 2024-06-17 9:05:07.107
+        QCOMPARE(QPair(records.size(), records.left(10)),
+                 QPair(qsizetype(2 + 8 * 42), hex("872A 24 17 09 05 07 61 01 07"))); // 2024-06-17 9:05:07.107
         QVERIFY(records.mid(2) != pair.feed(0x87).mid(2));
         RUN(pair, "77 > 88; 78 > 8700");
-        QCOMPARE(pair.feed(0x87).size(), 2 + 8 * 42); // the local log is untouched
-    }
 
-    void recordAnswers() {
-        SimPair pair;
+        // The local log is untouched. Newest first: 2024-06-18 14:32:05.417, code 1; month 6 and
+        // hundreds 4 share byte 5.
         const QByteArray full = pair.feed(0x87);
-        QCOMPARE(full.size(), 2 + 8 * 42);
-        // Newest first: 2024-06-18 14:32:05.417, code 1; month 6 and hundreds 4 share byte 5.
-        QCOMPARE(full.left(10), hex("782A 24 18 14 32 05 64 01 17"));
+        QCOMPARE(QPair(full.size(), full.left(10)),
+                 QPair(qsizetype(2 + 8 * 42), hex("782A 24 18 14 32 05 64 01 17")));
         // The log holds every event kind, known codes and the unknown ones.
         QSet<int> codes;
         for (int k = 8; k < full.size(); k += 8)
@@ -136,38 +141,32 @@ private slots:
         for (int n : {0, 3, 255}) {
             pair.local().seedLog(n);
             const QByteArray answer = pair.feed(0x87);
-            QCOMPARE(answer.size(), 2 + 8 * n);
-            QCOMPARE(answer.left(2), QByteArray("\x78") + char(n));
+            QCOMPARE(QPair(answer.size(), answer.left(2)),
+                     QPair(qsizetype(2 + 8 * n), QByteArray("\x78") + char(n)));
         }
         // 255 marks the busy answer from the far side, so the remote sends at most 254.
         pair.remote().seedLog(255);
         const QByteArray remote = pair.feed(0x78);
-        QCOMPARE(remote.size(), 2 + 8 * 254);
-        QCOMPARE(remote.left(2), hex("87FE"));
+        QCOMPARE(QPair(remote.size(), remote.left(2)), QPair(qsizetype(2 + 8 * 254), hex("87FE")));
         RUN(pair, "88 > 77; 87 > 7800");
         QCOMPARE(pair.remote().log.size(), size_t(255));
     }
 
     void faults() {
         SimPair pair;
-        pair.setFaults({.remoteUnreachable = true, .remoteBusy = true});
-        RUN(pair, "76 > 8901FF; 78 > 87FF; 89 > 7601012C81E4551B00");
+        RUNF(pair, "76 > 8901FF; 78 > 87FF; 89 > 7601012C81E4551B00", .remoteUnreachable = true,
+             .remoteBusy = true);
         pair.remote().commands = 4;
         RUN(pair, "76 > 8900FF");
         // A wrong answer byte; a garbled invitation opens no data phase.
-        pair.setFaults({.wrongFirstByte = true});
-        RUN(pair, "86 > 00; 89 > 0001012C81E4551B00");
-        pair.setFaults({.wrongFirstByte = true, .wrongByte = 0x79});
-        RUN(pair, "92 89 > 79 79 01012C81E4551B00");
+        RUNF(pair, "86 > 00; 89 > 0001012C81E4551B00", .wrongFirstByte = true);
+        RUNF(pair, "92 89 > 79 79 01012C81E4551B00", .wrongFirstByte = true, .wrongByte = 0x79);
         QCOMPARE(pair.feed(0x87).left(2), hex("792A"));
         // Silent: no answer, and a write is not taken either.
-        pair.setFaults({.silent = true});
-        RUN(pair, "86 89 92 00 00 00 00 00 00 00 >");
-        pair.setFaults({});
-        RUN(pair, "89 > 7601012C81E4551B00");
+        RUNF(pair, "86 89 92 00 00 00 00 00 00 00 >", .silent = true);
+        RUNF(pair, "89 > 7601012C81E4551B00");
         // Cable pulled: half of the first answer, then nothing at all until reconnected.
-        pair.setFaults({.cablePulled = true});
-        RUN(pair, "89 > 7601012C; 86 89 87 >");
+        RUNF(pair, "89 > 7601012C; 86 89 87 >", .cablePulled = true);
         QVERIFY(pair.cableCut());
         pair.setFaults({});
         pair.reconnectCable();
@@ -175,17 +174,15 @@ private slots:
 
         pair.setFaults({.fullLocalLog = true});
         const QByteArray answer = pair.feed(0x87);
-        QCOMPARE(answer.size(), 2042);
-        QCOMPARE(answer.left(2), hex("78FF"));
+        QCOMPARE(QPair(answer.size(), answer.left(2)), QPair(qsizetype(2042), hex("78FF")));
         // Timing: one batch at once without faults; late by lateMs; split into small batches.
-        QCOMPARE(pair.schedule(answer).first().delayMs, 0);
-        QCOMPARE(pair.schedule(answer).size(), 1);
+        QCOMPARE(QPair(pair.schedule(answer).size(), pair.schedule(answer).first().delayMs),
+                 QPair(qsizetype(1), 0));
         pair.setFaults({.late = true});
         QCOMPARE(pair.schedule(hex("79")).first().delayMs, 300);
         pair.setFaults({.late = true, .lateMs = 50, .split = true});
         const auto batches = pair.schedule(answer);
-        QVERIFY(batches.size() > 10);
-        QCOMPARE(batches.first().delayMs, 50);
+        QVERIFY(batches.size() > 10 && batches.first().delayMs == 50);
         QByteArray joined;
         for (const SimBatch& b : batches) {
             QVERIFY(!b.bytes.isEmpty() && b.delayMs > 0);
@@ -196,30 +193,21 @@ private slots:
 
     void pseudoTerminalAndProgram() {
         QTemporaryDir dir;
-        const QString link = dir.filePath("lmx207");
-        const QString wireLog = dir.filePath("wire.log");
+        const QString link = dir.filePath("lmx207"), wireLog = dir.filePath("wire.log");
         SimPtyServer server;
         server.setLinkPath(link);
         server.setWireLogPath(wireLog);
         QString error;
         QVERIFY2(server.start(&error), qPrintable(error));
         QCOMPARE(QFileInfo(link).symLinkTarget(), server.slavePath());
-        int fd = openRaw(link);
-        QVERIFY(fd >= 0);
-        QCOMPARE(exchange(fd, "86", 1), hex("79"));
-        QCOMPARE(exchange(fd, "89", 9), hex("7601012C81E4551B00"));
-        close(fd);
+        QCOMPARE(talk(link, "86 > 79; 89 > 7601012C81E4551B00"), QString());
         // Closing the port does not break the next opening; data after an invitation reaches the pair.
-        fd = openRaw(server.slavePath());
-        QVERIFY(fd >= 0);
-        QCOMPARE(exchange(fd, "92", 1), hex("6D"));
-        QCOMPARE(exchange(fd, "02 00 00 00 00 00 00 89", 9), hex("7601020000000000 00"));
-        close(fd);
+        QCOMPARE(talk(server.slavePath(), "92 > 6D; 02 00 00 00 00 00 00 89 > 7601020000000000 00"),
+                 QString());
         server.stop();
         QVERIFY(!server.isRunning() && !QFileInfo(link).isSymLink());
         QFile log(wireLog);
-        QVERIFY(log.open(QIODevice::ReadOnly));
-        const QString text = QString::fromLatin1(log.readAll());
+        const QString text = log.open(QIODevice::ReadOnly) ? QString::fromLatin1(log.readAll()) : QString();
         QVERIFY(text.contains(QRegularExpression("^\\d\\d:\\d\\d:\\d\\d\\.\\d{3} PC->unit 86\n",
                                                  QRegularExpression::MultilineOption)));
         QVERIFY(text.contains(" unit->PC 76 01 01 2C 81 E4 55 1B 00\n"));
@@ -230,17 +218,11 @@ private slots:
                   {"--no-pacing", "--local-commands", "4", "--remote-busy", "--link", link});
         QVERIFY(sim.waitForStarted(5000) && sim.waitForReadyRead(5000));
         const QString path = QString::fromLocal8Bit(sim.readLine()).trimmed();
-        QVERIFY(path.startsWith("/dev/pts/"));
-        QCOMPARE(QFileInfo(link).symLinkTarget(), path);
-        fd = openRaw(path);
-        QVERIFY(fd >= 0);
-        QCOMPARE(exchange(fd, "89", 9), hex("7600012C01E4001B00"));
-        QCOMPARE(exchange(fd, "78", 2), hex("87FF"));
-        close(fd);
+        QVERIFY(path.startsWith("/dev/pts/") && QFileInfo(link).symLinkTarget() == path);
+        QCOMPARE(talk(path, "89 > 7600012C01E4001B00; 78 > 87FF"), QString());
         sim.terminate();
         QVERIFY(sim.waitForFinished(5000));
-        QCOMPARE(sim.exitStatus(), QProcess::NormalExit);
-        QCOMPARE(sim.exitCode(), 0);
+        QCOMPARE(QPair(sim.exitStatus(), sim.exitCode()), QPair(QProcess::NormalExit, 0));
         QVERIFY(!QFileInfo(link).isSymLink());
     }
 };

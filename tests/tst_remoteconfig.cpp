@@ -14,12 +14,7 @@ namespace {
 
 const QByteArray kExampleAnswer = QByteArray::fromHex("8901012C81E4551B00");
 const QString kUnreachable = "Receive alarm or the system is busy, can't get the remote records !";
-const QString kBlank = " | address 0,  , config ";
-
-// Status, address, unit date and time, the two write buttons, timers 1, 2 and 3.
-QString State(CDialog& d) {
-    return ConfigState(d, 3);
-}
+const QString kBlank = " | address 0,  , config "; // no status, address, date or time
 
 } // namespace
 
@@ -32,7 +27,7 @@ class TestRemoteConfig : public QObject {
 
     // The error branch's traces: text, blanks, timer 3 stopped, beeps, Reset and Exit still on.
     void VerifyErrorBranch(CRemoteConfigDlg& dlg, const QString& text, int beeps) {
-        QVERIFY(State(dlg).startsWith(text + kBlank + "off, time off, timers "));
+        QVERIFY(ConfigState(dlg, 3).startsWith(text + kBlank + "off, time off, timers "));
         QCOMPARE(QPair(dlg.TimerPeriod(3), MessageBeepCount()), QPair(-1, beeps));
         QVERIFY(dlg.m_btnReset.isEnabled() && dlg.m_btnExit.isEnabled());
         QCOMPARE(Selections(dlg), QList<int>(24, -1));
@@ -54,29 +49,30 @@ private slots:
     void readOwnClockAndWrites() {
         auto dlg = OpenDialog<CRemoteConfigDlg>();
         const QString reading = kBlank + "on, time off, timers -1 -1 90";
-        QCOMPARE(QPair(Line()->m_sent, State(*dlg)), QPair(QByteArray::fromHex("76"), reading));
+        QCOMPARE(QPair(Line()->m_sent, ConfigState(*dlg, 3)), QPair(QByteArray::fromHex("76"), reading));
         // Single bytes: three without the 0xFF mark are not decoded; nine give the whole answer.
         for (int i = 0; i < kExampleAnswer.size(); ++i) {
             Line()->deliver(kExampleAnswer.mid(i, 1));
             if (i == 2)
-                QCOMPARE(State(*dlg), reading);
+                QCOMPARE(ConfigState(*dlg, 3), reading);
         }
         QCOMPARE(Selections(*dlg),
                  QList<int>({0, 1, 2, 3, 1, 1, 1, 1, 1, 0, 0, 0, 0, 0, 0, 1, 3, 2, 1, 0, 0, 0, 0, 0}));
         dlg->OnTimer(3); // answered: read the clock once, then count it
         Line()->deliver(QByteArray::fromHex("90081226235958"));
-        QCOMPARE(State(*dlg), QString("Current 8 Command Config : | address 300, 2008-12-26 23:59:58, config "
-                                      "on, time off, timers 1000 -1 -1"));
+        QCOMPARE(ConfigState(*dlg, 3),
+                 QString("Current 8 Command Config : | address 300, 2008-12-26 23:59:58, config "
+                         "on, time off, timers 1000 -1 -1"));
         QCOMPARE(QList<int>(dlg->m_clock, dlg->m_clock + 6), QList<int>({8, 12, 26, 23, 59, 58}));
         // The clock rolls over midnight without touching the date, and ticking sends nothing; the
         // Write Date && Time button follows the pickers at each tick.
         dlg->OnTimer(1);
         QCOMPARE(dlg->m_edtTime->text(), QStringLiteral("23:59:59"));
         dlg->OnTimer(1);
-        QVERIFY(State(*dlg).contains("2008-12-26 0:00:00, config on, time off"));
+        QVERIFY(ConfigState(*dlg, 3).contains("2008-12-26 0:00:00, config on, time off"));
         dlg->m_dtpDate->setDate(QDate(2010, 2, 3));
         dlg->OnTimer(1);
-        QVERIFY(State(*dlg).contains("2008-12-26 0:00:01, config on, time on"));
+        QVERIFY(ConfigState(*dlg, 3).contains("2008-12-26 0:00:01, config on, time on"));
         QCOMPARE(Line()->m_sent, QByteArray::fromHex("766F"));
 
         // Write Config: clock stops, 0x6D, lock of 1400 ms; the invitation brings the block, the
@@ -86,7 +82,7 @@ private slots:
         Cell(*dlg, 2, 8)->setCurrentIndex(2);
         dlg->m_btnWriteConfig.click();
         QCOMPARE(QPair(Line()->m_sent, dlg->m_nAnswer), QPair(QByteArray::fromHex("6D"), 0));
-        QCOMPARE(State(*dlg).section(", ", -3), QString("config off, time on, timers -1 1400 -1"));
+        QCOMPARE(ConfigState(*dlg, 3).section(", ", -3), QString("config off, time on, timers -1 1400 -1"));
         Line()->deliver(QByteArray::fromHex("92"));
         QCOMPARE(Line()->m_sent, QByteArray::fromHex("6D012D81E4551B8076"));
         QCOMPARE(QPair(m_sleeps, dlg->TimerPeriod(1)), QPair(QList<DWORD>({1050}), 1000));
@@ -108,7 +104,7 @@ private slots:
                  QPair(QByteArray::fromHex("6E1002030000006F"), QList<DWORD>({60})));
         Line()->deliver(QByteArray::fromHex("90100203000000"));
         dlg->OnTimer(1);
-        QVERIFY(State(*dlg).contains("2010-2-3 0:00:01"));
+        QVERIFY(ConfigState(*dlg, 3).contains("2010-2-3 0:00:01"));
         QCOMPARE(MessageBeepCount(), 0);
     }
 
@@ -131,7 +127,7 @@ private slots:
         QFETCH(QString, text);
         auto dlg = OpenDialog<CRemoteConfigDlg>(chinese);
         Line()->deliver(answer);
-        QCOMPARE(State(*dlg),
+        QCOMPARE(ConfigState(*dlg, 3),
                  kBlank + QString("on, time off, timers -1 -1 %1").arg(answer.isEmpty() ? 90 : 10));
         QCOMPARE(MessageBeepCount(), 0);
         dlg->OnTimer(3);
@@ -159,32 +155,26 @@ private slots:
 
     // Spot checks per template: size, command 8's Output Delay cell, Exit, the time picker, and
     // button 7, captioned like button 6 in the Chinese template but with the Reset face.
-    void templates_data() {
-        QTest::addColumn<int>("chinese");
-        QTest::addColumn<QString>("title");
-        QTest::addColumn<QList<int>>("rects"); // size; cell 1040 x, y, cx; Exit; time picker 1007; face
-        QTest::addColumn<QString>("reset");
-        QTest::newRow("170") << 1 << QString("对端配置")
-                             << QList<int>{358, 164, 268, 39, 30, 270, 143, 63, 14, 307, 66, 48, 11, 64}
-                             << QString("写入配置");
-        QTest::newRow("168") << 0 << QString("Remote Config")
-                             << QList<int>{419, 167, 325, 41, 33, 276, 147, 63, 14, 366, 68, 49, 12, 84}
-                             << QString("Reset Config");
-    }
     void templates() {
-        QFETCH(int, chinese);
-        QFETCH(QString, title);
-        QFETCH(QList<int>, rects);
-        QFETCH(QString, reset);
-        auto dlg = OpenDialog<CRemoteConfigDlg>(chinese);
-        QCOMPARE(QPair(dlg->TemplateId(), dlg->windowTitle()), QPair(chinese ? 170 : 168, title));
-        QCOMPARE(dlg->size(), dlg->MapDialogRect(0, 0, rects[0], rects[1]).size());
-        const QRect cell = dlg->GetDlgItem(1040)->geometry(),
-                    want = dlg->MapDialogRect(rects[2], rects[3], rects[4], 59);
-        QCOMPARE(QPair(cell.topLeft(), cell.width()), QPair(want.topLeft(), want.width()));
-        QCOMPARE(dlg->m_btnExit.geometry(), dlg->MapDialogRect(rects[5], rects[6], rects[7], rects[8]));
-        QCOMPARE(dlg->m_dtpTime->geometry(), dlg->MapDialogRect(rects[9], rects[10], rects[11], rects[12]));
-        QCOMPARE(QPair(dlg->m_btnReset.text(), dlg->m_btnReset.m_nWidth), QPair(reset, rects[13]));
+        // Size; cell 1040 x, y, cx; Exit; time picker 1007; face width of button 7.
+        const std::tuple<int, QString, QList<int>, QString> rows[] = {
+            {1, "对端配置", {358, 164, 268, 39, 30, 270, 143, 63, 14, 307, 66, 48, 11, 64}, "写入配置"},
+            {0,
+             "Remote Config",
+             {419, 167, 325, 41, 33, 276, 147, 63, 14, 366, 68, 49, 12, 84},
+             "Reset Config"}};
+        for (const auto& [chinese, title, rects, reset] : rows) {
+            auto dlg = OpenDialog<CRemoteConfigDlg>(chinese);
+            QCOMPARE(QPair(dlg->TemplateId(), dlg->windowTitle()), QPair(chinese ? 170 : 168, title));
+            QCOMPARE(dlg->size(), dlg->MapDialogRect(0, 0, rects[0], rects[1]).size());
+            const QRect cell = dlg->GetDlgItem(1040)->geometry(),
+                        want = dlg->MapDialogRect(rects[2], rects[3], rects[4], 59);
+            QCOMPARE(QPair(cell.topLeft(), cell.width()), QPair(want.topLeft(), want.width()));
+            QCOMPARE(dlg->m_btnExit.geometry(), dlg->MapDialogRect(rects[5], rects[6], rects[7], rects[8]));
+            QCOMPARE(dlg->m_dtpTime->geometry(),
+                     dlg->MapDialogRect(rects[9], rects[10], rects[11], rects[12]));
+            QCOMPARE(QPair(dlg->m_btnReset.text(), dlg->m_btnReset.m_nWidth), QPair(reset, rects[13]));
+        }
     }
 };
 

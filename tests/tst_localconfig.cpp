@@ -20,10 +20,6 @@ const QByteArray kExampleAnswer = QByteArray::fromHex("7601012C81E4551B00");
 const QByteArray kClockAnswer = QByteArray::fromHex("6F081226090507");
 const QString kLinkError = "Link error !  Please check the cable , serial port and power !";
 
-// Status, address, unit date and time, the two write buttons, timers 1 and 2.
-QString State(CDialog& d) {
-    return ConfigState(d, 2);
-}
 // Open, configuration answer, first tick, date-and-time answer: the dialog is polling and no poll
 // is unanswered.
 std::unique_ptr<CLocalConfigDlg> OpenPolling(const QByteArray& answer = kExampleAnswer, int chinese = 0) {
@@ -53,7 +49,7 @@ private slots:
     void openPollWriteConfigPollResumes() {
         auto dlg = OpenDialog<CLocalConfigDlg>();
         QCOMPARE(QPair(Line()->m_sent, Line()->m_port), QPair(QByteArray::fromHex("89"), 1));
-        QCOMPARE(State(*dlg), QString(" | address 0,  , config on, time off, timers 60 -1"));
+        QCOMPARE(ConfigState(*dlg, 2), QString(" | address 0,  , config on, time off, timers 60 -1"));
         QCOMPARE(
             std::tuple(dlg->m_edtAddress->maxLength(), dlg->m_dtpDate->dateTime(), dlg->m_dtpTime->time(),
                        Selections(*dlg)),
@@ -78,8 +74,9 @@ private slots:
         Line()->deliver(kClockAnswer.left(3));
         QCOMPARE(QPair(dlg->m_bPolling, dlg->m_edtDate->text()), QPair(0, QString()));
         Line()->deliver(kClockAnswer.mid(3));
-        QCOMPARE(State(*dlg), QString("Current 8 Command Config : | address 300, 2008-12-26 9:05:07, config "
-                                      "on, time off, timers 1000 -1"));
+        QCOMPARE(ConfigState(*dlg, 2),
+                 QString("Current 8 Command Config : | address 300, 2008-12-26 9:05:07, config "
+                         "on, time off, timers 1000 -1"));
 
         // Write Config: the poll stops, 0x92 goes out, the button is locked for 800 ms. A used
         // cell without a selection writes code 0; 65000 is the highest address taken.
@@ -88,7 +85,8 @@ private slots:
         dlg->m_edtAddress->setText(QStringLiteral("65000"));
         dlg->m_btnWriteConfig.click();
         QCOMPARE(Line()->m_sent, QByteArray::fromHex("899092"));
-        QVERIFY(State(*dlg).endsWith("config off, time off, timers -1 800") && dlg->m_nAddress == 65000);
+        QVERIFY(ConfigState(*dlg, 2).endsWith("config off, time off, timers -1 800") &&
+                dlg->m_nAddress == 65000);
 
         // The invitation brings the block; the poll resumes a second later. A stray byte after it
         // sends nothing more.
@@ -96,7 +94,7 @@ private slots:
         Line()->deliver(QByteArray::fromHex("00"));
         dlg->OnTimer(1); // the invitation answered the last poll: poll again
         QCOMPARE(Line()->m_sent, QByteArray::fromHex("899092FDE801E4571B0090"));
-        QVERIFY(State(*dlg).endsWith("config off, time off, timers 1000 800"));
+        QVERIFY(ConfigState(*dlg, 2).endsWith("config off, time off, timers 1000 800"));
         QVERIFY(MessageBeepCount() == 0 && m_boxes.calls.isEmpty());
 
         // Bytes beyond a complete answer never act on it again, and never overrun the buffer.
@@ -108,7 +106,7 @@ private slots:
         // left to run out.
         dlg->OnTimer(1);
         dlg->OnTimer(1);
-        QCOMPARE(State(*dlg), kLinkError + " | address 0,  , config off, time off, timers -1 800");
+        QCOMPARE(ConfigState(*dlg, 2), kLinkError + " | address 0,  , config off, time off, timers -1 800");
         QCOMPARE(QPair(MessageBeepCount(), Selections(*dlg)), QPair(100, QList<int>(24, -1)));
         dlg->OnTimer(2);
         QVERIFY(dlg->m_btnWriteConfig.isEnabled());
@@ -177,11 +175,13 @@ private slots:
     void addressRefused() {
         const QString range = "Please enter an integer between 0 and 65000.",
                       integer = "Please enter an integer.";
-        for (auto [remote, text, message] : {std::tuple(false, "65535", range), // the unit's own
-                                             {false, "65001", range},
-                                             {false, "12a", integer},
-                                             {false, "", integer},
-                                             {true, "70000", range}}) {
+        // The unit's own 65535 first.
+        const std::tuple<bool, const char*, QString> rows[] = {{false, "65535", range},
+                                                               {false, "65001", range},
+                                                               {false, "12a", integer},
+                                                               {false, "", integer},
+                                                               {true, "70000", range}};
+        for (const auto& [remote, text, message] : rows) {
             m_boxes.calls.clear();
             std::unique_ptr<CDialog> dlg;
             if (remote) {
@@ -208,21 +208,14 @@ private slots:
     // and Exit still on; a late answer is still shown, and nothing follows it.
     void templatesAndOpeningFails() {
         // Size; cell 1034 x, y, cx; button 5; face widths of Exit, Write Date && Time, Reset, Write Config.
-        const std::tuple<int, QString, QList<int>, QString, QString> rows[] = {
-            {1,
-             "本地配置",
-             {368, 168, 176, 94, 33, 191, 147, 63, 14, 32, 111, 64, 64},
-             "0ms |2ms|4ms|50ms    ",
-             "连接失败！请检查连线、串口选择及装置电源！"},
-            {0,
-             "Local Config",
-             {420, 167, 211, 95, 33, 196, 148, 63, 14, 26, 119, 84, 81},
-             "0ms|2ms|4ms|50ms",
-             kLinkError}};
-        for (const auto& [chinese, title, spots, items, error] : rows) {
+        const std::tuple<int, QList<int>, QString> rows[] = {
+            {1, {368, 168, 176, 94, 33, 191, 147, 63, 14, 32, 111, 64, 64}, "0ms |2ms|4ms|50ms    "},
+            {0, {420, 167, 211, 95, 33, 196, 148, 63, 14, 26, 119, 84, 81}, "0ms|2ms|4ms|50ms"}};
+        for (const auto& [chinese, spots, items] : rows) {
             ResetMessageBeepCount();
             auto dlg = OpenDialog<CLocalConfigDlg>(chinese);
-            QCOMPARE(QPair(dlg->TemplateId(), dlg->windowTitle()), QPair(chinese ? 130 : 162, title));
+            QCOMPARE(QPair(dlg->TemplateId(), dlg->windowTitle()),
+                     QPair(chinese ? 130 : 162, QString(chinese ? "本地配置" : "Local Config")));
             QCOMPARE(dlg->size(), dlg->MapDialogRect(0, 0, spots[0], spots[1]).size());
             const QRect cell = dlg->GetDlgItem(1034)->geometry(),
                         want = dlg->MapDialogRect(spots[2], spots[3], spots[4], 46);
@@ -241,7 +234,9 @@ private slots:
             QVERIFY(dlg->findChild<QGroupBox*>()->title().contains(chinese ? QString("命令8") : "Command8"));
 
             dlg->OnTimer(1);
-            QCOMPARE(State(*dlg), error + " | address 0,  , config off, time off, timers -1 -1");
+            QCOMPARE(ConfigState(*dlg, 2),
+                     (chinese ? QString("连接失败！请检查连线、串口选择及装置电源！") : kLinkError) +
+                         " | address 0,  , config off, time off, timers -1 -1");
             QVERIFY(MessageBeepCount() == 100 && dlg->m_btnReset.isEnabled());
             Line()->deliver(kExampleAnswer);
             QCOMPARE(QPair(dlg->m_edtAddress->text(), Line()->m_sent),
@@ -257,7 +252,7 @@ private slots:
         QCOMPARE(QPair(m_boxes.calls.size(), m_boxes.calls.value(0).text),
                  QPair(qsizetype(1), Line()->m_refuseText));
         QVERIFY(Line()->m_sent.isEmpty() && dlg.m_btnExit.isEnabled() &&
-                State(dlg).endsWith("config off, time off, timers -1 -1"));
+                ConfigState(dlg, 2).endsWith("config off, time off, timers -1 -1"));
     }
 
     // LMX207_SHOTS=<folder>: PNGs of both dialogs in both languages, with data on show.

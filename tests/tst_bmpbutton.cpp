@@ -11,8 +11,7 @@
 
 namespace {
 
-const QRgb kGrey = qRgb(192, 192, 192);
-const QRgb kBlack = qRgb(0, 0, 0);
+const QRgb kGrey = qRgb(192, 192, 192), kBlack = qRgb(0, 0, 0);
 QRgb Sys(int index) {
     return GetSysColor(index).rgb();
 }
@@ -94,8 +93,8 @@ private slots:
             }
             QVERIFY2(black > 0 && img.pixel(0, img.height() - 1) == kGrey, qPrintable(row));
         }
-        QVERIFY(LoadBitmapResource(0).isNull() && LoadBitmapResource(-1).isNull());
-        QVERIFY(!AppIcon().pixmap(32, 32).isNull());
+        QVERIFY(LoadBitmapResource(0).isNull() && LoadBitmapResource(-1).isNull() &&
+                !AppIcon().pixmap(32, 32).isNull());
     }
 
     void disabledImageRule() {

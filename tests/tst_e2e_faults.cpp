@@ -235,8 +235,7 @@ void RefusedCase(Dialog which, const QList<MessageBoxCall>& boxes, const QRegula
         QCOMPARE(boxes.size(), 1);
         QVERIFY2(boxes[0].owner == &dlg && text.match(boxes[0].text).hasMatch(), qPrintable(boxes[0].text));
         QVERIFY(!dlg.m_comm.GetPortOpen());
-        const QString expected = kEndState[which][Missing];
-        QCOMPARE(State(dlg, Unit(), expected), expected);
+        QCOMPARE(State(dlg, Unit(), kEndState[which][Missing]), QString(kEndState[which][Missing]));
         CheckResponsive();
         QCOMPARE(QPair(boxes.size(), MessageBeepCount()), QPair(qsizetype(1), 0));
     });
@@ -359,8 +358,7 @@ private slots:
     void faults() {
         QFETCH(int, dialog);
         QFETCH(int, fault);
-        QString& cell = m_cells[dialog][fault];
-        cell = QStringLiteral("FAIL");
+        QString& cell = m_cells[dialog][fault] = QStringLiteral("FAIL");
         MessageBoxRecorder boxes;
         ResetMessageBeepCount();
         for (const QString& name : DriveCEntries())

@@ -57,8 +57,8 @@ run_tests() {
     (cd "$top/build" && ctest --output-on-failure -j2)
     build "$top/build-sanitize" all -DCMAKE_BUILD_TYPE=Debug -DLMX207_SANITIZE=ON
     (cd "$top/build-sanitize" &&
-        ASAN_OPTIONS=detect_leaks=0:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
-            ctest --output-on-failure -j2)
+        ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+            LSAN_OPTIONS="suppressions=$top/tests/lsan.supp:print_suppressions=0" ctest --output-on-failure -j2)
     # Every fuzz target for a short bounded time (the long run: tests/fuzz/run-fuzzers.sh 600).
     "$top/tests/fuzz/run-fuzzers.sh" 15
 }

@@ -40,7 +40,9 @@ private slots:
                                   QStringLiteral("CPU Version : 1.0\tTime : 2004-5-27"), kWaitMs);
     }
 
-    // The unit's end of the line sees what the tool set, while the box holds the port.
+    // The unit's end of the line sees what the tool set, while the box holds the port: speed, stop
+    // bits, odd, mark or space parity. A pseudo-terminal keeps 8 data bits and no parity enable
+    // whatever it is asked, so 7 bits or even parity cannot show here.
     void lineIsSet9600_8N1() {
         CAboutDlg dlg;
         dlg.Create();

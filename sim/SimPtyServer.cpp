@@ -134,6 +134,31 @@ void SimPtyServer::closeFds() {
     m_log.close();
 }
 
+QString SimPtyServer::lineSettings() const {
+    termios tio{};
+    if (m_slave < 0 || tcgetattr(m_slave, &tio) != 0)
+        return {};
+    static const std::pair<speed_t, int> kSpeeds[] = {{B1200, 1200},   {B2400, 2400},    {B4800, 4800},
+                                                      {B9600, 9600},   {B19200, 19200},  {B38400, 38400},
+                                                      {B57600, 57600}, {B115200, 115200}};
+    int speed = 0;
+    for (const auto& [code, baud] : kSpeeds)
+        if (cfgetospeed(&tio) == code)
+            speed = baud;
+    const tcflag_t size = tio.c_cflag & CSIZE;
+    const int bits = size == CS5 ? 5 : size == CS6 ? 6 : size == CS7 ? 7 : 8;
+    const bool odd = tio.c_cflag & PARODD;
+    const char parity = tio.c_cflag & CMSPAR   ? (odd ? 'M' : 'S')
+                        : odd                  ? 'O'
+                        : tio.c_cflag & PARENB ? 'E'
+                                               : 'N';
+    return QStringLiteral("%1 %2%3%4")
+        .arg(speed)
+        .arg(bits)
+        .arg(QLatin1Char(parity))
+        .arg(tio.c_cflag & CSTOPB ? 2 : 1);
+}
+
 void SimPtyServer::withPair(const std::function<void(SimPair&)>& fn) {
     std::lock_guard lock(m_mutex);
     fn(m_pair);

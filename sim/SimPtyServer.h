@@ -47,6 +47,12 @@ public:
     void stop();
     bool isRunning() const { return m_thread.joinable(); }
     QString slavePath() const { return m_slavePath; }
+    // The line as the program on the slave side set it, e.g. "9600 8N1": speed, data bits, parity
+    // (N, E, O, M or S), stop bits; empty when the server is not running. Linux keeps one set of
+    // settings per pseudo-terminal, and its driver forces 8 data bits and clears the parity enable
+    // flag: 7 bits or even parity read as 8N, while odd, mark and space parity show by their
+    // remaining flags.
+    QString lineSettings() const;
 
     // Runs fn on the served pair under the server's lock (faults, unit state, inspection).
     void withPair(const std::function<void(SimPair&)>& fn);

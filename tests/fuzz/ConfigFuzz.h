@@ -1,7 +1,10 @@
 #pragma once
 
-// What the two configuration targets share: the user's edits of the address, the grid and the
-// pickers, and the well-formedness of what the dialogs show.
+// What the two configuration targets share: the whole run (arbitrary receive batches, ticks of
+// every timer the dialog has, clicks on Write Date && Time, Write Config and Reset, and the user's
+// edits of the address, the grid and the pickers), and its checks: the receive count never goes
+// negative (the address sanitizer sees any store outside the buffer), the flags and the remote
+// clock stay in range, and the fields stay well-formed.
 
 #include "DialogFuzz.h"
 #include "config/ConfigGrid.h"
@@ -22,17 +25,13 @@ inline void EditConfig(uint8_t a, QLineEdit* address, const ConfigCells& cells, 
     case 0:
         address->setText(QString::fromLatin1(kAddresses[a & 7]));
         break;
-    case 1: {
-        QComboBox* const all[24] = {
-            cells.outputDelay[0],  cells.outputDelay[1],  cells.outputDelay[2],  cells.outputDelay[3],
-            cells.outputDelay[4],  cells.outputDelay[5],  cells.outputDelay[6],  cells.outputDelay[7],
-            cells.inputDelay[0],   cells.inputDelay[1],   cells.inputDelay[2],   cells.inputDelay[3],
-            cells.inputDelay[4],   cells.inputDelay[5],   cells.inputDelay[6],   cells.inputDelay[7],
-            cells.outputExtend[0], cells.outputExtend[1], cells.outputExtend[2], cells.outputExtend[3],
-            cells.outputExtend[4], cells.outputExtend[5], cells.outputExtend[6], cells.outputExtend[7]};
-        QComboBox* cell = all[(a & 0x3F) % 24];
-        if (cell)
-            cell->setCurrentIndex(cell->currentIndex() + 1 < cell->count() ? cell->currentIndex() + 1 : -1);
+    case 1: { // the (a & 3F) % 24-th cell, rows in turn
+        int n = (a & 0x3F) % 24;
+        cells.ForEach([&n](QComboBox* cell) {
+            if (n-- == 0 && cell)
+                cell->setCurrentIndex(cell->currentIndex() + 1 < cell->count() ? cell->currentIndex() + 1
+                                                                               : -1);
+        });
         break;
     }
     case 2:
@@ -51,6 +50,28 @@ inline void CheckConfigFields(const QString& date, const QString& time) {
     static const QRegularExpression kTime(QStringLiteral("^([0-9a-f]{1,3}:[0-9a-f]{2,3}:[0-9a-f]{2,3})?$"));
     Check(kDate.match(date).hasMatch(), "date field");
     Check(kTime.match(time).hasMatch(), "time field");
+}
+
+template <class Dlg> void RunConfigTarget(const uint8_t* data, size_t size, std::vector<UINT> timers) {
+    data = Begin(data, size);
+    Dlg dlg;
+    dlg.Create();
+    Steps steps;
+    steps.timers = std::move(timers);
+    steps.buttons = {&dlg.m_btnWriteTime, &dlg.m_btnWriteConfig, &dlg.m_btnReset};
+    steps.userAction = [&dlg](uint8_t a) {
+        EditConfig(a, dlg.m_edtAddress, dlg.m_cells, dlg.m_dtpDate, dlg.m_dtpTime);
+    };
+    steps.afterStep = [&dlg] {
+        Check(dlg.m_nRxCount >= 0, "receive count negative");
+        Check(dlg.m_nAnswer >= 0 && dlg.m_nAnswer <= 255, "answer byte out of range");
+        Check(dlg.m_b8Commands == 0 || dlg.m_b8Commands == 1, "command count flag");
+        if constexpr (requires { dlg.m_clock; })
+            for (int v : dlg.m_clock) // BCD bytes read (at most 165) and the counting from them
+                Check(v >= 0 && v <= 165, "clock field out of range");
+        CheckConfigFields(dlg.m_edtDate->text(), dlg.m_edtTime->text());
+    };
+    Run(dlg, steps, data, size);
 }
 
 } // namespace fuzz

@@ -40,16 +40,6 @@ inline void CheckRecordList(const QListWidget* list, const QProgressBar* progres
           "progress outside its range");
 }
 
-// Builds one dialog of each language once, so that Qt's one-time set-up is not taken for a leak.
-template <class Dlg> void InitializeRecordTarget(int* argc, char*** argv) {
-    Initialize(argc, argv, [] {
-        Dlg dlg;
-        dlg.Create();
-        MemoryCommBackend::Last()->deliver(QByteArray(1, char(0x79)));
-        dlg.OnTimer(1);
-    });
-}
-
 template <class Dlg> void RunRecordTarget(const uint8_t* data, size_t size) {
     data = Begin(data, size);
     Dlg dlg;

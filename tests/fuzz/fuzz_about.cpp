@@ -7,12 +7,7 @@
 #include <QLabel>
 
 extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
-    fuzz::Initialize(argc, argv, [] {
-        CAboutDlg dlg;
-        dlg.Create();
-        MemoryCommBackend::Last()->deliver(QByteArray(1, char(0x79)));
-        dlg.OnTimer(1);
-    });
+    fuzz::InitializeTarget<CAboutDlg>(argc, argv);
     return 0;
 }
 

@@ -1,37 +1,15 @@
-// Arbitrary receive batches, ticks of the read and poll timer and of the write timer, clicks on
-// Write Date && Time, Write Config and Reset, and the user's edits, into the local configuration
-// dialog: the receive count never goes negative (the address sanitizer sees any store outside the
-// buffer) and the fields stay well-formed.
+// The local configuration dialog under arbitrary receive batches, ticks of its read-and-poll and
+// write timers, clicks and edits (ConfigFuzz.h).
 
 #include "ConfigFuzz.h"
 #include "config/LocalConfigDlg.h"
 
 extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
-    fuzz::Initialize(argc, argv, [] {
-        CLocalConfigDlg dlg;
-        dlg.Create();
-        MemoryCommBackend::Last()->deliver(QByteArray(1, char(0x79)));
-        dlg.OnTimer(1);
-    });
+    fuzz::InitializeTarget<CLocalConfigDlg>(argc, argv);
     return 0;
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    data = fuzz::Begin(data, size);
-    CLocalConfigDlg dlg;
-    dlg.Create();
-    fuzz::Steps steps;
-    steps.timers = {1, 2};
-    steps.buttons = {&dlg.m_btnWriteTime, &dlg.m_btnWriteConfig, &dlg.m_btnReset};
-    steps.userAction = [&dlg](uint8_t a) {
-        fuzz::EditConfig(a, dlg.m_edtAddress, dlg.m_cells, dlg.m_dtpDate, dlg.m_dtpTime);
-    };
-    steps.afterStep = [&dlg] {
-        fuzz::Check(dlg.m_nRxCount >= 0, "receive count negative");
-        fuzz::Check(dlg.m_nAnswer >= 0 && dlg.m_nAnswer <= 255, "answer byte out of range");
-        fuzz::Check(dlg.m_b8Commands == 0 || dlg.m_b8Commands == 1, "command count flag");
-        fuzz::CheckConfigFields(dlg.m_edtDate->text(), dlg.m_edtTime->text());
-    };
-    fuzz::Run(dlg, steps, data, size);
+    fuzz::RunConfigTarget<CLocalConfigDlg>(data, size, {1, 2});
     return 0;
 }

@@ -4,7 +4,7 @@
 #include "records/LocalRecordDlg.h"
 
 extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
-    fuzz::InitializeRecordTarget<CLocalRecordDlg>(argc, argv);
+    fuzz::InitializeTarget<CLocalRecordDlg>(argc, argv);
     return 0;
 }
 

@@ -4,7 +4,7 @@
 #include "records/RemoteRecordDlg.h"
 
 extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
-    fuzz::InitializeRecordTarget<CRemoteRecordDlg>(argc, argv);
+    fuzz::InitializeTarget<CRemoteRecordDlg>(argc, argv);
     return 0;
 }
 

@@ -49,7 +49,7 @@ void CMSComm::SetPortOpen(BOOL open) {
     }
     if (d->backend->isOpen())
         return;
-    if (!d->backend->open(d->port, &d->openError) && d->openError.isEmpty())
+    if (!d->backend->open(d->port, d->settings, &d->openError) && d->openError.isEmpty())
         d->openError = QStringLiteral("cannot open serial port");
 }
 
@@ -95,8 +95,9 @@ MemoryCommBackend::~MemoryCommBackend() {
         g_lastMemory = nullptr;
 }
 
-bool MemoryCommBackend::open(int port, QString* error) {
+bool MemoryCommBackend::open(int port, const QString& settings, QString* error) {
     m_port = port;
+    m_settings = settings;
     if (m_refuseOpen) {
         *error = m_refuseText;
         return false;

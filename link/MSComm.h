@@ -16,9 +16,9 @@ class CommBackend : public QObject {
     Q_OBJECT
 public:
     // Opens the device behind port `port` (1 = COM1, 2 = COM2) at the given settings
-    // ("9600,n,8,1"). On failure returns false and sets *error to the platform's text, with the
-    // device path.
-    virtual bool open(int port, QString* error) = 0;
+    // ("9600,n,8,1": speed, parity, data bits, stop bits). On failure returns false and sets
+    // *error to the platform's text, with the device path.
+    virtual bool open(int port, const QString& settings, QString* error) = 0;
     virtual bool isOpen() const = 0;
     virtual void close() = 0;
     virtual void write(const QByteArray& bytes) = 0;
@@ -82,7 +82,7 @@ public:
     MemoryCommBackend();
     ~MemoryCommBackend() override;
 
-    bool open(int port, QString* error) override;
+    bool open(int port, const QString& settings, QString* error) override;
     bool isOpen() const override { return m_open; }
     void close() override { m_open = false; }
     void write(const QByteArray& bytes) override { m_sent += bytes; }
@@ -95,6 +95,7 @@ public:
 
     QByteArray m_sent;         // every byte written, in order
     int m_port = 0;            // the port asked for at open
+    QString m_settings;        // and the line settings
     bool m_refuseOpen = false; // make open() fail with m_refuseText
     QString m_refuseText = QStringLiteral("No such file or directory: /dev/ttyS0");
 

@@ -72,15 +72,16 @@ public:
     }
     ~SerialCommBackend() override { close(); }
 
-    bool open(int port, QString* error) override {
+    bool open(int port, const QString& settings, QString* error) override {
         close();
         const QString path = SerialDevicePath(port);
+        if (!ApplyCommSettings(m_serial, settings)) {
+            if (error)
+                *error = QStringLiteral("Cannot open %1: the line settings \"%2\" are not valid")
+                             .arg(path, settings);
+            return false;
+        }
         m_serial.setPortName(path); // a full path is used as it is, pseudo-terminals included
-        m_serial.setBaudRate(QSerialPort::Baud9600);
-        m_serial.setDataBits(QSerialPort::Data8);
-        m_serial.setParity(QSerialPort::NoParity);
-        m_serial.setStopBits(QSerialPort::OneStop);
-        m_serial.setFlowControl(QSerialPort::NoFlowControl);
         m_serial.setReadBufferSize(0);
         if (!m_serial.open(QIODevice::ReadWrite)) {
             if (error)
@@ -123,6 +124,30 @@ private:
 };
 
 } // namespace
+
+bool ApplyCommSettings(QSerialPort& serial, const QString& settings) {
+    const QStringList f = settings.split(QLatin1Char(','));
+    bool baudOk = false, bitsOk = false;
+    const int baud = f.value(0).toInt(&baudOk);
+    const int bits = f.value(2).toInt(&bitsOk);
+    const int parity = QStringLiteral("neoms").indexOf(f.value(1).toLower());
+    const int stop =
+        QStringList{QStringLiteral("1"), QStringLiteral("1.5"), QStringLiteral("2")}.indexOf(f.value(3));
+    if (f.size() != 4 || !baudOk || baud <= 0 || !bitsOk || bits < 5 || bits > 8 || f.value(1).size() != 1 ||
+        parity < 0 || stop < 0)
+        return false;
+    static const QSerialPort::Parity kParity[] = {QSerialPort::NoParity, QSerialPort::EvenParity,
+                                                  QSerialPort::OddParity, QSerialPort::MarkParity,
+                                                  QSerialPort::SpaceParity};
+    static const QSerialPort::StopBits kStop[] = {QSerialPort::OneStop, QSerialPort::OneAndHalfStop,
+                                                  QSerialPort::TwoStop};
+    serial.setBaudRate(baud);
+    serial.setParity(kParity[parity]);
+    serial.setDataBits(QSerialPort::DataBits(bits));
+    serial.setStopBits(kStop[stop]);
+    serial.setFlowControl(QSerialPort::NoFlowControl);
+    return true;
+}
 
 QString SerialDevicePath(int port, const QString& devRoot) {
     const QString fromEnv =

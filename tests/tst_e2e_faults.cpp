@@ -260,7 +260,8 @@ int HoldPortChild(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     auto line = CreateSerialCommBackend();
     QString error;
-    printf("%s\n", line->open(1, &error) ? "held" : qPrintable("refused: " + error));
+    printf("%s\n",
+           line->open(1, QStringLiteral("9600,n,8,1"), &error) ? "held" : qPrintable("refused: " + error));
     fflush(stdout);
     for (char c; fread(&c, 1, 1, stdin) == 1;) {
     }

@@ -7,8 +7,19 @@
 #include "support/ShellHelpers.h"
 #include "support/TestEnv.h"
 
+#include <QSerialPort>
 #include <QTest>
 #include <QtWidgets>
+
+// A port's line as "speed parity data-bits stop-bits", e.g. "9600 N 8 1".
+static QString LineOf(const QSerialPort& port) {
+    const char* stop[] = {"?", "1", "2", "1.5"};
+    return QStringLiteral("%1 %2 %3 %4")
+        .arg(port.baudRate())
+        .arg(QChar("N?EOSM"[port.parity()]))
+        .arg(int(port.dataBits()))
+        .arg(QLatin1String(stop[port.stopBits()]));
+}
 
 class TstLink : public QObject {
     Q_OBJECT
@@ -31,6 +42,45 @@ private slots:
         CMSComm comm;
         QVERIFY(OpenDevicePort(&m_dlg, comm));
         QCOMPARE(Line()->m_port, 2);
+    }
+
+    // Every dialog opens its line at the unit's 9600 baud, no parity, 8 data bits, 1 stop bit.
+    void opensAtTheUnitsLineSettings() {
+        AfxGetApp().m_strPort = QStringLiteral("COM1");
+        CMSComm comm;
+        QVERIFY(OpenDevicePort(&m_dlg, comm));
+        QCOMPARE(Line()->m_settings, QStringLiteral("9600,n,8,1"));
+    }
+
+    // The serial port takes the control's settings text as it stands; a text it cannot take
+    // leaves the line as it was (here 19200 E 7 2).
+    void settingsTextSetsTheLine_data() {
+        QTest::addColumn<QString>("settings");
+        QTest::addColumn<QString>("line");
+        QTest::newRow("the unit's") << "9600,n,8,1"
+                                    << "9600 N 8 1";
+        QTest::newRow("odd, 1.5 stop bits") << "4800,O,5,1.5"
+                                            << "4800 O 5 1.5";
+        QTest::newRow("mark") << "1200,m,6,1"
+                              << "1200 M 6 1";
+        QTest::newRow("space") << "2400,s,8,2"
+                               << "2400 S 8 2";
+        QTest::newRow("unknown parity") << "9600,x,8,1"
+                                        << "19200 E 7 2";
+        QTest::newRow("9 data bits") << "9600,n,9,1"
+                                     << "19200 E 7 2";
+        QTest::newRow("no speed") << "fast,n,8,1"
+                                  << "19200 E 7 2";
+        QTest::newRow("no stop bits") << "9600,n,8"
+                                      << "19200 E 7 2";
+    }
+    void settingsTextSetsTheLine() {
+        QFETCH(QString, settings);
+        QSerialPort port;
+        QVERIFY(ApplyCommSettings(port, QStringLiteral("19200,e,7,2")));
+        ApplyCommSettings(port, settings);
+        QFETCH(QString, line);
+        QCOMPARE(LineOf(port), line);
     }
 
     // A port the control has open already: the one message, OK only and no icon, in either

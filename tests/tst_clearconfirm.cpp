@@ -11,18 +11,14 @@ class TestClearConfirm : public QObject {
     Q_OBJECT
 
 private slots:
-    // The title and the question as quoted, in each language.
-    void texts_data() {
-        QTest::addColumn<int>("chinese");
-        QTest::newRow("english") << 0;
-        QTest::newRow("chinese") << 1;
-    }
+    // The title and the question as quoted, in English and in Chinese.
     void texts() {
-        QFETCH(int, chinese);
-        const auto texts = GoldenTexts(chinese ? "record-texts-chinese.txt" : "record-texts-english.txt");
-        const auto dlg = OpenDialog<CClearConfirmDlg>(chinese);
-        QCOMPARE(dlg->windowTitle(), texts["confirm title"]);
-        QCOMPARE(dlg->findChild<QLabel*>()->text(), texts["confirm question"]);
+        for (int chinese : {0, 1}) {
+            const auto texts = GoldenTexts(chinese ? "record-texts-chinese.txt" : "record-texts-english.txt");
+            const auto dlg = OpenDialog<CClearConfirmDlg>(chinese);
+            QCOMPARE(dlg->windowTitle(), texts["confirm title"]);
+            QCOMPARE(dlg->findChild<QLabel*>()->text(), texts["confirm question"]);
+        }
     }
 };
 

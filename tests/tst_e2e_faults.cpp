@@ -334,17 +334,6 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(wireShows("unit->PC 79"), kWaitMs);
         sim.withPair([](SimPair& p) { p.setFaults(kOnLine[Silent]); });
         OnLineCase(About, Unit(), kAboutSilent);
-        // The record dialog is closed while it reads; its 42 records come after. The log then
-        // changes, and the next record dialog lists the unit's log as it is now.
-        sim.withPair([](SimPair& p) { p.setFaults(kOnLine[Late]); });
-        OnLineCase(LocalRecord, Unit(), "status=reading");
-        QTRY_VERIFY_WITH_TIMEOUT(wireShows("unit->PC 78 2A"), kWaitMs);
-        sim.withPair([](SimPair& p) {
-            p.setFaults(SimFaults());
-            p.local().seedLog(3);
-        });
-        OnLineCase(LocalRecord, ReadUnit(sim, LocalRecord),
-                   "status=saved count=3 update=on clear=on progress=24 beeps=0");
         QCOMPARE(boxes.calls.size(), 0);
     }
 

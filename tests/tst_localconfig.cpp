@@ -1,5 +1,5 @@
-// The local configuration dialog on the in-memory line, and what both configuration dialogs share:
-// the texts of their templates, Reset Config and the address check.
+// Both configuration dialogs on the in-memory line: the local one, what both share (the texts of
+// their templates, Reset Config, the address check), then the remote one as its differences.
 #include "config/LocalConfigDlg.h"
 #include "config/RemoteConfigDlg.h"
 #include "support/DialogTestSupport.h"
@@ -17,71 +17,91 @@ namespace {
 const QByteArray kExample = QByteArray::fromHex("7601012C81E4551B00");
 const QString kRange = "Please enter an integer between 0 and 65000.", kInteger = "Please enter an integer.";
 
-// Open, configuration answer (its first byte made the dialog's own), first tick, date-and-time
-// answer: the dialog shows the unit, and no poll is unanswered.
-template <class Dlg> std::unique_ptr<Dlg> OpenShowing(QByteArray answer = kExample, int chinese = 0) {
+// Open, configuration answer (the example, with the dialog's own first byte and the flags given),
+// first tick, date-and-time answer: the dialog shows the unit, and no poll is unanswered.
+template <class Dlg> std::unique_ptr<Dlg> OpenShowing(int chinese = 0, char flags = 0x01) {
     constexpr bool remote = std::is_same_v<Dlg, CRemoteConfigDlg>;
     auto dlg = OpenDialog<Dlg>(chinese);
-    answer[0] = char(remote ? 0x89 : 0x76);
-    Line()->deliver(answer);
+    Line()->deliver(QByteArray::fromHex(remote ? "89" : "76") + flags + kExample.mid(2));
     dlg->OnTimer(remote ? 3 : 1);
-    Line()->deliver(QByteArray::fromHex(remote ? "90081226090507" : "6F081226090507"));
+    Line()->deliver(QByteArray::fromHex(remote ? "90081226235958" : "6F081226235958"));
     Line()->m_sent.clear();
     return dlg;
 }
-std::unique_ptr<CDialog> OpenShowing(bool remote, const QByteArray& answer = kExample, int chinese = 0) {
-    return remote ? std::unique_ptr<CDialog>(OpenShowing<CRemoteConfigDlg>(answer, chinese))
-                  : std::unique_ptr<CDialog>(OpenShowing<CLocalConfigDlg>(answer, chinese));
+std::unique_ptr<CDialog> OpenShowing(bool remote, int chinese = 0, char flags = 0x01) {
+    if (remote)
+        return OpenShowing<CRemoteConfigDlg>(chinese, flags);
+    return OpenShowing<CLocalConfigDlg>(chinese, flags);
 }
 
+// One row per template, from data/config_texts.txt, one line each, fields split by '|': dialog,
+// language, the flags byte of the unit's answer, then the texts the template shows once the answer
+// is in: window title, the column header over the grid, the status line. Every blank counts.
+void RowsPerTemplate() {
+    QTest::addColumn<QStringList>("fields");
+    QFile file(QFINDTESTDATA("data/config_texts.txt"));
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    for (const QString& line : QString::fromUtf8(file.readAll()).split('\n', Qt::SkipEmptyParts))
+        QTest::newRow(qPrintable(line.section('|', 0, 1))) << line.split('|');
+}
 } // namespace
 
-class TestLocalConfig : public QObject {
+class TestConfigDialogs : public QObject {
     Q_OBJECT
 
     TestEnv m_env;
     MessageBoxRecorder m_boxes;
+    QStringList m_pauses; // each pause, and how many bytes had been sent before it
 
 private slots:
-    void initTestCase() { MemoryCommBackend::InstallFactory(); }
-    void init() { m_boxes.calls.clear(); }
+    void initTestCase() {
+        MemoryCommBackend::InstallFactory();
+        SetSleepHook([this](DWORD ms) {
+            m_pauses << QString("%1 ms after %2 bytes").arg(ms).arg(Line()->m_sent.size());
+        });
+    }
+    void init() {
+        m_boxes.calls.clear();
+        m_pauses.clear();
+        ResetMessageBeepCount();
+    }
 
-    // 0x89 with a 60 ms check; the answer fills the grid; the first tick polls 0x90 every second,
-    // and Write Date && Time stays off while both pickers hold their initial values.
-    void openingReadsThenPolls() {
+    // The answer fills the grid; the first tick starts the poll, every second, and Write Date &&
+    // Time stays off while both pickers hold their initial values.
+    void localReadsThenPolls() {
         auto dlg = OpenDialog<CLocalConfigDlg>();
-        QCOMPARE(QPair(Line()->m_sent, dlg->TimerPeriod(1)), QPair(QByteArray::fromHex("89"), 60));
         Line()->deliver(kExample);
         QCOMPARE(Selections(*dlg),
                  QList<int>({0, 1, 2, 3, 1, 1, 1, 1, 1, 0, 0, 0, 0, 0, 0, 1, 3, 2, 1, 0, 0, 0, 0, 0}));
         dlg->OnTimer(1);
-        QCOMPARE(Line()->m_sent, QByteArray::fromHex("8990"));
         QVERIFY(ConfigState(*dlg, 2).endsWith("config on, time off, timers 1000 -1"));
     }
 
-    // Per template (data/config_texts.txt): title, the column header over the grid, and the status
-    // line after an answer from a unit of 4 or 8 commands.
-    void textsOfEachTemplate_data() {
-        QTest::addColumn<QStringList>("fields"); // dialog, language, flags, title, header, status
-        QFile file(QFINDTESTDATA("data/config_texts.txt"));
-        QVERIFY(file.open(QIODevice::ReadOnly));
-        for (const QString& line : QString::fromUtf8(file.readAll()).split('\n', Qt::SkipEmptyParts))
-            if (!line.startsWith('#'))
-                QTest::newRow(qPrintable(line.section('|', 0, 1))) << line.split('|');
-    }
+    // Title, column header and status line (a unit of 4 or 8 commands), exactly.
+    void textsOfEachTemplate_data() { RowsPerTemplate(); }
     void textsOfEachTemplate() {
         QFETCH(QStringList, fields);
-        QByteArray answer = kExample;
-        answer[1] = char(fields[2].toInt(nullptr, 16));
-        auto dlg = OpenShowing(fields[0] == "remote", answer, fields[1] == "zh");
+        auto dlg = OpenShowing(fields[0] == "remote", fields[1] == "zh", char(fields[2].toInt(nullptr, 16)));
         const QString header = dlg->findChild<QGroupBox*>()->title();
         QCOMPARE(QStringList({dlg->windowTitle(), header, dlg->GetDlgItemText(1005)}), fields.mid(3));
+    }
+
+    // Item 0 in every used cell, in either dialog; the emptied cells of a 4-command unit stay
+    // empty.
+    void resetConfig_data() { RowsPerTemplate(); }
+    void resetConfig() {
+        QFETCH(QStringList, fields);
+        auto dlg = OpenShowing(fields[0] == "remote", fields[1] == "zh", char(fields[2].toInt(nullptr, 16)));
+        dlg->GetDlgItemAs<QAbstractButton>(7)->click();
+        const int commands = fields[2] == "FE" ? 4 : 8;
+        const QList<int> row = QList<int>(commands, 0) + QList<int>(8 - commands, -1);
+        QCOMPARE(Selections(*dlg), row + row + row);
     }
 
     // Dropped while a poll is unanswered; once any of its answer is in: 0x92, the poll stops and
     // the button is locked for 800 ms; the first invitation brings the block, and the poll
     // resumes a second later.
-    void writeConfig() {
+    void localWriteConfig() {
         auto dlg = OpenShowing<CLocalConfigDlg>();
         dlg->OnTimer(1);
         dlg->m_edtAddress->setText(QStringLiteral("65000"));
@@ -93,26 +113,20 @@ private slots:
         Line()->deliver(QByteArray::fromHex("6D"));
         Line()->deliver(QByteArray::fromHex("6D"));
         QCOMPARE(Line()->m_sent, QByteArray::fromHex("9092FDE881E4551B00"));
-        QCOMPARE(dlg->TimerPeriod(1), 1000);
         dlg->OnTimer(2);
-        QCOMPARE(QPair(dlg->m_btnWriteConfig.isEnabled(), dlg->TimerPeriod(2)), QPair(true, -1));
+        QVERIFY(ConfigState(*dlg, 2).endsWith("config on, time off, timers 1000 -1"));
     }
 
-    // A picker still at 1 January 2003, or at 00:00:00, leaves its group unchanged (0xFF); any
-    // other value of any field is written. Only the first invitation brings the bytes.
-    void writeDateTime_data() {
+    // A picker still at 1 January 2003, or at 00:00:00, leaves its group unchanged (0xFF); a
+    // change of the year, or of the seconds, alone is written. Only the first invitation brings the bytes.
+    void localWriteDateTime_data() {
         QTest::addColumn<QDate>("date");
         QTest::addColumn<QTime>("time");
         QTest::addColumn<QByteArray>("sent");
-        QTest::newRow("neither") << QDate(2003, 1, 1) << QTime(0, 0, 0) << QByteArray("91 FF FF");
         QTest::newRow("year") << QDate(2010, 1, 1) << QTime(0, 0, 0) << QByteArray("91 100101 FF");
-        QTest::newRow("month") << QDate(2003, 2, 1) << QTime(0, 0, 0) << QByteArray("91 030201 FF");
-        QTest::newRow("day") << QDate(2003, 1, 2) << QTime(0, 0, 0) << QByteArray("91 030102 FF");
-        QTest::newRow("hour") << QDate(2003, 1, 1) << QTime(1, 0, 0) << QByteArray("91 FF 010000");
-        QTest::newRow("minute") << QDate(2003, 1, 1) << QTime(0, 1, 0) << QByteArray("91 FF 000100");
         QTest::newRow("second") << QDate(2003, 1, 1) << QTime(0, 0, 30) << QByteArray("91 FF 000030");
     }
-    void writeDateTime() {
+    void localWriteDateTime() {
         QFETCH(QDate, date);
         QFETCH(QTime, time);
         QFETCH(QByteArray, sent);
@@ -121,37 +135,14 @@ private slots:
         dlg->OnTimer(1); // the button follows the pickers at each tick
         dlg->m_dtpDate->setDate(date);
         dlg->m_dtpTime->setTime(time);
-        Line()->m_sent.clear();
         dlg->m_btnWriteTime.click();
         Line()->deliver(QByteArray::fromHex("6E"));
         Line()->deliver(QByteArray::fromHex("6E"));
-        QCOMPARE(Line()->m_sent, QByteArray::fromHex(sent));
+        QCOMPARE(Line()->m_sent, QByteArray::fromHex("90" + sent)); // after the tick's poll
     }
 
-    // Item 0 in every used cell of either dialog; the emptied cells of a 4-command unit stay
-    // empty. Nothing is sent.
-    void resetConfig_data() {
-        QTest::addColumn<bool>("remote");
-        QTest::addColumn<QByteArray>("answer");
-        QTest::addColumn<int>("commands");
-        QTest::newRow("local 8") << false << kExample << 8;
-        QTest::newRow("local 4") << false << QByteArray::fromHex("76FE012C81E4551B00") << 4;
-        QTest::newRow("remote 8") << true << kExample << 8;
-    }
-    void resetConfig() {
-        QFETCH(bool, remote);
-        QFETCH(QByteArray, answer);
-        QFETCH(int, commands);
-        auto dlg = OpenShowing(remote, answer);
-        dlg->GetDlgItemAs<QAbstractButton>(7)->click();
-        const QList<int> row = QList<int>(commands, 0) + QList<int>(8 - commands, -1);
-        QCOMPARE(Selections(*dlg), row + row + row);
-        QCOMPARE(Line()->m_sent, QByteArray());
-    }
-
-    // An address from the unit above 65000 is shown as it is; Write Config refuses it, or any text
-    // that is not a number: the standard message, the focus back on the edit, nothing sent, and
-    // the poll (local) or the clock (remote) stopped.
+    // Write Config refuses an address above 65000, or any text that is not a number: the standard message,
+    // the focus back on the edit, nothing sent, and the poll (local) or the clock (remote) stopped.
     void addressRefused_data() {
         QTest::addColumn<bool>("remote");
         QTest::addColumn<QString>("typed");
@@ -163,18 +154,70 @@ private slots:
         QFETCH(bool, remote);
         QFETCH(QString, typed);
         QFETCH(QString, message);
-        auto dlg = OpenShowing(remote, QByteArray::fromHex("76FFFDE9FFFFFFFFFF"));
-        QCOMPARE(dlg->GetDlgItemText(1077), QStringLiteral("65001"));
+        auto dlg = OpenShowing(remote);
         dlg->SetDlgItemText(1077, typed);
-        dlg->GetDlgItem(1001)->setFocus();
         dlg->GetDlgItemAs<QAbstractButton>(6)->click();
-        QCOMPARE(m_boxes.calls.size(), 1);
-        QCOMPARE(m_boxes.calls[0].text, message);
+        QCOMPARE(QPair(m_boxes.calls.size(), m_boxes.calls.value(0).text), QPair(qsizetype(1), message));
         QCOMPARE(dlg->focusWidget(), dlg->GetDlgItem(1077));
         QVERIFY(ConfigState(*dlg, 3).endsWith("config on, time off, timers -1 -1 -1"));
         QCOMPARE(Line()->m_sent, QByteArray());
     }
+
+    // Remote: once the read (0x76) is answered, the unit's clock is read (0x6F) and from then on
+    // counted by the dialog itself: over midnight without touching the date, sending nothing.
+    void remoteReadsOnceThenCountsItsClock() {
+        auto dlg = OpenDialog<CRemoteConfigDlg>();
+        Line()->deliver(QByteArray::fromHex("8901012C81E4551B00"));
+        dlg->OnTimer(3);
+        Line()->deliver(QByteArray::fromHex("90081226235958"));
+        dlg->OnTimer(1);
+        dlg->OnTimer(1);
+        QCOMPARE(dlg->m_edtDate->text() + ' ' + dlg->m_edtTime->text(), QString("2008-12-26 0:00:00"));
+        QCOMPARE(QPair(Line()->m_sent, dlg->TimerPeriod(1)), QPair(QByteArray::fromHex("766F"), 1000));
+    }
+
+    // 0x6D and a lock of 1400 ms; the invitation brings the block, then 1050 ms pass before the
+    // read-back 0x76, whose answer is shown (what the unit holds, not what was chosen).
+    void remoteWriteConfigPausesBeforeReadBack() {
+        auto dlg = OpenShowing<CRemoteConfigDlg>();
+        dlg->m_edtAddress->setText(QStringLiteral("301"));
+        dlg->m_btnWriteConfig.click();
+        QCOMPARE(QPair(Line()->m_sent, dlg->TimerPeriod(2)), QPair(QByteArray::fromHex("6D"), 1400));
+        Line()->deliver(QByteArray::fromHex("92"));
+        QCOMPARE(Line()->m_sent, QByteArray::fromHex("6D012D81E4551B0076"));
+        QCOMPARE(m_pauses, QStringList("1050 ms after 8 bytes"));
+        Line()->deliver(QByteArray::fromHex("89012FFF0000000000"));
+        QCOMPARE(dlg->m_edtAddress->text(), QStringLiteral("12287"));
+    }
+
+    // Always all six bytes, a time of 00:00:00 too; 60 ms later the read-back 0x6F.
+    void remoteWriteDateTimePausesBeforeReadBack() {
+        auto dlg = OpenShowing<CRemoteConfigDlg>();
+        dlg->m_dtpDate->setDate(QDate(2010, 2, 3));
+        dlg->OnTimer(1);
+        dlg->m_btnWriteTime.click();
+        Line()->deliver(QByteArray::fromHex("91"));
+        QCOMPARE(Line()->m_sent, QByteArray::fromHex("6E1002030000006F"));
+        QCOMPARE(m_pauses, QStringList("60 ms after 7 bytes"));
+    }
+
+    // The read-back after a configuration write reports the remote unit unreachable (nine bytes,
+    // 0xFF as the address high byte): the unit is taken as 4-command, the remote text of the
+    // language in force shows 10 ms later, with the beeps, and each tick of the still running
+    // clock brings the error branch back.
+    void remoteUnreachableReadBackRepeatsError() {
+        auto dlg = OpenShowing<CRemoteConfigDlg>(1);
+        dlg->m_btnWriteConfig.click();
+        Line()->deliver(QByteArray::fromHex("92"));
+        Line()->deliver(QByteArray::fromHex("8900FF2C81E4551B00"));
+        QCOMPARE(QPair(dlg->m_b8Commands, dlg->TimerPeriod(3)), QPair(0, 10));
+        dlg->OnTimer(3);
+        dlg->OnTimer(1);
+        QCOMPARE(ConfigState(*dlg, 3), QString("接收告警或系统忙，无法读取对侧记录！ | address 0,  , config "
+                                               "off, time off, timers 1000 1400 -1"));
+        QCOMPARE(QPair(MessageBeepCount(), Selections(*dlg)), QPair(200, QList<int>(24, -1)));
+    }
 };
 
-QTEST_MAIN(TestLocalConfig)
+QTEST_MAIN(TestConfigDialogs)
 #include "tst_localconfig.moc"

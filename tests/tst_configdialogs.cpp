@@ -220,4 +220,4 @@ private slots:
 };
 
 QTEST_MAIN(TestConfigDialogs)
-#include "tst_localconfig.moc"
+#include "tst_configdialogs.moc"

@@ -30,16 +30,6 @@ struct WaitCursor {
     WaitCursor& operator=(const WaitCursor&) = delete;
 };
 
-QString SavedText(bool local, int n, bool chinese) {
-    if (chinese)
-        return (local ? QStringLiteral("共有%1条记录，保存于  C:\\本地记录.txt  文件中。")
-                      : QStringLiteral("共有%1条记录，保存于  C:\\对端记录.txt  文件中。"))
-            .arg(n);
-    return (local ? QStringLiteral("%1 record(s) in C:\\LocalRecord.txt .")
-                  : QStringLiteral("%1 record(s) in C:\\RemoteRecord.txt ."))
-        .arg(n);
-}
-
 // The record file could not be created or written: the records are listed all the same.
 QString NotWrittenText(int n, const QString& path, bool chinese) {
     if (chinese)
@@ -95,7 +85,7 @@ QString ListAndSaveRecords(bool local, const BYTE* rxBuf, int nRecords, QListWid
         *writeError = written ? QString() : error;
     if (!written)
         return NotWrittenText(n, path, chinese);
-    return n == 0 ? NoRecordText(chinese) : SavedText(local, n, chinese);
+    return n == 0 ? NoRecordText(chinese) : RecordSavedText(n, path, chinese);
 }
 
 CLocalRecordDlg::CLocalRecordDlg(QWidget* pParent) : CDialog(g_bChinese ? 131 : 164, pParent) {

@@ -119,6 +119,13 @@ QString RecordFileName(bool local, bool chinese) {
     return local ? QStringLiteral("LocalRecord.txt") : QStringLiteral("RemoteRecord.txt");
 }
 
+QString RecordSavedText(int n, const QString& path, bool chinese) {
+    // One pass over both placeholders: a path holding "%1" stays as it is.
+    return (chinese ? QString::fromUtf8("共有%1条记录，保存于  %2  文件中。")
+                    : QStringLiteral("%1 record(s) in %2 ."))
+        .arg(QString::number(n), path);
+}
+
 QByteArray ToGbk(const QString& text) {
     QStringEncoder encoder("GBK");
     if (!encoder.isValid())

@@ -34,6 +34,10 @@ QStringList DecodeRecordAnswer(const unsigned char* buf, int len, bool chinese);
 QString NoRecordText(bool chinese);               // "No record ." / "没有任何记录。"
 QString RecordHeaderText(int n, bool chinese);    // "%d record(s) :" / "共有%d条记录："
 QString RecordFileName(bool local, bool chinese); // "LocalRecord.txt", "本地记录.txt", ...
+// The status once n > 0 records are saved, naming the file where it really is: "%d record(s) in
+// C:\LocalRecord.txt ." / "共有%d条记录，保存于  C:\本地记录.txt  文件中。" (and their remote twins)
+// with `path` in place of "C:\LocalRecord.txt", every blank and stop kept.
+QString RecordSavedText(int n, const QString& path, bool chinese);
 
 // Chinese texts as the unit's platform wrote them: GBK (code page 936).
 QByteArray ToGbk(const QString& text);

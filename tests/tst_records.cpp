@@ -68,8 +68,8 @@ private slots:
         QCOMPARE(RecordState(*dlg),
                  m_text["reading"] + " | list 0, progress 0, update off, clear off, timer 200");
         Line()->deliver(char(~u.read) + kThree);
-        QCOMPARE(RecordState(*dlg),
-                 m_text[u.name + " saved"].arg(3) + " | list 3, progress 24, update on, clear on, timer 200");
+        QCOMPARE(RecordState(*dlg), m_text["saved"].arg(3).arg(File()) +
+                                        " | list 3, progress 24, update on, clear on, timer 200");
         QCOMPARE(Lines(*dlg), QStringList({m_text["three 3"], m_text["three 2"], m_text["three 1"]}));
         QCOMPARE(ReadFile(File()), RecordFileContent(3, Lines(*dlg), g_bChinese));
     }
@@ -125,7 +125,7 @@ private slots:
         for (int k = 0; k < 255; ++k) // event code k % 40, milliseconds k % 10 * 100 + 99
             answer += QByteArray::fromHex("2401020304") + char(0x60 | k % 10) + char(k % 40) + '\x99';
         Line()->deliver(answer);
-        QCOMPARE(RecordState(*dlg), m_text["local saved"].arg(255) +
+        QCOMPARE(RecordState(*dlg), m_text["saved"].arg(255).arg(File()) +
                                         " | list 255, progress 2040, update on, clear on, timer 200");
         QCOMPARE(Lines(*dlg).last(), m_text["last of 255"]);
         dlg->GetDlgItemAs<QAbstractButton>(3)->click();

@@ -150,11 +150,24 @@ QByteArray RecordFileContent(int n, const QStringList& lines, bool chinese) {
 
 bool WriteRecordFile(const QString& path, const QByteArray& content, QString* errorText) {
     QSaveFile file(path);
-    // No direct-write fallback: a file that cannot be replaced whole is not written at all.
+    // No direct-write fallback of QSaveFile's own: it would also write a file it cannot replace
+    // for other reasons. Writing in place is decided below, only when the folder refuses.
     file.setDirectWriteFallback(false);
-    bool ok = file.open(QIODevice::WriteOnly);
-    if (ok)
-        ok = file.write(content) == content.size();
+    if (!file.open(QIODevice::WriteOnly)) {
+        // The folder takes no new file (no write permission there), but the record file that is
+        // already in it may be writable: truncate and write it in place, as "w+" would.
+        QFile existing(path);
+        if (existing.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::ExistingOnly)) {
+            const bool ok = existing.write(content) == content.size() && existing.flush();
+            if (!ok && errorText)
+                *errorText = existing.errorString();
+            return ok;
+        }
+        if (errorText)
+            *errorText = file.errorString();
+        return false;
+    }
+    bool ok = file.write(content) == content.size();
     // Flush first so a full disk (or a device written in place) is reported, not swallowed.
     if (ok)
         ok = file.flush();

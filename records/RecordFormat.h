@@ -52,6 +52,8 @@ QByteArray RecordFileContent(int n, const QStringList& lines, bool chinese);
 
 // Creates or truncates the file at `path` and writes `content`, through a temporary file in
 // the same folder that replaces it only when complete, so a failure never leaves a half-written
-// file. Returns false and sets *errorText (when given) to the system's error text when the file
-// cannot be created or written.
+// file. Where the folder takes no new file but the record file in it is writable, that file is
+// truncated and written in place instead (and a failure there may leave it half-written). Returns
+// false and sets *errorText (when given) to the system's error text when the file cannot be
+// created or written.
 bool WriteRecordFile(const QString& path, const QByteArray& content, QString* errorText);

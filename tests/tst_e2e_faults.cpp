@@ -115,9 +115,7 @@ Unit ReadUnit(SimPtyServer& sim, Dialog which) {
         const QDate d = s.clock().date();
         u.date = QStringLiteral("%1-%2-%3").arg(d.year()).arg(d.month()).arg(d.day());
     });
-    u.saved = QString("%1 record(s) in %2 .")
-                  .arg(quint8(u.records[1]))
-                  .arg(DriveCPath(RecordFileName(local, false)));
+    u.saved = RecordSavedText(quint8(u.records[1]), DriveCPath(RecordFileName(local, false)), false);
     return u;
 }
 

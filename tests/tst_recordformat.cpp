@@ -1,7 +1,13 @@
 #include "records/RecordFormat.h"
+#include "support/DialogTestSupport.h"
 #include "support/GoldenTexts.h"
 
+#include <QDir>
+#include <QTemporaryDir>
 #include <QTest>
+
+#include <sys/stat.h>
+#include <unistd.h>
 
 class TestRecordFormat : public QObject {
     Q_OBJECT
@@ -51,6 +57,35 @@ private slots:
         const QStringList lines = DecodeRecordAnswer(
             reinterpret_cast<const unsigned char*>(answer.constData()), int(answer.size()), chinese);
         QCOMPARE(RecordFileContent(int(lines.size()), lines, chinese), file);
+    }
+
+    // A folder that takes no new file (no write permission) with a writable record file in it:
+    // the file is truncated and written in place, and no temporary file is left. Without the file
+    // nothing is written. Root writes anywhere: it writes as user nobody
+    // then, in a folder and a file that nobody owns.
+    void folderRefusesNewFiles_data() {
+        QTest::addColumn<bool>("existing");
+        QTest::newRow("file in it: written in place") << true;
+        QTest::newRow("no file: not written") << false;
+    }
+    void folderRefusesNewFiles() {
+        QFETCH(bool, existing);
+        QTemporaryDir dir;
+        const QString path = dir.path() + "/LocalRecord.txt";
+        QVERIFY(!existing || WriteRecordFile(path, "an older, longer record file", nullptr));
+        const uid_t me = geteuid(), writer = me == 0 ? 65534 : me;
+        for (const QString& owned : {dir.path(), path}) // the writer's own folder and file
+            QVERIFY(!QFile::exists(owned) ||
+                    chown(QFile::encodeName(owned).constData(), writer, gid_t(-1)) == 0);
+        QVERIFY(chmod(QFile::encodeName(dir.path()).constData(), 0555) == 0);
+        QVERIFY(seteuid(writer) == 0);
+        const bool written = WriteRecordFile(path, "No record .", nullptr);
+        QVERIFY(seteuid(me) == 0);
+        QVERIFY(chmod(QFile::encodeName(dir.path()).constData(), 0700) == 0);
+        QCOMPARE(written, existing);
+        QCOMPARE(ReadFile(path), existing ? "No record ." : "<missing>");
+        QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden),
+                 QStringList(existing ? 1 : 0, "LocalRecord.txt"));
     }
 };
 

@@ -241,7 +241,7 @@ bool ParseRegFile(const QByteArray& bytes, RegFile* out) {
         if (t.isEmpty() || t.startsWith(';')) {
             // kept as it stands
         } else if (!header) {
-            if (t != kHeader)
+            if (t.toUpper() != kHeader)
                 return false;
             header = true;
         } else if (t.startsWith('[') && t.endsWith(']') && t.size() > 2 && t[1] != '-') {

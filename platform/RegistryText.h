@@ -25,8 +25,8 @@
 //
 // Reading forgives what a person's editor leaves: blank lines, ; comments, blanks around a line
 // and around =, CR LF line ends, a UTF-8 byte order mark, hex lists continued over lines that end
-// in a backslash, and names in any case (key paths and value names are compared without regard to case).
-// Every other line is one the reader cannot read, and the file does not parse.
+// in a backslash, and any letter case in the REGEDIT4 line, key paths and value names. Every other
+// line is one the reader cannot read, and the file does not parse.
 //
 // The older form of the store (first line "LMX207-STORE 1", names and data in hex) is read as well;
 // it is written as registry text from then on.

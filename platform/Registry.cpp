@@ -8,7 +8,6 @@
 #include <QFileInfo>
 #include <QSaveFile>
 
-#include <algorithm>
 #include <cstring>
 
 namespace {
@@ -64,11 +63,6 @@ bool save(const Loaded& store) {
     return file.commit();
 }
 
-// A line end in a key path or value name would break the file's lines.
-bool writable(const QString& name) {
-    return std::none_of(name.cbegin(), name.cend(), [](QChar c) { return c.unicode() < 0x20; });
-}
-
 } // namespace
 
 QString RegStorePath() {
@@ -79,7 +73,7 @@ LONG RegCreateKeyEx(const QString& subKey, HKEY* result) {
     result->path.clear();
     if (subKey.isEmpty())
         return ERROR_INVALID_HANDLE;
-    if (!writable(subKey))
+    if (!IsRegName(subKey))
         return ERROR_INVALID_PARAMETER;
     Loaded store = load();
     if (!store.readable)
@@ -137,7 +131,7 @@ LONG RegQueryValueEx(const HKEY& key, const QString& name, DWORD* type, BYTE* da
 LONG RegSetValueEx(const HKEY& key, const QString& name, DWORD type, const BYTE* data, DWORD cbData) {
     if (!key.isValid())
         return ERROR_INVALID_HANDLE;
-    if (!writable(name))
+    if (!IsRegName(name))
         return ERROR_INVALID_PARAMETER;
     Loaded store = load();
     if (!store.readable)

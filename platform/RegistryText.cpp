@@ -151,6 +151,7 @@ QList<QByteArray> splitLines(const QByteArray& bytes, bool* crlf) {
 }
 
 // The store as the tool wrote it before registry text: one record a line, names and data in hex.
+// A name that registry text cannot hold makes the file one that cannot be read.
 //   K <hex key path>
 //   V <type> <hex value name> <hex data>      (belongs to the last K line)
 bool parseOldForm(const QList<QByteArray>& lines, RegFile* out) {
@@ -166,11 +167,12 @@ bool parseOldForm(const QList<QByteArray>& lines, RegFile* out) {
         const QList<QByteArray> f = lines[i].split(' ');
         QByteArray name, data;
         bool ok = false;
-        if (f[0] == "K" && f.size() == 2 && fromHex(f[1], &name) && !name.isEmpty()) {
+        if (f[0] == "K" && f.size() == 2 && fromHex(f[1], &name) && !name.isEmpty() &&
+            IsRegName(QString::fromUtf8(name))) {
             key = QString::fromUtf8(name);
             AddRegKey(&file, key);
         } else if (f[0] == "V" && (f.size() == 3 || f.size() == 4) && !key.isEmpty() &&
-                   fromHex(f[2], &name) && fromHex(f.value(3), &data)) {
+                   fromHex(f[2], &name) && IsRegName(QString::fromUtf8(name)) && fromHex(f.value(3), &data)) {
             const DWORD type = f[1].toUInt(&ok);
             if (!ok)
                 return false;
@@ -307,6 +309,10 @@ bool DeleteRegValue(RegFile* file, const QString& key, const QString& name) {
         any = true;
     }
     return any;
+}
+
+bool IsRegName(const QString& name) {
+    return std::none_of(name.cbegin(), name.cend(), [](QChar c) { return c.unicode() < 0x20; });
 }
 
 QByteArray FormatRegValue(const QString& name, const RegValue& value) {

@@ -70,5 +70,9 @@ void SetRegValue(RegFile* file, const QString& key, const QString& name, const R
 // Removes the value's lines; false when there were none.
 bool DeleteRegValue(RegFile* file, const QString& key, const QString& name);
 
+// A key path or value name the file can hold: one without control characters, which would break
+// its line.
+bool IsRegName(const QString& name);
+
 // The line that stores a value, e.g. "Password"="RTN-615".
 QByteArray FormatRegValue(const QString& name, const RegValue& value);

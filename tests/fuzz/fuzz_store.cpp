@@ -1,7 +1,7 @@
 // Arbitrary bytes as the settings store file, in registry text or the older hex form. The format:
 // a file it reads is written back as text that reads again to the same text, and a value the tool
-// sets in it reads back with its exact type and bytes. The store: start-up and the password read
-// never crash, and the file is kept aside byte for byte exactly when it does not parse.
+// sets (in that file, else in an empty one) reads back with its exact type and bytes. The store: start-up and
+// the password read never crash, and the file is kept aside byte for byte exactly when it does not parse.
 
 #include "DialogFuzz.h"
 #include "access/Password.h"
@@ -15,18 +15,17 @@ extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const QByteArray bytes(reinterpret_cast<const char*>(data), int(size));
-    RegFile file, again;
+    RegFile file, again; // again: an empty store unless the input reads
     const bool readable = ParseRegFile(bytes, &file);
     if (readable) {
         const QByteArray text = SerialiseRegFile(file);
         fuzz::Check(ParseRegFile(text, &again) && SerialiseRegFile(again) == text,
                     "written text reads otherwise");
-        const RegValue value{size ? DWORD(data[0] % 8) : REG_NONE, bytes.right(24)};
-        SetRegValue(&again, "Ports", "COM1", value);
-        fuzz::Check(ParseRegFile(SerialiseRegFile(again), &file) &&
-                        FindRegValue(file, "Ports", "com1") == value,
-                    "a value set reads back otherwise");
     }
+    const RegValue value{size ? DWORD(data[0] % 8) : REG_NONE, bytes.mid(1, 24)};
+    SetRegValue(&again, "Ports", "COM1", value);
+    fuzz::Check(ParseRegFile(SerialiseRegFile(again), &file) && FindRegValue(file, "Ports", "com1") == value,
+                "a value set reads back otherwise");
     QDir folder = QFileInfo(RegStorePath()).dir();
     folder.removeRecursively();
     folder.mkpath(QStringLiteral("."));

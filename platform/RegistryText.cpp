@@ -138,7 +138,7 @@ QList<QByteArray> splitLines(const QByteArray& bytes, bool* crlf) {
     QList<QByteArray> lines;
     bool continued = false;
     for (QByteArray line : physical) {
-        if (line.endsWith('\r'))
+        while (line.endsWith('\r')) // CR LF, and stray CRs an editor may leave
             line.chop(1);
         if (continued)
             lines.last() += '\n' + line;

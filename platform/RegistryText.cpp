@@ -81,7 +81,7 @@ std::optional<RegValue> readData(const QByteArray& data) {
         return RegValue{REG_SZ, *text + '\0'};
     }
     if (lower.startsWith("dword:")) {
-        const auto n = readHexNumber(data.mid(6), 8);
+        const auto n = readHexNumber(data.mid(6).trimmed(), 8);
         if (!n)
             return std::nullopt;
         QByteArray bytes(4, '\0');

@@ -66,8 +66,8 @@ private slots:
         QTest::addColumn<B>("file");
         QTest::addColumn<bool>("damaged");
         const B key = "REGEDIT4\n" + kSettings, zh = "\"m_Language\"=dword:1\n", head = key + zh;
-        QTest::newRow("comments, blanks") << "; mine\n" + key + "\n; zh\n \"m_Language\" = hex:1 \n" << false;
-        QTest::newRow("other case") << head.toLower() << false;
+        QTest::newRow("comments, case") << "; mine\n" + key.toLower() + "\n; zh\n \"M_LANGUAGE\" = hex:1 \n"
+                                        << false;
         QTest::newRow("no REGEDIT4") << kSettings + zh << true;
         QTest::newRow("value before a key") << "REGEDIT4\n" + zh << true;
         QTest::newRow("unknown escape") << head + "\"Password\"=\"a\\b\"\n" << true;
@@ -92,9 +92,9 @@ private slots:
         QTest::newRow("replaced") << ports + "\"com1\"=\"a\"\n" + y + other << ports + com1 + y + other;
         QTest::newRow("added to its key") << ports + y + other << ports + y + com1 + other;
         QTest::newRow("key added, CR LF") << B("REGEDIT4\r\n") << B(ports + com1).replace("\n", "\r\n");
-        QTest::newRow("older hex form")
-            << "LMX207-STORE 1\nK " + SETTINGS_KEY.toUtf8().toHex() + "\nV 1 50617373776f7264 73656372657400"
-            << "REGEDIT4\n\n" + kSettings + "\"Password\"=\"secret\"\n\n" + kPorts + com1;
+        QTest::newRow("older hex form") // as the tool wrote it before
+            << "LMX207-STORE 1\nK " + SETTINGS_KEY.toUtf8().toHex() + "\nV 1 50617373776f7264 6d696e6500\n"
+            << "REGEDIT4\n\n" + kSettings + "\"Password\"=\"mine\"\n\n" + kPorts + com1;
     }
     void writeKeepsTheRestOfTheFile() {
         QFETCH(B, before);

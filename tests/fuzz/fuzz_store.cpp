@@ -1,7 +1,8 @@
 // Arbitrary bytes as the settings store file, in registry text or the older hex form. The format:
 // a file it reads is written back as text that reads again to the same text, and a value the tool
-// sets (in that file, else in an empty one) reads back with its exact type and bytes. The store: start-up and
-// the password read never crash, and the file is kept aside byte for byte exactly when it does not parse.
+// sets (in that file, else in an empty one) reads back with its exact type and bytes. The store:
+// start-up and the password read never crash, and the file is kept aside byte for byte exactly
+// when it does not parse.
 
 #include "DialogFuzz.h"
 #include "access/Password.h"

@@ -1,40 +1,20 @@
 #include "platform/Registry.h"
 
+#include "platform/RegistryText.h"
+
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QMap>
 #include <QSaveFile>
-#include <QStandardPaths>
 
 #include <cstring>
 
 namespace {
 
-// File format, one record a line, names and data in hex so that any bytes survive:
-//   LMX207-STORE 1
-//   K <hex key path>
-//   V <type> <hex value name> <hex data>      (belongs to the last K line)
-const char kMagic[] = "LMX207-STORE 1";
-
-struct Value {
-    DWORD type = REG_NONE;
-    QByteArray data;
-};
-using Key = QMap<QString, Value>; // by value name, case-insensitive (names folded to upper case)
-using Store = QMap<QString, Key>; // by key path, case-insensitive
-
-QString fold(const QString& s) {
-    return s.toUpper();
-}
-
-// Value names keep their spelling for the file; the map key is the folded name.
 struct Loaded {
     bool readable = true;
-    Store keys;
-    QMap<QString, QString> keyNames;                  // folded -> spelling
-    QMap<QString, QMap<QString, QString>> valueNames; // folded key -> folded value -> spelling
+    RegFile file;
 };
 
 QString configFolder() {
@@ -47,42 +27,6 @@ QString configFolder() {
 void keepAside(const QString& path) {
     const QString aside = path + ".damaged-" + QDateTime::currentDateTime().toString("yyyyMMdd-HHmmss-zzz");
     QFile::rename(path, aside);
-}
-
-bool parse(const QByteArray& bytes, Loaded& out) {
-    const QList<QByteArray> lines = bytes.split('\n');
-    if (lines.isEmpty() || lines.first() != kMagic)
-        return false;
-    QString current;
-    for (int i = 1; i < lines.size(); ++i) {
-        const QByteArray& line = lines[i];
-        if (line.isEmpty())
-            continue;
-        const QList<QByteArray> f = line.split(' ');
-        if (f[0] == "K" && f.size() == 2) {
-            const QByteArray raw = QByteArray::fromHex(f[1]);
-            if (raw.isEmpty() || raw.toHex() != f[1].toLower())
-                return false;
-            const QString name = QString::fromUtf8(raw);
-            current = fold(name);
-            out.keys[current];
-            out.keyNames[current] = name;
-        } else if (f[0] == "V" && (f.size() == 4 || f.size() == 3) && !current.isEmpty()) {
-            bool ok = false;
-            const DWORD type = f[1].toUInt(&ok);
-            const QByteArray rawName = QByteArray::fromHex(f[2]);
-            const QByteArray hexData = f.size() == 4 ? f[3] : QByteArray();
-            const QByteArray data = QByteArray::fromHex(hexData);
-            if (!ok || rawName.toHex() != f[2].toLower() || data.toHex() != hexData.toLower())
-                return false;
-            const QString name = QString::fromUtf8(rawName);
-            out.keys[current][fold(name)] = Value{type, data};
-            out.valueNames[current][fold(name)] = name;
-        } else {
-            return false;
-        }
-    }
-    return true;
 }
 
 Loaded load() {
@@ -98,24 +42,13 @@ Loaded load() {
     }
     const QByteArray bytes = file.readAll();
     file.close();
-    if (!parse(bytes, out)) {
-        out = Loaded();
+    if (!ParseRegFile(bytes, &out.file))
         keepAside(path);
-    }
     return out;
 }
 
 bool save(const Loaded& store) {
-    QByteArray bytes = kMagic;
-    bytes += '\n';
-    for (auto k = store.keys.cbegin(); k != store.keys.cend(); ++k) {
-        bytes += "K " + store.keyNames.value(k.key(), k.key()).toUtf8().toHex() + '\n';
-        const auto& names = store.valueNames.value(k.key());
-        for (auto v = k.value().cbegin(); v != k.value().cend(); ++v) {
-            bytes += "V " + QByteArray::number(v.value().type) + ' ' +
-                     names.value(v.key(), v.key()).toUtf8().toHex() + ' ' + v.value().data.toHex() + '\n';
-        }
-    }
+    const QByteArray bytes = SerialiseRegFile(store.file);
     if (!QDir().mkpath(configFolder()))
         return false;
     const QFileInfo existing(RegStorePath());
@@ -140,13 +73,13 @@ LONG RegCreateKeyEx(const QString& subKey, HKEY* result) {
     result->path.clear();
     if (subKey.isEmpty())
         return ERROR_INVALID_HANDLE;
+    if (!IsRegName(subKey))
+        return ERROR_INVALID_PARAMETER;
     Loaded store = load();
     if (!store.readable)
         return ERROR_ACCESS_DENIED;
-    const QString k = fold(subKey);
-    if (!store.keys.contains(k)) {
-        store.keys[k];
-        store.keyNames[k] = subKey;
+    if (!HasRegKey(store.file, subKey)) {
+        AddRegKey(&store.file, subKey);
         if (!save(store))
             return ERROR_ACCESS_DENIED;
     }
@@ -159,7 +92,7 @@ LONG RegOpenKeyEx(const QString& subKey, HKEY* result) {
     const Loaded store = load();
     if (!store.readable)
         return ERROR_ACCESS_DENIED;
-    if (subKey.isEmpty() || !store.keys.contains(fold(subKey)))
+    if (subKey.isEmpty() || !HasRegKey(store.file, subKey))
         return ERROR_FILE_NOT_FOUND;
     result->path = subKey;
     return ERROR_SUCCESS;
@@ -175,11 +108,8 @@ LONG RegQueryValueEx(const HKEY& key, const QString& name, DWORD* type, BYTE* da
     const Loaded store = load();
     if (!store.readable)
         return ERROR_ACCESS_DENIED;
-    const auto k = store.keys.constFind(fold(key.path));
-    if (k == store.keys.cend())
-        return ERROR_FILE_NOT_FOUND;
-    const auto v = k->constFind(fold(name));
-    if (v == k->cend())
+    const std::optional<RegValue> v = FindRegValue(store.file, key.path, name);
+    if (!v)
         return ERROR_FILE_NOT_FOUND;
     const DWORD size = DWORD(v->data.size());
     if (type)
@@ -201,15 +131,14 @@ LONG RegQueryValueEx(const HKEY& key, const QString& name, DWORD* type, BYTE* da
 LONG RegSetValueEx(const HKEY& key, const QString& name, DWORD type, const BYTE* data, DWORD cbData) {
     if (!key.isValid())
         return ERROR_INVALID_HANDLE;
+    if (!IsRegName(name))
+        return ERROR_INVALID_PARAMETER;
     Loaded store = load();
     if (!store.readable)
         return ERROR_ACCESS_DENIED;
-    const QString k = fold(key.path);
-    if (!store.keys.contains(k))
-        store.keyNames[k] = key.path;
-    store.keys[k][fold(name)] =
-        Value{type, QByteArray(reinterpret_cast<const char*>(data), data ? int(cbData) : 0)};
-    store.valueNames[k][fold(name)] = name;
+    SetRegValue(
+        &store.file, key.path, name,
+        RegValue{type, QByteArray(reinterpret_cast<const char*>(data), data ? qsizetype(cbData) : 0)});
     return save(store) ? ERROR_SUCCESS : ERROR_ACCESS_DENIED;
 }
 
@@ -219,10 +148,7 @@ LONG RegDeleteValue(const HKEY& key, const QString& name) {
     Loaded store = load();
     if (!store.readable)
         return ERROR_ACCESS_DENIED;
-    const QString k = fold(key.path);
-    if (!store.keys.contains(k) || !store.keys[k].contains(fold(name)))
+    if (!DeleteRegValue(&store.file, key.path, name))
         return ERROR_FILE_NOT_FOUND;
-    store.keys[k].remove(fold(name));
-    store.valueNames[k].remove(fold(name));
     return save(store) ? ERROR_SUCCESS : ERROR_ACCESS_DENIED;
 }

@@ -6,9 +6,11 @@
 
 // The per-user settings store: keys holding typed values with their exact bytes, as the current-user
 // registry hive did. It lives in one file, $XDG_CONFIG_HOME/lmx207/registry (default ~/.config),
-// mode 0600. Every call reads the file afresh; every write replaces it atomically, so a crash or a
-// full disk never leaves a half-written store. A file that cannot be parsed reads as empty and is
-// kept aside under a new name the first time it is seen, never silently overwritten.
+// mode 0600, as registry text a person can read and edit (the form is in RegistryText.h). Every
+// call reads the file afresh; every write changes only its own value's line and replaces the file
+// atomically, so a crash or a full disk never leaves a half-written store, and a person's comments
+// and values the tool does not know stay. A file that cannot be parsed reads as empty and is kept
+// aside under a new name the first time it is seen, never silently overwritten.
 
 struct HKEY {
     QString path; // empty: no key (a failed create or open); every call on it fails
@@ -28,5 +30,6 @@ void RegCloseKey(HKEY* key);
 // Copies the value's bytes into data when *cbData is large enough; else ERROR_MORE_DATA, data left
 // untouched and *cbData set to the size needed. type and data may be null.
 LONG RegQueryValueEx(const HKEY& key, const QString& name, DWORD* type, BYTE* data, DWORD* cbData);
+// A key path or value name holding a control character cannot be stored (ERROR_INVALID_PARAMETER).
 LONG RegSetValueEx(const HKEY& key, const QString& name, DWORD type, const BYTE* data, DWORD cbData);
 LONG RegDeleteValue(const HKEY& key, const QString& name);

@@ -1,143 +1,121 @@
-// The per-user settings store: exact bytes and types, byte-count rules of a query, atomic
-// replacement, and what a damaged, unreadable or read-only store does.
+// The per-user settings store as registry text: every value keeps its type and bytes, a file a
+// person edited reads (or is kept aside), a write keeps the rest of the file, the older hex form
+// is upgraded, and a port pinned in the file is the one a dialog opens.
 
 #include "app/KelpApp.h"
-#include "platform/Registry.h"
+#include "config/LocalConfigDlg.h"
+#include "platform/RegistryText.h"
+#include "sim/SimPtyServer.h"
 #include "support/ShellHelpers.h"
 #include "support/TestEnv.h"
 
-#include <QDir>
-#include <QFile>
+#include <QLabel>
 #include <QtTest>
+
+using B = QByteArray;
+const B kSettings = "[HKEY_CURRENT_USER\\" + SETTINGS_KEY.toUtf8() + "]\n";
+const B kPorts = "[HKEY_CURRENT_USER\\Ports]\n";
 
 class TestStore : public QObject {
     Q_OBJECT
+    std::optional<TestEnv> m_env; // a fresh store for every test
+    MessageBoxRecorder m_boxes;   // the store never shows a message
+    // Text as a REG_SZ holds it: with its terminating zero.
+    template <int N> static B Z(const char (&text)[N]) { return B(text, N); }
+    static B StoreFile(const QString& path) {
+        QFile file(path);
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : "<missing>";
+    }
+    static void PutStoreFile(const B& bytes) {
+        QFile file(RegStorePath());
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size());
+    }
+
 private slots:
-    void valuesKeepTypeAndBytes();
-    void queryByteCountRules();
-    void keysOpenAndCreate();
-    void damagedFileIsKeptAside();
-    void unreadableAndReadOnlyStores();
-    void storeFileIsPrivateAndWholeAfterEveryWrite();
+    void init() { QDir().mkpath(m_env.emplace().configHome() + "/lmx207"); }
+    void cleanup() { QVERIFY(m_boxes.calls.isEmpty()); }
+
+    // Each value shape gives its file line, and the line reads back as the same type and bytes.
+    void valueLineRoundTrip_data() {
+        QTest::addColumn<RegValue>("value");
+        QTest::addColumn<B>("line");
+        QTest::newRow("text") << RegValue{REG_SZ, Z("RTN-615")} << B("\"RTN-615\"");
+        QTest::newRow("text without its zero") << RegValue{REG_SZ, B("RTN")} << B("hex(1):52,54,4e");
+        QTest::newRow("empty text") << RegValue{REG_SZ, Z("")} << B("\"\"");
+        QTest::newRow("quote, backslash") << RegValue{REG_SZ, Z("\"\\")} << B("\"\\\"\\\\\"");
+        QTest::newRow("non-ASCII") << RegValue{REG_SZ, Z("密码")} << B("\"密码\"");
+        QTest::newRow("not UTF-8") << RegValue{REG_SZ, Z("\xc3\xdc")} << B("hex(1):c3,dc,00");
+        QTest::newRow("line feed") << RegValue{REG_SZ, Z("\n")} << B("hex(1):0a,00");
+        QTest::newRow("dword") << RegValue{REG_DWORD, B("\1\0\0\0", 4)} << B("dword:00000001");
+        QTest::newRow("dword of 3 bytes") << RegValue{REG_DWORD, Z("zh")} << B("hex(4):7a,68,00");
+        QTest::newRow("binary") << RegValue{REG_BINARY, Z("\xff")} << B("hex:ff,00");
+    }
+    void valueLineRoundTrip() {
+        QFETCH(RegValue, value);
+        QFETCH(B, line);
+        RegFile file;
+        SetRegValue(&file, SETTINGS_KEY, "Password", value);
+        QCOMPARE(SerialiseRegFile(file), "REGEDIT4\n\n" + kSettings + "\"Password\"=" + line + '\n');
+        QVERIFY(ParseRegFile(SerialiseRegFile(file), &file));
+        QCOMPARE(FindRegValue(file, SETTINGS_KEY, "password"), std::optional(value));
+    }
+
+    // A file a person edited reads (here: Chinese); one with a line that cannot be read reads as
+    // empty (English) and is kept aside byte for byte.
+    void handEditedFile_data() {
+        QTest::addColumn<B>("file");
+        QTest::addColumn<bool>("damaged");
+        const B key = "REGEDIT4\n" + kSettings, zh = "\"m_Language\"=dword:1\n", head = key + zh;
+        QTest::newRow("comments, case") << "; mine\n" + key.toLower() + "\n; zh\n \"M_LANGUAGE\" = hex:1 \n"
+                                        << false;
+        QTest::newRow("no REGEDIT4") << kSettings + zh << true;
+        QTest::newRow("value before a key") << "REGEDIT4\n" + zh << true;
+        QTest::newRow("unknown escape") << head + "\"Password\"=\"a\\b\"\n" << true;
+    }
+    void handEditedFile() {
+        QFETCH(B, file);
+        QFETCH(bool, damaged);
+        PutStoreFile(file);
+        QCOMPARE(ReadLanguageFlag(), damaged ? 0 : 1);
+        const QStringList aside = QDir(m_env->configHome() + "/lmx207").entryList({"registry.damaged-*"});
+        QCOMPARE(StoreFile(m_env->configHome() + "/lmx207/" + aside.value(0)), damaged ? file : "<missing>");
+    }
+
+    // A write changes its value's line only, or adds the value at the end of its key, or adds
+    // the key; comments, other values, CR LF line ends and every value of the older hex form stay.
+    // The file is private (mode 0600).
+    void writeKeepsTheRestOfTheFile_data() {
+        QTest::addColumn<B>("before");
+        QTest::addColumn<B>("after");
+        const B ports = "REGEDIT4\n\n" + kPorts, com1 = "\"COM1\"=\"/dev/ttyUSB0\"\n", y = "\"Y\"=hex:0\n";
+        const B other = "\n; mine\n[HKEY_CURRENT_USER\\X]\n\"COM1\"=\"x\"\n";
+        QTest::newRow("replaced") << ports + "\"com1\"=\"a\"\n" + y + other << ports + com1 + y + other;
+        QTest::newRow("added to its key") << ports + y + other << ports + y + com1 + other;
+        QTest::newRow("key added, CR LF") << B("REGEDIT4\r\n") << B(ports + com1).replace("\n", "\r\n");
+        QTest::newRow("older hex form") // as the tool wrote it before
+            << "LMX207-STORE 1\nK " + SETTINGS_KEY.toUtf8().toHex() + "\nV 1 50617373776f7264 6d696e6500\n"
+            << "REGEDIT4\n\n" + kSettings + "\"Password\"=\"mine\"\n\n" + kPorts + com1;
+    }
+    void writeKeepsTheRestOfTheFile() {
+        QFETCH(B, before);
+        QFETCH(B, after);
+        PutStoreFile(before);
+        WriteSetting("COM1", REG_SZ, Z("/dev/ttyUSB0"), "Ports");
+        QCOMPARE(StoreFile(RegStorePath()), after);
+        QCOMPARE(int(QFile::permissions(RegStorePath()) & 0x7077), 0x6000); // rw for the owner only
+    }
+
+    // COM1 pinned to a device by hand in the file: the next dialog opens that device.
+    void pinnedPortIsOpened() {
+        SimPtyServer server;
+        QVERIFY(server.start());
+        qunsetenv("LMX207_COM1");
+        PutStoreFile("REGEDIT4\n" + kPorts + "\"COM1\"=\"" + server.slavePath().toUtf8() + "\"\n");
+        CLocalConfigDlg dlg;
+        dlg.Create();
+        QTRY_COMPARE_WITH_TIMEOUT(dlg.m_stcStatus->text(), QString("Current 8 Command Config :"), 8000);
+    }
 };
-
-void TestStore::valuesKeepTypeAndBytes() {
-    TestEnv env;
-    const QByteArray binary("\x00\xff\x0a \x01=", 6);
-    WriteSetting("Blob", REG_BINARY, binary);
-    WriteSetting("Password", REG_SZ, QByteArray("RTN-615\0", 8));
-    WriteSetting("Empty", REG_DWORD, QByteArray());
-    const StoredValue blob = ReadSetting("Blob");
-    QCOMPARE(blob.type, REG_BINARY);
-    QCOMPARE(blob.data, binary);
-    QCOMPARE(ReadSetting("password").data, QByteArray("RTN-615\0", 8)); // names fold case
-    QVERIFY(ReadSetting("Empty").present);
-    QCOMPARE(ReadSetting("Empty").data.size(), 0);
-    DeleteSetting("Blob");
-    QVERIFY(!ReadSetting("Blob").present);
-    QVERIFY(ReadSetting("Password").present);
-}
-
-void TestStore::queryByteCountRules() {
-    TestEnv env;
-    WriteSetting("Five", REG_BINARY, "12345");
-    HKEY key;
-    QCOMPARE(RegOpenKeyEx(SETTINGS_KEY, &key), ERROR_SUCCESS);
-    BYTE buf[8] = {0xAA, 0xAA, 0xAA, 0xAA, 0xAA, 0xAA, 0xAA, 0xAA};
-    DWORD cb = 4;
-    QCOMPARE(RegQueryValueEx(key, "Five", nullptr, buf, &cb), ERROR_MORE_DATA);
-    QCOMPARE(cb, DWORD(5));
-    QCOMPARE(buf[0], BYTE(0xAA)); // a refused read leaves the buffer as it was
-    cb = 5;
-    DWORD type = 0;
-    QCOMPARE(RegQueryValueEx(key, "Five", &type, buf, &cb), ERROR_SUCCESS);
-    QCOMPARE(QByteArray(reinterpret_cast<char*>(buf), 6), QByteArray("12345\xAA"));
-    QCOMPARE(RegQueryValueEx(key, "Missing", nullptr, buf, &cb), ERROR_FILE_NOT_FOUND);
-    RegCloseKey(&key);
-    QCOMPARE(RegQueryValueEx(key, "Five", nullptr, buf, &cb), ERROR_INVALID_HANDLE);
-}
-
-void TestStore::keysOpenAndCreate() {
-    TestEnv env;
-    HKEY key;
-    QCOMPARE(RegOpenKeyEx(SETTINGS_KEY, &key), ERROR_FILE_NOT_FOUND);
-    QVERIFY(!key.isValid());
-    QCOMPARE(RegCreateKeyEx(SETTINGS_KEY, &key), ERROR_SUCCESS);
-    RegCloseKey(&key);
-    QCOMPARE(RegOpenKeyEx(SETTINGS_KEY.toLower(), &key), ERROR_SUCCESS);
-}
-
-void TestStore::damagedFileIsKeptAside() {
-    TestEnv env;
-    WriteSetting("Password", REG_SZ, QByteArray("mine\0", 5));
-    QFile file(RegStorePath());
-    QVERIFY(file.open(QIODevice::ReadOnly));
-    QByteArray good = file.readAll();
-    file.close();
-    // Cut in the middle of a value, as a crash of a careless writer would leave it.
-    const QByteArray damaged = good.left(good.size() - 5) + "zz";
-    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    file.write(damaged);
-    file.close();
-
-    MessageBoxRecorder boxes;
-    CKelpApp& app = AfxGetApp();
-    app.InitSettings(); // reads as empty: English, factory password stored
-    QCOMPARE(g_bChinese, 0);
-    QCOMPARE(ReadSetting("Password").data, QByteArray("RTN-615\0", 8));
-    const QStringList aside = QDir(QFileInfo(RegStorePath()).path()).entryList({"registry.damaged-*"});
-    QCOMPARE(aside.size(), 1);
-    QFile kept(QFileInfo(RegStorePath()).path() + '/' + aside.first());
-    QVERIFY(kept.open(QIODevice::ReadOnly));
-    QCOMPARE(kept.readAll(), damaged); // the user's old file survives byte for byte
-    QVERIFY(boxes.calls.isEmpty());
-}
-
-void TestStore::unreadableAndReadOnlyStores() {
-    TestEnv env;
-    WriteSetting("Password", REG_SZ, QByteArray("secret\0", 7));
-    const QString path = RegStorePath();
-
-    // Read-only (by its permission bits, which hold for root too): nothing is written, nothing lost.
-    QFile::setPermissions(path, QFileDevice::ReadOwner);
-    AfxGetApp().InitSettings();
-    HKEY key;
-    QCOMPARE(RegCreateKeyEx(SETTINGS_KEY, &key), ERROR_SUCCESS);
-    const BYTE one[4] = {1, 0, 0, 0};
-    QCOMPARE(RegSetValueEx(key, "m_Language", REG_DWORD, one, 4), ERROR_ACCESS_DENIED);
-    QCOMPARE(RegDeleteValue(key, "Password"), ERROR_ACCESS_DENIED);
-    QCOMPARE(ReadSetting("Password").data, QByteArray("secret\0", 7));
-
-    // Unreadable: start-up goes on in English without a key and without a message.
-    QFile::setPermissions(path, QFileDevice::WriteOwner);
-    MessageBoxRecorder boxes;
-    g_bChinese = 1;
-    AfxGetApp().InitSettings();
-    QCOMPARE(g_bChinese, 0);
-    QCOMPARE(RegCreateKeyEx(SETTINGS_KEY, &key), ERROR_ACCESS_DENIED);
-    QVERIFY(boxes.calls.isEmpty());
-    QFile::setPermissions(path, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
-    QCOMPARE(ReadSetting("Password").data, QByteArray("secret\0", 7));
-
-    // A folder in the way of the store: every write fails, nothing crashes.
-    QFile::remove(path);
-    QDir().mkpath(path);
-    AfxGetApp().InitSettings();
-    QCOMPARE(g_bChinese, 0);
-}
-
-void TestStore::storeFileIsPrivateAndWholeAfterEveryWrite() {
-    TestEnv env;
-    for (int i = 0; i < 20; ++i)
-        WriteSetting(QString("V%1").arg(i), REG_DWORD, QByteArray(4, char(i)));
-    const QFileDevice::Permissions perms = QFile::permissions(RegStorePath());
-    QVERIFY(perms.testFlags(QFileDevice::ReadOwner | QFileDevice::WriteOwner));
-    QCOMPARE(int(perms & 0x00FF), 0); // nothing for the group or others: mode 0600
-    for (int i = 0; i < 20; ++i)
-        QCOMPARE(ReadSetting(QString("V%1").arg(i)).data, QByteArray(4, char(i)));
-    // No temporary file is left beside the store.
-    QCOMPARE(QDir(QFileInfo(RegStorePath()).path()).entryList(QDir::Files).size(), 1);
-}
 
 QTEST_MAIN(TestStore)
 #include "tst_store.moc"

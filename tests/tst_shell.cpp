@@ -1,68 +1,94 @@
-// Start-up, settings, the single-instance rule, the main window's menus, toolbars, accelerators,
-// language and port commands, and the welcome screen.
+// Start-up settings, what every menu item, toolbar button and key of the main window does, the
+// language choice lasting to the next start, and the welcome screen as drawn.
 
 #include "app/KelpApp.h"
 #include "app/KelpView.h"
 #include "app/MainFrame.h"
-#include "app/Menu.h"
+#include "link/MSComm.h"
 #include "support/DialogTestSupport.h"
 #include "support/ShellHelpers.h"
 #include "support/TestEnv.h"
 
-#include <QAction>
 #include <QMenu>
 #include <QMenuBar>
 #include <QPainter>
 #include <QToolBar>
-#include <QToolButton>
 #include <QtTest>
 
 namespace {
 
-// The menu bar as the user reads it: titles, and the items of each drop-down.
-QStringList menuTexts(QMenuBar* bar) {
-    QStringList texts;
-    for (QAction* top : bar->actions()) {
-        QString entry = top->text();
-        if (QMenu* menu = top->menu()) {
-            QStringList items;
-            for (QAction* a : menu->actions())
-                items << (a->isSeparator() ? QStringLiteral("-") : a->text());
-            entry += " [" + items.join('|') + ']';
-        }
-        texts << entry;
-    }
-    return texts;
-}
-
-// Which of the port and language items carry a check mark: on the menu (as it opens) and on both
-// toolbars, as one string such as "menu COM1 English | bars COM1 COM1".
-QString checks(CMainFrame* frame) {
-    QStringList menu, bars;
-    for (QAction* top : frame->menuBar()->actions())
-        if (QMenu* m = top->menu()) {
-            emit m->aboutToShow();
-            for (QAction* a : m->actions())
-                if (a->isChecked())
-                    menu << a->text().remove('&');
-        }
-    for (QToolBar* bar : {frame->m_wndToolBarEnglish, frame->m_wndToolBarChinese})
-        for (QAction* a : bar->actions())
-            if (a->isChecked())
-                bars << QString("COM%1").arg(a->data().toInt() - ID_COM1 + 1);
-    return "menu " + menu.join(' ') + " | bars " + bars.join(' ');
-}
-
 CMainFrame* startMainWindow() {
-    CKelpApp& app = AfxGetApp();
-    app.InitSettings();
-    app.InitMainWindow();
-    return app.m_pMainWnd;
+    AfxGetApp().InitSettings();
+    AfxGetApp().InitMainWindow();
+    return AfxGetApp().m_pMainWnd;
 }
 
-void closeMainWindow() {
-    AfxGetApp().CloseMainWindow();
-    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+// The main window as the user sees it: caption, the toolbar in view, the checked menu items (as
+// their drop-downs open) and the pressed buttons of that toolbar.
+QString state(CMainFrame* frame) {
+    QToolBar* bar =
+        frame->m_wndToolBarChinese->isVisible() ? frame->m_wndToolBarChinese : frame->m_wndToolBarEnglish;
+    QStringList seen = {frame->windowTitle(), bar->objectName()};
+    for (QAction* top : frame->menuBar()->actions())
+        if (QMenu* menu = top->menu()) {
+            emit menu->aboutToShow();
+            for (QAction* item : menu->actions())
+                if (item->isChecked())
+                    seen << item->text();
+        }
+    const QList<QAction*> buttons = bar->actions();
+    for (int i = 0; i < buttons.size(); ++i)
+        if (buttons[i]->isChecked())
+            seen << QString("button %1").arg(i);
+    return seen.join(", ");
+}
+
+// The commands of one way in, in order: each item of the menu bar with its path, each toolbar
+// button by its place (the separator counts), or each key of the accelerator table.
+QList<std::pair<QString, std::function<void()>>> commands(CMainFrame* frame, const QString& way) {
+    QList<std::pair<QString, std::function<void()>>> list;
+    if (way == "keys")
+        for (auto [name, key] : {std::pair("F2", Qt::Key_F2),
+                                 {"F3", Qt::Key_F3},
+                                 {"F4", Qt::Key_F4},
+                                 {"F5", Qt::Key_F5},
+                                 {"Esc", Qt::Key_Escape}})
+            list.append({name, [frame, key] { QTest::keyClick(frame, key); }});
+    QToolBar* bar = g_bChinese ? frame->m_wndToolBarChinese : frame->m_wndToolBarEnglish;
+    for (QAction* button : way == "toolbar" ? bar->actions() : QList<QAction*>())
+        if (!button->isSeparator())
+            list.append(
+                {QString("button %1").arg(bar->actions().indexOf(button)), [button] { button->trigger(); }});
+    for (QAction* top : way == "menu" ? frame->menuBar()->actions() : QList<QAction*>())
+        for (QAction* item : top->menu() ? top->menu()->actions() : QList<QAction*>{top})
+            if (!item->isSeparator())
+                list.append({top->menu() ? top->text() + '/' + item->text() : top->text(),
+                             [item] { item->trigger(); }});
+    return list;
+}
+
+// Closes each dialog as soon as it runs and notes its title.
+struct DialogCloser : QObject {
+    QStringList titles;
+    DialogCloser() { qApp->installEventFilter(this); }
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        auto* dlg = qobject_cast<CDialog*>(watched);
+        if (dlg && event->type() == QEvent::Show) {
+            titles << dlg->windowTitle();
+            QTimer::singleShot(0, dlg, [dlg] { dlg->done(IDCANCEL); });
+        }
+        return false;
+    }
+};
+
+// The bounding box of the welcome screen's yellow lettering inside `area`.
+QRect ink(const QImage& img, const QRect& area) {
+    QRect box;
+    for (int y = area.top(); y <= area.bottom(); ++y)
+        for (int x = area.left(); x <= area.right(); ++x)
+            if (qRed(img.pixel(x, y)) > 137) // nearer the yellow than the blue
+                box |= QRect(x, y, 1, 1);
+    return box;
 }
 
 } // namespace
@@ -70,198 +96,186 @@ void closeMainWindow() {
 class TestShell : public QObject {
     Q_OBJECT
 private slots:
+    void initTestCase() { MemoryCommBackend::InstallFactory(); }
     void cleanup() {
-        closeMainWindow();
+        AfxGetApp().CloseMainWindow();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
         AfxGetApp().m_strPort = "COM1";
-        g_bChinese = 0;
     }
-    void startupSettings_data();
-    void startupSettings();
-    void secondInstanceIsRefusedOnce();
-    void languageCommandsSwitchEverythingTogether();
-    void portCommandsAndCheckMarks();
-    void escapeClosesTheMainWindow();
-    void welcomeScreen();
-};
 
-void TestShell::startupSettings_data() {
-    QTest::addColumn<QByteArray>("language"); // "-" for no value
-    QTest::addColumn<QByteArray>("password"); // "-" for no value
-    QTest::addColumn<int>("chinese");
-    QTest::addColumn<QByteArray>("passwordAfter");
-    const QByteArray none("-"), factory("RTN-615\0", 8);
-    QTest::newRow("fresh store") << none << none << 0 << factory;
-    QTest::newRow("dword 0") << QByteArray(4, '\0') << QByteArray("abc\0", 4) << 1 << QByteArray("abc\0", 4);
-    QTest::newRow("3 bytes, empty password") << QByteArray("zh\0", 3) << QByteArray("\0", 1) << 1 << factory;
-    QTest::newRow("no bytes, password of no bytes") << QByteArray() << QByteArray() << 1 << factory;
-    QTest::newRow("5 bytes, 16-byte password")
-        << QByteArray(5, '\1') << QByteArray("fifteen-chars-x\0", 16) << 0 << factory;
-    QTest::newRow("15-byte password kept")
-        << none << QByteArray("fourteen-chars\0", 15) << 0 << QByteArray("fourteen-chars\0", 15);
-    QTest::newRow("case differs") << none << QByteArray("rtn-615\0", 8) << 0 << QByteArray("rtn-615\0", 8);
-}
-
-void TestShell::startupSettings() {
-    QFETCH(QByteArray, language);
-    QFETCH(QByteArray, password);
-    QFETCH(int, chinese);
-    QFETCH(QByteArray, passwordAfter);
-    TestEnv env;
-    if (language != "-")
-        WriteSetting("m_Language", language.size() == 4 ? REG_DWORD : REG_BINARY, language);
-    if (password != "-")
-        WriteSetting("Password", REG_SZ, password);
-    g_bChinese = 1 - chinese;
-    AfxGetApp().InitSettings();
-    QCOMPARE(g_bChinese, chinese);
-    QCOMPARE(ReadLanguageFlag(), chinese); // the document's re-read gives the same answer
-    QCOMPARE(ReadSetting("Password").type, REG_SZ);
-    QCOMPARE(ReadSetting("Password").data, passwordAfter);
-}
-
-void TestShell::secondInstanceIsRefusedOnce() {
-    TestEnv env;
-    MessageBoxRecorder boxes;
-    CKelpApp& app = AfxGetApp();
-    QCOMPARE(app.InitSingleInstance(), TRUE);
-    // The lock is held now: a second instance reports once, in the stored language, and ends.
-    QCOMPARE(app.InitSingleInstance(), FALSE);
-    g_bChinese = 1;
-    QCOMPARE(app.InitSingleInstance(), FALSE);
-    QCOMPARE(boxes.calls.size(), 2);
-    QCOMPARE(boxes.calls[0].text, QString("The Program is running !"));
-    QCOMPARE(boxes.calls[0].caption, QString("Notice"));
-    QCOMPARE(boxes.calls[1].text, QString("程序已经运行了！"));
-    QCOMPARE(boxes.calls[1].caption, QString("提示"));
-    for (const MessageBoxCall& c : boxes.calls) {
-        QCOMPARE(c.type, MB_OK | MB_ICONEXCLAMATION);
-        QVERIFY(c.owner == nullptr);
+    // The language is Chinese exactly when "m_Language" can be read into 4 bytes; a password that
+    // is missing, empty or too long for 15 bytes is replaced by the factory one with its zero.
+    void startupSettings_data() {
+        QTest::addColumn<QByteArray>("language"); // "-" for no value
+        QTest::addColumn<QByteArray>("password"); // "-" for no value
+        QTest::addColumn<int>("chinese");
+        QTest::addColumn<QByteArray>("passwordAfter");
+        const QByteArray none("-"), factory("RTN-615\0", 8);
+        QTest::newRow("fresh store") << none << none << 0 << factory;
+        QTest::newRow("dword 0") << QByteArray(4, '\0') << QByteArray("abc\0", 4) << 1
+                                 << QByteArray("abc\0", 4);
+        QTest::newRow("3 bytes, empty password")
+            << QByteArray("zh\0", 3) << QByteArray("\0", 1) << 1 << factory;
+        QTest::newRow("no bytes, password of no bytes") << QByteArray() << QByteArray() << 1 << factory;
+        QTest::newRow("5 bytes, 16-byte password")
+            << QByteArray(5, '\1') << QByteArray("fifteen-chars-x\0", 16) << 0 << factory;
+        QTest::newRow("15-byte password kept")
+            << none << QByteArray("fourteen-chars\0", 15) << 0 << QByteArray("fourteen-chars\0", 15);
     }
-    QVERIFY(!app.m_pMainWnd);
-}
+    void startupSettings() {
+        QFETCH(QByteArray, language);
+        QFETCH(QByteArray, password);
+        QFETCH(int, chinese);
+        QFETCH(QByteArray, passwordAfter);
+        TestEnv env;
+        if (language != "-")
+            WriteSetting("m_Language", language.size() == 4 ? REG_DWORD : REG_BINARY, language);
+        if (password != "-")
+            WriteSetting("Password", REG_SZ, password);
+        g_bChinese = 1 - chinese;
+        AfxGetApp().InitSettings();
+        QCOMPARE(g_bChinese, chinese);
+        QCOMPARE(ReadLanguageFlag(), g_bChinese); // the document's own read agrees
+        QCOMPARE(ReadSetting("Password").type, REG_SZ);
+        QCOMPARE(ReadSetting("Password").data, passwordAfter);
+    }
 
-void TestShell::languageCommandsSwitchEverythingTogether() {
-    TestEnv env;
-    CMainFrame* frame = startMainWindow();
-    const QStringList english = {
-        "&Begin [Local Config\tF2|Remote Config\tF3|Local Record\tF4|Remote Record\tF5|-|E&xit\tEsc]",
-        "&SerialPort [COM1|COM2]", "&Language [Chinese|English]", "&About", "ChangePassword"};
-    const QStringList chinese = {"开始 [本地配置\tF2|对端配置\tF3|本地记录\tF4|对端记录\tF5|-|退出\tEsc]",
-                                 "串口 [串口1|串口2]", "语言 [中文|英文]", "关于", "更改密码"};
-    // First start: English menu, caption and toolbar; seven toolbar items, each button 7 pixels
-    // wider and higher than its picture.
-    QCOMPARE(frame->size(), QSize(500, 400));
-    QCOMPARE(frame->windowTitle(), QString("Service Program"));
-    QCOMPARE(menuTexts(frame->menuBar()), english);
-    QVERIFY(frame->m_wndToolBarEnglish->isVisible() && !frame->m_wndToolBarChinese->isVisible());
-    QList<int> ids;
-    for (QAction* a : frame->m_wndToolBarEnglish->actions())
-        ids << a->data().toInt();
-    QCOMPARE(ids, QList<int>({32782, 32786, 0, 32783, 32787, 32784, 32785}));
-    QCOMPARE(frame->m_wndToolBarEnglish->widgetForAction(frame->m_wndToolBarEnglish->actions()[0])->size(),
-             QSize(66, 25));
-    QCOMPARE(checks(frame), QString("menu COM1 English | bars COM1 COM1"));
-    SaveShot(frame, "main-english");
-
-    // Chinese, twice (the second changes nothing), then a restart comes up in Chinese.
-    for (int i = 0; i < 2; ++i)
-        AfxGetApp().OnCommand(ID_CHINESE);
-    QCOMPARE(frame->windowTitle(), QString("维护软件"));
-    QCOMPARE(menuTexts(frame->menuBar()), chinese);
-    QVERIFY(frame->menuBar()->isVisible());
-    QVERIFY(frame->m_wndToolBarChinese->isVisible() && !frame->m_wndToolBarEnglish->isVisible());
-    QCOMPARE(frame->m_wndToolBarChinese->widgetForAction(frame->m_wndToolBarChinese->actions()[0])->size(),
-             QSize(63, 25));
-    QCOMPARE(checks(frame), QString("menu 串口1 中文 | bars COM1 COM1"));
-    QCOMPARE(ReadSetting("m_Language").type, REG_DWORD);
-    QCOMPARE(ReadSetting("m_Language").data, QByteArray("\x01\0\0\0", 4));
-    SaveShot(frame, "main-chinese");
-    closeMainWindow();
-    g_bChinese = 0;
-    frame = startMainWindow();
-    QCOMPARE(frame->windowTitle(), QString("维护软件"));
-    QCOMPARE(menuTexts(frame->menuBar()), chinese);
-
-    // English deletes the value; the next start is English again.
-    AfxGetApp().OnCommand(ID_ENGLISH);
-    QCOMPARE(frame->windowTitle(), QString("Service Program"));
-    QCOMPARE(menuTexts(frame->menuBar()), english);
-    QVERIFY(frame->m_wndToolBarEnglish->isVisible() && !frame->m_wndToolBarChinese->isVisible());
-    QVERIFY(!ReadSetting("m_Language").present);
-    closeMainWindow();
-    AfxGetApp().InitSettings();
-    QCOMPARE(g_bChinese, 0);
-}
-
-void TestShell::portCommandsAndCheckMarks() {
-    TestEnv env;
-    CMainFrame* frame = startMainWindow();
-    CKelpApp& app = AfxGetApp();
-    // The toolbar button routes to the same command as the menu; exactly one port is checked.
-    for (QAction* a : frame->m_wndToolBarEnglish->actions())
-        if (a->data().toInt() == ID_COM2)
-            a->trigger();
-    QCOMPARE(app.m_strPort, QString("COM2"));
-    QCOMPARE(checks(frame), QString("menu COM2 English | bars COM2 COM2"));
-    app.OnCommand(ID_COM2); // already selected: nothing changes
-    QCOMPARE(checks(frame), QString("menu COM2 English | bars COM2 COM2"));
-    app.OnCommand(ID_COM1);
-    QCOMPARE(app.m_strPort, QString("COM1"));
-    QCOMPARE(checks(frame), QString("menu COM1 English | bars COM1 COM1"));
-    // Only the exact text checks an item; the choice is never stored.
-    app.m_strPort = "com1";
-    QVERIFY(!app.IsCommandChecked(ID_COM1) && !app.IsCommandChecked(ID_COM2));
-    QVERIFY(!ReadSetting("Port").present && !ReadSetting("m_strPort").present);
-}
-
-void TestShell::escapeClosesTheMainWindow() {
-    TestEnv env;
-    QPointer<CMainFrame> frame = startMainWindow();
-    QVERIFY(QTest::qWaitForWindowExposed(frame));
-    QTest::keyClick(frame, Qt::Key_Escape);
-    QVERIFY(!AfxGetApp().m_pMainWnd);
-    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-    QVERIFY(frame.isNull());
-}
-
-void TestShell::welcomeScreen() {
-    // 400 x 320: English font 40 x 9, Chinese 44 x 12, both lines at (152, 120) and (80, 160).
-    const WelcomeLayout en = ComputeWelcomeLayout(400, 320, false), zh = ComputeWelcomeLayout(400, 320, true);
-    QCOMPARE(QList<int>({en.fontHeight, en.fontWidth, zh.fontHeight, zh.fontWidth}),
-             QList<int>({40, 9, 44, 12}));
-    QCOMPARE(QList<QPoint>({en.pos1, en.pos2, zh.pos1, zh.pos2}),
-             QList<QPoint>({{152, 120}, {80, 160}, {152, 120}, {80, 160}}));
-    QCOMPARE(QStringList({en.line1, en.line2, zh.line1, zh.line2}),
-             QStringList({"Welcome to", "LMX-207 Maintenance System", "欢迎进入", "LMX-207 装置维护系统"}));
-    // Tiny client areas hand the size to the font mapper (0); painting still succeeds.
-    QCOMPARE(ComputeWelcomeLayout(400, 7, false).fontHeight, 0);
-    QCOMPARE(ComputeWelcomeLayout(41, 320, false).fontWidth, 0);
-    QCOMPARE(ComputeWelcomeLayout(42, 320, false).fontWidth, 1);
-    QCOMPARE(ComputeWelcomeLayout(33, 320, true).fontWidth, 0);
-
-    // Rendered: dark blue everywhere, yellow only inside the text area below the first line's top.
-    for (int chinese : {0, 1}) {
-        g_bChinese = chinese;
-        for (QSize size : {QSize(400, 320), QSize(5, 3)}) {
-            CKelpView view;
-            view.resize(size);
-            QImage img(size, QImage::Format_RGB32);
-            img.fill(Qt::white);
-            QPainter p(&img);
-            view.OnDraw(p);
-            p.end();
-            QCOMPARE(img.pixel(0, 0), qRgb(20, 70, 120));
-            if (size.width() < 100)
-                continue;
-            QRect yellow;
-            for (int y = 0; y < img.height(); ++y)
-                for (int x = 0; x < img.width(); ++x)
-                    if (img.pixel(x, y) == qRgb(255, 255, 0))
-                        yellow |= QRect(x, y, 1, 1);
-            QVERIFY(yellow.top() >= 120 && yellow.left() >= 80 && yellow.bottom() < 220);
+    // Each command, given on a freshly started main window with no port chosen: the title of the
+    // dialog it runs, "closed", or the main window's state afterwards.
+    void everyCommandDoesWhatItSays_data() {
+        QTest::addColumn<int>("chinese");
+        QTest::addColumn<QString>("way");
+        QTest::addColumn<QStringList>("done");
+        QTest::newRow("menu 147")
+            << 0 << "menu"
+            << QStringList{"&Begin/Local Config\tF2: Local Config",
+                           "&Begin/Remote Config\tF3: Remote Config",
+                           "&Begin/Local Record\tF4: Local Record",
+                           "&Begin/Remote Record\tF5: Remote Record",
+                           "&Begin/E&xit\tEsc: closed",
+                           "&SerialPort/COM1: Service Program, toolbar150, COM1, English, button 5",
+                           "&SerialPort/COM2: Service Program, toolbar150, COM2, English, button 6",
+                           "&Language/Chinese: 维护软件, toolbar128, 中文",
+                           "&Language/English: Service Program, toolbar150, English",
+                           "&About: About LMX-207",
+                           "ChangePassword: Change password"};
+        QTest::newRow("menu 128") << 1 << "menu"
+                                  << QStringList{"开始/本地配置\tF2: 本地配置",
+                                                 "开始/对端配置\tF3: 对端配置",
+                                                 "开始/本地记录\tF4: 本地记录",
+                                                 "开始/对端记录\tF5: 对端记录",
+                                                 "开始/退出\tEsc: closed",
+                                                 "串口/串口1: 维护软件, toolbar128, 串口1, 中文, button 5",
+                                                 "串口/串口2: 维护软件, toolbar128, 串口2, 中文, button 6",
+                                                 "语言/中文: 维护软件, toolbar128, 中文",
+                                                 "语言/英文: Service Program, toolbar150, English",
+                                                 "关于: 关于 LMX-207",
+                                                 "更改密码: 更改密码"};
+        QTest::newRow("toolbar 150") << 0 << "toolbar"
+                                     << QStringList{
+                                            "button 0: Local Config",
+                                            "button 1: Remote Config",
+                                            "button 3: Local Record",
+                                            "button 4: Remote Record",
+                                            "button 5: Service Program, toolbar150, COM1, English, button 5",
+                                            "button 6: Service Program, toolbar150, COM2, English, button 6"};
+        QTest::newRow("toolbar 128") << 1 << "toolbar"
+                                     << QStringList{"button 0: 本地配置",
+                                                    "button 1: 对端配置",
+                                                    "button 3: 本地记录",
+                                                    "button 4: 对端记录",
+                                                    "button 5: 维护软件, toolbar128, 串口1, 中文, button 5",
+                                                    "button 6: 维护软件, toolbar128, 串口2, 中文, button 6"};
+        QTest::newRow("keys") << 0 << "keys"
+                              << QStringList{"F2: Local Config", "F3: Remote Config", "F4: Local Record",
+                                             "F5: Remote Record", "Esc: closed"};
+    }
+    void everyCommandDoesWhatItSays() {
+        QFETCH(int, chinese);
+        QFETCH(QString, way);
+        QFETCH(QStringList, done);
+        TestEnv env;
+        MessageBoxRecorder boxes;
+        QStringList seen;
+        for (int i = 0;; ++i) {
+            if (chinese)
+                WriteSetting("m_Language", REG_DWORD, QByteArray("\1\0\0\0", 4));
+            else
+                DeleteSetting("m_Language");
+            CMainFrame* frame = startMainWindow();
+            QVERIFY(QTest::qWaitForWindowActive(frame));
+            if (i == 0)
+                SaveShot(frame, chinese ? "main-chinese" : "main-english");
+            const auto list = commands(frame, way);
+            if (i == list.size())
+                break;
+            DialogCloser closer;
+            AfxGetApp().m_strPort.clear();
+            list[i].second();
+            const QString after = AfxGetApp().m_pMainWnd ? state(frame) : "closed";
+            seen << list[i].first + ": " + (closer.titles.isEmpty() ? after : closer.titles.join(", "));
+            cleanup();
         }
+        QCOMPARE(seen, done);
     }
-}
+
+    // Chinese stores "m_Language" as the 4-byte number 1 and the next start is Chinese; English
+    // deletes it and the next start is English again.
+    void languageLastsToTheNextStart() {
+        TestEnv env;
+        startMainWindow();
+        AfxGetApp().OnCommand(ID_CHINESE);
+        QCOMPARE(ReadSetting("m_Language").type, REG_DWORD);
+        QCOMPARE(ReadSetting("m_Language").data, QByteArray("\1\0\0\0", 4));
+        cleanup();
+        QCOMPARE(state(startMainWindow()), QString("维护软件, toolbar128, 串口1, 中文, button 5"));
+        AfxGetApp().OnCommand(ID_ENGLISH);
+        QVERIFY(!ReadSetting("m_Language").present);
+        cleanup();
+        QCOMPARE(state(startMainWindow()), QString("Service Program, toolbar150, COM1, English, button 5"));
+    }
+
+    // At 800 x 640 the cells are 80 (English) or 88 (Chinese) pixels high, at (304, 240) and
+    // (160, 320). The capitals "LM" that begin line 2 stand 0.64 to 0.65 of the cell high (Arial's
+    // share, and its stand-ins'), their top a sixth of the cell below the line's corner;  line 1's
+    // letters begin as far below its corner as line 2's below its own; line 2 is about 30 average characters
+    // wide.
+    void welcomeLinesAsDrawn_data() {
+        QTest::addColumn<int>("chinese");
+        QTest::addColumn<int>("cell");
+        QTest::addColumn<int>("charWidth");
+        QTest::addColumn<QString>("lines");
+        QTest::newRow("English") << 0 << 80 << 19 << "Welcome to / LMX-207 Maintenance System";
+        QTest::newRow("Chinese") << 1 << 88 << 24 << "欢迎进入 / LMX-207 装置维护系统";
+    }
+    void welcomeLinesAsDrawn() {
+        QFETCH(int, chinese);
+        QFETCH(int, cell);
+        QFETCH(int, charWidth);
+        QFETCH(QString, lines);
+        g_bChinese = chinese;
+        const WelcomeLayout layout = ComputeWelcomeLayout(800, 640, chinese);
+        QCOMPARE(layout.line1 + " / " + layout.line2, lines);
+        CKelpView view;
+        view.resize(800, 640);
+        QImage img(1200, 640, QImage::Format_RGB32); // room for a line drawn too long
+        img.fill(Qt::black);
+        QPainter painter(&img);
+        view.OnDraw(painter);
+        QCOMPARE(img.pixel(0, 0), qRgb(20, 70, 120));
+        const QRect caps = ink(img, QRect(160, 320, cell, cell));
+        QVERIFY2(qAbs(caps.height() - cell * 0.645) <= cell * 0.03,
+                 qPrintable(QString::number(caps.height())));
+        QVERIFY2(caps.top() - 320 >= cell / 8 && caps.top() - 320 <= cell / 5,
+                 qPrintable(QString::number(caps.top())));
+        QVERIFY(caps.left() - 160 >= 0 && caps.left() - 160 <= cell / 14);
+        const QRect line1 = ink(img, QRect(304, 240, 896, 80)), line2 = ink(img, QRect(160, 320, 1040, cell));
+        QVERIFY(qAbs((line1.top() - 240) - (line2.top() - 320)) <= 1);
+        QVERIFY(line1.left() - 304 >= 0 && line1.left() - 304 <= cell / 14);
+        const int length = line2.width() / charWidth;
+        QVERIFY2(length >= 20 && length <= 34, qPrintable(QString::number(length)));
+    }
+};
 
 QTEST_MAIN(TestShell)
 #include "tst_shell.moc"

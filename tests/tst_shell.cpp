@@ -23,28 +23,27 @@ CMainFrame* startMainWindow() {
     return AfxGetApp().m_pMainWnd;
 }
 
-// The main window as the user sees it: caption, the toolbar in view, the checked menu items (as
-// their drop-downs open) and the pressed buttons of that toolbar.
+// The main window as the user sees it: caption, the toolbar in view, then the checked menu items
+// (as their drop-downs open) and the places of the pressed buttons of that toolbar.
 QString state(CMainFrame* frame) {
     QToolBar* bar =
         frame->m_wndToolBarChinese->isVisible() ? frame->m_wndToolBarChinese : frame->m_wndToolBarEnglish;
-    QStringList seen = {frame->windowTitle(), bar->objectName()};
+    QStringList checked;
     for (QAction* top : frame->menuBar()->actions())
         if (QMenu* menu = top->menu()) {
             emit menu->aboutToShow();
             for (QAction* item : menu->actions())
                 if (item->isChecked())
-                    seen << item->text();
+                    checked << item->text();
         }
-    const QList<QAction*> buttons = bar->actions();
-    for (int i = 0; i < buttons.size(); ++i)
-        if (buttons[i]->isChecked())
-            seen << QString("button %1").arg(i);
-    return seen.join(", ");
+    for (QAction* button : bar->actions())
+        if (button->isChecked())
+            checked << QString("[%1]").arg(bar->actions().indexOf(button));
+    return frame->windowTitle() + ' ' + bar->objectName().mid(7) + ": " + checked.join(' ');
 }
 
 // The commands of one way in, in order: each item of the menu bar with its path, each toolbar
-// button by its place (the separator counts), or each key of the accelerator table.
+// button by its place [n] (the separator counts), or each key of the accelerator table.
 QList<std::pair<QString, std::function<void()>>> commands(CMainFrame* frame, const QString& way) {
     QList<std::pair<QString, std::function<void()>>> list;
     if (way == "keys")
@@ -146,46 +145,44 @@ private slots:
         QTest::addColumn<int>("chinese");
         QTest::addColumn<QString>("way");
         QTest::addColumn<QStringList>("done");
-        QTest::newRow("menu 147")
-            << 0 << "menu"
-            << QStringList{"&Begin/Local Config\tF2: Local Config",
-                           "&Begin/Remote Config\tF3: Remote Config",
-                           "&Begin/Local Record\tF4: Local Record",
-                           "&Begin/Remote Record\tF5: Remote Record",
-                           "&Begin/E&xit\tEsc: closed",
-                           "&SerialPort/COM1: Service Program, toolbar150, COM1, English, button 5",
-                           "&SerialPort/COM2: Service Program, toolbar150, COM2, English, button 6",
-                           "&Language/Chinese: 维护软件, toolbar128, 中文",
-                           "&Language/English: Service Program, toolbar150, English",
-                           "&About: About LMX-207",
-                           "ChangePassword: Change password"};
+        QTest::newRow("menu 147") << 0 << "menu"
+                                  << QStringList{"&Begin/Local Config\tF2: Local Config",
+                                                 "&Begin/Remote Config\tF3: Remote Config",
+                                                 "&Begin/Local Record\tF4: Local Record",
+                                                 "&Begin/Remote Record\tF5: Remote Record",
+                                                 "&Begin/E&xit\tEsc: closed",
+                                                 "&SerialPort/COM1: Service Program 150: COM1 English [5]",
+                                                 "&SerialPort/COM2: Service Program 150: COM2 English [6]",
+                                                 "&Language/Chinese: 维护软件 128: 中文",
+                                                 "&Language/English: Service Program 150: English",
+                                                 "&About: About LMX-207",
+                                                 "ChangePassword: Change password"};
         QTest::newRow("menu 128") << 1 << "menu"
                                   << QStringList{"开始/本地配置\tF2: 本地配置",
                                                  "开始/对端配置\tF3: 对端配置",
                                                  "开始/本地记录\tF4: 本地记录",
                                                  "开始/对端记录\tF5: 对端记录",
                                                  "开始/退出\tEsc: closed",
-                                                 "串口/串口1: 维护软件, toolbar128, 串口1, 中文, button 5",
-                                                 "串口/串口2: 维护软件, toolbar128, 串口2, 中文, button 6",
-                                                 "语言/中文: 维护软件, toolbar128, 中文",
-                                                 "语言/英文: Service Program, toolbar150, English",
+                                                 "串口/串口1: 维护软件 128: 串口1 中文 [5]",
+                                                 "串口/串口2: 维护软件 128: 串口2 中文 [6]",
+                                                 "语言/中文: 维护软件 128: 中文",
+                                                 "语言/英文: Service Program 150: English",
                                                  "关于: 关于 LMX-207",
                                                  "更改密码: 更改密码"};
         QTest::newRow("toolbar 150") << 0 << "toolbar"
-                                     << QStringList{
-                                            "button 0: Local Config",
-                                            "button 1: Remote Config",
-                                            "button 3: Local Record",
-                                            "button 4: Remote Record",
-                                            "button 5: Service Program, toolbar150, COM1, English, button 5",
-                                            "button 6: Service Program, toolbar150, COM2, English, button 6"};
+                                     << QStringList{"[0]: Local Config",
+                                                    "[1]: Remote Config",
+                                                    "[3]: Local Record",
+                                                    "[4]: Remote Record",
+                                                    "[5]: Service Program 150: COM1 English [5]",
+                                                    "[6]: Service Program 150: COM2 English [6]"};
         QTest::newRow("toolbar 128") << 1 << "toolbar"
-                                     << QStringList{"button 0: 本地配置",
-                                                    "button 1: 对端配置",
-                                                    "button 3: 本地记录",
-                                                    "button 4: 对端记录",
-                                                    "button 5: 维护软件, toolbar128, 串口1, 中文, button 5",
-                                                    "button 6: 维护软件, toolbar128, 串口2, 中文, button 6"};
+                                     << QStringList{"[0]: 本地配置",
+                                                    "[1]: 对端配置",
+                                                    "[3]: 本地记录",
+                                                    "[4]: 对端记录",
+                                                    "[5]: 维护软件 128: 串口1 中文 [5]",
+                                                    "[6]: 维护软件 128: 串口2 中文 [6]"};
         QTest::newRow("keys") << 0 << "keys"
                               << QStringList{"F2: Local Config", "F3: Remote Config", "F4: Local Record",
                                              "F5: Remote Record", "Esc: closed"};
@@ -228,11 +225,11 @@ private slots:
         QCOMPARE(ReadSetting("m_Language").type, REG_DWORD);
         QCOMPARE(ReadSetting("m_Language").data, QByteArray("\1\0\0\0", 4));
         cleanup();
-        QCOMPARE(state(startMainWindow()), QString("维护软件, toolbar128, 串口1, 中文, button 5"));
+        QCOMPARE(state(startMainWindow()), QString("维护软件 128: 串口1 中文 [5]"));
         AfxGetApp().OnCommand(ID_ENGLISH);
         QVERIFY(!ReadSetting("m_Language").present);
         cleanup();
-        QCOMPARE(state(startMainWindow()), QString("Service Program, toolbar150, COM1, English, button 5"));
+        QCOMPARE(state(startMainWindow()), QString("Service Program 150: COM1 English [5]"));
     }
 
     // At 800 x 640 the cells are 80 (English) or 88 (Chinese) pixels high, at (304, 240) and

@@ -57,7 +57,7 @@ QList<std::pair<QString, std::function<void()>>> commands(CMainFrame* frame, con
     for (QAction* button : way == "toolbar" ? bar->actions() : QList<QAction*>())
         if (!button->isSeparator())
             list.append(
-                {QString("button %1").arg(bar->actions().indexOf(button)), [button] { button->trigger(); }});
+                {QString("[%1]").arg(bar->actions().indexOf(button)), [button] { button->trigger(); }});
     for (QAction* top : way == "menu" ? frame->menuBar()->actions() : QList<QAction*>())
         for (QAction* item : top->menu() ? top->menu()->actions() : QList<QAction*>{top})
             if (!item->isSeparator())

@@ -13,11 +13,9 @@
 #include <QLineEdit>
 #include <QtTest>
 
-namespace {
-
 // A row for each case of tests/data/access.txt for `dialog`: named by the case, with its words and
 // quoted fields split at the quotes (the quoted fields at the odd places) and what it must give.
-void casesOf(const QString& dialog) {
+static void casesOf(const QString& dialog) {
     QTest::addColumn<QStringList>("given");
     QTest::addColumn<QString>("expected");
     QFile file(QFINDTESTDATA("data/access.txt"));
@@ -30,7 +28,7 @@ void casesOf(const QString& dialog) {
 
 // Types the entries into the edits from `firstId` on as a user would (each edit's own limit
 // applies), presses OK and tells what followed, as tests/data/access.txt writes it.
-QString typeAndPressOk(CDialog& dlg, int firstId, const QStringList& entries) {
+static QString typeAndPressOk(CDialog& dlg, int firstId, const QStringList& entries) {
     for (int i = 0; i < entries.size(); ++i)
         QTest::keyClicks(dlg.GetDlgItemAs<QLineEdit>(firstId + i), entries[i]);
     MessageBoxRecorder boxes;
@@ -42,8 +40,6 @@ QString typeAndPressOk(CDialog& dlg, int firstId, const QStringList& entries) {
                 (box.owner == &dlg && box.type == type ? " + " : " [wrong box] + ");
     return seen + (dlg.result() == IDOK ? "OK" : "stays");
 }
-
-} // namespace
 
 class TestAccess : public QObject {
     Q_OBJECT

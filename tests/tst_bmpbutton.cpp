@@ -7,11 +7,9 @@
 #include <QPainter>
 #include <QtTest>
 
-namespace {
-
 // The image as rows of letters: H highlight, S shadow, - face (the 3D light too), K black (the dark
 // shadow too), . the face inverted (a dot of the focus rectangle), ? any other colour.
-QStringList Picture(const QImage& img) {
+static QStringList Picture(const QImage& img) {
     const QRgb face = GetSysColor(COLOR_BTNFACE).rgb();
     const QRgb highlight = GetSysColor(COLOR_BTNHIGHLIGHT).rgb(), shadow = GetSysColor(COLOR_BTNSHADOW).rgb();
     const QList<QRgb> colours = {highlight, shadow, face, qRgb(0, 0, 0), face ^ 0xFFFFFF};
@@ -21,8 +19,6 @@ QStringList Picture(const QImage& img) {
             rows[y] += "?HS-K."[colours.indexOf(img.pixel(x, y)) + 1];
     return rows;
 }
-
-} // namespace
 
 class TestBmpButton : public QObject {
     Q_OBJECT

@@ -14,16 +14,11 @@
 #include <QToolBar>
 #include <QtTest>
 
-namespace {
-
-QToolBar* shownToolBar(CMainFrame* frame) {
-    return frame->m_wndToolBarChinese->isVisible() ? frame->m_wndToolBarChinese : frame->m_wndToolBarEnglish;
-}
-
 // Every way to give a command, in order: each item of the menu bar by its path (its drop-down
 // opened, so that its check mark is current), each button of the toolbar in view by its place [n]
 // (the separator counts), each key of the accelerator table.
-QList<std::pair<QString, std::function<void()>>> commands(CMainFrame* frame, bool checkedOnly = false) {
+static QList<std::pair<QString, std::function<void()>>> commands(CMainFrame* frame,
+                                                                 bool checkedOnly = false) {
     QList<std::pair<QString, std::function<void()>>> list;
     for (QAction* top : frame->menuBar()->actions()) {
         if (top->menu())
@@ -33,21 +28,23 @@ QList<std::pair<QString, std::function<void()>>> commands(CMainFrame* frame, boo
                 list.append({(top->menu() ? top->text() + '/' : QString()) + item->text(),
                              [item] { item->trigger(); }});
     }
-    const QList<QAction*> buttons = shownToolBar(frame)->actions();
-    for (QAction* button : buttons)
-        if (!button->isSeparator() && (button->isChecked() || !checkedOnly))
-            list.append({QString("[%1]").arg(buttons.indexOf(button)), [button] { button->trigger(); }});
+    for (QToolBar* bar : frame->findChildren<QToolBar*>())
+        for (QAction* button : bar->isVisible() ? bar->actions() : QList<QAction*>())
+            if (!button->isSeparator() && (button->isChecked() || !checkedOnly))
+                list.append(
+                    {QString("[%1]").arg(bar->actions().indexOf(button)), [button] { button->trigger(); }});
     for (QShortcut* key : checkedOnly ? QList<QShortcut*>() : frame->findChildren<QShortcut*>())
         list.append({key->key().toString(), [frame, key] { QTest::keyClick(frame, key->key()[0].key()); }});
     return list;
 }
 
-// The main window as the user sees it: caption, the toolbar in view, the stored "m_Language", the
-// checked menu items and the pressed buttons.
-QString state(CMainFrame* frame) {
-    const StoredValue language = ReadSetting("m_Language");
-    QString seen = frame->windowTitle() + ", toolbar " + shownToolBar(frame)->objectName().mid(7) +
-                   ", m_Language " + (language.type == REG_DWORD ? language.data.toHex() : "-") + ':';
+// The main window as the user sees it: caption, the stored "m_Language" in hex, the toolbars in view,
+// then the checked menu items and the pressed buttons.
+static QString state(CMainFrame* frame) {
+    QString seen =
+        frame->windowTitle() + ", m_Language " + ReadSetting("m_Language").data.toHex() + ", toolbar";
+    for (QToolBar* bar : frame->findChildren<QToolBar*>())
+        seen += bar->isVisible() ? ' ' + bar->objectName().mid(7) : QString();
     for (const auto& checked : commands(frame, true))
         seen += ' ' + checked.first;
     return seen;
@@ -55,7 +52,7 @@ QString state(CMainFrame* frame) {
 
 // The bounding box of the welcome screen's yellow lettering within `size` from `corner` and up to 8
 // pixels before it, counted from the corner.
-QRect ink(const QImage& img, QPoint corner, QSize size) {
+static QRect ink(const QImage& img, QPoint corner, QSize size) {
     QRect box;
     for (int y = corner.y() - 8; y < corner.y() + size.height(); ++y)
         for (int x = corner.x() - 8; x < corner.x() + size.width(); ++x)
@@ -63,8 +60,6 @@ QRect ink(const QImage& img, QPoint corner, QSize size) {
                 box |= QRect(x - corner.x(), y - corner.y(), 1, 1);
     return box;
 }
-
-} // namespace
 
 class TestShell : public QObject {
     Q_OBJECT
@@ -95,7 +90,6 @@ private slots:
         if (password != "-")
             WriteSetting("Password", REG_SZ, password);
         AfxGetApp().InitSettings();
-        QCOMPARE(ReadLanguageFlag(), g_bChinese);
         QCOMPARE(ReadSetting("Password").type, REG_SZ);
         const QByteArray stored = ReadSetting("Password").data.toPercentEncoding();
         QCOMPARE((g_bChinese ? "Chinese, " : "English, ") + stored, after);
@@ -113,9 +107,7 @@ private slots:
         QStringList seen;
         for (const QString language : {"English", "Chinese"})
             for (int i = 0;; ++i) {
-                DeleteSetting("m_Language");
-                if (language == "Chinese")
-                    WriteSetting("m_Language", REG_DWORD, QByteArray("\1\0\0\0", 4));
+                WriteSetting("m_Language", REG_BINARY, QByteArray(language == "Chinese" ? 3 : 5, '\0'));
                 AfxGetApp().InitSettings();
                 AfxGetApp().InitMainWindow();
                 CMainFrame* frame = AfxGetApp().m_pMainWnd;

@@ -53,10 +53,9 @@ private slots:
         g_bChinese = given[0].contains("Chinese");
         CLoginDlg dlg;
         dlg.Create();
-        const QString hint = dlg.GetDlgItemText(1005);
-        QCOMPARE((hint.isEmpty() ? "no hint" : hint) + " / " + typeAndPressOk(dlg, 57634, {given[3]}),
+        const QString hint = dlg.GetDlgItemText(1005), done = typeAndPressOk(dlg, 57634, {given[3]});
+        QCOMPARE(QString("hint \"%1\", %2, entry \"%3\"").arg(hint, done, dlg.GetDlgItemText(57634)),
                  expected);
-        QCOMPARE(dlg.GetDlgItemText(57634), given[3].left(9)); // a refused entry stays as typed
     }
 
     void changePassword_data() { casesOf("change"); }
@@ -71,8 +70,7 @@ private slots:
         CChangePasswordDlg dlg;
         dlg.Create();
         const QString done = typeAndPressOk(dlg, 1069, {given[1], given[3], given[5]});
-        QCOMPARE(ReadSetting("Password").type, REG_SZ);
-        QCOMPARE(done + " / " + ReadSetting("Password").data.toPercentEncoding(), expected);
+        QCOMPARE(done + ", stored " + ReadSetting("Password").data.toPercentEncoding(), expected);
     }
 };
 

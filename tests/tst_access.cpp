@@ -12,7 +12,6 @@
 
 #include <QLabel>
 #include <QLineEdit>
-#include <QPushButton>
 #include <QtTest>
 
 namespace {
@@ -44,7 +43,6 @@ private slots:
     void loginChecksTheStoredPassword();
     void loginEditTakesNineCharactersAndSelectsOnFocus();
     void loginWithoutAReadableStore();
-    void loginEscapeAndExit();
     void changePasswordMessagesInOrder_data();
     void changePasswordMessagesInOrder();
     void changePasswordStoresAndCongratulates();
@@ -142,29 +140,6 @@ void TestAccess::loginWithoutAReadableStore() {
     CLoginDlg dlg2;
     dlg2.Create();
     QCOMPARE(QByteArray(dlg2.m_szStored), QByteArray("RTN-615"));
-}
-
-void TestAccess::loginEscapeAndExit() {
-    TestEnv env;
-    CKelpApp& app = AfxGetApp();
-    app.InitSettings();
-    app.InitMainWindow();
-    {
-        CLoginDlg dlg;
-        dlg.Create();
-        QTest::keyClick(&dlg, Qt::Key_Escape);
-        QCOMPARE(dlg.result(), int(IDCANCEL));
-    }
-    // The exit button carries the application's exit command: the main window closes and the
-    // dialog ends with neither OK nor Cancel.
-    CLoginDlg dlg;
-    dlg.Create();
-    auto* exitButton = dlg.GetDlgItemAs<QPushButton>(ID_APP_EXIT);
-    QCOMPARE(exitButton->text(), QString("Cancel"));
-    exitButton->click();
-    QVERIFY(!app.m_pMainWnd);
-    QVERIFY(dlg.result() != IDOK && dlg.result() != IDCANCEL);
-    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
 }
 
 void TestAccess::changePasswordMessagesInOrder_data() {

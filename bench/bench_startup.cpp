@@ -1,13 +1,14 @@
 // Prints the tool's start-up figures against a bare Qt window program built the same way, and
 // gathers the exchange figures of the configuration and record benchmarks into one summary:
-//   - start to the login window: the tool (LMX207_BENCH_READY=1) against the bare program's
-//     500 x 400 main window, alternating, each run with fresh settings, runtime and drive-C folders,
-//     off-screen and, when xvfb-run is installed, on an X server (Xvfb);
-//   - resident memory of the idle main window after the login (LMX207_BENCH_IDLE=1) against the
+//   - start to the login window: the tool (its start-up probe, lmx207-bench-startup-probe ready,
+//     which runs the very start-up of lmx207) against the bare program's 500 x 400 main window, alternating,
+//     each run with fresh settings, runtime and drive-C folders, off-screen and, when xvfb-run is installed,
+//     on an X server (Xvfb);
+//   - resident memory of the idle main window after the login (the probe's idle run) against the
 //     bare program's idle window;
 //   - the lines of bench_config (open to configuration, CPU while the local dialog polls) and of
 //     bench_records (a 254-record read), each against its line time.
-// Finds build/lmx207 at ../lmx207 and the other programs next to itself. Asserts nothing.
+// Finds the probe and the other programs next to itself. Asserts nothing.
 //   bench_startup [--runs N] [--no-exchanges]
 #include "bench/BenchSupport.h"
 
@@ -38,8 +39,8 @@ struct Sample {
     double secondKb = 0; // VmHWM for the idle runs
 };
 
-// Starts `program` with fresh XDG folders and `switchName`=1, and waits for its one line.
-Sample RunOnce(const Program& program, const char* switchName, const QByteArray& expectedWord) {
+// Starts `program` with fresh XDG folders and the argument `mode`, and waits for its one line.
+Sample RunOnce(const Program& program, const QByteArray& mode) {
     Sample s;
     QTemporaryDir dir;
     if (!dir.isValid())
@@ -52,10 +53,6 @@ Sample RunOnce(const Program& program, const char* switchName, const QByteArray&
     env.insert(QStringLiteral("XDG_CACHE_HOME"), dir.filePath(QStringLiteral("cache")));
     env.insert(QStringLiteral("XDG_DATA_HOME"), dir.filePath(QStringLiteral("data")));
     env.insert(QStringLiteral("LMX207_DRIVE_C"), dir.filePath(QStringLiteral("drive-c")));
-    env.remove(QStringLiteral("LMX207_BENCH_READY"));
-    env.remove(QStringLiteral("LMX207_BENCH_IDLE"));
-    env.remove(QStringLiteral("LMX207_SCREENSHOT"));
-    env.insert(QString::fromLatin1(switchName), QStringLiteral("1"));
     QFile::setPermissions(dir.filePath(QStringLiteral("runtime")),
                           QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
 
@@ -65,7 +62,7 @@ Sample RunOnce(const Program& program, const char* switchName, const QByteArray&
     p.setWorkingDirectory(dir.path());
     QElapsedTimer clock;
     clock.start();
-    p.start(program.path, {});
+    p.start(program.path, {QString::fromLatin1(mode)});
     QByteArray line;
     while (!p.canReadLine() && clock.elapsed() < 20000)
         if (!p.waitForReadyRead(20000) && p.state() != QProcess::Running)
@@ -79,13 +76,13 @@ Sample RunOnce(const Program& program, const char* switchName, const QByteArray&
         p.waitForFinished(2000);
     }
     const QList<QByteArray> words = line.split(' ');
-    if (words.size() >= 2 && words[0] == expectedWord) {
+    if (words.size() >= 2 && words[0] == mode) {
         s.ok = true;
         s.ownMs = words[1].toDouble();
         s.secondKb = words.value(2).toDouble();
     } else {
         std::printf("  %s: no \"%s\" line (got \"%s\", exit %d)\n", qPrintable(program.name),
-                    expectedWord.constData(), line.constData(), p.exitCode());
+                    mode.constData(), line.constData(), p.exitCode());
     }
     return s;
 }
@@ -96,11 +93,11 @@ void StartUp(const Program& tool, const Program& bare, int runs, const QString& 
     for (int i = 0; i < runs; ++i) {
         Sample t, b;
         if (i % 2 == 0) {
-            t = RunOnce(tool, "LMX207_BENCH_READY", "ready");
-            b = RunOnce(bare, "LMX207_BENCH_READY", "ready");
+            t = RunOnce(tool, "ready");
+            b = RunOnce(bare, "ready");
         } else {
-            b = RunOnce(bare, "LMX207_BENCH_READY", "ready");
-            t = RunOnce(tool, "LMX207_BENCH_READY", "ready");
+            b = RunOnce(bare, "ready");
+            t = RunOnce(tool, "ready");
         }
         if (!t.ok || !b.ok)
             continue;
@@ -125,8 +122,8 @@ void StartUp(const Program& tool, const Program& bare, int runs, const QString& 
 void IdleMemory(const Program& tool, const Program& bare, int runs, const QString& where) {
     std::vector<double> toolRss, bareRss, toolHwm, bareHwm;
     for (int i = 0; i < runs; ++i) {
-        const Sample t = RunOnce(tool, "LMX207_BENCH_IDLE", "idle");
-        const Sample b = RunOnce(bare, "LMX207_BENCH_IDLE", "idle");
+        const Sample t = RunOnce(tool, "idle");
+        const Sample b = RunOnce(bare, "idle");
         if (!t.ok || !b.ok)
             continue;
         toolRss.push_back(t.ownMs);
@@ -178,8 +175,8 @@ int main(int argc, char** argv) {
     const bool onDisplay = args.contains(QStringLiteral("--on-display"));
 
     const QString here = QCoreApplication::applicationDirPath();
-    const Program tool{QStringLiteral("lmx207"),
-                       QFileInfo(here + QStringLiteral("/../lmx207")).absoluteFilePath()};
+    const Program tool{QStringLiteral("lmx207-bench-startup-probe"),
+                       here + QStringLiteral("/lmx207-bench-startup-probe")};
     const Program bare{QStringLiteral("bench-bare-window"), here + QStringLiteral("/bench-bare-window")};
     for (const Program& p : {tool, bare})
         if (!QFileInfo(p.path).isExecutable()) {

@@ -5,7 +5,6 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QComboBox>
-#include <QDir>
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
@@ -80,10 +79,4 @@ void AnswerConfirmation(int button, QString* title) {
 QByteArray ReadFile(const QString& path) {
     QFile f(path);
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
-}
-
-void SaveShot(QWidget* widget, const QString& name) {
-    const QString dir = qEnvironmentVariable("LMX207_SHOTS");
-    if (!dir.isEmpty() && QDir().mkpath(dir))
-        widget->grab().save(dir + '/' + name + ".png");
 }

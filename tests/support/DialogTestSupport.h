@@ -46,5 +46,3 @@ void AnswerConfirmation(int button, QString* title = nullptr);
 
 // A file's bytes, or "<missing>".
 QByteArray ReadFile(const QString& path);
-// Saves a picture of the widget as <name>.png in the folder LMX207_SHOTS names, if it is set.
-void SaveShot(QWidget* widget, const QString& name);

@@ -35,11 +35,3 @@ void WriteSetting(const QString& name, DWORD type, const QByteArray& data, const
     RegSetValueEx(k, name, type, reinterpret_cast<const BYTE*>(data.constData()), DWORD(data.size()));
     RegCloseKey(&k);
 }
-
-void DeleteSetting(const QString& name, const QString& key) {
-    HKEY k;
-    if (RegOpenKeyEx(key.isEmpty() ? SETTINGS_KEY : key, &k) != ERROR_SUCCESS)
-        return;
-    RegDeleteValue(k, name);
-    RegCloseKey(&k);
-}

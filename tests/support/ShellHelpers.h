@@ -24,4 +24,3 @@ struct StoredValue {
 };
 StoredValue ReadSetting(const QString& name, const QString& key = {});
 void WriteSetting(const QString& name, DWORD type, const QByteArray& data, const QString& key = {});
-void DeleteSetting(const QString& name, const QString& key = {});

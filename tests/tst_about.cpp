@@ -2,12 +2,7 @@
 // tick decide the two version lines, in both languages, and the application's About command.
 
 #include "link/AboutDlg.h"
-#include "support/DialogTestSupport.h"
-#include "support/ShellHelpers.h"
-#include "support/TestEnv.h"
-
-#include <QTest>
-#include <QtWidgets>
+#include "support/Suite.h"
 
 class TstAbout : public QObject {
     Q_OBJECT

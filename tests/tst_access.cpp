@@ -7,11 +7,7 @@
 #include "access/LoginDlg.h"
 #include "app/KelpApp.h"
 #include "platform/Registry.h"
-#include "support/ShellHelpers.h"
-#include "support/TestEnv.h"
-
-#include <QLineEdit>
-#include <QtTest>
+#include "support/Suite.h"
 
 // A row for each case of tests/data/access.txt for `dialog`: named by the case, with its words and
 // quoted fields split at the quotes (the quoted fields at the odd places) and what it must give.

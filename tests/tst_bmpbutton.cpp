@@ -4,8 +4,7 @@
 #include "controls/BmpButton.h"
 #include "platform/SysColors.h"
 
-#include <QPainter>
-#include <QtTest>
+#include "support/Suite.h"
 
 // The image as rows of letters: H highlight, S shadow, - face (the 3D light too), K black (the dark
 // shadow too), . the face inverted (a dot of the focus rectangle), ? any other colour.

@@ -1,11 +1,7 @@
 // The clear confirmation on the template of each language. Yes and No, as the record dialogs act on
 // them, are in tst_records (clearAsksFirst); Escape and the close box are the dialog base's.
 #include "records/ClearConfirmDlg.h"
-#include "support/DialogTestSupport.h"
-#include "support/GoldenTexts.h"
-
-#include <QLabel>
-#include <QTest>
+#include "support/Suite.h"
 
 class TestClearConfirm : public QObject {
     Q_OBJECT

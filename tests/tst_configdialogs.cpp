@@ -2,15 +2,7 @@
 // their templates, Reset Config, the address check), then the remote one as its differences.
 #include "config/LocalConfigDlg.h"
 #include "config/RemoteConfigDlg.h"
-#include "support/DialogTestSupport.h"
-#include "support/ShellHelpers.h"
-#include "support/TestEnv.h"
-
-#include <QDateTimeEdit>
-#include <QFile>
-#include <QGroupBox>
-#include <QLineEdit>
-#include <QTest>
+#include "support/Suite.h"
 
 namespace {
 

@@ -1,7 +1,6 @@
 #include "config/ConfigFormat.h"
 
-#include <QByteArray>
-#include <QTest>
+#include "support/Suite.h"
 
 namespace {
 

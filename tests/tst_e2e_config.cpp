@@ -3,13 +3,7 @@
 #include "config/LocalConfigDlg.h"
 #include "config/RemoteConfigDlg.h"
 #include "sim/SimPtyServer.h"
-#include "support/DialogTestSupport.h"
-#include "support/ShellHelpers.h"
-#include "support/TestEnv.h"
-
-#include <QComboBox>
-#include <QLineEdit>
-#include <QTest>
+#include "support/Suite.h"
 
 class TestE2eConfig : public QObject {
     Q_OBJECT

@@ -16,12 +16,7 @@
 #include "records/RecordFormat.h"
 #include "records/RemoteRecordDlg.h"
 #include "sim/SimPtyServer.h"
-#include "support/DialogTestSupport.h"
-#include "support/ShellHelpers.h"
-#include "support/TestEnv.h"
-
-#include <QTest>
-#include <QtWidgets>
+#include "support/Suite.h"
 
 #include <cerrno>
 #include <cstdio>

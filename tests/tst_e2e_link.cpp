@@ -4,12 +4,7 @@
 
 #include "link/AboutDlg.h"
 #include "sim/SimPtyServer.h"
-#include "support/DialogTestSupport.h"
-#include "support/ShellHelpers.h"
-#include "support/TestEnv.h"
-
-#include <QTest>
-#include <QtWidgets>
+#include "support/Suite.h"
 
 constexpr int kWaitMs = 10000;
 

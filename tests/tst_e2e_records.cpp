@@ -4,10 +4,7 @@
 #include "records/RecordFormat.h"
 #include "records/RemoteRecordDlg.h"
 #include "sim/SimPtyServer.h"
-#include "support/DialogTestSupport.h"
-#include "support/TestEnv.h"
-
-#include <QTest>
+#include "support/Suite.h"
 
 class TestE2eRecords : public QObject {
     Q_OBJECT

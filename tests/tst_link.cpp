@@ -3,13 +3,9 @@
 
 #include "link/DeviceLink.h"
 #include "link/SerialCommBackend.h"
-#include "support/DialogTestSupport.h"
-#include "support/ShellHelpers.h"
-#include "support/TestEnv.h"
+#include "support/Suite.h"
 
 #include <QSerialPort>
-#include <QTest>
-#include <QtWidgets>
 
 // A port's line as "speed parity data-bits stop-bits", e.g. "9600 N 8 1".
 static QString LineOf(const QSerialPort& port) {

@@ -1,10 +1,5 @@
 #include "records/RecordFormat.h"
-#include "support/DialogTestSupport.h"
-#include "support/GoldenTexts.h"
-
-#include <QDir>
-#include <QTemporaryDir>
-#include <QTest>
+#include "support/Suite.h"
 
 #include <sys/stat.h>
 #include <unistd.h>

@@ -5,11 +5,7 @@
 #include "records/LocalRecordDlg.h"
 #include "records/RecordFormat.h"
 #include "records/RemoteRecordDlg.h"
-#include "support/DialogTestSupport.h"
-#include "support/GoldenTexts.h"
-#include "support/TestEnv.h"
-
-#include <QTest>
+#include "support/Suite.h"
 
 namespace {
 

@@ -5,14 +5,7 @@
 #include "app/KelpView.h"
 #include "app/MainFrame.h"
 #include "link/MSComm.h"
-#include "support/ShellHelpers.h"
-#include "support/TestEnv.h"
-
-#include <QMenuBar>
-#include <QPainter>
-#include <QShortcut>
-#include <QToolBar>
-#include <QtTest>
+#include "support/Suite.h"
 
 // Every way to give a command, in order: each item of the menu bar by its path, each button of the
 // toolbar in view by its place [n] (the separator counts), each key of the accelerator table.

@@ -3,11 +3,7 @@
 // window the program shows and answers the login.
 
 #include "platform/Platform.h"
-#include "support/ShellHelpers.h"
-#include "support/TestEnv.h"
-
-#include <QProcess>
-#include <QtTest>
+#include "support/Suite.h"
 
 class TestStartup : public QObject {
     Q_OBJECT

@@ -6,11 +6,7 @@
 #include "config/LocalConfigDlg.h"
 #include "platform/RegistryText.h"
 #include "sim/SimPtyServer.h"
-#include "support/ShellHelpers.h"
-#include "support/TestEnv.h"
-
-#include <QLabel>
-#include <QtTest>
+#include "support/Suite.h"
 
 using B = QByteArray;
 const B kSettings = "[HKEY_CURRENT_USER\\" + SETTINGS_KEY.toUtf8() + "]\n";

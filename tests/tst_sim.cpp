@@ -3,12 +3,7 @@
 
 #include "sim/SimPtyServer.h"
 
-#include <QFile>
-#include <QFileInfo>
-#include <QProcess>
-#include <QRegularExpression>
-#include <QTemporaryDir>
-#include <QTest>
+#include <QtTest>
 
 #include <functional>
 
@@ -17,10 +12,6 @@
 #include <unistd.h>
 
 namespace {
-
-QByteArray hex(const char* text) {
-    return QByteArray::fromHex(text);
-}
 
 QDateTime at(const char* text) {
     return QDateTime::fromString(QString(text).replace(' ', 'T') + 'Z', Qt::ISODate);
@@ -126,7 +117,8 @@ private slots:
                   "76 > 8900012C01E4001B00; 89 > 7601012C81E4551B00");
         const QByteArray records = pair.feed(0x78);
         QCOMPARE(QPair(records.size(), records.left(10)),
-                 QPair(qsizetype(2 + 8 * 42), hex("872A 24 17 09 05 07 61 01 07"))); // 2024-06-17 9:05:07.107
+                 QPair(qsizetype(2 + 8 * 42),
+                       QByteArray::fromHex("872A 24 17 09 05 07 61 01 07"))); // 2024-06-17 9:05:07.107
         QVERIFY(records.mid(2) != pair.feed(0x87).mid(2));
         RUN(pair, "77 > 88; 78 > 8700");
 
@@ -134,11 +126,12 @@ private slots:
         // hundreds 4 share byte 5.
         const QByteArray full = pair.feed(0x87);
         QCOMPARE(QPair(full.size(), full.left(10)),
-                 QPair(qsizetype(2 + 8 * 42), hex("782A 24 18 14 32 05 64 01 17")));
+                 QPair(qsizetype(2 + 8 * 42), QByteArray::fromHex("782A 24 18 14 32 05 64 01 17")));
         // 255 marks the busy answer from the far side, so the remote sends at most 254.
         pair.remote().seedLog(255);
         const QByteArray remote = pair.feed(0x78);
-        QCOMPARE(QPair(remote.size(), remote.left(2)), QPair(qsizetype(2 + 8 * 254), hex("87FE")));
+        QCOMPARE(QPair(remote.size(), remote.left(2)),
+                 QPair(qsizetype(2 + 8 * 254), QByteArray::fromHex("87FE")));
         RUN(pair, "88 > 77; 87 > 7800");
         QCOMPARE(pair.remote().log.size(), size_t(255));
     }
@@ -152,7 +145,7 @@ private slots:
         // A wrong answer byte; a garbled invitation opens no data phase.
         RUNF(pair, "86 > 00; 89 > 0001012C81E4551B00", .wrongFirstByte = true);
         RUNF(pair, "92 89 > 79 79 01012C81E4551B00", .wrongFirstByte = true, .wrongByte = 0x79);
-        QCOMPARE(pair.feed(0x87).left(2), hex("792A"));
+        QCOMPARE(pair.feed(0x87).left(2), QByteArray::fromHex("792A"));
         // Silent: no answer, and a write is not taken either.
         RUNF(pair, "86 89 92 00 00 00 00 00 00 00 >", .silent = true);
         RUNF(pair, "89 > 7601012C81E4551B00");
@@ -165,12 +158,12 @@ private slots:
 
         pair.setFaults({.fullLocalLog = true});
         const QByteArray answer = pair.feed(0x87);
-        QCOMPARE(QPair(answer.size(), answer.left(2)), QPair(qsizetype(2042), hex("78FF")));
+        QCOMPARE(QPair(answer.size(), answer.left(2)), QPair(qsizetype(2042), QByteArray::fromHex("78FF")));
         // Timing: one batch at once without faults; late by lateMs; split into small batches.
         QCOMPARE(QPair(pair.schedule(answer).size(), pair.schedule(answer).first().delayMs),
                  QPair(qsizetype(1), 0));
         pair.setFaults({.late = true});
-        QCOMPARE(pair.schedule(hex("79")).first().delayMs, 300);
+        QCOMPARE(pair.schedule(QByteArray::fromHex("79")).first().delayMs, 300);
         pair.setFaults({.late = true, .lateMs = 50, .split = true});
         const auto batches = pair.schedule(answer);
         QVERIFY(batches.size() > 10 && batches.first().delayMs == 50);

@@ -8,7 +8,17 @@
 #include <QFile>
 
 #include <cstdio>
+#include <cstring>
 #include <unistd.h>
+
+// The probe's one argument: "ready" or "idle". Anything else prints the usage and gives false.
+inline bool ParseProbeMode(int argc, char** argv, bool* idle) {
+    *idle = argc == 2 && std::strcmp(argv[1], "idle") == 0;
+    if (*idle || (argc == 2 && std::strcmp(argv[1], "ready") == 0))
+        return true;
+    std::fprintf(stderr, "usage: %s ready|idle\n", argv[0]);
+    return false;
+}
 
 // The probe's clock, started while static objects are built (before main(), once the program and
 // its libraries are loaded).

@@ -14,7 +14,6 @@
 #include <QTimer>
 #include <QToolBar>
 
-#include <cstring>
 
 namespace {
 
@@ -32,12 +31,9 @@ protected:
 } // namespace
 
 int main(int argc, char* argv[]) {
-    const bool ready = argc == 2 && std::strcmp(argv[1], "ready") == 0;
-    const bool idle = argc == 2 && std::strcmp(argv[1], "idle") == 0;
-    if (!ready && !idle) {
-        std::fprintf(stderr, "usage: %s ready|idle\n", argv[0]);
+    bool idle = false;
+    if (!ParseProbeMode(argc, argv, &idle))
         return 2;
-    }
     QApplication app(argc, argv);
     BareWindow window;
     window.m_idle = idle;

@@ -13,7 +13,6 @@
 #include <QLineEdit>
 #include <QTimer>
 
-#include <cstring>
 
 namespace {
 
@@ -48,12 +47,9 @@ private:
 } // namespace
 
 int main(int argc, char* argv[]) {
-    const bool ready = argc == 2 && std::strcmp(argv[1], "ready") == 0;
-    const bool idle = argc == 2 && std::strcmp(argv[1], "idle") == 0;
-    if (!ready && !idle) {
-        std::fprintf(stderr, "usage: %s ready|idle\n", argv[0]);
+    bool idle = false;
+    if (!ParseProbeMode(argc, argv, &idle))
         return 2;
-    }
     QApplication app(argc, argv);
     LoginWatch watch(idle);
     app.installEventFilter(&watch);

@@ -64,7 +64,8 @@ private slots:
         const B key = "REGEDIT4\n" + kSettings, zh = "\"m_Language\"=dword:1\n", head = key + zh;
         QTest::newRow("comments, case") << "; mine\n" + key.toLower() + "\n; zh\n \"M_LANGUAGE\" = hex:1 \n"
                                         << false;
-        QTest::newRow("no REGEDIT4") << kSettings + zh << true;
+        QTest::newRow("another first line")
+            << "Windows Registry Editor Version 5.00\n" + kSettings + zh << true;
         QTest::newRow("value before a key") << "REGEDIT4\n" + zh << true;
         QTest::newRow("unknown escape") << head + "\"Password\"=\"a\\b\"\n" << true;
     }
@@ -102,6 +103,15 @@ private slots:
     }
 
     // COM1 pinned to a device by hand in the file: the next dialog opens that device.
+    // A key that was closed (or never opened) takes no value.
+    void closedKeyTakesNoValue() {
+        HKEY key;
+        QCOMPARE(RegCreateKeyEx(QStringLiteral("Ports"), &key), LONG(ERROR_SUCCESS));
+        RegCloseKey(&key);
+        QCOMPARE(RegSetValueEx(key, QStringLiteral("COM1"), REG_SZ, reinterpret_cast<const BYTE*>("x"), 2),
+                 LONG(ERROR_INVALID_HANDLE));
+    }
+
     void pinnedPortIsOpened() {
         SimPtyServer server;
         QVERIFY(server.start());

@@ -78,6 +78,13 @@ private slots:
         QCOMPARE(QStringList({dlg->windowTitle(), header, dlg->GetDlgItemText(1005)}), fields.mid(3));
     }
 
+    // The unit's date and time are centred in their read-only fields.
+    void dateAndTimeCentred() {
+        auto dlg = OpenDialog<CRemoteConfigDlg>();
+        for (int id : {1001, 1002})
+            QCOMPARE(dlg->GetDlgItemAs<QLineEdit>(id)->alignment(), Qt::AlignCenter);
+    }
+
     // Item 0 in every used cell, in either dialog; the emptied cells of a 4-command unit stay
     // empty.
     void resetConfig_data() { RowsPerTemplate(); }

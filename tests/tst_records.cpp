@@ -1,6 +1,7 @@
 // Both record dialogs on the in-memory line: the bytes they send, answers injected in batches,
 // the link check called directly. Texts in both languages come from tests/data/record-texts-*.txt.
 // The fault table (tst_e2e_faults) has the silent, late, split, wrong-byte and busy ends.
+#include "controls/BmpButton.h"
 #include "platform/Platform.h"
 #include "records/LocalRecordDlg.h"
 #include "records/RecordFormat.h"
@@ -68,6 +69,14 @@ private slots:
                                         " | list 3, progress 24, update on, clear on, timer 200");
         QCOMPARE(Lines(*dlg), QStringList({m_text["three 3"], m_text["three 2"], m_text["three 1"]}));
         QCOMPARE(ReadFile(File()), RecordFileContent(3, Lines(*dlg), g_bChinese));
+    }
+
+    // Exit, Update Record and Clear Record are the dialog's bitmap buttons.
+    void buttonsAreBitmapButtons_data() { UnitRows(); }
+    void buttonsAreBitmapButtons() {
+        const auto dlg = Open();
+        for (int id : {2, 3, 4})
+            QVERIFY(qobject_cast<CBmpButton*>(dlg->GetDlgItem(id)));
     }
 
     // A first byte 0x00 counts as no answer: the tick reports the link error.

@@ -3,13 +3,10 @@
 
 #include "sim/SimPtyServer.h"
 
+#include <QSerialPort>
 #include <QtTest>
 
 #include <functional>
-
-#include <fcntl.h>
-#include <termios.h>
-#include <unistd.h>
 
 namespace {
 
@@ -41,29 +38,19 @@ QString run(const char* script, const std::function<QByteArray(const QByteArray&
     pair.setFaults(SimFaults{__VA_ARGS__});                                                                  \
     RUN(pair, script)
 
-// Runs a script over a raw line to the pseudo-terminal: each answer is read until it is complete
-// or the line stays quiet for 3 s.
+// Runs a script over a serial line to the pseudo-terminal: each answer is read until it is
+// complete or the line stays quiet for 3 s.
 QString talk(const QString& path, const char* script) {
-    const int fd = open(QFile::encodeName(path).constData(), O_RDWR | O_NOCTTY);
-    if (fd < 0)
+    QSerialPort port(path);
+    if (!port.open(QIODevice::ReadWrite))
         return "cannot open " + path;
-    termios tio{};
-    tcgetattr(fd, &tio);
-    cfmakeraw(&tio);
-    tio.c_cc[VMIN] = 0;
-    tio.c_cc[VTIME] = 30;
-    tcsetattr(fd, TCSANOW, &tio);
-    const QString result = run(script, [fd](const QByteArray& sent, qsizetype n) {
-        ssize_t r = write(fd, sent.constData(), size_t(sent.size()));
+    return run(script, [&port](const QByteArray& sent, qsizetype n) {
+        port.write(sent);
         QByteArray got;
-        char buf[64];
-        while (got.size() < n && r > 0 &&
-               (r = read(fd, buf, size_t(qMin<qsizetype>(64, n - got.size())))) > 0)
-            got.append(buf, r);
+        while (got.size() < n && (port.bytesAvailable() || port.waitForReadyRead(3000)))
+            got += port.read(n - got.size());
         return got;
     });
-    close(fd);
-    return result;
 }
 
 } // namespace

@@ -11,10 +11,17 @@
 #include <QShortcut>
 #include <QToolBar>
 #include <QToolButton>
+#include <QWindow>
+
+namespace {
+const QSize kOuterSize(500, 400);
+}
 
 CMainFrame::CMainFrame() {
-    // Outer size 500 x 400 pixels, position chosen by the window system.
-    resize(500, 400);
+    // Outer size 500 x 400 pixels, position chosen by the window system. Without a frame around it
+    // (a bare X server) that is the window itself; a frame, once the window manager (or the
+    // off-screen platform, 2 pixels) has put one round it, takes its part of the 500 x 400 (event()).
+    resize(kOuterSize);
     setWindowIcon(AppIcon());
     setContextMenuPolicy(Qt::NoContextMenu);
 }
@@ -99,4 +106,25 @@ void CMainFrame::UpdateToolBarChecks() {
 void CMainFrame::closeEvent(QCloseEvent* event) {
     event->accept();
     QMainWindow::closeEvent(event);
+}
+
+QSize CMainFrame::ClientSizeFor(QSize outer, const QMargins& frame) {
+    return outer.shrunkBy(frame);
+}
+
+bool CMainFrame::event(QEvent* event) {
+    // The frame is known only once the window manager has framed the shown window; its margins
+    // arrive with the move or resize that follows. The size is set by them once, and only while the
+    // window still has its first size (the user may already have changed it).
+    const QEvent::Type type = event->type();
+    if (!m_bFrameSeen && windowHandle() &&
+        (type == QEvent::Show || type == QEvent::Move || type == QEvent::Resize)) {
+        const QMargins frame = windowHandle()->frameMargins();
+        if (!frame.isNull()) {
+            m_bFrameSeen = true;
+            if (size() == kOuterSize)
+                resize(ClientSizeFor(kOuterSize, frame));
+        }
+    }
+    return QMainWindow::event(event);
 }

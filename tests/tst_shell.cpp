@@ -81,6 +81,17 @@ private slots:
                  after);
     }
 
+    // The window is 500 x 400 with its frame: the frame (off-screen a 2-pixel one, a window manager's
+    // title bar and borders) comes off the client area.
+    void outerSizeWithTheFrame() {
+        TestEnv env;
+        AfxGetApp().InitMainWindow();
+        QVERIFY(QTest::qWaitForWindowExposed(AfxGetApp().m_pMainWnd));
+        QCOMPARE(AfxGetApp().m_pMainWnd->frameGeometry().size(), QSize(500, 400));
+        AfxGetApp().CloseMainWindow();
+        QCOMPARE(CMainFrame::ClientSizeFor({500, 400}, {1, 20, 1, 5}), QSize(498, 375));
+    }
+
     // Each command of tests/data/commands.txt, given on a freshly started main window with no port
     // chosen, and what it did: the titles of the dialogs it ran, "closed", or the window's state.
     void everyCommandDoesWhatItSays() {

@@ -28,10 +28,17 @@ CMainFrame::CMainFrame() {
 
 QToolBar* CMainFrame::CreateToolBar(int resourceId) {
     const ToolbarResource* res = FindToolbarResource(resourceId);
-    const QImage strip = LoadBitmapResource(resourceId);
+    QImage strip = LoadBitmapResource(resourceId);
     if (!res || strip.isNull())
         return nullptr;
     auto* bar = new QToolBar(this);
+    // The strip's grey behind the lettering becomes the face colour of the bar, so each picture
+    // sits on its button without a grey block.
+    const QRgb face = bar->palette().color(QPalette::Button).rgb();
+    for (int y = 0; y < strip.height(); ++y)
+        for (int x = 0; x < strip.width(); ++x)
+            if (strip.pixel(x, y) == qRgb(192, 192, 192))
+                strip.setPixel(x, y, face);
     bar->setObjectName(QStringLiteral("toolbar%1").arg(resourceId));
     bar->setMovable(false);
     bar->setFloatable(false);

@@ -2,11 +2,13 @@
 
 #include "app/KelpApp.h"
 #include "app/KelpView.h"
+#include "app/Menu.h"
 #include "platform/Bitmaps.h"
 #include "res/Menus.h"
 
 #include <QAction>
 #include <QCloseEvent>
+#include <QLayout>
 #include <QMenuBar>
 #include <QShortcut>
 #include <QToolBar>
@@ -86,6 +88,13 @@ int CMainFrame::OnCreate() {
     }
     ShowLanguageToolBar();
     UpdateToolBarChecks();
+    // Until start-up gives it the menu of the language, the frame carries its own menu 128.
+    if (g_pMainMenu && g_pMainMenu->LoadMenu(128))
+        SetMenu(g_pMainMenu->GetMenuBar());
+    // The smallest size is settled now, before the window exists, and kept: the window system gets
+    // it with the window, and the menu of the other language (a pixel lower or higher) does not
+    // send it again (a later change is what the off-screen platform cannot take and complains of).
+    setMinimumSize(layout()->totalMinimumSize());
     return 0;
 }
 

@@ -1,6 +1,7 @@
 #include "platform/Platform.h"
 
 #include <QApplication>
+#include <QDir>
 #include <QFile>
 #include <QMessageBox>
 #include <QPointer>
@@ -8,7 +9,9 @@
 #include <QThread>
 
 #include <fcntl.h>
+#include <pwd.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -112,6 +115,20 @@ bool CreateSingleInstanceLock(const QString& name) {
         return !held;
     }
     return true;
+}
+
+void ProvideRuntimeDir() {
+    if (!qEnvironmentVariableIsEmpty("XDG_RUNTIME_DIR"))
+        return;
+    const uid_t uid = ::geteuid();
+    const passwd* user = ::getpwuid(uid);
+    const QByteArray folder = QFile::encodeName(QDir::tempPath()) + "/runtime-" +
+                              (user ? QByteArray(user->pw_name) : QByteArray::number(uid));
+    ::mkdir(folder.constData(), 0700);
+    struct stat st;
+    if (::lstat(folder.constData(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == uid &&
+        (st.st_mode & 0777) == 0700)
+        qputenv("XDG_RUNTIME_DIR", folder);
 }
 
 void SetDialogBkColor(unsigned backgroundRgb, unsigned textRgb) {

@@ -40,6 +40,13 @@ void SetSleepHook(std::function<void(DWORD)> hook);
 // program then runs without the lock rather than let another account keep it from starting.
 bool CreateSingleInstanceLock(const QString& name);
 
+// Where $XDG_RUNTIME_DIR is not set (root shells, CI, some remote logins), sets it to the folder
+// Qt falls back to, <temp>/runtime-<user>, made 0700 when missing, but only when that is a folder
+// (not a link) of this account that nobody else may enter; otherwise it stays unset and Qt tells
+// what is wrong with the folder. Called before the application object exists: the platform plugin
+// looks for the folder as it loads.
+void ProvideRuntimeDir();
+
 // The application-wide dialog colours (background, text) set once at start-up.
 void SetDialogBkColor(unsigned backgroundRgb, unsigned textRgb);
 unsigned DialogBkColor();

@@ -41,10 +41,13 @@ run_tool() {
         return
     fi
     if [ -z "${LMX207_COM1:-}" ]; then
-        local link="${XDG_RUNTIME_DIR:-/tmp}/lmx207-sim-com1-$$"
+        # The link to the simulator lives in the user's runtime folder, or else in a private one of
+        # its own, never under a name in the shared temporary folder that another account can take.
+        [ -n "${XDG_RUNTIME_DIR:-}" ] || private_dir=$(mktemp -d)
+        local link="${XDG_RUNTIME_DIR:-${private_dir:-}}/lmx207-sim-com1-$$"
         "$top/build/sim/lmx207-sim" --link "$link" >/dev/null &
         sim_pid=$!
-        trap 'kill "${sim_pid:-}" 2>/dev/null || true' EXIT
+        trap 'kill "${sim_pid:-}" 2>/dev/null || true; [ -z "${private_dir:-}" ] || rm -rf "$private_dir"' EXIT
         for _ in $(seq 50); do [ -e "$link" ] && break; sleep 0.1; done
         export LMX207_COM1="$link"
         echo "COM1 is the simulated pair of units on $link (set LMX207_COM1=/dev/ttyUSB0 for a real unit)."

@@ -21,10 +21,13 @@ void CLoginDlg::DoDataExchange(CDataExchange* pDX) {
 BOOL CLoginDlg::OnInitDialog() {
     CDialog::OnInitDialog();
     RestrictPasswordEdit(GetDlgItemAs<QLineEdit>(57634));
-    const QByteArray stored = ReadStoredPassword();
+    bool read = false;
+    const QByteArray stored = ReadStoredPassword(&read);
     std::memset(m_szStored, 0, sizeof m_szStored);
     std::memcpy(m_szStored, stored.constData(), std::min<size_t>(stored.size(), 15));
-    if (std::strcmp(m_szStored, "RTN-615") == 0 && m_stcHint) {
+    // The hint tells what the store holds: a password that could not be read shows none, though
+    // the factory password it is compared with then stands in for it.
+    if (read && std::strcmp(m_szStored, "RTN-615") == 0 && m_stcHint) {
         m_stcHint->setText(g_bChinese ? QStringLiteral("原始密码：     RTN-615")
                                       : QStringLiteral("The Original Password ： RTN-615"));
     }

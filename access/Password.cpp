@@ -16,6 +16,7 @@ QByteArray ReadStoredPassword(bool* readOk) {
                              &cb) == ERROR_SUCCESS;
         RegCloseKey(&key);
     }
+    ok = ok && buffer[0] != '\0'; // an empty password is no password: it must never let anyone in
     if (readOk)
         *readOk = ok;
     if (!ok)

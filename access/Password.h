@@ -7,9 +7,9 @@ class QLineEdit;
 
 // The stored login password: the value "Password" of the settings key, read into a 16-byte buffer
 // with a byte count of 15 (the key opened, not created). When the value cannot be read (no key,
-// no value, more than 15 bytes) the factory password stands in: it is what start-up stores
-// whenever the value is missing or empty, and an empty or undefined buffer must never let an
-// empty entry through.
+// no value, more than 15 bytes) or is empty, `readOk` becomes false and the factory password
+// stands in: it is what start-up stores whenever the value is missing or empty, and an empty or
+// undefined buffer must never let an empty entry through.
 QByteArray ReadStoredPassword(bool* readOk = nullptr);
 
 // A typed password as the bytes compared with the stored ones (zero-terminated: up to the first

@@ -2,29 +2,45 @@
 
 #include "app/KelpApp.h"
 #include "app/KelpView.h"
+#include "app/Menu.h"
 #include "platform/Bitmaps.h"
 #include "res/Menus.h"
 
 #include <QAction>
 #include <QCloseEvent>
+#include <QLayout>
 #include <QMenuBar>
 #include <QShortcut>
 #include <QToolBar>
 #include <QToolButton>
+#include <QWindow>
+
+namespace {
+const QSize kOuterSize(500, 400);
+}
 
 CMainFrame::CMainFrame() {
-    // Outer size 500 x 400 pixels, position chosen by the window system.
-    resize(500, 400);
+    // Outer size 500 x 400 pixels, position chosen by the window system. Without a frame around it
+    // (a bare X server) that is the window itself; a frame, once the window manager (or the
+    // off-screen platform, 2 pixels) has put one round it, takes its part of the 500 x 400 (event()).
+    resize(kOuterSize);
     setWindowIcon(AppIcon());
     setContextMenuPolicy(Qt::NoContextMenu);
 }
 
 QToolBar* CMainFrame::CreateToolBar(int resourceId) {
     const ToolbarResource* res = FindToolbarResource(resourceId);
-    const QImage strip = LoadBitmapResource(resourceId);
+    QImage strip = LoadBitmapResource(resourceId);
     if (!res || strip.isNull())
         return nullptr;
     auto* bar = new QToolBar(this);
+    // The strip's grey behind the lettering becomes the face colour of the bar, so each picture
+    // sits on its button without a grey block.
+    const QRgb face = bar->palette().color(QPalette::Button).rgb();
+    for (int y = 0; y < strip.height(); ++y)
+        for (int x = 0; x < strip.width(); ++x)
+            if (strip.pixel(x, y) == qRgb(192, 192, 192))
+                strip.setPixel(x, y, face);
     bar->setObjectName(QStringLiteral("toolbar%1").arg(resourceId));
     bar->setMovable(false);
     bar->setFloatable(false);
@@ -72,6 +88,13 @@ int CMainFrame::OnCreate() {
     }
     ShowLanguageToolBar();
     UpdateToolBarChecks();
+    // Until start-up gives it the menu of the language, the frame carries its own menu 128.
+    if (g_pMainMenu && g_pMainMenu->LoadMenu(128))
+        SetMenu(g_pMainMenu->GetMenuBar());
+    // The smallest size is settled now, before the window exists, and kept: the window system gets
+    // it with the window, and the menu of the other language (a pixel lower or higher) does not
+    // send it again (a later change is what the off-screen platform cannot take and complains of).
+    setMinimumSize(layout()->totalMinimumSize());
     return 0;
 }
 
@@ -99,4 +122,25 @@ void CMainFrame::UpdateToolBarChecks() {
 void CMainFrame::closeEvent(QCloseEvent* event) {
     event->accept();
     QMainWindow::closeEvent(event);
+}
+
+QSize CMainFrame::ClientSizeFor(QSize outer, const QMargins& frame) {
+    return outer.shrunkBy(frame);
+}
+
+bool CMainFrame::event(QEvent* event) {
+    // The frame is known only once the window manager has framed the shown window; its margins
+    // arrive with the move or resize that follows. The size is set by them once, and only while the
+    // window still has its first size (the user may already have changed it).
+    const QEvent::Type type = event->type();
+    if (!m_bFrameSeen && windowHandle() &&
+        (type == QEvent::Show || type == QEvent::Move || type == QEvent::Resize)) {
+        const QMargins frame = windowHandle()->frameMargins();
+        if (!frame.isNull()) {
+            m_bFrameSeen = true;
+            if (size() == kOuterSize)
+                resize(ClientSizeFor(kOuterSize, frame));
+        }
+    }
+    return QMainWindow::event(event);
 }

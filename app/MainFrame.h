@@ -20,6 +20,9 @@ public:
     void SetMenu(QMenuBar* bar);
     // Puts the check state of the port buttons in line with the port choice.
     void UpdateToolBarChecks();
+    // The client size that makes a window of `outer` size with the window manager's `frame`
+    // around it.
+    static QSize ClientSizeFor(QSize outer, const QMargins& frame);
 
     QToolBar* m_wndToolBarChinese = nullptr;
     QToolBar* m_wndToolBarEnglish = nullptr;
@@ -27,7 +30,9 @@ public:
 
 protected:
     void closeEvent(QCloseEvent* event) override;
+    bool event(QEvent* event) override;
 
 private:
     QToolBar* CreateToolBar(int resourceId);
+    bool m_bFrameSeen = false; // the window manager's frame was known and the size set by it
 };

@@ -2,13 +2,16 @@
 
 #include <QApplication>
 #include <QDir>
-#include <QFileInfo>
+#include <QFile>
 #include <QMessageBox>
 #include <QPointer>
+#include <QStandardPaths>
 #include <QThread>
 
 #include <fcntl.h>
+#include <pwd.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -94,16 +97,16 @@ void SetSleepHook(std::function<void(DWORD)> hook) {
 }
 
 bool CreateSingleInstanceLock(const QString& name) {
-    QString folder = qEnvironmentVariable("XDG_RUNTIME_DIR");
-    if (folder.isEmpty() || !QFileInfo(folder).isDir()) {
-        folder = QDir::tempPath() + QString("/lmx207-%1").arg(getuid());
-        QDir().mkpath(folder);
-        QFile::setPermissions(folder,
-                              QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
-    }
+    // Qt's runtime folder: $XDG_RUNTIME_DIR, else <temp>/runtime-<user>, made 0700 when missing.
+    // It is empty when the folder belongs to another account, who must not be able to decide
+    // whether this tool starts: then there is no lock.
+    const QString folder = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
+    if (folder.isEmpty())
+        return true;
     const QByteArray path = QFile::encodeName(folder + '/' + name + ".lock");
     // The descriptor stays open for the life of the process: the lock is the running instance.
-    const int fd = ::open(path.constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    // Never through a symbolic link planted under the lock's name.
+    const int fd = ::open(path.constData(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
     if (fd < 0)
         return true; // no place for a lock: run rather than refuse to start
     if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
@@ -112,6 +115,20 @@ bool CreateSingleInstanceLock(const QString& name) {
         return !held;
     }
     return true;
+}
+
+void ProvideRuntimeDir() {
+    if (!qEnvironmentVariableIsEmpty("XDG_RUNTIME_DIR"))
+        return;
+    const uid_t uid = ::geteuid();
+    const passwd* user = ::getpwuid(uid);
+    const QByteArray folder = QFile::encodeName(QDir::tempPath()) + "/runtime-" +
+                              (user ? QByteArray(user->pw_name) : QByteArray::number(uid));
+    ::mkdir(folder.constData(), 0700);
+    struct stat st;
+    if (::lstat(folder.constData(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == uid &&
+        (st.st_mode & 0777) == 0700)
+        qputenv("XDG_RUNTIME_DIR", folder);
 }
 
 void SetDialogBkColor(unsigned backgroundRgb, unsigned textRgb) {

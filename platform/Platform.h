@@ -34,10 +34,18 @@ void Sleep(DWORD milliseconds);
 void SetSleepHook(std::function<void(DWORD)> hook);
 
 // The single-instance rule: holds an exclusive lock on a file named after `name` in
-// $XDG_RUNTIME_DIR (else a per-user folder in the temporary directory) for the rest of the process.
-// Returns false when another process holds it already. The kernel releases the lock when the
-// process ends, even after a crash.
+// $XDG_RUNTIME_DIR (else <temp>/runtime-<user>) for the rest of the process. Returns false when
+// another process holds it already. The kernel releases the lock when the process ends, even after
+// a crash. A folder of another account, or a symbolic link in the lock's place, is not used: the
+// program then runs without the lock rather than let another account keep it from starting.
 bool CreateSingleInstanceLock(const QString& name);
+
+// Where $XDG_RUNTIME_DIR is not set (root shells, CI, some remote logins), sets it to the folder
+// Qt falls back to, <temp>/runtime-<user>, made 0700 when missing, but only when that is a folder
+// (not a link) of this account that nobody else may enter; otherwise it stays unset and Qt tells
+// what is wrong with the folder. Called before the application object exists: the platform plugin
+// looks for the folder as it loads.
+void ProvideRuntimeDir();
 
 // The application-wide dialog colours (background, text) set once at start-up.
 void SetDialogBkColor(unsigned backgroundRgb, unsigned textRgb);

@@ -29,14 +29,12 @@ done
 grep -q '^Exec=lmx207$' "$prefix/share/applications/lmx207.desktop"
 grep -q '^Icon=lmx207$' "$prefix/share/applications/lmx207.desktop"
 "$prefix/bin/lmx207-sim" --help | grep -q -- '--silent'
-# The tool waits at its login for ever: still running when timeout ends it (exit 124), and silent
-# but for the off-screen platform's notice about size hints.
-mkdir -p "$tmp/config" "$tmp/runtime"
-chmod 700 "$tmp/runtime"
+# The tool waits at its login for ever: still running when timeout ends it (exit 124), and silent,
+# also where XDG_RUNTIME_DIR is not set (it makes its runtime folder in the temporary one).
+mkdir -p "$tmp/config"
 status=0
-XDG_CONFIG_HOME="$tmp/config" XDG_RUNTIME_DIR="$tmp/runtime" LMX207_DRIVE_C="$tmp" QT_QPA_PLATFORM=offscreen \
+env -u XDG_RUNTIME_DIR TMPDIR="$tmp" XDG_CONFIG_HOME="$tmp/config" LMX207_DRIVE_C="$tmp" QT_QPA_PLATFORM=offscreen \
     timeout 5 "$prefix/bin/lmx207" 2>"$tmp/stderr" || status=$?
-errors=$(grep -v 'propagateSizeHints' "$tmp/stderr" || true)
-[ "$status" -eq 124 ] && [ -z "$errors" ] ||
-    { echo "the installed tool did not stay at its login (exit $status): $errors"; exit 1; }
+[ "$status" -eq 124 ] && [ ! -s "$tmp/stderr" ] ||
+    { echo "the installed tool did not stay at its login (exit $status): $(cat "$tmp/stderr")"; exit 1; }
 echo "install: tool, simulator, desktop entry and icon in place; the installed tool starts"

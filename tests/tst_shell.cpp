@@ -74,6 +74,30 @@ private slots:
                  after);
     }
 
+    // The window is 500 x 400 with its frame: the frame (off-screen a 2-pixel one, a window manager's
+    // title bar and borders) comes off the client area.
+    void outerSizeWithTheFrame() {
+        TestEnv env;
+        AfxGetApp().InitMainWindow();
+        QVERIFY(QTest::qWaitForWindowExposed(AfxGetApp().m_pMainWnd));
+        QCOMPARE(AfxGetApp().m_pMainWnd->frameGeometry().size(), QSize(500, 400));
+        AfxGetApp().CloseMainWindow();
+        QCOMPARE(CMainFrame::ClientSizeFor({500, 400}, {1, 20, 1, 5}), QSize(498, 375));
+    }
+
+    // The grey behind the toolbar pictures' lettering shows as the bar's own face colour.
+    void toolbarPicturesOnTheFace() {
+        TestEnv env;
+        const QPalette before = QApplication::palette();
+        QApplication::setPalette(QPalette(QColor(250, 240, 200))); // the button face
+        AfxGetApp().InitMainWindow();
+        for (QToolBar* bar : AfxGetApp().m_pMainWnd->findChildren<QToolBar*>())
+            QCOMPARE(bar->actions()[0]->icon().pixmap(bar->iconSize()).toImage().pixel(0, 0),
+                     qRgb(250, 240, 200));
+        AfxGetApp().CloseMainWindow();
+        QApplication::setPalette(before);
+    }
+
     // Each command of tests/data/commands.txt, given on a freshly started main window with no port
     // chosen, and what it did: the titles of the dialogs it ran, "closed", or the window's state.
     void everyCommandDoesWhatItSays() {

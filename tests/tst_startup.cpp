@@ -35,6 +35,21 @@ private slots:
         const QString end = child.exitStatus() == QProcess::NormalExit ? "exit code %1" : "crashed %1";
         QCOMPARE(child.readAllStandardOutput() + end.arg(child.exitCode()), seen);
     }
+
+    // Another account cannot keep the program from starting: a link planted under the lock's name
+    // is not followed (nothing appears where it points), and a runtime folder of that account, with
+    // the lock in it held, is not used.
+    void lockNotTakenFromAnotherAccount() {
+        TestEnv env;
+        QVERIFY(QFile::link(env.root() + "/elsewhere", env.runtimeDir() + "/LMX-207.lock"));
+        QVERIFY(CreateSingleInstanceLock("LMX-207"));
+        QVERIFY(!QFile::exists(env.root() + "/elsewhere"));
+        QVERIFY(QFile::remove(env.runtimeDir() + "/LMX-207.lock"));
+        QVERIFY(CreateSingleInstanceLock("LMX-207")); // held from now on, as by that account's copy
+        if (chown(QFile::encodeName(env.runtimeDir()).constData(), 65534, gid_t(-1)) != 0)
+            QSKIP("only root can hand the runtime folder to another account");
+        QVERIFY(CreateSingleInstanceLock("LMX-207"));
+    }
 };
 
 QTEST_MAIN(TestStartup)

@@ -193,7 +193,7 @@ int main(int argc, char** argv) {
         {146, QStringLiteral("确定"), 32, 17, true},
         {189, QStringLiteral("配置复位"), 64, 18, true},
         {153, QStringLiteral("OK"), 26, 16, false},
-        {154, QStringLiteral("No"), 19, 16, false},
+        {154, QStringLiteral("NO"), 19, 16, false},
         {155, QStringLiteral("Yes"), 27, 16, false},
         {156, QStringLiteral("Exit"), 26, 16, false},
         {157, QStringLiteral("Clear Record"), 86, 16, false},

@@ -1,5 +1,5 @@
 // The About box on the in-memory line: the one byte it sends, how the receive batches before its
-// tick decide the two version lines, in both languages, and the application's About command.
+// tick decide the two version lines, in both languages. (The About command is tst_shell's.)
 
 #include "link/AboutDlg.h"
 #include "support/Suite.h"
@@ -43,20 +43,6 @@ private slots:
         QCOMPARE(dlg.GetDlgItemText(1080),
                  QString(identified ? "CRC : 3C82\t\tROM : 97250AE8" : "CRC :\t\t\tROMH : "));
         QCOMPARE(Line()->m_sent, QByteArray("\x86"));
-    }
-
-    // The application's About command runs the box modally: it asks the unit, and OK ends it.
-    void aboutCommand() {
-        QByteArray sent;
-        QObject context;
-        QTimer::singleShot(0, &context, [&sent] {
-            if (QWidget* box = qobject_cast<CAboutDlg*>(QApplication::activeModalWidget())) {
-                sent = Line()->m_sent;
-                box->findChild<QPushButton*>()->click();
-            }
-        });
-        AfxGetApp().OnAppAbout();
-        QCOMPARE(sent, QByteArray("\x86"));
     }
 };
 

@@ -27,12 +27,21 @@ static QList<std::pair<QString, std::function<void()>>> commands(CMainFrame* fra
 }
 
 // The main window as the user sees it: caption, the stored "m_Language" in hex, the port, the
-// toolbars in view.
+// toolbars in view, the menu items with a check mark (each menu as it opens) and the pressed buttons.
 static QString state(CMainFrame* frame) {
     QString seen = frame->windowTitle() + ", m_Language " + ReadSetting("m_Language").data.toHex() +
                    ", port " + AfxGetApp().m_strPort + ", toolbar";
     for (QToolBar* bar : frame->findChildren<QToolBar*>())
         seen += bar->isVisible() ? ' ' + bar->objectName().mid(7) : QString();
+    seen += ", checked";
+    for (QMenu* menu : frame->menuBar()->findChildren<QMenu*>()) {
+        emit menu->aboutToShow();
+        for (QAction* item : menu->actions())
+            seen += item->isChecked() ? ' ' + item->text() : QString();
+    }
+    for (QToolBar* bar : frame->findChildren<QToolBar*>())
+        for (QAction* button : bar->isVisible() ? bar->actions() : QList<QAction*>())
+            seen += button->isChecked() ? QString(" [%1]").arg(bar->actions().indexOf(button)) : QString();
     return seen;
 }
 

@@ -156,7 +156,7 @@ void CLocalRecordDlg::CompleteRecordAnswer() {
     QString error;
     const QString status = ListAndSaveRecords(true, m_rxBuf, m_nRecords, m_lstRecords, m_progress, &error);
     m_stcStatus->setText(status);
-    m_stcStatus->setToolTip(error.isEmpty() ? QString() : status + '\n' + error);
+    m_stcStatus->setToolTip(error.isEmpty() ? status : status + '\n' + error); // the whole path, however long
     m_btnUpdate.setEnabled(true);
     m_btnClear.setEnabled(m_nRecords != 0);
 }

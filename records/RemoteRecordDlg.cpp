@@ -105,7 +105,7 @@ void CRemoteRecordDlg::CompleteRecordAnswer() {
     QString error;
     const QString status = ListAndSaveRecords(false, m_rxBuf, m_nRecords, m_lstRecords, m_progress, &error);
     m_stcStatus->setText(status);
-    m_stcStatus->setToolTip(error.isEmpty() ? QString() : status + '\n' + error);
+    m_stcStatus->setToolTip(error.isEmpty() ? status : status + '\n' + error); // the whole path, however long
     m_btnUpdate.setEnabled(true);
     m_btnClear.setEnabled(m_nRecords != 0);
 }

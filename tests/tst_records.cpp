@@ -67,6 +67,7 @@ private slots:
         Line()->deliver(char(~u.read) + kThree);
         QCOMPARE(RecordState(*dlg), m_text["saved"].arg(3).arg(File()) +
                                         " | list 3, progress 24, update on, clear on, timer 200");
+        QCOMPARE(dlg->GetDlgItem(1005)->toolTip(), m_text["saved"].arg(3).arg(File())); // when cut short
         QCOMPARE(Lines(*dlg), QStringList({m_text["three 3"], m_text["three 2"], m_text["three 1"]}));
         QCOMPARE(ReadFile(File()), RecordFileContent(3, Lines(*dlg), g_bChinese));
     }

@@ -104,15 +104,16 @@ bool command(int id) {
 int main(int argc, char* argv[]) {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") && qEnvironmentVariableIsEmpty("DISPLAY"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
-    // A fresh store, runtime folder and drive C, so the tour never touches the user's own.
-    QTemporaryDir home;
-    for (const char* sub : {"config", "runtime", "c"})
+    // A fresh store, runtime folder and drive C (a stand-in home folder: the record dialogs name the
+    // files there), so the tour never touches the user's own.
+    QTemporaryDir home(QDir::tempPath() + QStringLiteral("/lmx207-tour-XXXXXX"));
+    for (const char* sub : {"config", "runtime", "home"})
         QDir().mkpath(home.path() + '/' + sub);
     QFile::setPermissions(home.path() + "/runtime",
                           QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
     qputenv("XDG_CONFIG_HOME", (home.path() + "/config").toLocal8Bit());
     qputenv("XDG_RUNTIME_DIR", (home.path() + "/runtime").toLocal8Bit());
-    qputenv("LMX207_DRIVE_C", (home.path() + "/c").toLocal8Bit());
+    qputenv("LMX207_DRIVE_C", (home.path() + "/home").toLocal8Bit());
 
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("lmx207"));

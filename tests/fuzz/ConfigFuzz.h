@@ -9,11 +9,6 @@
 #include "DialogFuzz.h"
 #include "config/ConfigGrid.h"
 
-#include <QComboBox>
-#include <QDateTimeEdit>
-#include <QLineEdit>
-#include <QRegularExpression>
-
 namespace fuzz {
 
 // One user edit chosen by `a`: the address typed (a number in or out of range, or no number),

@@ -21,12 +21,7 @@
 #include "platform/Platform.h"
 #include "records/ClearConfirmDlg.h"
 
-#include <QAbstractButton>
-#include <QApplication>
-#include <QDir>
-#include <QEvent>
-#include <QFile>
-#include <QTemporaryDir>
+#include <QtWidgets>
 
 #include <cstddef>
 #include <cstdint>

@@ -9,10 +9,6 @@
 #include "DialogFuzz.h"
 #include "records/RecordFormat.h"
 
-#include <QListWidget>
-#include <QProgressBar>
-#include <QRegularExpression>
-
 namespace fuzz {
 
 inline void CheckRecordList(const QListWidget* list, const QProgressBar* progress, int nRecords) {

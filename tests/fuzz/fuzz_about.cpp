@@ -4,8 +4,6 @@
 #include "DialogFuzz.h"
 #include "link/AboutDlg.h"
 
-#include <QLabel>
-
 extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
     fuzz::InitializeTarget<CAboutDlg>(argc, argv);
     return 0;

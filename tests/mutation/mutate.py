@@ -89,6 +89,21 @@ def mutant(site):
     return original, '\n'.join(lines).encode('utf-8'), diff
 
 
+# The mutants of a survivors file again, each found by its line's text (the line may have moved).
+def again(path):
+    sites = []
+    entries = re.findall(r'^(\S+):(\d+) \[(\w+)\]\n  - (.*)\n  \+ (.*)$', Path(path).read_text(encoding='utf-8'), re.M)
+    for f, no, kind, before, after in entries:
+        lines = (ROOT / f).read_text(encoding='utf-8').split('\n')
+        found = [i for i, line in enumerate(lines) if line.strip() == before]
+        if not found:
+            print('gone: %s:%s no longer has "%s"' % (f, no, before))
+            continue
+        i = min(found, key=lambda i: abs(i - int(no) + 1))
+        sites.append((f, i, len(lines[i]) - len(lines[i].lstrip()), len(lines[i].rstrip()), after, kind))
+    return sites
+
+
 def main():
     ap = argparse.ArgumentParser(description='Plants one fault at a time in the tool and runs the suites.')
     ap.add_argument('-n', '--mutants', type=int, default=20, help='mutants that compile (default 20)')
@@ -98,6 +113,7 @@ def main():
     ap.add_argument('--timeout', type=float, default=120, help='seconds for the suites of one mutant')
     ap.add_argument('--survivors', help='default: <build-dir>/survivors.txt')
     ap.add_argument('--list', action='store_true', help='print the sampled mutants and stop')
+    ap.add_argument('--again', metavar='SURVIVORS', help='run the mutants of a survivors file again, all of them')
     args = ap.parse_args()
     seed = random.randrange(10000) if args.seed is None else args.seed
     rng = random.Random(seed)
@@ -106,6 +122,9 @@ def main():
         pattern in f or fnmatch.fnmatch(f, pattern) for pattern in args.files))]
     sites = [(f, *site) for f in files for site in sites_of(ROOT / f, rng)]
     rng.shuffle(sites)
+    if args.again:
+        sites = again(args.again)
+        args.mutants = len(sites)
     print('%d sites in %d files, seed %d' % (len(sites), len(files), seed), flush=True)
     if args.list:
         for site in sites[:args.mutants]:

@@ -111,6 +111,7 @@ private slots:
         Line()->deliver(answer9);
         Line()->deliver(flood);
         QCOMPARE(count, 39);
+        QCOMPARE(comm.GetCommEvent(), short(0)); // the receive event is over
         const QByteArray guard(8, char(0xA5));
         QCOMPARE(QByteArray(reinterpret_cast<const char*>(&m), sizeof m),
                  guard + answer9 + flood.left(7) + guard);

@@ -144,25 +144,40 @@ private slots:
         QCOMPARE(seen, expected);
     }
 
-    // At 800 x 640 the cells are 80 (English) or 88 (Chinese) pixels high and line 2 begins at
-    // (160, 320): its capitals "LM" stand 0.64 to 0.65 of the cell high (Arial's share, and its
-    // stand-ins'), their top about a sixth of the cell below that corner, just right of it.
+    // At 640 pixels high the cells are 80 (English) or 88 (Chinese) pixels high and line 2 begins
+    // at (W / 5, 320): its capitals "LM" stand 0.64 to 0.65 of the cell high (Arial's share, and its
+    // stand-ins'), their top about a sixth of the cell below that corner, just right of it. Its
+    // width follows the average character width asked for (W x 12 / 500 English, / 400 Chinese;
+    // 1 at 60 pixels wide): within 4 % of what this machine's fonts (Debian's) draw.
+    void welcomeLinesAsDrawn_data() {
+        QTest::addColumn<int>("chinese");
+        QTest::addColumn<int>("width");
+        QTest::addColumn<int>("inkWidth");
+        QTest::newRow("English, 800 wide") << 0 << 800 << 572;
+        QTest::newRow("Chinese, 800 wide") << 1 << 800 << 539;
+        QTest::newRow("English, 60 wide") << 0 << 60 << 19;
+    }
     void welcomeLinesAsDrawn() {
-        for (int chinese : {0, 1}) {
-            const int cell = chinese ? 88 : 80;
-            g_bChinese = chinese;
-            CKelpView view;
-            view.resize(800, 640);
-            QImage img(800, 640, QImage::Format_RGB32);
-            QPainter painter(&img);
-            view.OnDraw(painter);
-            const QRect caps = ink(img, {160, 320}, {cell, cell});
-            const bool sized = qAbs(caps.height() - cell * 0.645) <= cell * 0.03;
-            const bool placed = caps.top() >= cell / 8 && caps.top() <= cell / 5 && caps.left() >= 0 &&
-                                caps.left() <= cell / 14;
-            QVERIFY2(sized && placed,
-                     qPrintable(QDebug::toString(caps) + (chinese ? " in Chinese" : " in English")));
-        }
+        QFETCH(int, chinese);
+        QFETCH(int, width);
+        QFETCH(int, inkWidth);
+        const int cell = chinese ? 88 : 80;
+        g_bChinese = chinese;
+        CKelpView view;
+        view.resize(width, 640);
+        QImage img(1600, 640, QImage::Format_RGB32);
+        img.fill(Qt::black);
+        QPainter painter(&img);
+        view.OnDraw(painter);
+        const int line = ink(img, {width / 5, 320}, {1500, cell}).width();
+        QVERIFY2(qAbs(line - inkWidth) <= inkWidth / 25 + 1, qPrintable(QString::number(line)));
+        if (line < cell)
+            return; // squeezed to a sliver: no capitals to measure
+        const QRect caps = ink(img, {width / 5, 320}, {cell / 2, cell});
+        QVERIFY2(qAbs(caps.height() - cell * 0.645) <= cell * 0.03, qPrintable(QDebug::toString(caps)));
+        QVERIFY2(caps.top() >= cell / 8 && caps.top() <= cell / 5 && caps.left() >= 0 &&
+                     caps.left() <= cell / 14,
+                 qPrintable(QDebug::toString(caps)));
     }
 };
 

@@ -250,13 +250,13 @@ void StartSelf(QProcess& child, const char* role, const QStringList& args = {}, 
     child.start(QCoreApplication::applicationFilePath(), args);
 }
 
-// Holds COM1 through the tool's own line until its standard input closes.
+// Holds COM2 through the tool's own line until its standard input closes.
 int HoldPortChild(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     auto line = CreateSerialCommBackend();
     QString error;
     printf("%s\n",
-           line->open(1, QStringLiteral("9600,n,8,1"), &error) ? "held" : qPrintable("refused: " + error));
+           line->open(2, QStringLiteral("9600,n,8,1"), &error) ? "held" : qPrintable("refused: " + error));
     fflush(stdout);
     for (char c; fread(&c, 1, 1, stdin) == 1;) {
     }
@@ -290,7 +290,7 @@ private slots:
         m_env = std::make_unique<TestEnv>();
         CMSComm::SetBackendFactory(nullptr); // the real serial line
         g_bChinese = 0;
-        AfxGetApp().m_strPort = QStringLiteral("COM1");
+        AfxGetApp().m_strPort = QStringLiteral("COM2"); // port 2's device, never port 1's
     }
 
     // A dialog closed while its unit is still answering: the answer lands on the line with nobody
@@ -301,7 +301,7 @@ private slots:
         const QString wire = m_env->root() + "/wire.log";
         sim.setWireLogPath(wire);
         QVERIFY(sim.start());
-        qputenv("LMX207_COM1", sim.slavePath().toLocal8Bit());
+        qputenv("LMX207_COM2", sim.slavePath().toLocal8Bit());
         auto wireShows = [&wire](const char* hex) { return ReadFile(wire).contains(hex); };
         MessageBoxRecorder boxes;
         ResetMessageBeepCount();
@@ -336,7 +336,7 @@ private slots:
         QString error;
         QVERIFY2(sim.start(&error), qPrintable(error));
         const QString path = fault == Missing ? m_env->root() + "/no-such-tty" : sim.slavePath();
-        qputenv("LMX207_COM1", path.toLocal8Bit());
+        qputenv("LMX207_COM2", path.toLocal8Bit());
         auto refused = [&](const QString& tail) {
             RefusedCase(which, boxes.calls,
                         QRegularExpression("^Cannot open " + QRegularExpression::escape(path) + tail));

@@ -23,18 +23,6 @@ private slots:
     }
     void cleanup() { m_sim.stop(); }
 
-    // With COM2 chosen the box opens port 2's device, not port 1's, and the unit there answers.
-    void aboutBoxOnCom2IdentifiesTheUnit() {
-        qputenv("LMX207_COM2", m_sim.slavePath().toLocal8Bit());
-        qputenv("LMX207_COM1", QFile::encodeName(m_env.root() + "/no-such-tty"));
-        AfxGetApp().m_strPort = QStringLiteral("COM2");
-        CAboutDlg dlg;
-        dlg.Create();
-        QVERIFY2(m_boxes.calls.isEmpty(), qPrintable(m_boxes.calls.value(0).text));
-        QTRY_COMPARE_WITH_TIMEOUT(dlg.GetDlgItemText(1079),
-                                  QStringLiteral("CPU Version : 1.0\tTime : 2004-5-27"), kWaitMs);
-    }
-
     // The unit's end of the line sees what the tool set, while the box holds the port: speed, stop
     // bits, odd, mark or space parity. A pseudo-terminal keeps 8 data bits and no parity enable
     // whatever it is asked, so 7 bits or even parity cannot show here.

@@ -23,7 +23,8 @@ static void casesOf(const QString& dialog) {
 }
 
 // Types the entries into the edits from `firstId` on as a user would (each edit's own limit
-// applies), presses OK and tells what followed, as tests/data/access.txt writes it.
+// applies), presses OK and tells what followed, as tests/data/access.txt writes it (a box's type
+// gives its icon and buttons: 10 is the stop icon with OK alone).
 static QString typeAndPressOk(CDialog& dlg, int firstId, const QStringList& entries) {
     for (int i = 0; i < entries.size(); ++i)
         QTest::keyClicks(dlg.GetDlgItemAs<QLineEdit>(firstId + i), entries[i]);
@@ -31,7 +32,7 @@ static QString typeAndPressOk(CDialog& dlg, int firstId, const QStringList& entr
     dlg.OnOK();
     QString seen;
     for (const MessageBoxCall& box : boxes.calls)
-        seen += box.caption + ": \"" + box.text + "\" + ";
+        seen += box.caption + ": \"" + box.text + "\" " + QString::asprintf("(type %02X)", box.type) + " + ";
     return seen + (dlg.result() == IDOK ? "OK" : "stays");
 }
 

@@ -97,6 +97,14 @@ private slots:
         }
     }
 
+    // A dialog's timer that was never set, or is stopped already, is not killed (FALSE).
+    void killingATimerNotRunning() {
+        QCOMPARE(m_dlg.KillTimer(7), FALSE);
+        m_dlg.SetTimer(7, 60);
+        QCOMPARE(m_dlg.KillTimer(7), TRUE);
+        QCOMPARE(m_dlg.KillTimer(7), FALSE);
+    }
+
     // Batches are stored in arrival order; what does not fit the buffer is counted, never stored.
     void receivedBytesStayInsideTheBuffer() {
         struct {

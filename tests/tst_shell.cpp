@@ -7,15 +7,19 @@
 #include "link/MSComm.h"
 #include "support/Suite.h"
 
-// Every way to give a command, in order: each item of the menu bar by its path, each button of the
-// toolbar in view by its place [n] (the separator counts), each key of the accelerator table.
+// Every way to give a command, in order: each item of the menu bar by its path and place [n], each
+// button of the toolbar in view by its place [n] (separators count), each key of the accelerators.
 static QList<std::pair<QString, std::function<void()>>> commands(CMainFrame* frame) {
     QList<std::pair<QString, std::function<void()>>> list;
-    for (QAction* top : frame->menuBar()->actions())
-        for (QAction* item : top->menu() ? top->menu()->actions() : QList<QAction*>{top})
+    for (QAction* top : frame->menuBar()->actions()) {
+        const QList<QAction*> items = top->menu() ? top->menu()->actions() : QList<QAction*>{top};
+        for (QAction* item : items) {
+            const QString path =
+                top->menu() ? QString("%1/[%2] ").arg(top->text()).arg(items.indexOf(item)) : "";
             if (!item->isSeparator())
-                list.append({(top->menu() ? top->text() + '/' : QString()) + item->text(),
-                             [item] { item->trigger(); }});
+                list.append({path + item->text(), [item] { item->trigger(); }});
+        }
+    }
     for (QToolBar* bar : frame->findChildren<QToolBar*>())
         for (QAction* button : bar->isVisible() ? bar->actions() : QList<QAction*>())
             if (!button->isSeparator())

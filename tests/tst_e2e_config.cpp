@@ -32,7 +32,7 @@ class TestE2eConfig : public QObject {
         dlg.Create();
         QTRY_COMPARE_WITH_TIMEOUT(dlg.m_edtAddress->text(), QStringLiteral("300"), kWaitMs);
         QTRY_VERIFY_WITH_TIMEOUT(!dlg.m_edtTime->text().isEmpty(), kWaitMs); // the first check is over
-        Cell(dlg, 0, 2)->setCurrentIndex(3);
+        dlg.m_cells.outputDelay[1]->setCurrentIndex(3);                      // command 2
         dlg.m_edtAddress->setText(QStringLiteral("4321"));
         // Local: Write Config restarts the receive count; with a poll's answer still coming in,
         // its bytes would hide the invitation.

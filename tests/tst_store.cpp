@@ -2,7 +2,6 @@
 // person edited reads (or is kept aside), a write keeps the rest of the file, the older hex form
 // is upgraded, and a port pinned in the file is the one a dialog opens.
 
-#include "app/KelpApp.h"
 #include "config/LocalConfigDlg.h"
 #include "platform/RegistryText.h"
 #include "sim/SimPtyServer.h"

@@ -7,13 +7,13 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
+#include <vector>
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const int len = int(size > 4096 ? 4096 : size);
-    // Copies of exactly the given length, so the address sanitizer sees any read past the end.
-    unsigned char* buf = static_cast<unsigned char*>(std::malloc(size_t(len) + 1));
-    for (int i = 0; i < len; ++i)
-        buf[i] = data[i];
+    // A copy of exactly the given length, so the address sanitizer sees any read past the end.
+    std::vector<unsigned char> copy(data, data + len);
+    unsigned char* buf = copy.data();
 
     ConfigSettings settings;
     if (DecodeConfigAnswer(buf, len, &settings)) {
@@ -43,6 +43,5 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         if (len >= 8)
             (void)FormatRecordLine(len, buf, chinese != 0);
     }
-    std::free(buf);
     return 0;
 }

@@ -18,15 +18,11 @@ const int kGridIds[3][8] = {
     {1012, 1015, 1018, 1021, 1034, 1033, 1036, 1039},
 };
 
-QComboBox* Cell(CDialog& dlg, int row, int command) {
-    return dlg.GetDlgItemAs<QComboBox>(kGridIds[row][command - 1]);
-}
-
 QList<int> Selections(CDialog& dlg) {
     QList<int> s;
     for (int row = 0; row < 3; ++row)
         for (int k = 1; k <= 8; ++k)
-            s << Cell(dlg, row, k)->currentIndex();
+            s << dlg.GetDlgItemAs<QComboBox>(kGridIds[row][k - 1])->currentIndex();
     return s;
 }
 

@@ -28,7 +28,6 @@ inline MemoryCommBackend* Line() {
 
 // Configuration grid: cell ids by row (Output Delay, Input Delay, Output Extend) and command 1 to 8.
 extern const int kGridIds[3][8];
-QComboBox* Cell(CDialog& dlg, int row, int command);
 // The selected index of every grid cell, row by row, commands 1 to 8 (-1: no selection).
 QList<int> Selections(CDialog& dlg);
 // A configuration dialog in one line: status, address, unit date and time, Write Config and

@@ -14,7 +14,6 @@
 #include <QTimer>
 #include <QToolBar>
 
-
 namespace {
 
 class BareWindow : public QMainWindow {

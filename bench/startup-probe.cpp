@@ -13,7 +13,6 @@
 #include <QLineEdit>
 #include <QTimer>
 
-
 namespace {
 
 class LoginWatch : public QObject {

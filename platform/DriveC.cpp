@@ -11,4 +11,6 @@ QString DriveCFolder() {
     return folder;
 }
 
-QString DriveCPath(const QString& name) { return DriveCFolder() + '/' + name; }
+QString DriveCPath(const QString& name) {
+    return DriveCFolder() + '/' + name;
+}

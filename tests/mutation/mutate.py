@@ -76,6 +76,8 @@ def build_and_test(args):
                        '--stop-on-failure'], args.timeout)
     if status is None:
         return 'killed (timed out)'
+    if 'No tests were found' in out:  # a half-written build tree: no verdict can come from it
+        sys.exit('no suites in %s: configure it again (cmake -S . -B %s)' % (args.build_dir, args.build_dir))
     return 'killed (%s)' % ' '.join(re.findall(r'\d+ - (\w+) \(', out)) if status else 'survived'
 
 

@@ -328,8 +328,8 @@ private slots:
         QFETCH(int, fault);
         MessageBoxRecorder boxes;
         ResetMessageBeepCount();
-        for (const QString& name : DriveCEntries())
-            QDir(DriveCFolder()).remove(name);
+        for (bool local : {true, false}) // only what a case may leave: never anything else there
+            QFile::remove(DriveCPath(RecordFileName(local, false)));
         const auto which = Dialog(dialog);
         SimPtyServer sim; // a fresh pair and line per case: a pulled cable stays pulled
         sim.setPacing(true);

@@ -58,6 +58,7 @@ private slots:
         QTest::newRow("2400,s,8,2") << "2400 S 8 2";
         QTest::newRow("9600,x,8,1") << "19200 E 7 2";
         QTest::newRow("9600,n,9,1") << "19200 E 7 2";
+        QTest::newRow("9600,n,4,1") << "19200 E 7 2";
         QTest::newRow("fast,n,8,1") << "19200 E 7 2";
         QTest::newRow("9600,n,8") << "19200 E 7 2";
     }

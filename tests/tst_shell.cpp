@@ -98,15 +98,18 @@ private slots:
         QCOMPARE(CMainFrame::ClientSizeFor({500, 400}, {1, 20, 1, 5}), QSize(498, 375));
     }
 
-    // The grey behind the toolbar pictures' lettering shows as the bar's own face colour.
+    // The grey behind the toolbar pictures' lettering shows as the bar's own face colour; the bar
+    // is no higher than its buttons need.
     void toolbarPicturesOnTheFace() {
         TestEnv env;
         const QPalette before = QApplication::palette();
         QApplication::setPalette(QPalette(QColor(250, 240, 200))); // the button face
         AfxGetApp().InitMainWindow();
-        for (QToolBar* bar : AfxGetApp().m_pMainWnd->findChildren<QToolBar*>())
+        for (QToolBar* bar : AfxGetApp().m_pMainWnd->findChildren<QToolBar*>()) {
             QCOMPARE(bar->actions()[0]->icon().pixmap(bar->iconSize()).toImage().pixel(0, 0),
                      qRgb(250, 240, 200));
+            QCOMPARE(bar->sizeHint().height(), 33); // its 25-pixel buttons in the style's frame, no margin
+        }
         AfxGetApp().CloseMainWindow();
         QApplication::setPalette(before);
     }

@@ -54,7 +54,7 @@ private slots:
         QTest::addColumn<QString>("line");
         QTest::newRow("9600,n,8,1") << "9600 N 8 1";
         QTest::newRow("4800,O,5,1.5") << "4800 O 5 1.5";
-        QTest::newRow("1200,m,6,1") << "1200 M 6 1";
+        QTest::newRow("110,m,6,1") << "110 M 6 1";
         QTest::newRow("2400,s,8,2") << "2400 S 8 2";
         QTest::newRow("9600,x,8,1") << "19200 E 7 2";
         QTest::newRow("9600,n,9,1") << "19200 E 7 2";

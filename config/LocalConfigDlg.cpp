@@ -44,7 +44,7 @@ void CLocalConfigDlg::DoDataExchange(CDataExchange* pDX) {
 BOOL CLocalConfigDlg::OnInitDialog() {
     CDialog::OnInitDialog();
     SetUpConfigControls(this, m_btnExit, m_btnWriteTime, m_btnWriteConfig, m_btnReset, m_dtpDate, m_dtpTime);
-    if (!OpenDevicePort(this, m_comm)) {
+    if (!OpenDevicePort(this, m_comm, m_stcStatus)) {
         // The platform refused the port and has said why; nothing can be exchanged, so the
         // buttons that talk to the unit stay off.
         m_btnWriteConfig.setEnabled(false);

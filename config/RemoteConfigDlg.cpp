@@ -48,7 +48,7 @@ void CRemoteConfigDlg::DoDataExchange(CDataExchange* pDX) {
 BOOL CRemoteConfigDlg::OnInitDialog() {
     CDialog::OnInitDialog();
     SetUpConfigControls(this, m_btnExit, m_btnWriteTime, m_btnWriteConfig, m_btnReset, m_dtpDate, m_dtpTime);
-    if (!OpenDevicePort(this, m_comm)) {
+    if (!OpenDevicePort(this, m_comm, m_stcStatus)) {
         // The platform refused the port and has said why; nothing can be exchanged.
         m_btnWriteConfig.setEnabled(false);
         return TRUE;

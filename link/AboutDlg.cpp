@@ -25,7 +25,7 @@ void CAboutDlg::DoDataExchange(CDataExchange* pDX) {
 
 BOOL CAboutDlg::OnInitDialog() {
     CDialog::OnInitDialog();
-    if (!OpenDevicePort(this, m_comm))
+    if (!OpenDevicePort(this, m_comm, m_stcLine1))
         return TRUE; // refused: the box stays open with its lines empty, nothing is asked
     m_nAnswer = 0;
     SendCommandByte(m_comm, kIdentify);

@@ -4,9 +4,12 @@
 #include "platform/Dialog.h"
 #include "platform/Platform.h"
 
+#include <QLabel>
+
 #include <climits>
 
-bool OpenDevicePort(CDialog* dlg, CMSComm& comm) {
+bool OpenDevicePort(CDialog* dlg, CMSComm& comm, QLabel* status) {
+    SyncFrameworkTranslation(); // the platform's own part of a refusal in the interface's language
     const QString port = AfxGetApp().m_strPort;
     comm.SetCommPort(port == QLatin1String("COM1") ? 1 : 2);
     if (comm.GetPortOpen()) {
@@ -15,7 +18,12 @@ bool OpenDevicePort(CDialog* dlg, CMSComm& comm) {
         comm.SetPortOpen(TRUE);
         if (!comm.GetPortOpen()) {
             // The platform refused the device: say why, and start no exchange.
-            MessageBox(dlg, comm.OpenError(), AfxAppName(), MB_OK | MB_ICONEXCLAMATION);
+            const QString why = comm.OpenError();
+            MessageBox(dlg, why, AfxAppName(), MB_OK | MB_ICONEXCLAMATION);
+            if (status) {
+                status->setText(why.section('\n', 0, 0));
+                status->setToolTip(why);
+            }
             return false;
         }
     }

@@ -4,6 +4,7 @@
 #include "platform/Win.h"
 
 class CDialog;
+class QLabel;
 
 // The exchange every device dialog shares, run over the dialog's own serial control.
 
@@ -11,9 +12,11 @@ class CDialog;
 // "9600,n,8,1", byte-array input, a receive event per byte, whole-buffer reads, and throws away
 // whatever was waiting. A port that is open already gives the message "cannot open serial port"
 // and the set-up goes on. A port the platform refuses to open gives the platform's error text with
-// the device path in a message box owned by `dlg`; the function then returns false and the dialog
-// starts no exchange.
-bool OpenDevicePort(CDialog* dlg, CMSComm& comm);
+// the device path in a message box owned by `dlg`, in the interface's language, and the same text
+// in `status` (the dialog's status line, when it has one; its first line shown, the whole text as
+// its tool tip), so that the dialog still says why it is empty after the box is gone; the function
+// then returns false and the dialog starts no exchange.
+bool OpenDevicePort(CDialog* dlg, CMSComm& comm, QLabel* status = nullptr);
 
 // Sends one byte, command or data.
 void SendCommandByte(CMSComm& comm, BYTE b);

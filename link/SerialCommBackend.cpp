@@ -1,5 +1,6 @@
 #include "link/SerialCommBackend.h"
 
+#include "app/KelpApp.h"
 #include "platform/Registry.h"
 
 #include <QDir>
@@ -44,14 +45,20 @@ QString ByIdPortPath(int port, const QString& devRoot) {
 
 // Why the platform refused the device, as the user reads it.
 QString RefusalText(const QString& path, const QSerialPort& serial) {
-    QString text = QStringLiteral("Cannot open %1: %2").arg(path, serial.errorString());
+    const bool chinese = g_bChinese != 0;
+    QString text = (chinese ? QStringLiteral("无法打开 %1：%2") : QStringLiteral("Cannot open %1: %2"))
+                       .arg(path, serial.errorString());
     if (serial.error() == QSerialPort::PermissionError) {
         const QFileInfo device(path);
         if (device.exists() && !(device.isReadable() && device.isWritable()))
-            text += QStringLiteral("\nSerial devices belong to the group `dialout`: add your user to it "
-                                   "(sudo usermod -aG dialout $USER) and log in again.");
-        else if (serial.errorString().contains(QLatin1String("lock")))
-            text += QStringLiteral("\nAnother program is using this port.");
+            text += chinese ? QStringLiteral("\n串口设备属于 `dialout` 组：请把您的用户加入该组"
+                                             "（sudo usermod -aG dialout $USER）后重新登录。")
+                            : QStringLiteral(
+                                  "\nSerial devices belong to the group `dialout`: add your user to it "
+                                  "(sudo usermod -aG dialout $USER) and log in again.");
+        else if (device.exists()) // readable and writable, yet refused: another program's lock
+            text += chinese ? QStringLiteral("\n另一个程序正在使用此串口。")
+                            : QStringLiteral("\nAnother program is using this port.");
     }
     return text;
 }

@@ -1,5 +1,7 @@
 #include "platform/Dialog.h"
 
+#include "platform/DateTimeCtrl.h"
+#include "platform/PathEllipsis.h"
 #include "platform/Platform.h"
 
 #include <QAbstractButton>
@@ -8,12 +10,14 @@
 #include <QEvent>
 #include <QGroupBox>
 #include <QIcon>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPainter>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScreen>
 #include <QTimer>
 #include <QWindow>
 
@@ -33,6 +37,23 @@ protected:
         option.setTabStopDistance(8 * fontMetrics().averageCharWidth());
         p.setPen(palette().color(QPalette::WindowText));
         p.drawText(QRectF(rect()), text(), option);
+    }
+};
+
+// A static text that shortens a path in its middle when it does not fit (see ElidePathText); its
+// text stays whole, for its readers and its tool tip.
+class PathStatic : public QLabel {
+public:
+    using QLabel::QLabel;
+
+protected:
+    void paintEvent(QPaintEvent*) override {
+        QPainter p(this);
+        const QFontMetrics fm = fontMetrics();
+        const QString shown = ElidePathText(
+            text(), [&fm](const QString& t) { return fm.horizontalAdvance(t); }, contentsRect().width());
+        p.setPen(palette().color(QPalette::WindowText));
+        p.drawText(contentsRect(), int(alignment()) | Qt::TextSingleLine, shown);
     }
 };
 
@@ -260,14 +281,19 @@ QWidget* CDialog::CreateControl(const DlgControl& c) {
     switch (c.kind) {
     case DlgCtl::PushButton:
     case DlgCtl::DefPushButton: {
+        // Only the template's default button is ever the default: Qt's auto-default buttons (the
+        // first button taking Enter) are not the platform's.
         auto* b = new QPushButton(text, this);
+        b->setAutoDefault(false);
         b->setDefault(c.kind == DlgCtl::DefPushButton);
         return b;
     }
     case DlgCtl::LText:
     case DlgCtl::RText:
     case DlgCtl::CText: {
-        QLabel* l = (c.style & SS_TABS) ? new TabStatic(this) : new QLabel(this);
+        QLabel* l = (c.style & SS_TABS)           ? new TabStatic(this)
+                    : (c.style & SS_PATHELLIPSIS) ? new PathStatic(this)
+                                                  : new QLabel(this);
         l->setTextFormat(Qt::PlainText);
         l->setText(text);
         const Qt::Alignment h = c.kind == DlgCtl::RText   ? Qt::AlignRight
@@ -303,7 +329,7 @@ QWidget* CDialog::CreateControl(const DlgControl& c) {
     }
     case DlgCtl::DatePicker:
     case DlgCtl::TimePicker: {
-        auto* d = new QDateTimeEdit(this);
+        auto* d = new CDateTimeCtrl(this);
         d->setDisplayFormat(c.kind == DlgCtl::DatePicker ? QStringLiteral("yyyy-M-d")
                                                          : QStringLiteral("H:mm:ss"));
         d->setCalendarPopup(c.kind == DlgCtl::DatePicker);
@@ -331,7 +357,7 @@ void CDialog::WireControl(int id, QWidget* w) {
     w->setObjectName(QStringLiteral("ctl%1").arg(id));
     if (auto* b = qobject_cast<QAbstractButton*>(w))
         connect(b, &QAbstractButton::clicked, this, [this, id] { OnCommand(id); });
-    if (qobject_cast<QLineEdit*>(w))
+    if (qobject_cast<QLineEdit*>(w) || (qobject_cast<QPushButton*>(w) && !IsOwnerDrawn(id)))
         w->installEventFilter(this);
 }
 
@@ -345,6 +371,8 @@ void CDialog::ReplaceDlgItem(int id, QWidget* replacement) {
         replacement->setVisible(!old->isHidden());
         auto* ob = qobject_cast<QPushButton*>(old);
         auto* nb = qobject_cast<QPushButton*>(replacement);
+        if (nb)
+            nb->setAutoDefault(false);
         if (ob && nb) {
             nb->setText(ob->text());
             nb->setDefault(ob->isDefault());
@@ -358,7 +386,53 @@ void CDialog::ReplaceDlgItem(int id, QWidget* replacement) {
     WireControl(id, replacement);
 }
 
+bool CDialog::IsOwnerDrawn(int id) const {
+    if (const DlgTemplate* t = FindDialogTemplate(m_nTemplateId))
+        for (const DlgControl& c : t->controls)
+            if (c.id == id)
+                return c.style & BS_OWNERDRAW;
+    return false;
+}
+
+void CDialog::keyPressEvent(QKeyEvent* event) {
+    const bool enter = event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
+    const Qt::KeyboardModifiers mods = event->modifiers() & ~Qt::KeypadModifier;
+    if (!enter || mods != Qt::NoModifier) {
+        QDialog::keyPressEvent(event); // Escape: reject(), that is OnCancel
+        return;
+    }
+    event->accept();
+    for (const QPointer<QWidget>& w : std::as_const(m_controls)) {
+        auto* button = qobject_cast<QPushButton*>(w.data());
+        if (button && button->isDefault() && !button->isHidden()) {
+            if (button->isEnabled())
+                button->click();
+            return;
+        }
+    }
+    OnCommand(IDOK);
+}
+
+void CDialog::showEvent(QShowEvent* event) {
+    QDialog::showEvent(event);
+    if (m_bPlaced)
+        return;
+    m_bPlaced = true;
+    CenterOnOwner(this, parentWidget() ? parentWidget() : m_owner.data());
+}
+
 bool CDialog::eventFilter(QObject* watched, QEvent* event) {
+    // A plain push button with the focus takes Enter itself (QPushButton would only as a default or
+    // auto-default button).
+    if (event->type() == QEvent::KeyPress && qobject_cast<QPushButton*>(watched)) {
+        auto* key = static_cast<QKeyEvent*>(event);
+        if ((key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter) &&
+            (key->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier) {
+            if (auto* button = static_cast<QPushButton*>(watched); button->isEnabled())
+                button->click();
+            return true;
+        }
+    }
     if (event->type() == QEvent::FocusIn) {
         if (auto* w = qobject_cast<QWidget*>(watched)) {
             const QVariant id = w->property("dlgId");
@@ -398,8 +472,10 @@ void DDX_Text(CDataExchange* pDX, int id, int& value) {
     const QString text = pDX->m_pDlgWnd->GetDlgItemText(id).trimmed();
     const qlonglong v = text.toLongLong(&ok, 10);
     if (!ok || v < INT_MIN || v > INT_MAX) {
-        MessageBox(pDX->m_pDlgWnd, QStringLiteral("Please enter an integer."), AfxAppName(),
-                   MB_OK | MB_ICONEXCLAMATION);
+        MessageBox(pDX->m_pDlgWnd,
+                   FrameworkChinese() ? QStringLiteral("请输入一个整数。")
+                                      : QStringLiteral("Please enter an integer."),
+                   AfxAppName(), MB_OK | MB_ICONEXCLAMATION);
         pDX->Fail(w);
         return;
     }
@@ -415,8 +491,9 @@ void DDV_MaxChars(CDataExchange* pDX, const QString& value, int maxChars) {
         return;
     }
     if (value.size() > maxChars) {
-        MessageBox(pDX->m_pDlgWnd, QStringLiteral("Enter no more than %1 characters.").arg(maxChars),
-                   AfxAppName(), MB_OK | MB_ICONEXCLAMATION);
+        const QString text = FrameworkChinese() ? QStringLiteral("输入的字符不能超过 %1 个。")
+                                                : QStringLiteral("Enter no more than %1 characters.");
+        MessageBox(pDX->m_pDlgWnd, text.arg(maxChars), AfxAppName(), MB_OK | MB_ICONEXCLAMATION);
         pDX->Fail(pDX->m_pLastControl);
     }
 }
@@ -425,9 +502,10 @@ void DDV_MinMaxInt(CDataExchange* pDX, int value, int minVal, int maxVal) {
     if (pDX->m_bFailed || !pDX->m_bSaveAndValidate)
         return;
     if (value < minVal || value > maxVal) {
-        MessageBox(pDX->m_pDlgWnd,
-                   QStringLiteral("Please enter an integer between %1 and %2.").arg(minVal).arg(maxVal),
-                   AfxAppName(), MB_OK | MB_ICONEXCLAMATION);
+        const QString text = FrameworkChinese()
+                                 ? QStringLiteral("请输入一个介于 %1 和 %2 之间的整数。")
+                                 : QStringLiteral("Please enter an integer between %1 and %2.");
+        MessageBox(pDX->m_pDlgWnd, text.arg(minVal).arg(maxVal), AfxAppName(), MB_OK | MB_ICONEXCLAMATION);
         pDX->Fail(pDX->m_pLastControl);
     }
 }

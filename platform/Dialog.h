@@ -80,17 +80,27 @@ protected:
     void MapCommand(int id, std::function<void()> handler);
     void reject() override; // Escape and the close box: OnCancel
     void accept() override; // routed through OnOK
+    // The dialog manager's keyboard. Enter presses the focused plain push button (the button's
+    // own event, see eventFilter), else the template's default button (nothing when it is
+    // disabled), else sends IDOK (OnOK: the data exchange, then the dialog ends). Owner-drawn
+    // buttons never take Enter; Space presses the one with the focus. Escape is IDCANCEL
+    // (OnCancel).
+    void keyPressEvent(QKeyEvent* event) override;
+    // The dialog first appears centred on its owner window, or on the screen without one.
+    void showEvent(QShowEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void BuildFromTemplate();
     QWidget* CreateControl(const DlgControl& c);
     void WireControl(int id, QWidget* w);
+    bool IsOwnerDrawn(int id) const;
 
     int m_nTemplateId;
     QPointer<QWidget> m_owner; // the main window when built without a parent
     bool m_bCreated = false;
     bool m_bEnded = false;
+    bool m_bPlaced = false;
     int m_baseX = 8, m_baseY = 16;
     QMap<int, QPointer<QWidget>> m_controls;
     QMap<int, std::function<void()>> m_commands;

@@ -38,6 +38,8 @@ enum DlgStyle : unsigned {
     WS_VSCROLL = 1u << 9,
     WS_BORDER = 1u << 10,
     SS_TABS = 1u << 11, // static expands tab characters when it draws
+    SS_PATHELLIPSIS =
+        1u << 12, // static too narrow for a path shortens the path's middle, keeping the file name
 };
 
 struct DlgControl {

@@ -3,10 +3,13 @@
 #include <QApplication>
 #include <QDir>
 #include <QFile>
+#include <QLibraryInfo>
 #include <QMessageBox>
 #include <QPointer>
+#include <QScreen>
 #include <QStandardPaths>
 #include <QThread>
+#include <QTranslator>
 
 #include <fcntl.h>
 #include <pwd.h>
@@ -22,7 +25,74 @@ unsigned g_dlgBk = RGB(211, 209, 201);
 unsigned g_dlgText = 0;
 QPointer<QWidget> g_mainWnd;
 std::function<bool(int)> g_unhandledRoute;
+
+// A message box that, once laid out for its text, centres itself on its owner.
+class CenteredMessageBox : public QMessageBox {
+public:
+    CenteredMessageBox(Icon icon, const QString& caption, const QString& text, QWidget* owner)
+        : QMessageBox(icon, caption, text, NoButton, owner), m_owner(owner) {}
+
+protected:
+    void showEvent(QShowEvent* event) override {
+        QMessageBox::showEvent(event); // sizes the box for its text
+        CenterOnOwner(this, m_owner);
+    }
+
+private:
+    QPointer<QWidget> m_owner;
+};
 } // namespace
+
+extern int g_bChinese; // the process-wide language flag of the application
+
+bool FrameworkChinese() {
+    return g_bChinese != 0;
+}
+
+void SyncFrameworkTranslation() {
+    static QTranslator* installed[2] = {};
+    static bool chinese = false;
+    if (!QCoreApplication::instance() || FrameworkChinese() == chinese)
+        return;
+    chinese = FrameworkChinese();
+    const QString folder = QLibraryInfo::path(QLibraryInfo::TranslationsPath);
+    const char* catalogues[2] = {"qtbase_zh_CN", "qtserialport_zh_CN"};
+    for (int i = 0; i < 2; ++i) {
+        if (!chinese) {
+            if (installed[i])
+                QCoreApplication::removeTranslator(installed[i]);
+            delete installed[i];
+            installed[i] = nullptr;
+            continue;
+        }
+        auto* t = new QTranslator(QCoreApplication::instance());
+        if (t->load(QLatin1String(catalogues[i]), folder) && QCoreApplication::installTranslator(t))
+            installed[i] = t;
+        else
+            delete t;
+    }
+}
+
+void CenterOnOwner(QWidget* window, QWidget* owner) {
+    QWidget* target = owner ? owner->window() : nullptr;
+    if (target && (target == window || !target->isVisible()))
+        target = nullptr;
+    if (!target) {
+        QWidget* main = AfxGetMainWnd();
+        if (main && main != window && main->isVisible())
+            target = main;
+    }
+    QRect area;
+    if (target)
+        area = target->frameGeometry();
+    else if (QScreen* screen = window->screen() ? window->screen() : QGuiApplication::primaryScreen())
+        area = screen->availableGeometry();
+    if (area.isEmpty())
+        return;
+    const QSize size = window->frameGeometry().size();
+    window->move(area.x() + (area.width() - size.width()) / 2,
+                 area.y() + (area.height() - size.height()) / 2);
+}
 
 int MessageBox(QWidget* owner, const QString& text, const QString& caption, UINT type) {
     if (g_messageBoxHook)
@@ -44,7 +114,8 @@ int MessageBox(QWidget* owner, const QString& text, const QString& caption, UINT
     default:
         break;
     }
-    QMessageBox box(icon, caption, text, QMessageBox::NoButton, owner);
+    SyncFrameworkTranslation();
+    CenteredMessageBox box(icon, caption, text, owner);
     box.setTextFormat(Qt::PlainText);
     switch (type & 0x0F) {
     case MB_OKCANCEL:

@@ -9,8 +9,21 @@
 class QWidget;
 
 // Message boxes. The text, caption and type (buttons and icon, MB_* flags) are shown exactly as
-// given; the result is the id of the button pressed (IDOK, IDCANCEL, IDYES, IDNO).
+// given; the result is the id of the button pressed (IDOK, IDCANCEL, IDYES, IDNO). The box opens
+// centred on its owner's window (see CenterOnOwner), its standard buttons in the interface's
+// language.
 int MessageBox(QWidget* owner, const QString& text, const QString& caption, UINT type);
+
+// Moves the top-level `window` so that it is centred on `owner`'s window, as the platform placed
+// dialogs and message boxes. An owner that is not on screen yet (a dialog still in its
+// OnInitDialog) gives way to the main window; without either the window is centred on the screen.
+void CenterOnOwner(QWidget* window, QWidget* owner);
+
+// The interface language of the framework's own texts (standard buttons of message boxes, the data
+// exchange's messages): Chinese while the process-wide language flag says so. Qt's own Chinese
+// translation is loaded for it when installed, and dropped again for English.
+bool FrameworkChinese();
+void SyncFrameworkTranslation();
 
 // Tests answer message boxes through this hook instead of a nested event loop: while a hook is set,
 // every box is handed to it and its result returned, and nothing is shown.

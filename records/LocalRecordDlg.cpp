@@ -113,7 +113,7 @@ BOOL CLocalRecordDlg::OnInitDialog() {
     for (CBmpButton* button : {&m_btnExit, &m_btnUpdate, &m_btnClear})
         FitButtonToBitmap(*button);
     m_btnClear.setEnabled(false);
-    if (!OpenDevicePort(this, m_comm)) {
+    if (!OpenDevicePort(this, m_comm, m_stcStatus)) {
         // The platform refused the device and has said why: no exchange, nothing to start.
         m_btnUpdate.setEnabled(false);
         return TRUE;

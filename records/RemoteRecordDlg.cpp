@@ -57,7 +57,7 @@ BOOL CRemoteRecordDlg::OnInitDialog() {
         FitButtonToBitmap(*button);
     m_btnClear.setEnabled(false);
     m_btnUpdate.setEnabled(false);
-    if (!OpenDevicePort(this, m_comm))
+    if (!OpenDevicePort(this, m_comm, m_stcStatus))
         return TRUE; // refused by the platform, which has said why: no exchange
     m_nRecords = 0;
     OnUpdateRecord();

@@ -45,7 +45,7 @@ const char* const kAboutId = "lines=id ans=79 t1=off";
 const char* const kAboutSilent = "lines=blank ans=00 t1=off"; // a pulled cable leaves no byte
 const char* const kAboutLate = "lines=blank ans=79 t1=off";   // the answer after the decision
 const char* const kAboutWrong = "lines=blank ans=5A t1=off";
-const char* const kAboutRefused = "lines=- t1=off"; // no version data, not even the labels
+const char* const kAboutRefused = "lines=refusal t1=off"; // no version data, not even the labels: the reason
 // Configuration dialogs. Half an answer counts as an answer at the local dialog's first tick; the
 // poll after it goes unanswered, so the next tick is the link error, as for a silent unit.
 const char* const kLcBlanked = "status=link beeps=100 addr=0 grid=- date=- time=- write=off wtime=off t1=off";
@@ -62,7 +62,7 @@ const char* const kRcShown = "status=shown beeps=0 addr=301 grid=unit date=unit 
 // A byte came (a wrong answer byte, or half an answer), so the read counts as answered and the
 // clock is asked for; nothing decodable arrives and the dialog counts its own clock on from zero.
 const char* const kRcCountsOn = "status=- beeps=0 addr=0 grid=- date=2000-0-0 time=zero t1=1000";
-const char* const kCfgRefused = "status=- addr=0 write=off wtime=off t1=off t3=off";
+const char* const kCfgRefused = "status=refusal addr=0 write=off wtime=off t1=off t3=off";
 // Record dialogs. A late answer is listed after the link error; a wrong answer byte or half an
 // answer never completes, so the dialog stays reading with the bytes counted.
 const char* const kRecLink = "status=link count=0 update=off clear=off progress=0 beeps=100";
@@ -71,7 +71,7 @@ const char* const kRecLate = "status=saved count=42 update=on clear=on progress=
 const char* const kRecSaved = "status=saved count=42 update=on clear=on progress=336 beeps=0";
 const char* const kRecWrong = "status=reading count=0 update=off clear=off progress=0 beeps=0 rx=338 t1=off";
 const char* const kRecCable = "status=reading count=0 update=off clear=off progress=0 beeps=0 rx=169 t1=off";
-const char* const kRecRefused = "status=- count=0 update=off clear=off t1=off";
+const char* const kRecRefused = "status=refusal count=0 update=off clear=off t1=off";
 
 // By fault: silent, late, split, wrong byte, unreachable, busy, cable pulled, then the refusals.
 const char* const kEndState[DialogCount][Missing + 1] = {
@@ -95,8 +95,9 @@ const SimFaults kOnLine[Missing] = {{.silent = true},
 // What the dialog's unit holds, read from the pair before the dialog opens.
 struct Unit {
     QByteArray config, records;
-    QString date;  // as the dialogs show it
-    QString saved; // the status line once its records are listed and written
+    QString date;    // as the dialogs show it
+    QString saved;   // the status line once its records are listed and written
+    QString refusal; // the first line of the platform's refusal
 };
 
 Unit ReadUnit(SimPtyServer& sim, Dialog which) {
@@ -145,14 +146,16 @@ template <class Dlg> QString State(Dlg& dlg, [[maybe_unused]] const Unit& unit, 
         v["lines"] = Named(dlg.GetDlgItemText(1079) + '|' + dlg.GetDlgItemText(1080),
                            {{"CPU Version : 1.0\tTime : 2004-5-27|CRC : 3C82\t\tROM : 97250AE8", "id"},
                             {"CPU Version :\t\tTime : |CRC :\t\t\tROMH : ", "blank"},
-                            {"|", "-"}});
+                            {"|", "-"},
+                            {unit.refusal + '|', "refusal"}});
     } else {
         v["rx"] = QString::number(dlg.m_nRxCount);
         v["status"] = Named(dlg.m_stcStatus->text(), {{LinkErrorText(), "link"},
                                                       {RemoteUnreachableText(), "unreachable"},
                                                       {ConfigStatusText(true), "shown"},
                                                       {ReadingRecordsText(), "reading"},
-                                                      {unit.saved, "saved"}});
+                                                      {unit.saved, "saved"},
+                                                      {unit.refusal, "refusal"}});
         if constexpr (requires { dlg.m_cells; }) {
             const QString time = dlg.m_edtTime->text();
             v["addr"] = dlg.m_edtAddress->text();
@@ -229,7 +232,12 @@ void RefusedCase(Dialog which, const QList<MessageBoxCall>& boxes, const QRegula
         QCOMPARE(boxes.size(), 1);
         QVERIFY2(boxes[0].owner == &dlg && text.match(boxes[0].text).hasMatch(), qPrintable(boxes[0].text));
         QVERIFY(!dlg.m_comm.GetPortOpen());
-        QCOMPARE(State(dlg, Unit(), kEndState[which][Missing]), QString(kEndState[which][Missing]));
+        // The status line keeps the reason once the box is gone: its first line, the whole as tip.
+        Unit refused;
+        refused.refusal = boxes[0].text.section('\n', 0, 0);
+        QCOMPARE(State(dlg, refused, kEndState[which][Missing]), QString(kEndState[which][Missing]));
+        if constexpr (requires { dlg.m_stcStatus; })
+            QCOMPARE(dlg.m_stcStatus->toolTip(), boxes[0].text);
         CheckResponsive();
         QCOMPARE(QPair(boxes.size(), MessageBeepCount()), QPair(qsizetype(1), 0));
     });

@@ -10,6 +10,7 @@
 #include <QStandardPaths>
 #include <QThread>
 #include <QTranslator>
+#include <QWindow>
 
 #include <fcntl.h>
 #include <pwd.h>
@@ -73,6 +74,34 @@ void SyncFrameworkTranslation() {
     }
 }
 
+namespace {
+// Centres a window again once, when its owner (just shown, not yet placed by the window manager)
+// gets its place. Lives as the window's child, so it goes with the window.
+class CentreWhenPlaced : public QObject {
+public:
+    CentreWhenPlaced(QWidget* window, QWidget* owner, QWidget* target)
+        : QObject(window), m_window(window), m_owner(owner), m_target(target) {
+        setObjectName(QStringLiteral("centreWhenPlaced"));
+        target->windowHandle()->installEventFilter(this);
+    }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (m_target && watched == m_target->windowHandle() && event->type() == QEvent::Expose &&
+            m_target->windowHandle()->isExposed()) {
+            watched->removeEventFilter(this);
+            if (m_window && m_window->isVisible())
+                CenterOnOwner(m_window, m_owner);
+            deleteLater();
+        }
+        return false;
+    }
+
+private:
+    QPointer<QWidget> m_window, m_owner, m_target;
+};
+} // namespace
+
 void CenterOnOwner(QWidget* window, QWidget* owner) {
     QWidget* target = owner ? owner->window() : nullptr;
     if (target && (target == window || !target->isVisible()))
@@ -83,9 +112,13 @@ void CenterOnOwner(QWidget* window, QWidget* owner) {
             target = main;
     }
     QRect area;
-    if (target)
+    if (target) {
         area = target->frameGeometry();
-    else if (QScreen* screen = window->screen() ? window->screen() : QGuiApplication::primaryScreen())
+        // The window manager places a window shown a moment ago later: follow it there once.
+        if (target->windowHandle() && !target->windowHandle()->isExposed() &&
+            !window->findChild<QObject*>(QStringLiteral("centreWhenPlaced"), Qt::FindDirectChildrenOnly))
+            new CentreWhenPlaced(window, owner, target);
+    } else if (QScreen* screen = window->screen() ? window->screen() : QGuiApplication::primaryScreen())
         area = screen->availableGeometry();
     if (area.isEmpty())
         return;

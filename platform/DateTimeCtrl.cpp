@@ -35,13 +35,8 @@ void CDateTimeCtrl::keyPressEvent(QKeyEvent* event) {
     case Qt::Key_Right:
         SelectField(field + 1);
         return;
-    case Qt::Key_Up:
-    case Qt::Key_Down:
-        QDateTimeEdit::keyPressEvent(event);
-        SelectField(field);
-        return;
     default:
-        break;
+        break; // Up and Down: QDateTimeEdit steps the current field and keeps it selected
     }
     QDateTimeEdit::keyPressEvent(event);
     // Qt runs on into the next field once a typed value is complete; the platform's picker keeps

@@ -108,6 +108,8 @@ private slots:
             << "login" << 0 << 57634 << "RTN-616" << enter << "box Please input the correct password, open";
         QTest::newRow("login: Enter on the exit button")
             << "login" << 0 << 57665 << "" << enter << "open, routed 57665";
+        QTest::newRow("login: Tab on the exit button")
+            << "login" << 0 << 57665 << "" << int(Qt::Key_Tab) << "open";
         QTest::newRow("login: Escape") << "login" << 0 << 57634 << "" << escape << "IDCANCEL";
         QTest::newRow("change password: Enter on Cancel")
             << "change password" << 0 << IDCANCEL << "" << enter << "IDCANCEL";
@@ -179,6 +181,8 @@ private slots:
         };
 
         clickOnCharacter(1); // the year "2003"
+        QCOMPARE(text->selectedText(), QString("2003"));
+        QTest::keyClick(picker, Qt::Key_Left); // stays on the first field
         QCOMPARE(text->selectedText(), QString("2003"));
         QTest::keyClicks(picker, "2025");
         QCOMPARE(picker->date(), QDate(2025, 1, 1));

@@ -110,13 +110,16 @@ private slots:
     }
 
     // COM1 pinned to a device by hand in the file: the next dialog opens that device.
-    // A key that was closed (or never opened) takes no value.
+    // A key that was closed (or never opened) takes no value, reads none and deletes none.
     void closedKeyTakesNoValue() {
         HKEY key;
         QCOMPARE(RegCreateKeyEx(QStringLiteral("Ports"), &key), LONG(ERROR_SUCCESS));
         RegCloseKey(&key);
         QCOMPARE(RegSetValueEx(key, QStringLiteral("COM1"), REG_SZ, reinterpret_cast<const BYTE*>("x"), 2),
                  LONG(ERROR_INVALID_HANDLE));
+        QCOMPARE(RegQueryValueEx(key, QStringLiteral("COM1"), nullptr, nullptr, nullptr),
+                 LONG(ERROR_INVALID_HANDLE));
+        QCOMPARE(RegDeleteValue(key, QStringLiteral("COM1")), LONG(ERROR_INVALID_HANDLE));
     }
 
     void pinnedPortIsOpened() {

@@ -54,6 +54,8 @@ void CMSComm::SetPortOpen(BOOL open) {
 }
 
 void CMSComm::SetSettings(const QString& settings) {
+    if (d->backend->isOpen() && !d->backend->setSettings(settings))
+        return;
     d->settings = settings;
 }
 QString CMSComm::GetSettings() const {
@@ -103,6 +105,11 @@ bool MemoryCommBackend::open(int port, const QString& settings, QString* error) 
         return false;
     }
     m_open = true;
+    return true;
+}
+
+bool MemoryCommBackend::setSettings(const QString& settings) {
+    m_settings = settings;
     return true;
 }
 

@@ -20,6 +20,9 @@ public:
     // *error to the platform's text, with the device path.
     virtual bool open(int port, const QString& settings, QString* error) = 0;
     virtual bool isOpen() const = 0;
+    // Sets the open line to new settings, same form as open(); a text it cannot take leaves the
+    // line as it was and returns false.
+    virtual bool setSettings(const QString& settings) = 0;
     virtual void close() = 0;
     virtual void write(const QByteArray& bytes) = 0;
     virtual QByteArray readAll() = 0; // everything received and not yet taken
@@ -42,6 +45,9 @@ public:
     BOOL GetPortOpen() const;
     // TRUE opens the port chosen by CommPort; a refusal leaves it closed, and OpenError() says why.
     void SetPortOpen(BOOL open);
+    // The line's speed, parity, data bits and stop bits, "9600,n,8,1". On an open port the line
+    // takes them at once; a text the line cannot take leaves line and property as they were. On a
+    // closed port they are kept for the next opening.
     void SetSettings(const QString& settings);
     QString GetSettings() const;
     void SetInputMode(long mode);
@@ -84,6 +90,7 @@ public:
 
     bool open(int port, const QString& settings, QString* error) override;
     bool isOpen() const override { return m_open; }
+    bool setSettings(const QString& settings) override;
     void close() override { m_open = false; }
     void write(const QByteArray& bytes) override { m_sent += bytes; }
     QByteArray readAll() override;
@@ -95,7 +102,7 @@ public:
 
     QByteArray m_sent;         // every byte written, in order
     int m_port = 0;            // the port asked for at open
-    QString m_settings;        // and the line settings
+    QString m_settings;        // and the line settings, at open and set since
     bool m_refuseOpen = false; // make open() fail with m_refuseText
     QString m_refuseText = QStringLiteral("No such file or directory: /dev/ttyS0");
 

@@ -104,6 +104,10 @@ public:
 
     bool isOpen() const override { return m_serial.isOpen(); }
 
+    bool setSettings(const QString& settings) override {
+        return m_serial.isOpen() && ApplyCommSettings(m_serial, settings);
+    }
+
     void close() override {
         if (m_serial.isOpen())
             m_serial.close();

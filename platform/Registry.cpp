@@ -1,19 +1,26 @@
 #include "platform/Registry.h"
 
 #include "platform/RegistryText.h"
+#include "platform/SafeFile.h"
 
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
+#include <QThread>
 
 #include <cstring>
 
 namespace {
 
+// A settings file larger than this is damaged: a person's edits never come near it.
+constexpr qint64 kMostStoreBytes = 1 << 20;
+// How long to wait before a second look at a file that did not read.
+constexpr unsigned long kSecondLookMs = 75;
+
 struct Loaded {
     bool readable = true;
+    bool writable = true; // false while the file is being written by someone else
     RegFile file;
 };
 
@@ -24,43 +31,75 @@ QString configFolder() {
     return base + "/lmx207";
 }
 
-void keepAside(const QString& path) {
-    const QString aside = path + ".damaged-" + QDateTime::currentDateTime().toString("yyyyMMdd-HHmmss-zzz");
-    QFile::rename(path, aside);
+// The last store file of this process that read, by its path.
+struct LastGood {
+    QString path;
+    RegFile file;
+};
+LastGood& lastGood() {
+    static LastGood last;
+    return last;
+}
+
+bool parsed(const FileReading& reading, RegFile* file) {
+    return reading.status == FileReading::Read && !reading.bytes.isEmpty() &&
+           ParseRegFile(reading.bytes, file);
 }
 
 Loaded load() {
     Loaded out;
     const QString path = RegStorePath();
-    QFile file(path);
-    if (!file.exists())
+    const FileReading first = ReadOwnFile(path, kMostStoreBytes);
+    if (first.status == FileReading::Missing)
         return out;
-    // Permission bits, not access(): the tool may run as root, which access() lets through.
-    if (!(file.permissions() & QFileDevice::ReadOwner) || !file.open(QIODevice::ReadOnly)) {
+    if (first.status == FileReading::Refused) {
         out.readable = false;
         return out;
     }
-    const QByteArray bytes = file.readAll();
-    file.close();
-    if (!ParseRegFile(bytes, &out.file))
-        keepAside(path);
+    RegFile file;
+    if (!parsed(first, &file)) {
+        // Empty, unreadable, too large or not a file at all. An editor that truncates and then
+        // writes leaves such a file for a moment: a second look after a pause tells a file being
+        // written from a damaged one.
+        QThread::msleep(kSecondLookMs);
+        const FileReading second = ReadOwnFile(path, kMostStoreBytes);
+        if (second.status == FileReading::Refused) {
+            out.readable = false;
+            return out;
+        }
+        if (!parsed(second, &file)) {
+            const bool changed = !second.sameFileAs(first);
+            if (changed || (second.status == FileReading::Read && second.bytes.isEmpty())) {
+                // Being written: this call goes on with what the file last said, or the factory
+                // values, and keeps nothing aside; it writes nothing over a file that is changing.
+                if (lastGood().path == path)
+                    out.file = lastGood().file;
+                out.writable = !changed;
+                return out;
+            }
+            MoveAside(path, path + ".damaged-" +
+                                QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss")));
+            return out;
+        }
+    }
+    lastGood() = LastGood{path, file};
+    out.file = file;
     return out;
 }
 
 bool save(const Loaded& store) {
+    if (!store.writable)
+        return false;
     const QByteArray bytes = SerialiseRegFile(store.file);
     if (!QDir().mkpath(configFolder()))
         return false;
     const QFileInfo existing(RegStorePath());
     if (existing.exists() && !(existing.permissions() & QFileDevice::WriteOwner))
         return false; // a store made read-only by its owner stays as it is
-    QSaveFile file(RegStorePath());
-    if (!file.open(QIODevice::WriteOnly))
+    if (!ReplaceFile(RegStorePath(), bytes, 0600, InPlaceWrite::Never, nullptr))
         return false;
-    file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
-    if (file.write(bytes) != bytes.size())
-        return false;
-    return file.commit();
+    lastGood() = LastGood{RegStorePath(), store.file};
+    return true;
 }
 
 } // namespace

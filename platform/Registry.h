@@ -9,8 +9,17 @@
 // mode 0600, as registry text a person can read and edit (the form is in RegistryText.h). Every
 // call reads the file afresh; every write changes only its own value's line and replaces the file
 // atomically, so a crash or a full disk never leaves a half-written store, and a person's comments
-// and values the tool does not know stay. A file that cannot be parsed reads as empty and is kept
-// aside under a new name the first time it is seen, never silently overwritten.
+// and values the tool does not know stay.
+//
+// The file is read without waiting (a FIFO in its place never blocks) and without following a link
+// that another account owns, that lies in a folder others can write to, or that leads to another
+// account's file: such a store cannot be read, and every call fails (ERROR_ACCESS_DENIED). Only a
+// regular file of at most 1 MiB is read. One that cannot be parsed, is larger or is not a regular
+// file is looked at again after a short pause: if it changed meanwhile (size, time, inode) or is
+// empty, it is being written: the call goes on with the last reading of this process (or the
+// factory values, an empty store), keeps nothing aside, and does not write while it changes.
+// Otherwise it is damaged: it reads as empty and is kept aside under a new name, never moved over
+// anything nor through a link, and never silently overwritten.
 
 struct HKEY {
     QString path; // empty: no key (a failed create or open); every call on it fails

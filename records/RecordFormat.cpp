@@ -1,7 +1,7 @@
 #include "records/RecordFormat.h"
 
-#include <QFileInfo>
-#include <QSaveFile>
+#include "platform/SafeFile.h"
+
 #include <QStringEncoder>
 
 #include <iconv.h>
@@ -149,34 +149,7 @@ QByteArray RecordFileContent(int n, const QStringList& lines, bool chinese) {
 }
 
 bool WriteRecordFile(const QString& path, const QByteArray& content, QString* errorText) {
-    QSaveFile file(path);
-    // No direct-write fallback of QSaveFile's own: it would also write a file it cannot replace
-    // for other reasons. Writing in place is decided below, only when the folder refuses.
-    file.setDirectWriteFallback(false);
-    if (!file.open(QIODevice::WriteOnly)) {
-        // The folder takes no new file (no write permission there), but the record file that is
-        // already in it may be writable: truncate and write it in place, as "w+" would.
-        QFile existing(path);
-        if (existing.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::ExistingOnly)) {
-            const bool ok = existing.write(content) == content.size() && existing.flush();
-            if (!ok && errorText)
-                *errorText = existing.errorString();
-            return ok;
-        }
-        if (errorText)
-            *errorText = file.errorString();
-        return false;
-    }
-    bool ok = file.write(content) == content.size();
-    // Flush first so a full disk (or a device written in place) is reported, not swallowed.
-    if (ok)
-        ok = file.flush();
-    if (ok)
-        ok = file.commit();
-    if (!ok) {
-        if (errorText)
-            *errorText = file.errorString();
-        file.cancelWriting();
-    }
-    return ok;
+    // Where the folder takes no new file (no write permission there), the record file that is
+    // already in it may be writable: truncated and written in place, as "w+" would.
+    return ReplaceFile(path, content, -1, InPlaceWrite::WhenFolderRefuses, errorText);
 }

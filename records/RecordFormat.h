@@ -52,8 +52,10 @@ QByteArray RecordFileContent(int n, const QStringList& lines, bool chinese);
 
 // Creates or truncates the file at `path` and writes `content`, through a temporary file in
 // the same folder that replaces it only when complete, so a failure never leaves a half-written
-// file. Where the folder takes no new file but the record file in it is writable, that file is
-// truncated and written in place instead (and a failure there may leave it half-written). Returns
-// false and sets *errorText (when given) to the system's error text when the file cannot be
-// created or written.
+// file and leaves the old one as it was. A link in the way is followed only when this account owns
+// it and the folder holding it is one no other account can write to (see FollowOwnLinks); else
+// nothing is written anywhere. Where the folder refuses new files for want of permission but the
+// record file in it is writable, that file is truncated and written in place instead (and a
+// failure there may leave it half-written); no other failure does that. Returns false and sets
+// *errorText (when given) to the system's error text, or to why a link was not followed.
 bool WriteRecordFile(const QString& path, const QByteArray& content, QString* errorText);

@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
 # Checks what a desktop finds once the tool is installed: the two programs, the .desktop entry and
-# the icon, and that the installed tool starts and stays up at its login.
+# the icon, the manual pages, copyright and changelog, and that the installed tool starts and stays
+# up at its login.
 #   install-check.sh <build>             cmake --install into a temporary prefix
 #   install-check.sh <build> <version>   the Debian package instead: cpack builds it, its control
-#                                        fields are checked and it is unpacked with dpkg-deb -x
+#                                        fields are checked, lintian must find neither an error nor
+#                                        a warning, and it is unpacked with dpkg-deb -x
 set -euo pipefail
 build=$1
 version=${2:-}
@@ -19,15 +21,21 @@ if [ -n "$version" ]; then
     for dep in libqt6widgets6 libqt6serialport6 fonts-wqy-microhei; do
         dpkg-deb -f "$deb" Depends | grep -Eq "(^|, )$dep( |,|$)" || { echo "Depends lacks $dep"; exit 1; }
     done
+    lintian --fail-on error,warning "$deb" 2>&1 | grep -v '^running with root privileges' ||
+        [ "${PIPESTATUS[0]}" -eq 0 ] || { echo "lintian refuses the package"; exit 1; }
     dpkg-deb -x "$deb" "$tmp/root"
 else
     cmake --install "$build" --prefix "$prefix" >/dev/null
 fi
-for f in bin/lmx207 bin/lmx207-sim share/applications/lmx207.desktop share/icons/hicolor/48x48/apps/lmx207.png; do
+for f in bin/lmx207 bin/lmx207-sim share/applications/lmx207.desktop share/icons/hicolor/48x48/apps/lmx207.png \
+    share/man/man1/lmx207.1.gz share/man/man1/lmx207-sim.1.gz share/doc/lmx207/copyright share/doc/lmx207/changelog.gz; do
     [ -e "$prefix/$f" ] || { echo "missing after install: $f"; exit 1; }
 done
 grep -q '^Exec=lmx207$' "$prefix/share/applications/lmx207.desktop"
 grep -q '^Icon=lmx207$' "$prefix/share/applications/lmx207.desktop"
+for page in "$prefix"/share/man/man1/*.1.gz; do
+    [ "$(gzip -dc "$page" | head -c 3)" = ".TH" ] || { echo "not a manual page: $page"; exit 1; }
+done
 "$prefix/bin/lmx207-sim" --help | grep -q -- '--silent'
 # The tool waits at its login for ever: still running when timeout ends it (exit 124), and silent,
 # also where XDG_RUNTIME_DIR is not set (it makes its runtime folder in the temporary one). It has
@@ -40,4 +48,4 @@ env -u XDG_RUNTIME_DIR TMPDIR="$tmp" XDG_CONFIG_HOME="$tmp/config" LMX207_DRIVE_
     timeout 5 "$prefix/bin/lmx207" >"$tmp/stdout" 2>"$tmp/stderr" || status=$?
 [ "$status" -eq 124 ] && [ ! -s "$tmp/stderr" ] && [ ! -s "$tmp/stdout" ] && [ ! -e "$tmp/shot.png" ] ||
     { echo "the installed tool did not stay at its login (exit $status): $(cat "$tmp/stderr")"; exit 1; }
-echo "install: tool, simulator, desktop entry and icon in place; the installed tool starts"
+echo "install: tool, simulator, desktop entry, icon, manual pages, copyright and changelog in place; the installed tool starts"

@@ -1,8 +1,15 @@
 // The bitmap push button: the made disabled image, the transparent key colour, and its faces as
-// drawn in each state (pictured in tests/data/bmpbutton.txt).
+// drawn in each state (pictured in tests/data/bmpbutton.txt); and which caption bitmap each button
+// of the device dialogs shows.
 
+#include "config/LocalConfigDlg.h"
+#include "config/RemoteConfigDlg.h"
 #include "controls/BmpButton.h"
+#include "platform/Bitmaps.h"
 #include "platform/SysColors.h"
+#include "records/ClearConfirmDlg.h"
+#include "records/LocalRecordDlg.h"
+#include "records/RemoteRecordDlg.h"
 
 #include "support/Suite.h"
 
@@ -63,6 +70,49 @@ private slots:
             drawn << QString("%1, bitmap %2:").arg(name).arg(id) << Picture(out);
         }
         QCOMPARE(drawn, QString::fromUtf8(file.readAll()).split('\n').filter(QRegularExpression("^[^#]")));
+    }
+
+    // Each dialog's buttons by control id and the caption bitmap each shows, in both languages: on
+    // the clear confirmation YES is control 1 (it clears the log) and NO control 2.
+    void dialogButtonsShowTheirBitmaps_data() {
+        QTest::addColumn<int>("chinese");
+        QTest::addColumn<QString>("bitmaps"); // control id:bitmap id, ...
+        const QString record = "2:156 3:158 4:157", recordZh = "2:138 3:140 4:139";
+        const QString config = "2:156 5:160 6:159 7:190", configZh = "2:138 5:141 6:142 7:189";
+        QTest::newRow("clear confirmation") << 0 << "1:155 2:154";
+        QTest::newRow("clear confirmation zh") << 1 << "1:145 2:144";
+        QTest::newRow("local records") << 0 << record;
+        QTest::newRow("local records zh") << 1 << recordZh;
+        QTest::newRow("remote records") << 0 << record;
+        QTest::newRow("remote records zh") << 1 << recordZh;
+        QTest::newRow("local config") << 0 << config;
+        QTest::newRow("local config zh") << 1 << configZh;
+        QTest::newRow("remote config") << 0 << config;
+        QTest::newRow("remote config zh") << 1 << configZh;
+    }
+    void dialogButtonsShowTheirBitmaps() {
+        QFETCH(int, chinese);
+        QFETCH(QString, bitmaps);
+        MemoryCommBackend::InstallFactory();
+        const QString dialog = QString(QTest::currentDataTag()).remove(" zh");
+        std::unique_ptr<CDialog> dlg;
+        if (dialog == "clear confirmation")
+            dlg = OpenDialog<CClearConfirmDlg>(chinese);
+        else if (dialog == "local records")
+            dlg = OpenDialog<CLocalRecordDlg>(chinese);
+        else if (dialog == "remote records")
+            dlg = OpenDialog<CRemoteRecordDlg>(chinese);
+        else if (dialog == "local config")
+            dlg = OpenDialog<CLocalConfigDlg>(chinese);
+        else
+            dlg = OpenDialog<CRemoteConfigDlg>(chinese);
+        for (const QString& pair : bitmaps.split(' ')) {
+            const auto* button = qobject_cast<CBmpButton*>(dlg->GetDlgItem(pair.section(':', 0, 0).toInt()));
+            QVERIFY2(button, qPrintable(pair));
+            const QImage expected = LoadBitmapResource(pair.section(':', 1).toInt());
+            QVERIFY(!expected.isNull());
+            QVERIFY2(button->m_bmpNormal == expected, qPrintable(pair));
+        }
     }
 };
 

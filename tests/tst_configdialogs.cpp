@@ -58,6 +58,29 @@ private slots:
         ResetMessageBeepCount();
     }
 
+    // Opening sends the configuration read and arms the first check: timer 1 at 60 ms (local) or
+    // timer 3 at 90 ms (remote), nothing else; in either language.
+    void openArmsTheFirstCheck_data() {
+        QTest::addColumn<bool>("remote");
+        QTest::addColumn<int>("chinese");
+        QTest::addColumn<QString>("sentAndTimers");
+        QTest::newRow("local") << false << 0 << "89 | timers 60 -1 -1";
+        QTest::newRow("local zh") << false << 1 << "89 | timers 60 -1 -1";
+        QTest::newRow("remote") << true << 0 << "76 | timers -1 -1 90";
+        QTest::newRow("remote zh") << true << 1 << "76 | timers -1 -1 90";
+    }
+    void openArmsTheFirstCheck() {
+        QFETCH(bool, remote);
+        QFETCH(int, chinese);
+        QFETCH(QString, sentAndTimers);
+        std::unique_ptr<CDialog> dlg;
+        if (remote)
+            dlg = OpenDialog<CRemoteConfigDlg>(chinese);
+        else
+            dlg = OpenDialog<CLocalConfigDlg>(chinese);
+        QCOMPARE(Line()->m_sent.toHex() + " | " + ConfigState(*dlg, 3).section(", ", -1), sentAndTimers);
+    }
+
     // The answer fills the grid; the first tick starts the poll, every second, and Write Date &&
     // Time stays off while both pickers hold their initial values.
     void localReadsThenPolls() {

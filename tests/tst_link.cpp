@@ -7,6 +7,9 @@
 
 #include <QSerialPort>
 
+#include <fcntl.h>
+#include <termios.h>
+
 // A port's line as "speed parity data-bits stop-bits", e.g. "9600 N 8 1".
 static QString LineOf(const QSerialPort& port) {
     const char* stop[] = {"?", "1", "2", "1.5"};
@@ -68,6 +71,62 @@ private slots:
         QVERIFY(ApplyCommSettings(port, QStringLiteral("19200,e,7,2")));
         ApplyCommSettings(port, QString::fromLatin1(QTest::currentDataTag()));
         QCOMPARE(LineOf(port), line);
+    }
+
+    // Settings given to an open port reach the line at once: on the real serial port (here a
+    // pseudo-terminal, its speed and stop bits read back through a descriptor of its own; the
+    // kernel keeps a pseudo-terminal at 8 data bits without parity) and on the in-memory line. A
+    // text the line cannot take leaves line and property as they were.
+    void settingsOnAnOpenPortSetTheLine_data() {
+        QTest::addColumn<QString>("settings");
+        QTest::addColumn<QString>("speedAndStop");
+        QTest::addColumn<QString>("kept");
+        QTest::newRow("4800,e,7,2") << "4800,e,7,2"
+                                    << "4800 2"
+                                    << "4800,e,7,2";
+        QTest::newRow("1200,O,8,1") << "1200,O,8,1"
+                                    << "1200 1"
+                                    << "1200,O,8,1";
+        QTest::newRow("4800,x,8,2") << "4800,x,8,2"
+                                    << "9600 1"
+                                    << "9600,n,8,1";
+    }
+    void settingsOnAnOpenPortSetTheLine() {
+        QFETCH(QString, settings);
+        QFETCH(QString, speedAndStop);
+        QFETCH(QString, kept);
+        const int master = posix_openpt(O_RDWR | O_NOCTTY);
+        QVERIFY(master >= 0 && grantpt(master) == 0 && unlockpt(master) == 0);
+        const QByteArray slave = ptsname(master);
+        qputenv("LMX207_COM1", slave);
+        CMSComm::SetBackendFactory(nullptr);
+        {
+            CMSComm comm;
+            comm.SetCommPort(1);
+            comm.SetPortOpen(TRUE);
+            QVERIFY2(comm.GetPortOpen(), qPrintable(comm.OpenError()));
+            comm.SetSettings(settings);
+            QCOMPARE(comm.GetSettings(), kept);
+            const int fd = open(slave.constData(), O_RDWR | O_NOCTTY);
+            termios t{};
+            QVERIFY(fd >= 0 && tcgetattr(fd, &t) == 0);
+            close(fd);
+            const speed_t speed = cfgetospeed(&t);
+            QCOMPARE(QStringLiteral("%1 %2")
+                         .arg(speed == B4800   ? 4800
+                              : speed == B1200 ? 1200
+                              : speed == B9600 ? 9600
+                                               : -1)
+                         .arg(t.c_cflag & CSTOPB ? 2 : 1),
+                     speedAndStop);
+        }
+        close(master);
+        qunsetenv("LMX207_COM1");
+        MemoryCommBackend::InstallFactory();
+        CMSComm comm;
+        comm.SetPortOpen(TRUE);
+        comm.SetSettings(kept);
+        QCOMPARE(Line()->m_settings, kept);
     }
 
     // A port the control has open already: the one message, OK only and no icon, in either

@@ -1,6 +1,8 @@
 #include "records/RecordFormat.h"
 #include "support/Suite.h"
 
+#include <csignal>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -81,6 +83,91 @@ private slots:
         QCOMPARE(ReadFile(path), existing ? "No record ." : "<missing>");
         QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden),
                  QStringList(existing ? 1 : 0, "LocalRecord.txt"));
+    }
+    // A link where the record file goes is followed only when this account owns it and no other
+    // account can write to its folder; else nothing is written anywhere, and the reason is the
+    // error text. A link another account planted in a shared folder (sticky, world-writable) must
+    // not let the tool replace the file it points to, nor create it when it is missing.
+    void linkInTheWay_data() {
+        QTest::addColumn<bool>("othersLink");
+        QTest::addColumn<int>("folderMode");
+        QTest::addColumn<bool>("dangling");
+        QTest::addColumn<QString>("refusal"); // empty: the file the link names is written
+        const QString owned = "LocalRecord.txt is a link another account owns: not followed";
+        const QString shared =
+            "LocalRecord.txt is a link in a folder other accounts can write to: not followed";
+        QTest::newRow("mine, my folder") << false << 0700 << false << QString();
+        QTest::newRow("mine, my folder, dangling") << false << 0700 << true << QString();
+        QTest::newRow("another's, my folder") << true << 0700 << false << owned;
+        QTest::newRow("another's, shared folder") << true << 01777 << false << owned;
+        QTest::newRow("another's, shared folder, dangling") << true << 01777 << true << owned;
+        QTest::newRow("mine, shared folder") << false << 01777 << false << shared;
+        QTest::newRow("mine, folder my group writes") << false << 0770 << true << shared;
+    }
+    void linkInTheWay() {
+        QFETCH(bool, othersLink);
+        QFETCH(int, folderMode);
+        QFETCH(bool, dangling);
+        QFETCH(QString, refusal);
+        if (othersLink && geteuid() != 0)
+            QSKIP("giving a link to another account takes root");
+        QTemporaryDir home;
+        const QString drive = home.path() + "/drive", victim = home.path() + "/profile";
+        QVERIFY(QDir().mkpath(drive));
+        QVERIFY(dangling || WriteRecordFile(victim, "export PATH", nullptr));
+        const QString path = drive + "/LocalRecord.txt";
+        QVERIFY(QFile::link(victim, path));
+        QVERIFY(!othersLink || lchown(QFile::encodeName(path).constData(), 65534, 65534) == 0);
+        QVERIFY(chmod(QFile::encodeName(drive).constData(), mode_t(folderMode)) == 0);
+        QString error;
+        const bool written = WriteRecordFile(path, "No record .", &error);
+        QCOMPARE(written, refusal.isEmpty());
+        QCOMPARE(error, refusal.isEmpty() ? QString() : drive + '/' + refusal);
+        QCOMPARE(ReadFile(victim), refusal.isEmpty() ? "No record ."
+                                   : dangling        ? "<missing>"
+                                                     : "export PATH");
+        QVERIFY(QFileInfo(path).isSymLink());
+        QCOMPARE(QDir(drive).entryList(QDir::Files | QDir::Hidden | QDir::System),
+                 QStringList("LocalRecord.txt"));
+        QCOMPARE(QDir(home.path()).entryList(QDir::Files | QDir::Hidden),
+                 QStringList(dangling && !refusal.isEmpty() ? 0 : 1, "profile"));
+    }
+
+    // A failure other than a folder refusing new files leaves the old record file as it was, with
+    // the system's error text and no temporary file: a name too long for a temporary file beside
+    // it (as a full disk or an exhausted quota would refuse it) is not written in place, and a
+    // write cut short (here by the file size limit) never replaces the old file.
+    void failedWriteKeepsTheOldFile_data() {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<int>("sizeLimit");
+        QTest::addColumn<QString>("error");
+        QTest::newRow("no temporary file") << QString(250, 'r') << -1 << "File name too long";
+        QTest::newRow("file size limit") << "LocalRecord.txt" << 40 << "File too large";
+    }
+    void failedWriteKeepsTheOldFile() {
+        QFETCH(QString, name);
+        QFETCH(int, sizeLimit);
+        QFETCH(QString, error);
+        QTemporaryDir dir;
+        const QString path = dir.path() + '/' + name;
+        QFile old(path);
+        QVERIFY(old.open(QIODevice::WriteOnly) && old.write("1 record(s) :\r\n\r\nolder") == 22);
+        old.close();
+        rlimit before{};
+        QVERIFY(getrlimit(RLIMIT_FSIZE, &before) == 0);
+        const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+        rlimit limit = before;
+        if (sizeLimit >= 0)
+            limit.rlim_cur = rlim_t(sizeLimit);
+        QVERIFY(setrlimit(RLIMIT_FSIZE, &limit) == 0);
+        QString text;
+        const bool written = WriteRecordFile(path, QByteArray(64, 'n'), &text);
+        setrlimit(RLIMIT_FSIZE, &before);
+        std::signal(SIGXFSZ, oldHandler);
+        QVERIFY(!written);
+        QCOMPARE(text, error);
+        QCOMPARE(ReadFile(path), "1 record(s) :\r\n\r\nolder");
+        QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList(name));
     }
 };
 

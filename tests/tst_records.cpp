@@ -141,7 +141,7 @@ private slots:
 
     // Drive C cannot take the file: the local unit's folder does not exist, the remote unit's
     // lies under a plain file. The records (3 local, none remote) are listed all the same, the
-    // status names the file not written, and no file appears.
+    // status names the file not written, its tool tip adds the system's reason, and no file appears.
     void unwritableDriveC_data() { UnitRows(); }
     void unwritableDriveC() {
         QFETCH(int, unit);
@@ -151,8 +151,11 @@ private slots:
         qputenv("LMX207_DRIVE_C", QFile::encodeName(folder));
         Line()->deliver(char(~u.read) + (unit ? QByteArray(1, '\0') : kThree));
         const QString path = folder + '/' + m_text[u.name + " file"];
-        QCOMPARE(dlg->GetDlgItemText(1005),
-                 unit ? m_text["none not written"].arg(path) : m_text["not written"].arg(3).arg(path));
+        const QString status =
+            unit ? m_text["none not written"].arg(path) : m_text["not written"].arg(3).arg(path);
+        QCOMPARE(dlg->GetDlgItemText(1005), status);
+        QCOMPARE(dlg->GetDlgItem(1005)->toolTip(),
+                 status + (unit ? "\nNot a directory" : "\nNo such file or directory"));
         QCOMPARE(Lines(*dlg).size(), unit ? 0 : 3);
         QVERIFY(!QFile::exists(path));
     }

@@ -7,9 +7,17 @@
 #include "sim/SimPtyServer.h"
 #include "support/Suite.h"
 
+#include <atomic>
+#include <csignal>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <thread>
+#include <unistd.h>
+
 using B = QByteArray;
 const B kSettings = "[HKEY_CURRENT_USER\\" + SETTINGS_KEY.toUtf8() + "]\n";
 const B kPorts = "[HKEY_CURRENT_USER\\Ports]\n";
+const B kChinese = "REGEDIT4\n" + kSettings + "\"m_Language\"=dword:1\n"; // a store that reads
 
 class TestStore : public QObject {
     Q_OBJECT
@@ -102,13 +110,16 @@ private slots:
     }
 
     // COM1 pinned to a device by hand in the file: the next dialog opens that device.
-    // A key that was closed (or never opened) takes no value.
+    // A key that was closed (or never opened) takes no value, reads none and deletes none.
     void closedKeyTakesNoValue() {
         HKEY key;
         QCOMPARE(RegCreateKeyEx(QStringLiteral("Ports"), &key), LONG(ERROR_SUCCESS));
         RegCloseKey(&key);
         QCOMPARE(RegSetValueEx(key, QStringLiteral("COM1"), REG_SZ, reinterpret_cast<const BYTE*>("x"), 2),
                  LONG(ERROR_INVALID_HANDLE));
+        QCOMPARE(RegQueryValueEx(key, QStringLiteral("COM1"), nullptr, nullptr, nullptr),
+                 LONG(ERROR_INVALID_HANDLE));
+        QCOMPARE(RegDeleteValue(key, QStringLiteral("COM1")), LONG(ERROR_INVALID_HANDLE));
     }
 
     void pinnedPortIsOpened() {
@@ -119,6 +130,114 @@ private slots:
         CLocalConfigDlg dlg;
         dlg.Create();
         QTRY_COMPARE_WITH_TIMEOUT(dlg.m_stcStatus->text(), QString("Current 8 Command Config :"), 8000);
+    }
+    // Whatever stands in the store's place is read without waiting and within bounds. A FIFO (into
+    // which someone writes a Chinese store once a reader waits), a link to /dev/zero and a file
+    // over 1 MiB read as the factory values (English) and are kept aside as damaged; a file of
+    // exactly 1 MiB reads. A link into another account's file is not followed: the store cannot be
+    // read, nothing is kept aside and the file stays as it was.
+    void storeOfAnyKind_data() {
+        QTest::addColumn<int>("language");
+        QTest::addColumn<int>("keptAside");
+        QTest::newRow("FIFO") << 0 << 1;
+        QTest::newRow("link to /dev/zero") << 0 << 1;
+        QTest::newRow("1 MiB and a byte") << 0 << 1;
+        QTest::newRow("1 MiB") << 1 << 0;
+        QTest::newRow("link into another account's file") << 0 << 0;
+    }
+    void storeOfAnyKind() {
+        QFETCH(int, language);
+        QFETCH(int, keptAside);
+        const QString tag = QTest::currentDataTag(), others = m_env->root() + "/others-registry";
+        const QByteArray path = QFile::encodeName(RegStorePath());
+        std::atomic<bool> stop = false;
+        std::thread writer;
+        if (tag == "FIFO") {
+            QVERIFY(mkfifo(path.constData(), 0600) == 0);
+            std::signal(SIGPIPE, SIG_IGN);
+            writer = std::thread([&] {
+                for (int turn = 0; turn < 1000 && !stop;
+                     ++turn, std::this_thread::sleep_for(std::chrono::milliseconds(5))) {
+                    const int fd = open(path.constData(), O_WRONLY | O_NONBLOCK);
+                    if (fd >= 0) {
+                        [[maybe_unused]] const auto n =
+                            write(fd, kChinese.constData(), size_t(kChinese.size()));
+                        close(fd);
+                    }
+                }
+            });
+        } else if (tag == "link to /dev/zero") {
+            QVERIFY(QFile::link("/dev/zero", RegStorePath()));
+        } else if (tag.startsWith("1 MiB")) {
+            const int size = (1 << 20) + (tag == "1 MiB" ? 0 : 1);
+            PutStoreFile(kChinese + ';' + B(size - kChinese.size() - 2, 'x') + '\n');
+        } else {
+            if (geteuid() != 0)
+                QSKIP("giving a file to another account takes root");
+            QFile file(others);
+            QVERIFY(file.open(QIODevice::WriteOnly) && file.write(kChinese) == kChinese.size());
+            file.close();
+            QVERIFY(chown(QFile::encodeName(others).constData(), 65534, 65534) == 0);
+            QVERIFY(QFile::link(others, RegStorePath()));
+        }
+        const int read = ReadLanguageFlag();
+        WriteSetting("m_Language", REG_DWORD, B("\0\0\0\0", 4)); // lands in a fresh store, if anywhere
+        stop = true;
+        if (writer.joinable())
+            writer.join();
+        QCOMPARE(read, language);
+        QCOMPARE(QDir(m_env->configHome() + "/lmx207")
+                     .entryList({"registry.damaged-*"}, QDir::AllEntries | QDir::System)
+                     .size(),
+                 keptAside);
+        if (!QFile::exists(others))
+            return;
+        QCOMPARE(StoreFile(others), kChinese);
+        QVERIFY(QFileInfo(RegStorePath()).isSymLink());
+    }
+
+    // An editor saving the file (it truncates, then writes) while the tool reads it: each reading
+    // gets the file as it was or as it is now, never a damaged one; nothing is kept aside.
+    void fileBeingSavedIsNotDamaged() {
+        PutStoreFile(kChinese);
+        QCOMPARE(ReadLanguageFlag(), 1);
+        std::atomic<bool> stop = false;
+        std::thread editor([&] {
+            const QByteArray path = QFile::encodeName(RegStorePath());
+            while (!stop) {
+                const int fd = open(path.constData(), O_WRONLY | O_TRUNC);
+                std::this_thread::sleep_for(std::chrono::milliseconds(2));
+                [[maybe_unused]] const auto n = write(fd, kChinese.constData(), size_t(kChinese.size()));
+                close(fd);
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            }
+        });
+        QList<int> readings;
+        for (int i = 0; i < 20; ++i)
+            readings << ReadLanguageFlag();
+        stop = true;
+        editor.join();
+        QCOMPARE(readings, QList<int>(20, 1));
+        QCOMPARE(QDir(m_env->configHome() + "/lmx207").entryList({"registry.damaged-*"}), QStringList());
+    }
+
+    // A damaged file is kept aside under a name nothing holds yet: links planted under the names
+    // it could get (the date and time to the second, to a file that does not exist) are neither
+    // followed nor replaced.
+    void keptAsideUnderAFreeName() {
+        const QString victim = m_env->root() + "/victim";
+        const QDateTime now = QDateTime::currentDateTime();
+        for (int s = 0; s < 4; ++s)
+            QVERIFY(QFile::link(victim,
+                                RegStorePath() + ".damaged-" + now.addSecs(s).toString("yyyyMMdd-HHmmss")));
+        PutStoreFile("damaged\n");
+        QCOMPARE(ReadLanguageFlag(), 0);
+        QVERIFY(!QFile::exists(victim));
+        const QDir folder(m_env->configHome() + "/lmx207");
+        const QStringList aside = folder.entryList({"registry.damaged-*"}, QDir::Files);
+        QCOMPARE(aside.size(), 1);
+        QCOMPARE(StoreFile(folder.filePath(aside.first())), "damaged\n");
+        QCOMPARE(folder.entryList({"registry.damaged-*"}, QDir::Files | QDir::System).size(), 5);
     }
 };
 

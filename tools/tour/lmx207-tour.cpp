@@ -113,6 +113,7 @@ int main(int argc, char* argv[]) {
                           QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
     qputenv("XDG_CONFIG_HOME", (home.path() + "/config").toLocal8Bit());
     qputenv("XDG_RUNTIME_DIR", (home.path() + "/runtime").toLocal8Bit());
+    qputenv("XDG_DATA_HOME", (home.path() + "/data").toLocal8Bit());
     qputenv("LMX207_DRIVE_C", (home.path() + "/home").toLocal8Bit());
 
     QApplication app(argc, argv);

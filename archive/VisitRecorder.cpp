@@ -21,6 +21,11 @@ int SideNumber(UnitSide side) {
     return side == UnitSide::Local ? 0 : 1;
 }
 
+// Text columns are NOT NULL: a null QString would bind as NULL.
+QString Text(const QString& s) {
+    return s.isNull() ? QStringLiteral("") : s;
+}
+
 QString NewUuid() {
     return QUuid::createUuid().toString(QUuid::WithoutBraces);
 }
@@ -148,8 +153,9 @@ struct VisitRecorder::Private {
         q.prepare(QStringLiteral(
             "INSERT INTO visits (uuid, started_utc, utc_offset, pc_user, pc_host, port, program) "
             "VALUES (?, ?, ?, ?, ?, ?, ?)"));
-        for (const QVariant& v : QVariantList{info.uuid, info.started.utcMs, info.started.offsetSeconds,
-                                              info.pcUser, info.pcHost, info.port, info.program})
+        for (const QVariant& v :
+             QVariantList{info.uuid, info.started.utcMs, info.started.offsetSeconds, Text(info.pcUser),
+                          Text(info.pcHost), Text(info.port), info.program})
             q.addBindValue(v);
         if (!q.exec())
             return Fail(q);
@@ -180,7 +186,7 @@ struct VisitRecorder::Private {
         q.prepare(QStringLiteral("INSERT INTO units (uuid, name, address, side, command_count, created_utc, "
                                  "event_count, home_visit_id) VALUES (?, ?, ?, ?, ?, ?, 0, ?)"));
         q.addBindValue(NewUuid());
-        q.addBindValue(name);
+        q.addBindValue(Text(name));
         q.addBindValue(address ? QVariant(*address) : QVariant(QMetaType(QMetaType::Int)));
         q.addBindValue(SideNumber(side));
         q.addBindValue(commandCount ? QVariant(*commandCount) : QVariant(QMetaType(QMetaType::Int)));
@@ -349,7 +355,7 @@ struct VisitRecorder::Private {
                            "content_hash, answer, record_count, new_events) VALUES (?, ?, ?, ?, ?, ?, ?, ?, "
                            "?, ?, 0)"));
         for (const QVariant& v : QVariantList{
-                 visitId, unitId, SideNumber(side), at.utcMs, at.offsetSeconds, port, source,
+                 visitId, unitId, SideNumber(side), at.utcMs, at.offsetSeconds, Text(port), source,
                  QString::fromLatin1(QCryptographicHash::hash(content, QCryptographicHash::Sha256).toHex()),
                  content, recordCount})
             q.addBindValue(v);
@@ -372,9 +378,10 @@ struct VisitRecorder::Private {
             "INSERT INTO actions (visit_id, unit_id, side, pc_utc, utc_offset, port, kind, sent, "
             "shown_before, before_snapshot_id) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"));
         const QVariant nullId(QMetaType(QMetaType::LongLong));
-        for (const QVariant& v : QVariantList{visitId, unitId ? QVariant(*unitId) : nullId, SideNumber(side),
-                                              at.utcMs, at.offsetSeconds, port, kind, sent, shownBefore,
-                                              beforeSnapshot ? QVariant(beforeSnapshot) : nullId})
+        for (const QVariant& v :
+             QVariantList{visitId, unitId ? QVariant(*unitId) : nullId, SideNumber(side), at.utcMs,
+                          at.offsetSeconds, Text(port), kind, sent.isNull() ? QByteArray("") : sent,
+                          Text(shownBefore), beforeSnapshot ? QVariant(beforeSnapshot) : nullId})
             q.addBindValue(v);
         if (!q.exec()) {
             Fail(q);
@@ -396,7 +403,7 @@ struct VisitRecorder::Private {
                            "source, address, command_count, codes, bytes) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, "
                            "?, ?)"));
         for (const QVariant& v :
-             QVariantList{visitId, unitId, SideNumber(side), at.utcMs, at.offsetSeconds, port, s.source,
+             QVariantList{visitId, unitId, SideNumber(side), at.utcMs, at.offsetSeconds, Text(port), s.source,
                           s.address, s.commandCount, CodesText(s.codes), s.bytes})
             q.addBindValue(v);
         if (!q.exec()) {
@@ -558,7 +565,7 @@ bool VisitRecorder::ClockAnswer(UnitSide side, const QString& port, const PcTime
             QStringLiteral("INSERT INTO clock_readings (visit_id, unit_id, side, pc_utc, utc_offset, port, "
                            "unit_clock, difference_ms, bytes) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?)"));
         for (const QVariant& v :
-             QVariantList{d->visitId, *unit, SideNumber(side), at.utcMs, at.offsetSeconds, port,
+             QVariantList{d->visitId, *unit, SideNumber(side), at.utcMs, at.offsetSeconds, Text(port),
                           ClockAnswerText(answer),
                           diff ? QVariant(*diff) : QVariant(QMetaType(QMetaType::LongLong)), answer})
             q.addBindValue(v);

@@ -2,7 +2,10 @@
 
 #include "archive/Archive.h"
 #include "archive/ArchiveTypes.h"
+#include "records/RecordFile.h"
 
+#include <QList>
+#include <QPair>
 #include <QString>
 #include <QStringList>
 
@@ -32,6 +35,10 @@ struct ImportReport {
 // (LastError() says why); refused files alone do not make it false.
 bool ImportRecordPaths(Archive& archive, const QStringList& paths, const ImportOptions& options,
                        ImportReport* report);
+
+// The events of a parsed record file as the archive keeps them: (unit-clock key, code), each once,
+// code -1 for an invalid record (its code is not in the text).
+bool ImportRecordEvents(const RecordFileContents& contents, QList<QPair<qint64, int>>* events);
 
 // The side a record file's name stands for: LocalRecord.txt / 本地记录.txt local,
 // RemoteRecord.txt / 对端记录.txt remote (case-insensitive for the English names).

@@ -6,7 +6,11 @@
 #include <QByteArray>
 #include <QString>
 
+#include <QList>
+#include <QPair>
+
 #include <memory>
+#include <optional>
 
 // Keeps the facts of one visit (one run of the service program) in an open, writable Archive,
 // each fact in one transaction. The dialogs reach it through the hand-over calls (HandOver.h),
@@ -55,6 +59,16 @@ public:
     bool RecordClear(UnitSide side, const QString& port, const PcTime& at);
     // The login password was changed (never the password itself).
     bool PasswordChange(const PcTime& at);
+
+    // For the import: the unit called `name` (or, when `name` is an address code 0 to 65000, the
+    // unit known by that address), created with that name when there is none.
+    std::optional<qint64> UnitNamed(const QString& name, UnitSide side, const PcTime& at);
+    // An imported record file: its bytes and its events (unit-clock key, code; code -1 for an
+    // invalid record whose code the text does not tell). A file whose bytes this unit was given
+    // before adds nothing and sets *unchanged.
+    bool ImportedFile(qint64 unitId, UnitSide side, const QString& path, const PcTime& at,
+                      const QByteArray& content, const QList<QPair<qint64, int>>& events, int* newEvents,
+                      bool* unchanged);
 
     // The visit's row id, 0 until the first fact is kept.
     qint64 VisitId() const;

@@ -3,6 +3,7 @@
 #include "logbook/BackgroundFetch.h"
 #include "logbook/LogbookLanguage.h"
 #include "logbook/LogbookTables.h"
+#include "records/RecordFormat.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -44,9 +45,11 @@ CEventsPage::CEventsPage(const QString& archivePath, QWidget* parent)
     m_table = new QTableView(this);
     m_table->setObjectName(QStringLiteral("events"));
     ConfigureBigTable(m_table);
+    // Newest unit time first, until a header is clicked.
+    m_model->SetInitialSort(ColUnitTime, Qt::DescendingOrder);
     m_table->setModel(m_model);
+    m_table->horizontalHeader()->setSortIndicator(ColUnitTime, Qt::DescendingOrder);
     m_table->setSortingEnabled(true);
-    m_table->horizontalHeader()->setSortIndicator(m_model->Query().sortColumn, m_model->Query().order);
 
     m_stcUnit = new QLabel(this);
     m_cmbUnit = new QComboBox(this);
@@ -231,6 +234,10 @@ void CEventsPage::Retranslate() {
     m_dtpFrom->setToolTip(LbText(zh, "Unit clock date, first day shown", "装置时钟日期，起始日"));
     m_dtpTo->setToolTip(LbText(zh, "Unit clock date, last day shown", "装置时钟日期，截止日"));
     m_model->SetChinese(zh);
+    SizeColumns(m_table,
+                {UnitLabelText(QString(), 65000, 0, zh), SideLabel(UnitSide::Remote, zh),
+                 QStringLiteral("2026-12-31 23:59:59.999"), QStringLiteral("255"), RecordEventText(32, zh),
+                 QStringLiteral("2026-12-31 23:59:59"), QStringLiteral("#999999")});
     for (int r = 0; r < kCounterRows; ++r)
         m_counters->setVerticalHeaderItem(r, new QTableWidgetItem(CounterRowText(r, zh)));
     for (int c = 0; c < 8; ++c)

@@ -129,6 +129,13 @@ CVisitsPage::CVisitsPage(const QString& archivePath, QWidget* parent) : QWidget(
 void CVisitsPage::SetChinese(bool chinese) {
     m_bChinese = chinese;
     m_model->SetChinese(chinese);
+    const bool zh = chinese;
+    SizeColumns(m_table, {QStringLiteral("2026-12-31 23:59:59") + LbText(zh, "  (import)", "  （导入）"),
+                          QStringLiteral("engineer@substation-laptop"), QStringLiteral("/dev/ttyUSB0"),
+                          LbText(zh, "local: address 65000; remote: address 65000",
+                                 "本地: 地址 65000；对端: 地址 65000"),
+                          LbText(zh, "9 record reads (2540 new events), 9 configurations, 9 clock readings",
+                                 "记录9次（新事件2540条），配置9次，时钟9次")});
     ShowTitle();
 }
 

@@ -6,6 +6,8 @@
 #include <QHeaderView>
 #include <QTableView>
 
+#include <algorithm>
+
 void ConfigureBigTable(QTableView* view) {
     view->setSelectionBehavior(QAbstractItemView::SelectRows);
     view->setSelectionMode(QAbstractItemView::SingleSelection);
@@ -18,6 +20,18 @@ void ConfigureBigTable(QTableView* view) {
     view->horizontalHeader()->setStretchLastSection(true);
     view->horizontalHeader()->setSectionResizeMode(QHeaderView::Interactive);
     view->horizontalHeader()->setHighlightSections(false);
+}
+
+void SizeColumns(QTableView* view, const QStringList& widest) {
+    const QFontMetrics fm(view->font());
+    const QFontMetrics header(view->horizontalHeader()->font());
+    QAbstractItemModel* model = view->model();
+    for (int c = 0; c < widest.size() && c < model->columnCount(); ++c) {
+        const QString title = model->headerData(c, Qt::Horizontal).toString();
+        // Room for the cell margins, the grid line and the header's sort arrow.
+        view->setColumnWidth(
+            c, std::max(fm.horizontalAdvance(widest[c]) + 16, header.horizontalAdvance(title) + 28));
+    }
 }
 
 CEventTableModel::CEventTableModel(PageSourceFactory factory, QObject* parent)
@@ -56,7 +70,7 @@ QVariant CEventTableModel::headerData(int section, Qt::Orientation orientation, 
 }
 
 QVariant CEventTableModel::Cell(const QVariantList& row, int column, int role) const {
-    if (role == Qt::TextAlignmentRole && (column == ColCode || column == ColVisit))
+    if (role == Qt::TextAlignmentRole && column == ColCode)
         return int(Qt::AlignRight | Qt::AlignVCenter);
     if (role != Qt::DisplayRole || row.size() != EventCells)
         return {};

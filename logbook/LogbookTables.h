@@ -11,6 +11,9 @@ class QTableView;
 // A table view for many rows: fixed row height (so a million rows cost nothing to lay out), whole
 // rows selected, columns resizable, last column stretched.
 void ConfigureBigTable(QTableView* view);
+// Widths for a table's columns from the widest text each is expected to show (or its title, when
+// wider), so nothing the table reads has to be asked for to lay it out; the last column stretches.
+void SizeColumns(QTableView* view, const QStringList& widest);
 
 // The event table over the archive: unit, side, unit time, code, event text in the language
 // shown, when the PC first saw the event (local time), visit. Rows hold the cells of EventCell.

@@ -10,6 +10,7 @@
 #include <QAction>
 #include <QActionGroup>
 #include <QApplication>
+#include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenuBar>
@@ -29,12 +30,13 @@ CLogbookWindow::CLogbookWindow(const QString& archivePath, QWidget* parent)
     m_config = new CConfigPage(archivePath, this);
     m_actions = new CActionsPage(archivePath, this);
     m_journal = new CJournalPage(archivePath, this);
-    m_tabs->addTab(m_visits, QString());
     m_tabs->addTab(m_events, QString());
+    m_tabs->addTab(m_visits, QString());
     m_tabs->addTab(m_config, QString());
     m_tabs->addTab(m_actions, QString());
     m_tabs->addTab(m_journal, QString());
     setCentralWidget(m_tabs);
+    connect(m_tabs, &QTabWidget::currentChanged, this, &CLogbookWindow::ReloadShown);
 
     m_menuFile = menuBar()->addMenu(QString());
     m_actReload = m_menuFile->addAction(QString(), this, &CLogbookWindow::Reload);
@@ -99,8 +101,8 @@ void CLogbookWindow::SetChinese(bool chinese) {
 void CLogbookWindow::Retranslate() {
     const bool zh = m_bChinese;
     setWindowTitle(LbText(zh, "LMX-207 Logbook", "LMX-207 维护日志"));
-    m_tabs->setTabText(0, LbText(zh, "&1 Visits", "&1 访问"));
-    m_tabs->setTabText(1, LbText(zh, "&2 Events", "&2 事件"));
+    m_tabs->setTabText(0, LbText(zh, "&1 Events", "&1 事件"));
+    m_tabs->setTabText(1, LbText(zh, "&2 Visits", "&2 访问"));
     m_tabs->setTabText(2, LbText(zh, "&3 Configuration and clock", "&3 配置与时钟"));
     m_tabs->setTabText(3, LbText(zh, "&4 Actions", "&4 操作"));
     m_tabs->setTabText(4, LbText(zh, "&5 Archive failures", "&5 归档故障"));
@@ -119,15 +121,39 @@ void CLogbookWindow::Retranslate() {
 }
 
 void CLogbookWindow::Reload() {
-    m_visits->Reload();
-    m_events->Reload();
-    m_config->Reload();
-    m_actions->Reload();
-    m_journal->Reload();
+    // The service program starts the archive with the first thing it keeps; until then there is
+    // nothing to read, and the logbook creates nothing.
+    if (!QFileInfo::exists(m_strPath)) {
+        ShowStatus(LbText(m_bChinese,
+                          "No archive at %1 yet: the service program starts it with its first read.",
+                          "%1 还没有档案：维护软件第一次读取装置时建立。")
+                       .arg(m_strPath));
+        return;
+    }
+    // The tab in view reads at once; the others when they are first shown, so the events' first
+    // page never shares the disk and the two cores with what is not on screen.
+    m_stale = {m_events, m_visits, m_config, m_actions, m_journal};
+    ReloadShown();
+}
+
+void CLogbookWindow::ReloadShown() {
+    QWidget* page = m_tabs->currentWidget();
+    if (!m_stale.remove(page))
+        return;
+    if (page == m_events)
+        m_events->Reload();
+    else if (page == m_visits)
+        m_visits->Reload();
+    else if (page == m_config)
+        m_config->Reload();
+    else if (page == m_actions)
+        m_actions->Reload();
+    else if (page == m_journal)
+        m_journal->Reload();
 }
 
 void CLogbookWindow::ShowStatus(const QString& text) {
-    statusBar()->showMessage(text, 10000);
+    statusBar()->showMessage(text);
 }
 
 int RunLogbookWindow() {

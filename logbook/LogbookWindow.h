@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QMainWindow>
+#include <QSet>
 
 class QAction;
 class QLabel;
@@ -11,7 +12,7 @@ class CConfigPage;
 class CActionsPage;
 class CJournalPage;
 
-// The logbook's main window over one archive: tabs for the visits, the events, a unit's
+// The logbook's main window over one archive: tabs for the events, the visits, a unit's
 // configuration history and clock, the actions sent to units, and the archive's failure journal.
 // It speaks the language the service program stores, and switches at once from its Language menu
 // (for this window only: the service program's setting is never written).
@@ -23,7 +24,8 @@ public:
 
     void SetChinese(bool chinese);
     bool IsChinese() const { return m_bChinese; }
-    // Reads everything again from the archive (F5): what the service program added shows up.
+    // Reads everything again from the archive (F5): what the service program added shows up;
+    // the tab in view at once, the others when shown.
     void Reload();
 
     QTabWidget* Tabs() const { return m_tabs; }
@@ -36,8 +38,10 @@ public:
 
 private:
     void Retranslate();
+    void ReloadShown();
     void ShowStatus(const QString& text);
 
+    QSet<QWidget*> m_stale; // tabs to read again when next shown
     QString m_strPath;
     bool m_bChinese = false;
     QTabWidget* m_tabs;

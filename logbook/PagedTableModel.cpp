@@ -161,12 +161,17 @@ int CPagedTableModel::rowCount(const QModelIndex& parent) const {
 }
 
 void CPagedTableModel::sort(int column, Qt::SortOrder order) {
-    if (column == m_query.sortColumn && order == m_query.order && m_nGeneration)
+    if (column == m_query.sortColumn && order == m_query.order)
         return;
     PageQuery q = m_query;
     q.sortColumn = column;
     q.order = order;
-    SetQuery(q);
+    // Before the first query the sort is only kept (a view sets its header up): the first query
+    // runs once, when asked.
+    if (m_nGeneration == 0)
+        m_query = q;
+    else
+        SetQuery(q);
 }
 
 int CPagedTableModel::CachedRows() const {

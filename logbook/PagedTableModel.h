@@ -55,6 +55,11 @@ public:
     CPagedTableModel(PageSourceFactory factory, QObject* parent = nullptr);
     ~CPagedTableModel() override;
 
+    // The sort of the first query, before any is run.
+    void SetInitialSort(int column, Qt::SortOrder order) {
+        m_query.sortColumn = column;
+        m_query.order = order;
+    }
     // Runs the query: the table empties and fills again from its first page.
     void SetQuery(const PageQuery& query);
     const PageQuery& Query() const { return m_query; }
@@ -63,7 +68,8 @@ public:
 
     // Rows known so far: the first page's until the count arrives, then the count.
     int rowCount(const QModelIndex& parent = {}) const override;
-    // Header clicks sort through the query; the archive does the sorting.
+    // Header clicks sort through the query; the archive does the sorting. Before the first
+    // SetQuery the sort is only kept.
     void sort(int column, Qt::SortOrder order) override;
 
     bool CountKnown() const { return m_bCountKnown; }

@@ -28,7 +28,7 @@ int SampleEventCode(qint64 i) {
         return 35 + r % 2;
     if (r < 99)
         return 37 + r % 2;
-    return r % 2 ? 0 : 200;
+    return (i / 100) % 2 ? 0 : 200;
 }
 
 namespace {

@@ -82,6 +82,10 @@ void CClockChart::paintEvent(QPaintEvent*) {
         hi += 0.5;
         lo -= 0.5;
     }
+    // Room above and below, so no reading sits on the frame.
+    const double pad = (hi - lo) * 0.08;
+    hi += pad;
+    lo -= lo < 0 ? pad : 0;
     const QList<double> yTicks =
         AxisTicks(lo, hi, std::max(2, (height() - 3 * fm.height()) / (2 * fm.height())));
     lo = std::min(lo, yTicks.first());

@@ -15,6 +15,7 @@ CConfigDiffView::CConfigDiffView(QWidget* parent) : QTableWidget(parent) {
     setWordWrap(false);
     verticalHeader()->hide();
     verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 6);
     horizontalHeader()->setSectionResizeMode(0, QHeaderView::ResizeToContents);
     horizontalHeader()->setSectionResizeMode(1, QHeaderView::Stretch);
     horizontalHeader()->setSectionResizeMode(2, QHeaderView::Stretch);
@@ -31,6 +32,11 @@ void CConfigDiffView::Show(const ConfigSnapshot* a, const ConfigSnapshot* b, con
     m_titleA = titleA;
     m_titleB = titleB;
     m_lines = a && b ? DiffConfigLines(*a, *b) : QList<ConfigDiffLine>{};
+    Fill();
+}
+
+void CConfigDiffView::SetOnlyChanged(bool only) {
+    m_bOnlyChanged = only;
     Fill();
 }
 
@@ -60,5 +66,12 @@ void CConfigDiffView::Fill() {
             }
             setItem(r, c, item);
         }
+        setRowHidden(r, m_bOnlyChanged && !line.changed);
     }
+    // The first difference in view.
+    for (int r = 0; r < m_lines.size(); ++r)
+        if (m_lines[r].changed) {
+            scrollToItem(item(r, 0), PositionAtTop);
+            break;
+        }
 }

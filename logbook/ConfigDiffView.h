@@ -14,6 +14,8 @@ public:
     // Shows a against b under the column titles given; none (null) empties the view.
     void Show(const ConfigSnapshot* a, const ConfigSnapshot* b, const QString& titleA, const QString& titleB);
     void SetChinese(bool chinese);
+    // Shows only the lines that differ (true), or every line.
+    void SetOnlyChanged(bool only);
     // The lines shown, and how many differ.
     const QList<ConfigDiffLine>& Lines() const { return m_lines; }
     int ChangedCount() const;
@@ -22,6 +24,7 @@ private:
     void Fill();
 
     bool m_bChinese = false;
+    bool m_bOnlyChanged = false;
     QString m_titleA, m_titleB;
     QList<ConfigDiffLine> m_lines;
 };

@@ -6,6 +6,7 @@
 #include "logbook/LogbookLanguage.h"
 #include "logbook/LogbookTables.h"
 
+#include <QCheckBox>
 #include <QComboBox>
 #include <QGridLayout>
 #include <QHBoxLayout>
@@ -35,6 +36,8 @@ CConfigPage::CConfigPage(const QString& archivePath, QWidget* parent)
     m_stcSummary = new QLabel(this);
     m_stcSummary->setObjectName(QStringLiteral("diffSummary"));
     m_stcSummary->setWordWrap(true);
+    m_chkOnlyChanged = new QCheckBox(this);
+    m_chkOnlyChanged->setObjectName(QStringLiteral("onlyChanged"));
     m_diff = new CConfigDiffView(this);
     m_stcClock = new QLabel(this);
     m_chart = new CClockChart(this);
@@ -54,7 +57,10 @@ CConfigPage::CConfigPage(const QString& archivePath, QWidget* parent)
     auto* upper = new QWidget(this);
     auto* upperLayout = new QVBoxLayout(upper);
     upperLayout->setContentsMargins(0, 0, 0, 0);
-    upperLayout->addWidget(m_stcSummary);
+    auto* summary = new QHBoxLayout;
+    summary->addWidget(m_stcSummary, 1);
+    summary->addWidget(m_chkOnlyChanged);
+    upperLayout->addLayout(summary);
     upperLayout->addWidget(m_diff, 1);
     auto* lower = new QWidget(this);
     auto* lowerLayout = new QVBoxLayout(lower);
@@ -74,6 +80,7 @@ CConfigPage::CConfigPage(const QString& archivePath, QWidget* parent)
 
     connect(m_cmbUnit, &QComboBox::currentIndexChanged, this, &CConfigPage::LoadHistory);
     connect(m_cmbA, &QComboBox::currentIndexChanged, this, &CConfigPage::ShowDiff);
+    connect(m_chkOnlyChanged, &QCheckBox::toggled, m_diff, &CConfigDiffView::SetOnlyChanged);
     connect(m_cmbB, &QComboBox::currentIndexChanged, this, &CConfigPage::ShowDiff);
     Retranslate();
 }
@@ -88,6 +95,7 @@ void CConfigPage::Retranslate() {
     m_stcUnit->setText(LbText(zh, "U&nit:", "装置(&N):"));
     m_stcA->setText(LbText(zh, "Co&mpare:", "比较(&M):"));
     m_stcB->setText(LbText(zh, "&with:", "与(&W):"));
+    m_chkOnlyChanged->setText(LbText(zh, "&Only the differences", "只显示差异(&O)"));
     m_stcClock->setText(LbText(
         zh, "The unit's clock against the PC's, at each reading:", "每次读取时装置时钟与电脑时钟之差:"));
     m_diff->SetChinese(zh);

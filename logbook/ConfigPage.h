@@ -4,6 +4,7 @@
 
 #include <QWidget>
 
+class QCheckBox;
 class QComboBox;
 class QLabel;
 class CBackgroundFetch;
@@ -51,6 +52,7 @@ private:
     QLabel* m_stcA;
     QLabel* m_stcB;
     QLabel* m_stcSummary;
+    QCheckBox* m_chkOnlyChanged;
     QLabel* m_stcClock;
     CConfigDiffView* m_diff;
     CClockChart* m_chart;

@@ -39,7 +39,7 @@ void CVisitTableModel::SetChinese(bool chinese) {
 }
 
 int CVisitTableModel::columnCount(const QModelIndex& parent) const {
-    return parent.isValid() ? 0 : 6;
+    return parent.isValid() ? 0 : 7;
 }
 
 QVariant CVisitTableModel::headerData(int section, Qt::Orientation orientation, int role) const {
@@ -48,17 +48,19 @@ QVariant CVisitTableModel::headerData(int section, Qt::Orientation orientation, 
     const bool zh = m_bChinese;
     switch (section) {
     case 0:
-        return LbText(zh, "When", "时间");
+        return LbText(zh, "Visit", "访问");
     case 1:
-        return LbText(zh, "Who", "用户");
+        return LbText(zh, "When", "时间");
     case 2:
-        return LbText(zh, "Port or file", "端口或文件");
+        return LbText(zh, "Who", "用户");
     case 3:
-        return LbText(zh, "Units", "装置");
+        return LbText(zh, "Port or file", "端口或文件");
     case 4:
-        return LbText(zh, "Read", "读取");
+        return LbText(zh, "Units", "装置");
     case 5:
         return LbText(zh, "Changed", "更改");
+    case 6:
+        return LbText(zh, "Read", "读取");
     }
     return {};
 }
@@ -67,45 +69,49 @@ QVariant CVisitTableModel::Cell(const QVariantList& row, int column, int role) c
     if (role != Qt::DisplayRole || row.size() != VisitCells)
         return {};
     const bool zh = m_bChinese;
+    auto counted = [zh](int n, const char* one, const char* many, const char* chinese) {
+        return zh       ? QString::fromUtf8(chinese).arg(n)
+               : n == 1 ? QString::fromUtf8(one)
+                        : QString::fromUtf8(many).arg(n);
+    };
     switch (column) {
-    case 0: {
+    case 0:
+        return QStringLiteral("#%1").arg(row.at(VisitId).toLongLong());
+    case 1: {
         QString when = PcTimeLocalText(row.at(VisitStarted).toDateTime());
         if (row.at(VisitProgram).toString() == QLatin1String("import"))
-            when += LbText(zh, "  (import)", "  （导入）");
+            when += LbText(zh, " (import)", "（导入）");
         return when;
     }
-    case 1: {
+    case 2: {
         const QString host = row.at(VisitHost).toString();
         return row.at(VisitUser).toString() + (host.isEmpty() ? QString() : '@' + host);
     }
-    case 2:
+    case 3:
         return row.at(VisitPort);
-    case 3: {
+    case 4: {
         QStringList units;
         if (row.at(VisitLocal).isValid())
-            units << LbText(zh, "local: address %1", "本地: 地址 %1").arg(row.at(VisitLocal).toInt());
+            units << LbText(zh, "local %1", "本地 %1").arg(row.at(VisitLocal).toInt());
         if (row.at(VisitRemote).isValid())
-            units << LbText(zh, "remote: address %1", "对端: 地址 %1").arg(row.at(VisitRemote).toInt());
-        return units.join(zh ? QStringLiteral("；") : QStringLiteral("; "));
-    }
-    case 4: {
-        QStringList read;
-        if (const int n = row.at(VisitRecordReads).toInt())
-            read << LbText(zh, "%1 record reads (%2 new events)", "记录%1次（新事件%2条）")
-                        .arg(n)
-                        .arg(row.at(VisitNewEvents).toLongLong());
-        if (const int n = row.at(VisitConfigReads).toInt())
-            read << LbText(zh, "%1 configurations", "配置%1次").arg(n);
-        if (const int n = row.at(VisitClockReadings).toInt())
-            read << LbText(zh, "%1 clock readings", "时钟%1次").arg(n);
-        return read.join(zh ? QStringLiteral("，") : QStringLiteral(", "));
+            units << LbText(zh, "remote %1", "对端 %1").arg(row.at(VisitRemote).toInt());
+        return units.join(zh ? QStringLiteral("，") : QStringLiteral(", "));
     }
     case 5: {
         const int n = row.at(VisitActions).toInt();
-        if (n == 0)
-            return QString();
-        return n == 1 ? LbText(zh, "1 action (see Actions)", "1项操作（见操作页）")
-                      : LbText(zh, "%1 actions (see Actions)", "%1项操作（见操作页）").arg(n);
+        return n ? counted(n, "1 action", "%1 actions", "%1项操作") : QString();
+    }
+    case 6: {
+        QStringList read;
+        if (const int n = row.at(VisitRecordReads).toInt())
+            read << counted(n, "1 record read", "%1 record reads", "记录%1次") +
+                        LbText(zh, " (%1 new events)", "（新事件%1条）")
+                            .arg(row.at(VisitNewEvents).toLongLong());
+        if (const int n = row.at(VisitConfigReads).toInt())
+            read << counted(n, "1 configuration", "%1 configurations", "配置%1次");
+        if (const int n = row.at(VisitClockReadings).toInt())
+            read << counted(n, "1 clock reading", "%1 clock readings", "时钟%1次");
+        return read.join(zh ? QStringLiteral("，") : QStringLiteral(", "));
     }
     }
     return {};
@@ -130,12 +136,10 @@ void CVisitsPage::SetChinese(bool chinese) {
     m_bChinese = chinese;
     m_model->SetChinese(chinese);
     const bool zh = chinese;
-    SizeColumns(m_table, {QStringLiteral("2026-12-31 23:59:59") + LbText(zh, "  (import)", "  （导入）"),
-                          QStringLiteral("engineer@substation-laptop"), QStringLiteral("/dev/ttyUSB0"),
-                          LbText(zh, "local: address 65000; remote: address 65000",
-                                 "本地: 地址 65000；对端: 地址 65000"),
-                          LbText(zh, "9 record reads (2540 new events), 9 configurations, 9 clock readings",
-                                 "记录9次（新事件2540条），配置9次，时钟9次")});
+    SizeColumns(m_table, {QStringLiteral("#99999"), QStringLiteral("2026-12-31 23:59:59"),
+                          QStringLiteral("engineer@sub-east-laptop"), QStringLiteral("/dev/ttyUSB0"),
+                          LbText(zh, "local 65000, remote 65000", "本地 65000，对端 65000"),
+                          LbText(zh, "99 actions", "99项操作")});
     ShowTitle();
 }
 
@@ -285,8 +289,8 @@ void CActionsPage::Fill() {
     QList<QStringList> rows;
     for (const ActionEntry& a : m_actions) {
         const bool password = a.row.kind == QLatin1String("password-change");
-        const bool hasApplied =
-            a.row.kind == QLatin1String("config-write") || a.row.kind == QLatin1String("clock-write");
+        // Every action but a password change has a read-back that shows whether it took.
+        const bool hasApplied = !password;
         rows << QStringList{PcTimeLocalText(a.row.time),
                             a.row.unitId ? UnitLabelText(a.unitName, a.unitAddress, *a.row.unitId, zh)
                                          : QString(),
@@ -297,6 +301,11 @@ void CActionsPage::Fill() {
                             a.row.port};
     }
     m_model->SetRows(rows);
+    SizeColumns(m_table,
+                {QStringLiteral("2026-12-31 23:59:59"), UnitLabelText(QString(), 65000, 0, zh),
+                 SideLabel(UnitSide::Remote, zh), ActionKindText(QStringLiteral("clock-write"), zh),
+                 LbText(zh, "address 65000, 8 commands; 24 settings changed", "地址65000，8个命令；改变24项"),
+                 AppliedText(std::nullopt, zh)});
     QString title =
         m_actions.isEmpty()
             ? LbText(zh, "No action was sent to a unit yet.", "还没有对装置的操作。")
@@ -380,6 +389,7 @@ void CJournalPage::Fill() {
                             e.message};
     }
     m_model->SetRows(rows);
+    SizeColumns(m_table, {QStringLiteral("2026-12-31 23:59:59")});
     m_stcTitle->setText(
         m_entries.isEmpty()
             ? LbText(zh, "The archive has never failed to keep what a unit told the service program.",

@@ -144,6 +144,7 @@ public:
         }
         for (const VisitRow& v : visits) {
             QVariantList row(VisitCells);
+            row[VisitId] = v.id;
             row[VisitStarted] = pcTimeOf(v.started);
             row[VisitUser] = v.pcUser;
             row[VisitHost] = v.pcHost;

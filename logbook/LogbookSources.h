@@ -39,6 +39,7 @@ PageSourceFactory MakeEventSourceFactory(const QString& path);
 
 // The visit table's source, newest first (the sort is ignored): cells as VisitCell.
 enum VisitCell {
+    VisitId,
     VisitStarted,
     VisitUser,
     VisitHost,

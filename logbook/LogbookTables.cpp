@@ -22,7 +22,10 @@ void ConfigureBigTable(QTableView* view) {
     view->horizontalHeader()->setHighlightSections(false);
 }
 
-void SizeColumns(QTableView* view, const QStringList& widest) {
+namespace {
+
+void applyColumnWidths(QTableView* view) {
+    const QStringList widest = view->property("lmx207ColumnTexts").toStringList();
     const QFontMetrics fm(view->font());
     const QFontMetrics header(view->horizontalHeader()->font());
     QAbstractItemModel* model = view->model();
@@ -32,6 +35,19 @@ void SizeColumns(QTableView* view, const QStringList& widest) {
         view->setColumnWidth(
             c, std::max(fm.horizontalAdvance(widest[c]) + 16, header.horizontalAdvance(title) + 28));
     }
+}
+
+} // namespace
+
+void SizeColumns(QTableView* view, const QStringList& widest) {
+    view->setProperty("lmx207ColumnTexts", widest);
+    // A model reset gives the header its default widths back: set them again after each.
+    if (!view->property("lmx207ColumnWatch").toBool()) {
+        view->setProperty("lmx207ColumnWatch", true);
+        QObject::connect(view->model(), &QAbstractItemModel::modelReset, view,
+                         [view] { applyColumnWidths(view); });
+    }
+    applyColumnWidths(view);
 }
 
 CEventTableModel::CEventTableModel(PageSourceFactory factory, QObject* parent)

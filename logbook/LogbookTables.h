@@ -13,6 +13,7 @@ class QTableView;
 void ConfigureBigTable(QTableView* view);
 // Widths for a table's columns from the widest text each is expected to show (or its title, when
 // wider), so nothing the table reads has to be asked for to lay it out; the last column stretches.
+// The widths hold until the next call, across resets of the view's model.
 void SizeColumns(QTableView* view, const QStringList& widest);
 
 // The event table over the archive: unit, side, unit time, code, event text in the language

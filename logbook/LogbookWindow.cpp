@@ -10,6 +10,7 @@
 #include <QAction>
 #include <QActionGroup>
 #include <QApplication>
+#include <QDir>
 #include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
@@ -112,7 +113,13 @@ void CLogbookWindow::Retranslate() {
     m_menuLanguage->setTitle(LbText(zh, "&Language", "语言(&L)"));
     m_actEnglish->setChecked(!zh);
     m_actChinese->setChecked(zh);
-    m_stcPath->setText(LbText(zh, "Archive: %1", "档案: %1").arg(m_strPath));
+    // The home folder as "~", as a user writes it.
+    QString path = QDir::cleanPath(m_strPath);
+    const QString home = QDir::homePath();
+    if (path.startsWith(home + '/'))
+        path = QStringLiteral("~") + path.mid(home.size());
+    m_stcPath->setText(LbText(zh, "Archive: %1", "档案: %1").arg(path));
+    m_stcPath->setToolTip(m_strPath);
     m_visits->SetChinese(zh);
     m_events->SetChinese(zh);
     m_config->SetChinese(zh);

@@ -19,9 +19,9 @@ PcTime pcAt(const QDateTime& t) {
 int SampleEventCode(qint64 i) {
     const int r = int(i % 100);
     if (r < 40)
-        return int(1 + 2 * (i % 8) + (r % 2)); // send command k, or its return
+        return int(1 + 2 * (i / 2 % 8) + i % 2); // send command k, then its return
     if (r < 80)
-        return int(17 + 2 * (i % 8) + (r % 2)); // receive command k, or its return
+        return int(17 + 2 * (i / 2 % 8) + i % 2); // receive command k, then its return
     if (r < 88)
         return 33 + r % 2;
     if (r < 94)
@@ -185,12 +185,17 @@ bool MakeTourArchive(const QString& path, QString* error) {
                                       char(bcd(set.time().second()));
             if (!visit.ClockWrite(UnitSide::Local, port, step(70), groups))
                 return fail(error, QStringLiteral("date/time write"), visit.LastError());
+            // The poll after it reads the clock as set.
+            if (!visit.ClockAnswer(UnitSide::Local, port, step(71), QByteArray(1, char(0x6F)) + groups))
+                return fail(error, QStringLiteral("clock read-back"), visit.LastError());
         }
         // The record dialog: the log of the local unit, grown since the last visit.
+        // The unit's log holds what happened since the visit before: 30 events over the last ten days.
         QByteArray records;
         for (int i = 0; i < 30; ++i, ++eventNumber)
-            records.append(SampleEventRecord(at.addSecs(-86400 * 10 + eventNumber * 5417),
-                                             (eventNumber * 137) % 1000, SampleEventCode(eventNumber * 7)));
+            records.append(SampleEventRecord(at.addSecs(-86400 * 10 + i * 28000 + eventNumber % 7 * 600),
+                                             (eventNumber * 137) % 1000,
+                                             SampleEventCode(eventNumber * 7 + eventNumber / 4)));
         if (!visit.RecordAnswer(UnitSide::Local, port, step(90), SampleRecordAnswer(true, records)))
             return fail(error, QStringLiteral("record answer"), visit.LastError());
         if (vis.remoteAddress) {

@@ -85,6 +85,15 @@ CEventsPage::CEventsPage(const QString& archivePath, QWidget* parent)
         m_chkKind[i] = new QCheckBox(this);
         m_chkKind[i]->setObjectName(QStringLiteral("kind%1").arg(i));
     }
+    m_stcSort = new QLabel(this);
+    m_cmbSort = new QComboBox(this);
+    m_cmbSort->setObjectName(QStringLiteral("sort"));
+    for (int c :
+         {int(ColUnitTime), int(ColUnit), int(ColSide), int(ColCode), int(ColFirstSeen), int(ColVisit)})
+        m_cmbSort->addItem(QString(), c);
+    m_chkDescending = new QCheckBox(this);
+    m_chkDescending->setObjectName(QStringLiteral("descending"));
+    m_stcSort->setBuddy(m_cmbSort);
     m_btnReset = new QPushButton(this);
     m_btnReset->setAutoDefault(false);
     m_stcCount = new QLabel(this);
@@ -134,6 +143,10 @@ CEventsPage::CEventsPage(const QString& archivePath, QWidget* parent)
     for (QCheckBox* c : m_chkKind)
         bar2->addWidget(c);
     bar2->addStretch(1);
+    bar2->addWidget(m_stcSort);
+    bar2->addWidget(m_cmbSort);
+    bar2->addWidget(m_chkDescending);
+    bar2->addSpacing(8);
     bar2->addWidget(m_btnReset);
 
     auto* top = new QVBoxLayout(this);
@@ -180,6 +193,14 @@ CEventsPage::CEventsPage(const QString& archivePath, QWidget* parent)
         m_edtText->clear();
         Apply();
     });
+    // The sort list and the header say the same; either changes the sort.
+    auto sortFromList = [this] {
+        m_table->sortByColumn(m_cmbSort->currentData().toInt(),
+                              m_chkDescending->isChecked() ? Qt::DescendingOrder : Qt::AscendingOrder);
+    };
+    connect(m_cmbSort, &QComboBox::activated, this, sortFromList);
+    connect(m_chkDescending, &QCheckBox::clicked, this, sortFromList);
+    connect(m_table->horizontalHeader(), &QHeaderView::sortIndicatorChanged, this, &CEventsPage::ShowSort);
     connect(m_model, &CPagedTableModel::CountShown, this, &CEventsPage::ShowCounters);
     connect(m_model, &CPagedTableModel::FirstPageShown, this, &CEventsPage::ShowCounters);
     connect(m_model, &CPagedTableModel::Failed, this, &CEventsPage::StatusText);
@@ -194,7 +215,9 @@ CEventsPage::CEventsPage(const QString& archivePath, QWidget* parent)
     setTabOrder(m_edtText, m_chkKind[0]);
     for (int i = 1; i < kEventKinds; ++i)
         setTabOrder(m_chkKind[i - 1], m_chkKind[i]);
-    setTabOrder(m_chkKind[kEventKinds - 1], m_btnReset);
+    setTabOrder(m_chkKind[kEventKinds - 1], m_cmbSort);
+    setTabOrder(m_cmbSort, m_chkDescending);
+    setTabOrder(m_chkDescending, m_btnReset);
     setTabOrder(m_btnReset, m_table);
     setTabOrder(m_table, m_counters);
 
@@ -203,6 +226,7 @@ CEventsPage::CEventsPage(const QString& archivePath, QWidget* parent)
         m_cmbSide->addItem(QString());
     for (int i = 0; i <= 8; ++i)
         m_cmbCommand->addItem(i ? QString::number(i) : QString());
+    ShowSort(ColUnitTime, Qt::DescendingOrder);
     Retranslate();
 }
 
@@ -231,9 +255,15 @@ void CEventsPage::Retranslate() {
         m_chkKind[i]->setText(t);
     }
     m_btnReset->setText(LbText(zh, "&Reset filters", "清除筛选(&R)"));
+
     m_dtpFrom->setToolTip(LbText(zh, "Unit clock date, first day shown", "装置时钟日期，起始日"));
     m_dtpTo->setToolTip(LbText(zh, "Unit clock date, last day shown", "装置时钟日期，截止日"));
     m_model->SetChinese(zh);
+    m_stcSort->setText(LbText(zh, "S&ort:", "排序(&O):"));
+    for (int i = 0; i < m_cmbSort->count(); ++i)
+        m_cmbSort->setItemText(
+            i, m_model->headerData(m_cmbSort->itemData(i).toInt(), Qt::Horizontal).toString());
+    m_chkDescending->setText(LbText(zh, "Descendin&g", "降序(&G)"));
     SizeColumns(m_table,
                 {UnitLabelText(QString(), 65000, 0, zh), SideLabel(UnitSide::Remote, zh),
                  QStringLiteral("2026-12-31 23:59:59.999"), QStringLiteral("255"), RecordEventText(32, zh),
@@ -271,6 +301,15 @@ void CEventsPage::Reload() {
                 units.append({u.id, UnitLabelText(u, m_bChinese)});
             SetUnits(units);
         });
+}
+
+void CEventsPage::ShowSort(int column, Qt::SortOrder order) {
+    const QSignalBlocker b1(m_cmbSort), b2(m_chkDescending);
+    // The text column sorts by code.
+    const int at = m_cmbSort->findData(column == ColText ? int(ColCode) : column);
+    if (at >= 0)
+        m_cmbSort->setCurrentIndex(at);
+    m_chkDescending->setChecked(order == Qt::DescendingOrder);
 }
 
 void CEventsPage::SetUnits(const QList<std::pair<qint64, QString>>& units) {

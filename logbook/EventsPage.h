@@ -51,6 +51,7 @@ signals:
 private:
     void Retranslate();
     void ShowCounters();
+    void ShowSort(int column, Qt::SortOrder order);
 
     bool m_bChinese = false;
     CEventTableModel* m_model;
@@ -65,6 +66,9 @@ private:
     QDateEdit* m_dtpTo;
     QLineEdit* m_edtText;
     QPushButton* m_btnReset;
+    QLabel* m_stcSort;
+    QComboBox* m_cmbSort; // the header's sort, for the keyboard
+    QCheckBox* m_chkDescending;
     QLabel* m_stcUnit;
     QLabel* m_stcSide;
     QLabel* m_stcCommand;

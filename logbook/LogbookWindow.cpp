@@ -55,11 +55,8 @@ CLogbookWindow::CLogbookWindow(const QString& archivePath, QWidget* parent)
         group->addAction(a);
     }
 
-    // Alt+1 to Alt+5 choose a tab; Ctrl+F goes to the event text filter.
-    for (int i = 0; i < m_tabs->count(); ++i) {
-        auto* sc = new QShortcut(QKeySequence(Qt::ALT | Qt::Key(Qt::Key_1 + i)), this);
-        connect(sc, &QShortcut::activated, this, [this, i] { m_tabs->setCurrentIndex(i); });
-    }
+    // Alt+1 to Alt+5 choose a tab (the tabs' own "&1" to "&5"); Ctrl+F goes to the event text
+    // filter.
     auto* find = new QShortcut(QKeySequence::Find, this);
     connect(find, &QShortcut::activated, this, [this] {
         m_tabs->setCurrentWidget(m_events);

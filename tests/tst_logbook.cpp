@@ -245,6 +245,24 @@ private slots:
         QCOMPARE(page.Model()->rowCount(), int(expectedOf(Bar{0, 2, {}, {}, -1}).count));
         for (int row = 0; row < CPagedTableModel::kPageRows; ++row)
             QVERIFY(codeOfCommand(page.Model()->RowAt(row)->at(CellCode).toInt(), 2));
+
+        // Pages of every event asked for, and the filter changed while they are on their way:
+        // none of them shows as a page of the new filter.
+        command->setCurrentIndex(0);
+        page.Apply();
+        QVERIFY(settled(page.Model()));
+        for (int p = 1; p <= 3; ++p)
+            page.Model()->RowAt(p * CPagedTableModel::kPageRows);
+        QThread::msleep(100); // the worker reads them; they wait to be received
+        command->setCurrentIndex(2);
+        page.Apply();
+        QVERIFY(settled(page.Model()));
+        CEventTableModel* model = page.Model();
+        for (int row = CPagedTableModel::kPageRows; row < model->rowCount(); ++row) {
+            QVERIFY(QTest::qWaitFor([&] { return model->RowAt(row) != nullptr; }, 10000));
+            QVERIFY2(codeOfCommand(model->RowAt(row)->at(CellCode).toInt(), 2),
+                     qPrintable(QString::number(row)));
+        }
     }
 
     // A click on a header sorts by that column through the archive, a second click reverses it.
@@ -378,8 +396,31 @@ private slots:
         QCOMPARE(ReadSetting(QStringLiteral("m_Language")).present, store);
     }
 
+    // Everything is in reach of the keyboard: Alt+digit chooses a tab, Ctrl+F goes to the text
+    // filter, the sort list sorts as a header click does.
+    void keyboardReachesEverything() {
+        CLogbookWindow window(m_tour);
+        window.show();
+        QVERIFY(QTest::qWaitForWindowActive(&window));
+        QTest::keyClick(&window, Qt::Key_2, Qt::AltModifier);
+        QCOMPARE(window.Tabs()->currentWidget(), static_cast<QWidget*>(window.Visits()));
+        QTest::keyClick(&window, Qt::Key_F, Qt::ControlModifier);
+        QCOMPARE(window.Tabs()->currentWidget(), static_cast<QWidget*>(window.Events()));
+        QCOMPARE(QApplication::focusWidget(), static_cast<QWidget*>(window.Events()->TextBox()));
+        auto* sort = window.Events()->findChild<QComboBox*>("sort");
+        sort->setCurrentIndex(sort->findData(int(ColCode)));
+        emit sort->activated(sort->currentIndex());
+        QHeaderView* header = window.Events()->Table()->horizontalHeader();
+        QCOMPARE(header->sortIndicatorSection(), int(ColCode));
+        QCOMPARE(window.Events()->Model()->Query().sortColumn, int(ColCode));
+        QTest::mouseClick(window.Events()->findChild<QCheckBox*>("descending"), Qt::LeftButton);
+        QCOMPARE(header->sortIndicatorOrder(), window.Events()->Model()->Query().order);
+        QCOMPARE(window.Events()->Model()->Query().order, Qt::AscendingOrder);
+    }
+
     // The failures the service program could not keep show on the last tab, newest first; an
-    // archive that is not there is named in the status line, and nothing is created.
+    // archive that is not there is named in the status line, and nothing is created; a damaged
+    // one gives the database's reason and is left as it is.
     void failuresAndMissingArchiveShow() {
         CJournalPage journal(m_tour);
         QSignalSpy shown(&journal, &CJournalPage::Shown);
@@ -392,6 +433,18 @@ private slots:
         CLogbookWindow window(missing);
         QTRY_VERIFY(window.statusBar()->currentMessage().contains(missing));
         QVERIFY(!QFile::exists(missing));
+
+        const QString damaged = m_env.dataHome() + "/damaged.sqlite";
+        const QByteArray junk = QByteArray("not a database at all ").repeated(500);
+        QFile f(damaged);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write(junk);
+        f.close();
+        CLogbookWindow broken(damaged);
+        QTRY_VERIFY(!broken.statusBar()->currentMessage().isEmpty());
+        QCOMPARE(broken.Events()->Model()->rowCount(), 0);
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        QCOMPARE(f.readAll(), junk);
     }
 };
 

@@ -45,34 +45,33 @@ QStringList SortColumns(EventSort sort) {
     case EventSort::Unit:
         return {"e.unit_id", "e.unit_time", "e.code", "e.id"};
     case EventSort::Side:
-        return {"e.side", "e.unit_time", "e.id"};
+        return {"e.side", "e.id"};
     case EventSort::UnitTime:
         return {"e.unit_time", "e.code", "e.id"};
     case EventSort::Code:
-        return {"e.code", "e.unit_time", "e.id"};
+        return {"e.code", "e.id"};
     case EventSort::FirstSeen:
-        return {"e.first_seen_utc", "e.id"};
+        return {"e.id"};
     case EventSort::Visit:
-        return {"e.visit_id", "e.unit_time", "e.id"};
+        return {"e.visit_id", "e.id"};
     }
     return {"e.id"};
 }
 
 QVariantList SortValues(EventSort sort, const EventRow& r) {
-    const int side = SideNumber(r.side);
     switch (sort) {
     case EventSort::Unit:
         return {r.unitId, r.unitTime, r.code, r.id};
     case EventSort::Side:
-        return {side, r.unitTime, r.id};
+        return {SideNumber(r.side), r.id};
     case EventSort::UnitTime:
         return {r.unitTime, r.code, r.id};
     case EventSort::Code:
-        return {r.code, r.unitTime, r.id};
+        return {r.code, r.id};
     case EventSort::FirstSeen:
-        return {r.firstSeen.utcMs, r.id};
+        return {r.id};
     case EventSort::Visit:
-        return {r.visitId, r.unitTime, r.id};
+        return {r.visitId, r.id};
     }
     return {r.id};
 }
@@ -146,6 +145,7 @@ struct Archive::Private {
     QString lastError;
     QString setAsideAs;
     Mode mode = Mode::ReadOnly;
+    int transactionDepth = 0;
     QHash<qint64, QString> unitLabels;
     QHash<qint64, QString> visitUuids;
 
@@ -314,17 +314,28 @@ bool Archive::InTransaction(const std::function<bool()>& work) {
         d->lastError = QStringLiteral("the archive is not open");
         return false;
     }
+    if (d->transactionDepth > 0) {
+        // Inside an outer transaction: its end commits or rolls back this work too.
+        try {
+            return work();
+        } catch (...) {
+            d->lastError = QStringLiteral("unexpected failure while writing");
+            return false;
+        }
+    }
     if (!d->db.transaction()) {
         d->lastError = d->db.lastError().text();
         return false;
     }
     bool ok = false;
+    ++d->transactionDepth;
     try {
         ok = work();
     } catch (...) {
         ok = false;
         d->lastError = QStringLiteral("unexpected failure while writing");
     }
+    --d->transactionDepth;
     if (ok && d->db.commit())
         return true;
     if (ok)

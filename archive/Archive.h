@@ -113,7 +113,8 @@ public:
 
     QSqlDatabase& Database();
     // Runs `work` in one transaction: committed when it returns true, rolled back otherwise or on
-    // a database failure (then LastError() says why).
+    // a database failure (then LastError() says why). Inside another InTransaction the work joins
+    // the outer transaction, which then commits or rolls back everything.
     bool InTransaction(const std::function<bool()>& work);
     void SetLastError(const QString& text);
 

@@ -329,3 +329,31 @@ QString CodesText(const std::array<std::array<int, 8>, 3>& codes) {
             parts << QString::number(c);
     return parts.join(',');
 }
+
+void CsvEventWriter::Append(const EventRow& row, QByteArray* out) {
+    auto unit = m_units.constFind(row.unitId);
+    if (unit == m_units.constEnd())
+        unit = m_units.insert(row.unitId, CsvField(row.unitLabel));
+    out->append(*unit);
+    out->append(row.side == UnitSide::Local ? QByteArrayView(",local,") : QByteArrayView(",remote,"));
+    char time[40];
+    const KeyFields f = FieldsOf(row.unitTime);
+    const int n =
+        std::snprintf(time, sizeof time, "20%02x-%02d-%02xT%02x:%02x:%02x.%03d,", unsigned(f.year), f.month,
+                      unsigned(f.day), unsigned(f.hour), unsigned(f.minute), unsigned(f.second), f.ms);
+    out->append(time, n);
+    QByteArray& code = m_codes[row.code & 0xFF];
+    if (code.isEmpty())
+        code = QByteArray::number(row.code) + ',' + CsvField(RecordEventText(row.code, false)) + ',' +
+               CsvField(RecordEventText(row.code, true)) + ',';
+    out->append(code);
+    if (row.firstSeen.utcMs != m_lastSeenMs) {
+        m_lastSeenMs = row.firstSeen.utcMs;
+        m_lastSeen = PcTimeText(row.firstSeen).toLatin1() + ',';
+    }
+    out->append(m_lastSeen);
+    auto visit = m_visits.constFind(row.visitId);
+    if (visit == m_visits.constEnd())
+        visit = m_visits.insert(row.visitId, CsvField(row.visitUuid) + "\r\n");
+    out->append(*visit);
+}

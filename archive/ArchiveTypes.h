@@ -85,7 +85,9 @@ struct EventFilter {
     QString text;                 // part of the event text, in either language (empty: any)
 };
 
-// The columns the event queries sort by. Every sort ends on the event's row id, so pages never
+// The columns the event queries sort by. Unit sorts by unit, then unit time and code; UnitTime by
+// unit time, then code; Side, Code and Visit by theirs, then in the order the archive first kept
+// the events; FirstSeen in that order alone. Every sort ends on the event's row id, so pages never
 // overlap or skip a row.
 enum class EventSort { Unit, Side, UnitTime, Code, FirstSeen, Visit };
 

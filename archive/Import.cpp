@@ -70,51 +70,68 @@ bool ImportRecordPaths(Archive& archive, const QStringList& paths, const ImportO
     info.program = QStringLiteral("import");
     info.port = paths.join(' ');
     VisitRecorder recorder(archive, info);
-    for (const QString& path : paths) {
-        for (const QString& file : FilesOf(path, &r.refused)) {
-            const std::optional<UnitSide> side = options.side ? options.side : SideOfRecordFileName(file);
-            if (!side) {
-                r.refused << QStringLiteral(
-                                 "%1: its name tells neither local nor remote records (give --side)")
-                                 .arg(file);
-                continue;
-            }
-            QFile f(file);
-            if (f.size() > kLargestRecordFile) {
-                r.refused << QStringLiteral("%1: line 1: too large for a record file").arg(file);
-                continue;
-            }
-            if (!f.open(QIODevice::ReadOnly)) {
-                r.refused << QStringLiteral("%1: %2").arg(file, f.errorString());
-                continue;
-            }
-            const QByteArray content = f.read(kLargestRecordFile + 1);
-            RecordFileContents contents;
-            int badLine = 0;
-            QString why;
-            if (!ParseRecordFile(content, &contents, &badLine, &why)) {
-                r.refused << QStringLiteral("%1: line %2: %3").arg(file).arg(badLine).arg(why);
-                continue;
-            }
-            QList<QPair<qint64, int>> events;
-            ImportRecordEvents(contents, &events);
-            const QString unitName =
-                options.unitName.isEmpty() ? QFileInfo(file).absoluteDir().dirName() : options.unitName;
-            const PcTime now = PcTimeNow();
-            const auto unit = recorder.UnitNamed(unitName, *side, now);
-            if (!unit)
-                return false;
-            int added = 0;
-            bool unchanged = false;
-            if (!recorder.ImportedFile(*unit, *side, file, now, content, events, &added, &unchanged))
-                return false;
-            r.events += contents.lines.size();
-            r.newEvents += added;
-            if (unchanged)
-                ++r.filesUnchanged;
-            else
-                ++r.filesImported;
+    QStringList files;
+    for (const QString& path : paths)
+        files << FilesOf(path, &r.refused);
+
+    // One file at a time, refused or kept whole; a transaction holds many files, since a few large
+    // transactions write each page of the event indexes once where one per file writes it again
+    // and again.
+    auto importFile = [&](const QString& file) {
+        const std::optional<UnitSide> side = options.side ? options.side : SideOfRecordFileName(file);
+        if (!side) {
+            r.refused << QStringLiteral("%1: its name tells neither local nor remote records (give --side)")
+                             .arg(file);
+            return true;
         }
+        QFile f(file);
+        if (f.size() > kLargestRecordFile) {
+            r.refused << QStringLiteral("%1: line 1: too large for a record file").arg(file);
+            return true;
+        }
+        if (!f.open(QIODevice::ReadOnly)) {
+            r.refused << QStringLiteral("%1: %2").arg(file, f.errorString());
+            return true;
+        }
+        const QByteArray content = f.read(kLargestRecordFile + 1);
+        RecordFileContents contents;
+        int badLine = 0;
+        QString why;
+        if (!ParseRecordFile(content, &contents, &badLine, &why)) {
+            r.refused << QStringLiteral("%1: line %2: %3").arg(file).arg(badLine).arg(why);
+            return true;
+        }
+        QList<QPair<qint64, int>> events;
+        ImportRecordEvents(contents, &events);
+        const QString unitName =
+            options.unitName.isEmpty() ? QFileInfo(file).absoluteDir().dirName() : options.unitName;
+        const PcTime now = PcTimeNow();
+        const auto unit = recorder.UnitNamed(unitName, *side, now);
+        if (!unit)
+            return false;
+        int added = 0;
+        bool unchanged = false;
+        if (!recorder.ImportedFile(*unit, *side, file, now, content, events, &added, &unchanged))
+            return false;
+        r.events += contents.lines.size();
+        r.newEvents += added;
+        if (unchanged)
+            ++r.filesUnchanged;
+        else
+            ++r.filesImported;
+        return true;
+    };
+    constexpr qint64 kEventsPerTransaction = 50000;
+    qsizetype next = 0;
+    while (next < files.size()) {
+        const qint64 start = r.events;
+        if (!archive.InTransaction([&] {
+                while (next < files.size() && r.events - start < kEventsPerTransaction)
+                    if (!importFile(files[next++]))
+                        return false;
+                return true;
+            }))
+            return false;
     }
     return true;
 }

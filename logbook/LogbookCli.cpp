@@ -156,16 +156,22 @@ int Export(const Options& o, const Output& io) {
     const bool json = o.format == QLatin1String("json");
     io.Write(json ? QByteArrayLiteral("[") : CsvEventHeader());
     bool first = true;
+    CsvEventWriter csv;
+    QByteArray chunk;
     const bool ok =
         archive.ForEachEvent(filter, EventSort::UnitTime, Qt::AscendingOrder, [&](const EventRow& row) {
-            if (json) {
-                io.Write((first ? QByteArrayLiteral("\n") : QByteArrayLiteral(",\n")) + JsonEventObject(row));
-            } else {
-                io.Write(CsvEventLine(row));
-            }
+            if (json)
+                chunk += (first ? QByteArrayLiteral("\n") : QByteArrayLiteral(",\n")) + JsonEventObject(row);
+            else
+                csv.Append(row, &chunk);
             first = false;
+            if (chunk.size() < 64 * 1024)
+                return true;
+            io.Write(chunk);
+            chunk.clear();
             return std::ferror(io.out) == 0;
         });
+    io.Write(chunk);
     if (json)
         io.Write(first ? QByteArrayLiteral("]\n") : QByteArrayLiteral("\n]\n"));
     std::fflush(io.out);

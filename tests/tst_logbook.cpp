@@ -418,6 +418,47 @@ private slots:
         QCOMPARE(window.Events()->Model()->Query().order, Qt::AscendingOrder);
     }
 
+    // Within each tab, in either language, no two controls share an Alt+letter with each other,
+    // with the menu bar or with the tabs: Qt runs neither of two that do.
+    void mnemonicsAreUniquePerTab() {
+        CLogbookWindow window(m_tour);
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        auto mnemonic = [](const QString& text) -> QChar {
+            for (int i = 0; i + 1 < text.size(); ++i)
+                if (text[i] == '&')
+                    return text[i + 1] == '&' ? (++i, QChar()) : text[i + 1].toUpper();
+            return {};
+        };
+        for (bool chinese : {false, true}) {
+            window.SetChinese(chinese);
+            for (int tab = 0; tab < window.Tabs()->count(); ++tab) {
+                window.Tabs()->setCurrentIndex(tab);
+                QStringList texts;
+                for (QAction* menu : window.menuBar()->actions())
+                    texts << menu->text();
+                for (int t = 0; t < window.Tabs()->count(); ++t)
+                    texts << window.Tabs()->tabText(t);
+                for (QLabel* l : window.findChildren<QLabel*>())
+                    if (l->isVisible() && l->buddy())
+                        texts << l->text();
+                for (QAbstractButton* b : window.findChildren<QAbstractButton*>())
+                    if (b->isVisible())
+                        texts << b->text();
+                QMap<QChar, QString> seen;
+                for (const QString& t : texts) {
+                    const QChar m = mnemonic(t);
+                    if (m.isNull())
+                        continue;
+                    QVERIFY2(!seen.contains(m),
+                             qPrintable(
+                                 QStringLiteral("tab %1: \"%2\" and \"%3\"").arg(tab).arg(seen.value(m), t)));
+                    seen.insert(m, t);
+                }
+            }
+        }
+    }
+
     // The failures the service program could not keep show on the last tab, newest first; an
     // archive that is not there is named in the status line, and nothing is created; a damaged
     // one gives the database's reason and is left as it is.

@@ -304,11 +304,11 @@ struct VisitRecorder::Private {
     bool InsertEvents(qint64 unitId, UnitSide side, qint64 readId, const PcTime& at,
                       const QList<QPair<qint64, int>>& events, int* added, int* known) {
         QSqlQuery insert(db());
-        insert.prepare(QStringLiteral(
-            "INSERT INTO events (unit_id, side, unit_time, code, first_seen_utc, first_seen_offset, "
-            "visit_id, "
-            "read_id) SELECT ?, ?, ?, ?, ?, ?, ?, ? WHERE NOT EXISTS (SELECT 1 FROM events WHERE unit_id = ? "
-            "AND unit_time = ? AND code = ?)"));
+        // The unique index (unit, unit time, code) turns away an event the unit holds already.
+        insert.prepare(
+            InsertIgnoringDuplicates() +
+            QStringLiteral(" events (unit_id, side, unit_time, code, first_seen_utc, first_seen_offset, "
+                           "visit_id, read_id) VALUES (?, ?, ?, ?, ?, ?, ?, ?)"));
         // An imported invalid record (its code lost in the text) is the same as any invalid record
         // of that time.
         QSqlQuery insertInvalid(db());
@@ -331,9 +331,11 @@ struct VisitRecorder::Private {
             q.addBindValue(at.offsetSeconds);
             q.addBindValue(visitId);
             q.addBindValue(readId);
-            q.addBindValue(unitId);
-            q.addBindValue(key);
-            q.addBindValue(stored);
+            if (code < 0) {
+                q.addBindValue(unitId);
+                q.addBindValue(key);
+                q.addBindValue(stored);
+            }
             if (!q.exec())
                 return Fail(q);
             if (q.numRowsAffected() > 0)

@@ -74,6 +74,14 @@ QString Inline(QString sql, const QList<QVariant>& values) {
     return sql;
 }
 
+// The sqlite3 program's plan for `sql`, on one line.
+QString SqliteCliPlan(const QString& file, const QString& sql) {
+    QProcess p;
+    p.start(QStringLiteral("sqlite3"), {QStringLiteral("-batch"), file, "EXPLAIN QUERY PLAN " + sql});
+    p.waitForFinished(60000);
+    return QString::fromUtf8(p.readAllStandardOutput()).simplified();
+}
+
 // The best of three runs of `sql` in the sqlite3 program, in milliseconds; -1 when it cannot run.
 double SqliteCliMs(const QString& file, const QString& sql) {
     QProcess p;
@@ -273,6 +281,8 @@ int main(int argc, char* argv[]) {
         std::printf("%-24s %-5s %10.2f %10s %7s %10.1f %12.1f\n", q.name,
                     q.order == Qt::AscendingOrder ? "asc" : "desc", Median(ours), qPrintable(cliText),
                     qPrintable(ratio), countMs, countersMs);
+        if (cli >= 10 || Median(ours) >= 10)
+            std::printf("    plan in sqlite3: %s\n", qPrintable(SqliteCliPlan(path, sql)));
     }
     reader.Close();
 

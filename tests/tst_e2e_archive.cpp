@@ -219,6 +219,8 @@ private slots:
             dlg.m_dtpDate->setDate(QDate(2031, 5, 6));
             dlg.m_dtpTime->setTime(QTime(7, 8, 9));
             QTRY_VERIFY_WITH_TIMEOUT(dlg.m_btnWriteTime.isEnabled(), kWaitMs);
+            // As for Write Config: a poll's answer still coming in would hide the invitation.
+            QTRY_VERIFY_WITH_TIMEOUT(!dlg.m_bPolling && dlg.m_nRxCount == 7, kWaitMs);
             dlg.m_btnWriteTime.click();
             QTRY_VERIFY_WITH_TIMEOUT(dlg.m_edtDate->text() == QStringLiteral("2031-5-6"), kWaitMs);
             QTest::qWait(2500); // more polls

@@ -23,7 +23,8 @@
 CLogbookWindow::CLogbookWindow(const QString& archivePath, QWidget* parent)
     : QMainWindow(parent), m_strPath(archivePath) {
     setObjectName(QStringLiteral("logbook"));
-    setWindowIcon(QIcon(QStringLiteral(":/logbook/lmx207-logbook.png")));
+    // The icon the package installs (hicolor 48x48), as the desktop entry names it.
+    setWindowIcon(QIcon::fromTheme(QStringLiteral("lmx207-logbook")));
     m_tabs = new QTabWidget(this);
     m_tabs->setDocumentMode(true);
     m_visits = new CVisitsPage(archivePath, this);
@@ -127,6 +128,7 @@ void CLogbookWindow::Retranslate() {
 void CLogbookWindow::Reload() {
     // The service program starts the archive with the first thing it keeps; until then there is
     // nothing to read, and the logbook creates nothing.
+    statusBar()->clearMessage();
     if (!QFileInfo::exists(m_strPath)) {
         ShowStatus(LbText(m_bChinese,
                           "No archive at %1 yet: the service program starts it with its first read.",
@@ -135,7 +137,7 @@ void CLogbookWindow::Reload() {
         return;
     }
     // The tab in view reads at once; the others when they are first shown, so the events' first
-    // page never shares the disk and the two cores with what is not on screen.
+    // page never shares the disk and the processor with what is not on screen.
     m_stale = {m_events, m_visits, m_config, m_actions, m_journal};
     ReloadShown();
 }

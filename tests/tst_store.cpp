@@ -75,6 +75,9 @@ private slots:
             << "Windows Registry Editor Version 5.00\n" + kSettings + zh << true;
         QTest::newRow("value before a key") << "REGEDIT4\n" + zh << true;
         QTest::newRow("unknown escape") << head + "\"Password\"=\"a\\b\"\n" << true;
+        QTest::newRow("type not a number") << head + "\"Password\"=hex(zz):61,00\n" << true;
+        QTest::newRow("unknown value form") << head + "\"Password\"=bin:61,00\n" << true;
+        QTest::newRow("not a hex byte") << head + "\"Password\"=hex:6g,00\n" << true;
     }
     void handEditedFile() {
         QFETCH(B, file);

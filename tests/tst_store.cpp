@@ -52,6 +52,7 @@ private slots:
         QTest::newRow("dword") << RegValue{REG_DWORD, B("\1\0\0\0", 4)} << B("dword:00000001");
         QTest::newRow("dword of 3 bytes") << RegValue{REG_DWORD, Z("zh")} << B("hex(4):7a,68,00");
         QTest::newRow("binary") << RegValue{REG_BINARY, Z("\xff")} << B("hex:ff,00");
+        QTest::newRow("type 16") << RegValue{16, B("\x01")} << B("hex(10):01");
     }
     void valueLineRoundTrip() {
         QFETCH(RegValue, value);
@@ -86,6 +87,14 @@ private slots:
         QCOMPARE(ReadLanguageFlag(), damaged ? 0 : 1);
         const QStringList aside = QDir(m_env->configHome() + "/lmx207").entryList({"registry.damaged-*"});
         QCOMPARE(StoreFile(m_env->configHome() + "/lmx207/" + aside.value(0)), damaged ? file : "<missing>");
+    }
+
+    // The settings key is the one the unit's tool has always used: a store exported from it reads.
+    void settingsKeyAsEverUsed() {
+        PutStoreFile("REGEDIT4\n[HKEY_CURRENT_"
+                     "USER\\SOFTWARE\\MICROSOFT\\WINDOWS\\CURRENTVERSION\\POLICIES\\EXPLORER]\n"
+                     "\"m_Language\"=dword:00000001\n");
+        QCOMPARE(ReadLanguageFlag(), 1);
     }
 
     // A write changes its value's line only, or adds the value at the end of its key, or adds

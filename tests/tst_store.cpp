@@ -208,28 +208,34 @@ private slots:
         QVERIFY(QFileInfo(RegStorePath()).isSymLink());
     }
 
-    // An editor saving the file (it truncates, then writes) while the tool reads it: each reading
-    // gets the file as it was or as it is now, never a damaged one; nothing is kept aside.
+    // An editor saving the file (it truncates, then writes in two pieces) while the tool reads it:
+    // each reading gets the file as it was or as it is now, never a damaged one (an empty file or
+    // half a line); nothing is kept aside.
     void fileBeingSavedIsNotDamaged() {
         PutStoreFile(kChinese);
         QCOMPARE(ReadLanguageFlag(), 1);
         std::atomic<bool> stop = false;
+        std::atomic<int> saves = 0;
         std::thread editor([&] {
             const QByteArray path = QFile::encodeName(RegStorePath());
             while (!stop) {
                 const int fd = open(path.constData(), O_WRONLY | O_TRUNC);
                 std::this_thread::sleep_for(std::chrono::milliseconds(2));
-                [[maybe_unused]] const auto n = write(fd, kChinese.constData(), size_t(kChinese.size()));
+                const qsizetype cut = kChinese.size() - 9; // inside the value's line
+                [[maybe_unused]] auto n = write(fd, kChinese.constData(), size_t(cut));
+                std::this_thread::sleep_for(std::chrono::milliseconds(2));
+                n = write(fd, kChinese.constData() + cut, size_t(kChinese.size() - cut));
                 close(fd);
+                ++saves;
                 std::this_thread::sleep_for(std::chrono::milliseconds(1));
             }
         });
         QList<int> readings;
-        for (int i = 0; i < 20; ++i)
+        while (saves < 100) // about half a second
             readings << ReadLanguageFlag();
         stop = true;
         editor.join();
-        QCOMPARE(readings, QList<int>(20, 1));
+        QCOMPARE(readings, QList<int>(readings.size(), 1));
         QCOMPARE(QDir(m_env->configHome() + "/lmx207").entryList({"registry.damaged-*"}), QStringList());
     }
 

@@ -100,7 +100,10 @@ bool ReplaceFile(const QString& path, const QByteArray& content, int mode, InPla
     QByteArray temp;
     int fd = -1;
     for (int attempt = 0; fd < 0 && attempt < 100; ++attempt) {
-        temp = name + '.' + QByteArray::number(QRandomGenerator::global()->generate() & 0xFFFFFF, 36);
+        // Six characters after a dot, always: the name's length does not depend on chance.
+        temp = name + '.' +
+               QByteArray::number(QRandomGenerator::global()->bounded(2176782336u) /* 36 to the 6th */, 36)
+                   .rightJustified(6, '0');
         fd = ::open(temp.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
         if (fd < 0 && errno != EEXIST)
             break;

@@ -72,6 +72,26 @@ private slots:
         QCOMPARE(drawn, QString::fromUtf8(file.readAll()).split('\n').filter(QRegularExpression("^[^#]")));
     }
 
+    // The button on screen is what DrawItem draws for its state: raised, held down, disabled.
+    void paintsItsState_data() {
+        QTest::addColumn<unsigned>("state");
+        QTest::newRow("raised") << 0u;
+        QTest::newRow("pressed") << ODS_SELECTED;
+        QTest::newRow("disabled") << ODS_DISABLED;
+    }
+    void paintsItsState() {
+        QFETCH(unsigned, state);
+        CBmpButton button;
+        button.SetBitmaps(1, 154);
+        button.resize(60, 24);
+        button.setDown(state == ODS_SELECTED);
+        button.setEnabled(state != ODS_DISABLED);
+        QImage drawn(60, 24, QImage::Format_RGB32);
+        QPainter dc(&drawn);
+        button.DrawItem(dc, drawn.rect(), state);
+        QCOMPARE(Picture(button.grab().toImage().convertToFormat(QImage::Format_RGB32)), Picture(drawn));
+    }
+
     // Each dialog's buttons by control id and the caption bitmap each shows, in both languages: on
     // the clear confirmation YES is control 1 (it clears the log) and NO control 2.
     void dialogButtonsShowTheirBitmaps_data() {

@@ -36,6 +36,21 @@ private slots:
         QCOMPARE(Block(s), block);
     }
 
+    // A cell without a valid selection (none, or a code past its list) is sent as code 0, and never
+    // spills into its neighbours' bits.
+    void codesOutOfRangeSentAsZero() {
+        ConfigSettings s;
+        s.nAddress = 300;
+        const int input[8] = {1, -1, 2, 1, 1, 1, 1, 1};
+        const int delay[8] = {3, -1, 4, 3, 3, 3, 3, 3};
+        for (int k = 0; k < 8; ++k) {
+            s.inputDelay[k] = input[k];
+            s.outputDelay[k] = delay[k];
+            s.outputExtend[k] = delay[7 - k];
+        }
+        QCOMPARE(Block(s), QByteArray("012cf9c3ffffc3"));
+    }
+
     // Packed BCD both ways; the read bytes print in hexadecimal, so the digits show as decimal ones.
     void bcdDateAndTime() {
         const unsigned char read[] = {0x08, 0x12, 0x26, 0x09, 0x05, 0x07};

@@ -3,6 +3,7 @@
 
 #include "link/DeviceLink.h"
 #include "link/SerialCommBackend.h"
+#include "records/LocalRecordDlg.h"
 #include "support/Suite.h"
 
 #include <QSerialPort>
@@ -127,6 +128,18 @@ private slots:
         comm.SetPortOpen(TRUE);
         comm.SetSettings(kept);
         QCOMPARE(Line()->m_settings, kept);
+    }
+
+    // A dialog created a second time (DoModal after Create) is built and set up once: one request on
+    // the line, its controls once, no message about a port already open.
+    void createdTwiceSetUpOnce() {
+        m_boxes.calls.clear();
+        const auto dlg = OpenDialog<CLocalRecordDlg>();
+        const int controls = int(dlg->children().size());
+        dlg->Create();
+        QCOMPARE(QPair(Line()->m_sent.toHex(), int(dlg->children().size())),
+                 QPair(QByteArray("87"), controls));
+        QVERIFY(m_boxes.calls.isEmpty());
     }
 
     // A port the control has open already: the one message, OK only and no icon, in either

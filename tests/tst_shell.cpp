@@ -5,6 +5,7 @@
 #include "app/KelpView.h"
 #include "app/MainFrame.h"
 #include "link/MSComm.h"
+#include "records/ClearConfirmDlg.h"
 #include "support/Suite.h"
 
 // Every way to give a command, in order: each item of the menu bar by its path and place [n], each
@@ -108,6 +109,26 @@ private slots:
         AfxGetApp().OnCommand(ID_APP_EXIT);
         QVERIFY(frame && !frame->isVisible() && !AfxGetApp().m_pMainWnd);
         QTRY_VERIFY(!frame);
+    }
+
+    // Dialogs keep the framework's colours, grey with black text, whatever the desktop's palette.
+    void dialogsInTheFrameworkColours() {
+        TestEnv env;
+        const QPalette before = QApplication::palette();
+        QPalette dark(QColor(40, 40, 40));
+        dark.setColor(QPalette::WindowText, Qt::white);
+        dark.setColor(QPalette::ButtonText, Qt::yellow);
+        QApplication::setPalette(dark);
+        AfxGetApp().InitMainWindow();
+        const auto dlg = OpenDialog<CClearConfirmDlg>();
+        QList<QColor> colours;
+        for (auto role : {QPalette::Window, QPalette::Button, QPalette::WindowText, QPalette::ButtonText})
+            colours << dlg->palette().color(role);
+        colours << dlg->grab().toImage().pixelColor(1, 1); // the background as painted
+        AfxGetApp().CloseMainWindow();
+        QApplication::setPalette(before);
+        const QColor grey(211, 209, 201);
+        QCOMPARE(colours, QList<QColor>({grey, grey, Qt::black, Qt::black, grey}));
     }
 
     // The grey behind the toolbar pictures' lettering shows as the bar's own face colour; the bar

@@ -52,6 +52,7 @@ private slots:
         QTest::newRow("dword") << RegValue{REG_DWORD, B("\1\0\0\0", 4)} << B("dword:00000001");
         QTest::newRow("dword of 3 bytes") << RegValue{REG_DWORD, Z("zh")} << B("hex(4):7a,68,00");
         QTest::newRow("binary") << RegValue{REG_BINARY, Z("\xff")} << B("hex:ff,00");
+        QTest::newRow("type 16") << RegValue{16, B("\x01")} << B("hex(10):01");
     }
     void valueLineRoundTrip() {
         QFETCH(RegValue, value);
@@ -75,6 +76,9 @@ private slots:
             << "Windows Registry Editor Version 5.00\n" + kSettings + zh << true;
         QTest::newRow("value before a key") << "REGEDIT4\n" + zh << true;
         QTest::newRow("unknown escape") << head + "\"Password\"=\"a\\b\"\n" << true;
+        QTest::newRow("type not a number") << head + "\"Password\"=hex(zz):61,00\n" << true;
+        QTest::newRow("unknown value form") << head + "\"Password\"=bin:61,00\n" << true;
+        QTest::newRow("not a hex byte") << head + "\"Password\"=hex:6g,00\n" << true;
     }
     void handEditedFile() {
         QFETCH(B, file);
@@ -83,6 +87,14 @@ private slots:
         QCOMPARE(ReadLanguageFlag(), damaged ? 0 : 1);
         const QStringList aside = QDir(m_env->configHome() + "/lmx207").entryList({"registry.damaged-*"});
         QCOMPARE(StoreFile(m_env->configHome() + "/lmx207/" + aside.value(0)), damaged ? file : "<missing>");
+    }
+
+    // The settings key is the one the unit's tool has always used: a store exported from it reads.
+    void settingsKeyAsEverUsed() {
+        PutStoreFile("REGEDIT4\n[HKEY_CURRENT_"
+                     "USER\\SOFTWARE\\MICROSOFT\\WINDOWS\\CURRENTVERSION\\POLICIES\\EXPLORER]\n"
+                     "\"m_Language\"=dword:00000001\n");
+        QCOMPARE(ReadLanguageFlag(), 1);
     }
 
     // A write changes its value's line only, or adds the value at the end of its key, or adds
@@ -196,28 +208,34 @@ private slots:
         QVERIFY(QFileInfo(RegStorePath()).isSymLink());
     }
 
-    // An editor saving the file (it truncates, then writes) while the tool reads it: each reading
-    // gets the file as it was or as it is now, never a damaged one; nothing is kept aside.
+    // An editor saving the file (it truncates, then writes in two pieces) while the tool reads it:
+    // each reading gets the file as it was or as it is now, never a damaged one (an empty file or
+    // half a line); nothing is kept aside.
     void fileBeingSavedIsNotDamaged() {
         PutStoreFile(kChinese);
         QCOMPARE(ReadLanguageFlag(), 1);
         std::atomic<bool> stop = false;
+        std::atomic<int> saves = 0;
         std::thread editor([&] {
             const QByteArray path = QFile::encodeName(RegStorePath());
             while (!stop) {
                 const int fd = open(path.constData(), O_WRONLY | O_TRUNC);
                 std::this_thread::sleep_for(std::chrono::milliseconds(2));
-                [[maybe_unused]] const auto n = write(fd, kChinese.constData(), size_t(kChinese.size()));
+                const qsizetype cut = kChinese.size() - 9; // inside the value's line
+                [[maybe_unused]] auto n = write(fd, kChinese.constData(), size_t(cut));
+                std::this_thread::sleep_for(std::chrono::milliseconds(2));
+                n = write(fd, kChinese.constData() + cut, size_t(kChinese.size() - cut));
                 close(fd);
+                ++saves;
                 std::this_thread::sleep_for(std::chrono::milliseconds(1));
             }
         });
         QList<int> readings;
-        for (int i = 0; i < 20; ++i)
+        while (saves < 100) // about half a second
             readings << ReadLanguageFlag();
         stop = true;
         editor.join();
-        QCOMPARE(readings, QList<int>(20, 1));
+        QCOMPARE(readings, QList<int>(readings.size(), 1));
         QCOMPARE(QDir(m_env->configHome() + "/lmx207").entryList({"registry.damaged-*"}), QStringList());
     }
 

@@ -2,6 +2,7 @@
 
 #include "access/Password.h"
 #include "app/KelpApp.h"
+#include "archive/HandOver.h"
 #include "platform/Platform.h"
 #include "platform/Registry.h"
 
@@ -66,6 +67,7 @@ void CChangePasswordDlg::OnOK() {
         fail(this, "  新 密 码 无 法 保 存 ！  ", "The new password could not be stored !");
         return;
     }
+    ArchivePasswordChange();
     CDialog::OnOK();
     if (g_bChinese)
         MessageBox(this, QStringLiteral("     成 功 修 改 密 码 ！     "), QStringLiteral("恭喜您"), MB_OK);

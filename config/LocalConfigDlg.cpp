@@ -1,6 +1,7 @@
 #include "config/LocalConfigDlg.h"
 
 #include "app/KelpApp.h"
+#include "archive/HandOver.h"
 #include "link/DeviceLink.h"
 
 #include <QComboBox>
@@ -72,6 +73,7 @@ void CLocalConfigDlg::HandleAnswer(int countBefore) {
             return;
         ConfigSettings settings;
         DecodeConfigAnswer(m_rxBuf, kConfigAnswerLength, &settings);
+        ArchiveConfigAnswer(true, m_comm.GetCommPort(), m_rxBuf, m_nRxCount);
         m_b8Commands = m_rxBuf[1] & 1;
         SetDlgItemText(1077, QString::number(m_rxBuf[2] * 256 + m_rxBuf[3]));
         m_stcStatus->setText(ConfigStatusText(m_b8Commands == 1));
@@ -82,6 +84,7 @@ void CLocalConfigDlg::HandleAnswer(int countBefore) {
         if (m_nRxCount == 7) {
             m_edtDate->setText(FormatReadDate(m_rxBuf + 1));
             m_edtTime->setText(FormatReadTime(m_rxBuf + 4));
+            ArchiveClockAnswer(this, true, m_comm.GetCommPort(), m_rxBuf, m_nRxCount);
         }
         m_bPolling = 0;
         return;
@@ -97,6 +100,7 @@ void CLocalConfigDlg::HandleAnswer(int countBefore) {
                                 EncodeTimeGroup(timeUnchanged, t.hour(), t.minute(), t.second());
         for (char b : data)
             SendCommandByte(m_comm, BYTE(b));
+        ArchiveClockWrite(this, true, m_comm.GetCommPort(), data);
         return;
     }
     case 0x6D: { // invitation to write the configuration
@@ -105,6 +109,7 @@ void CLocalConfigDlg::HandleAnswer(int countBefore) {
         const auto block = EncodeConfigBlock(ReadConfigSettings(m_cells, m_b8Commands, m_nAddress));
         for (BYTE b : block)
             SendCommandByte(m_comm, b);
+        ArchiveConfigWrite(true, m_comm.GetCommPort(), block.data(), int(block.size()), m_b8Commands ? 8 : 4);
         SetTimer(1, 1000);
         return;
     }

@@ -1,6 +1,7 @@
 #include "config/RemoteConfigDlg.h"
 
 #include "app/KelpApp.h"
+#include "archive/HandOver.h"
 #include "link/DeviceLink.h"
 #include "platform/Platform.h"
 
@@ -84,6 +85,7 @@ void CRemoteConfigDlg::HandleAnswer(int countBefore) {
             return;
         ConfigSettings settings;
         DecodeConfigAnswer(m_rxBuf, kConfigAnswerLength, &settings);
+        ArchiveConfigAnswer(false, m_comm.GetCommPort(), m_rxBuf, m_nRxCount);
         m_b8Commands = m_rxBuf[1] & 1;
         SetDlgItemText(1077, QString::number(m_rxBuf[2] * 256 + m_rxBuf[3]));
         m_stcStatus->setText(ConfigStatusText(m_b8Commands == 1));
@@ -97,6 +99,7 @@ void CRemoteConfigDlg::HandleAnswer(int countBefore) {
             m_clock[i] = FromBcd(m_rxBuf[1 + i]);
         m_edtDate->setText(FormatReadDate(m_rxBuf + 1));
         m_edtTime->setText(FormatReadTime(m_rxBuf + 4));
+        ArchiveClockAnswer(this, false, m_comm.GetCommPort(), m_rxBuf, m_nRxCount);
         return;
     case 0x91: { // invitation to write the date and time: all six bytes, then read them back
         if (countBefore != 0)
@@ -107,6 +110,7 @@ void CRemoteConfigDlg::HandleAnswer(int countBefore) {
                                 EncodeTimeGroup(false, t.hour(), t.minute(), t.second());
         for (char b : data)
             SendCommandByte(m_comm, BYTE(b));
+        ArchiveClockWrite(this, false, m_comm.GetCommPort(), data);
         Sleep(60);
         m_nRxCount = 0;
         SendCommandByte(m_comm, 0x6F);
@@ -118,6 +122,8 @@ void CRemoteConfigDlg::HandleAnswer(int countBefore) {
         const auto block = EncodeConfigBlock(ReadConfigSettings(m_cells, m_b8Commands, m_nAddress));
         for (BYTE b : block)
             SendCommandByte(m_comm, b);
+        ArchiveConfigWrite(false, m_comm.GetCommPort(), block.data(), int(block.size()),
+                           m_b8Commands ? 8 : 4);
         Sleep(1050);
         m_nRxCount = 0;
         SendCommandByte(m_comm, 0x76);

@@ -1,6 +1,7 @@
 #include "records/LocalRecordDlg.h"
 
 #include "app/KelpApp.h"
+#include "archive/HandOver.h"
 #include "link/DeviceLink.h"
 #include "platform/DriveC.h"
 #include "platform/Platform.h"
@@ -153,6 +154,7 @@ void CLocalRecordDlg::OnCommEvent() {
 }
 
 void CLocalRecordDlg::CompleteRecordAnswer() {
+    ArchiveRecordAnswer(true, m_comm.GetCommPort(), m_rxBuf, m_nRxCount);
     QString error;
     const QString status = ListAndSaveRecords(true, m_rxBuf, m_nRecords, m_lstRecords, m_progress, &error);
     m_stcStatus->setText(status);
@@ -186,4 +188,5 @@ void CLocalRecordDlg::OnClearRecord() {
     m_progress->setValue(0);
     m_nRxCount = 0;
     SendCommandByte(m_comm, kClearRecords);
+    ArchiveRecordClear(true, m_comm.GetCommPort());
 }

@@ -1,6 +1,7 @@
 #include "records/RemoteRecordDlg.h"
 
 #include "app/KelpApp.h"
+#include "archive/HandOver.h"
 #include "link/DeviceLink.h"
 #include "platform/Platform.h"
 #include "records/ClearConfirmDlg.h"
@@ -102,6 +103,7 @@ void CRemoteRecordDlg::OnCommEvent() {
 }
 
 void CRemoteRecordDlg::CompleteRecordAnswer() {
+    ArchiveRecordAnswer(false, m_comm.GetCommPort(), m_rxBuf, m_nRxCount);
     QString error;
     const QString status = ListAndSaveRecords(false, m_rxBuf, m_nRecords, m_lstRecords, m_progress, &error);
     m_stcStatus->setText(status);
@@ -135,4 +137,5 @@ void CRemoteRecordDlg::OnClearRecord() {
     m_progress->setValue(0);
     m_nRxCount = 0;
     SendCommandByte(m_comm, kClearRecords);
+    ArchiveRecordClear(false, m_comm.GetCommPort());
 }

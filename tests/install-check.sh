@@ -16,7 +16,7 @@ if [ -n "$version" ]; then
     fields=$(dpkg-deb -f "$deb" Package Version Architecture)
     [ "$fields" = "$(printf 'Package: lmx207\nVersion: %s\nArchitecture: amd64' "$version")" ] ||
         { echo "control fields: $fields"; exit 1; }
-    for dep in libqt6widgets6 libqt6serialport6 fonts-wqy-microhei; do
+    for dep in libqt6widgets6 libqt6serialport6 libqt6sql6-sqlite fonts-wqy-microhei; do
         dpkg-deb -f "$deb" Depends | grep -Eq "(^|, )$dep( |,|$)" || { echo "Depends lacks $dep"; exit 1; }
     done
     dpkg-deb -x "$deb" "$tmp/root"
@@ -29,6 +29,18 @@ done
 grep -q '^Exec=lmx207$' "$prefix/share/applications/lmx207.desktop"
 grep -q '^Icon=lmx207$' "$prefix/share/applications/lmx207.desktop"
 "$prefix/bin/lmx207-sim" --help | grep -q -- '--silent'
+# The logbook: its files, and its command line with no display at all.
+for f in bin/lmx207-logbook share/applications/lmx207-logbook.desktop \
+    share/icons/hicolor/48x48/apps/lmx207-logbook.png; do
+    [ -e "$prefix/$f" ] || { echo "missing after install: $f"; exit 1; }
+done
+grep -q '^Exec=lmx207-logbook$' "$prefix/share/applications/lmx207-logbook.desktop"
+env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM XDG_DATA_HOME="$tmp/data" \
+    "$prefix/bin/lmx207-logbook" --help | grep -q 'lmx207-logbook export'
+status=0
+env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM XDG_DATA_HOME="$tmp/data" \
+    "$prefix/bin/lmx207-logbook" visits >/dev/null 2>&1 || status=$?
+[ "$status" -eq 2 ] || { echo "lmx207-logbook visits without an archive: exit $status, not 2"; exit 1; }
 # The tool waits at its login for ever: still running when timeout ends it (exit 124), and silent,
 # also where XDG_RUNTIME_DIR is not set (it makes its runtime folder in the temporary one). It has
 # no switch of a test rig: the screenshot and start-up probe variables of its early days change
@@ -40,4 +52,4 @@ env -u XDG_RUNTIME_DIR TMPDIR="$tmp" XDG_CONFIG_HOME="$tmp/config" LMX207_DRIVE_
     timeout 5 "$prefix/bin/lmx207" >"$tmp/stdout" 2>"$tmp/stderr" || status=$?
 [ "$status" -eq 124 ] && [ ! -s "$tmp/stderr" ] && [ ! -s "$tmp/stdout" ] && [ ! -e "$tmp/shot.png" ] ||
     { echo "the installed tool did not stay at its login (exit $status): $(cat "$tmp/stderr")"; exit 1; }
-echo "install: tool, simulator, desktop entry and icon in place; the installed tool starts"
+echo "install: tool, logbook, simulator, desktop entries and icons in place; the installed tool starts"

@@ -3,8 +3,9 @@
 #include <QString>
 #include <QTemporaryDir>
 
-// Points XDG_CONFIG_HOME, XDG_RUNTIME_DIR and LMX207_DRIVE_C at folders of a fresh temporary
-// directory, so a suite never reads or writes the user's own settings, lock or record files.
+// Points XDG_CONFIG_HOME, XDG_RUNTIME_DIR, XDG_DATA_HOME and LMX207_DRIVE_C at folders of a fresh
+// temporary directory, so a suite never reads or writes the user's own settings, lock, record
+// files or logbook archive.
 // Create one in initTestCase() (or per test for a fresh store) before anything touches them.
 class TestEnv {
 public:
@@ -13,6 +14,7 @@ public:
     QString configHome() const { return m_dir.path() + "/config"; }
     QString runtimeDir() const { return m_dir.path() + "/runtime"; }
     QString driveC() const { return m_dir.path() + "/c"; }
+    QString dataHome() const { return m_dir.path() + "/data"; }
 
 private:
     QTemporaryDir m_dir;

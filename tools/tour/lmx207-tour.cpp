@@ -5,13 +5,24 @@
 
 #include "app/KelpApp.h"
 #include "app/MainFrame.h"
+#include "logbook/ConfigPage.h"
+#include "logbook/EventsPage.h"
+#include "logbook/ListPages.h"
+#include "logbook/LogbookTables.h"
+#include "logbook/LogbookWindow.h"
 #include "sim/SimPtyServer.h"
+#include "support/LogbookSample.h"
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QComboBox>
 #include <QDialog>
 #include <QDir>
+#include <QElapsedTimer>
+#include <QFileInfo>
 #include <QLineEdit>
+#include <QTabWidget>
+#include <QTableView>
 #include <QTemporaryDir>
 #include <QTimer>
 
@@ -99,6 +110,82 @@ bool command(int id) {
     return true;
 }
 
+// Turns the event loop until `done`, or for at most `ms`.
+bool spin(const std::function<bool()>& done, int ms) {
+    QElapsedTimer t;
+    t.start();
+    while (!done() && t.elapsed() < ms)
+        QApplication::processEvents(QEventLoop::AllEvents, 10);
+    return done();
+}
+
+// The logbook's windows over a small made-up archive, each tab in both languages.
+bool logbookPictures(Tour& tour, const QString& homeFolder) {
+    // The archive where the service program keeps it, in the stand-in home folder, so the window
+    // names it as a user sees it ("~/.local/share/lmx207/logbook.sqlite").
+    qputenv("HOME", homeFolder.toLocal8Bit());
+    qunsetenv("XDG_DATA_HOME");
+    const QString archive = homeFolder + QStringLiteral("/.local/share/lmx207/logbook.sqlite");
+    QDir().mkpath(QFileInfo(archive).path());
+    QString error;
+    if (!MakeTourArchive(archive, &error)) {
+        std::fprintf(stderr, "tour: cannot make the logbook's archive: %s\n", qPrintable(error));
+        return false;
+    }
+    CLogbookWindow window(archive);
+    window.resize(1000, 640);
+    window.show();
+    bool ok = true;
+    for (const char* lang : {"english", "chinese"}) {
+        const QString l = QString::fromLatin1(lang);
+        window.SetChinese(l == "chinese");
+        // Events: the table and the counters of everything.
+        window.Tabs()->setCurrentWidget(window.Events());
+        CPagedTableModel* events = window.Events()->Model();
+        ok &= spin([events] { return events->CountKnown() && events->RowAt(0); }, 5000);
+        spin([] { return false; }, 300);
+        ok &= tour.grab(&window, "logbook-events-" + l);
+        window.Tabs()->setCurrentWidget(window.Visits());
+        CPagedTableModel* visits = window.Visits()->Model();
+        ok &= spin([visits] { return visits->CountKnown() && visits->RowAt(0); }, 5000);
+        spin([] { return false; }, 300);
+        ok &= tour.grab(&window, "logbook-visits-" + l);
+        // Configuration: unit 300, the read before its write against the write, and its clock.
+        window.Tabs()->setCurrentWidget(window.Config());
+        CConfigPage* config = window.Config();
+        ok &= spin([config] { return config->UnitList()->count() > 0; }, 5000);
+        for (int i = 0; i < config->UnitList()->count(); ++i)
+            if (config->UnitList()->itemText(i).endsWith(QLatin1String(" 300")))
+                config->UnitList()->setCurrentIndex(i);
+        ok &= spin([config] { return config->SecondList()->count() >= 3; }, 5000);
+        for (int i = 1; i < config->SecondList()->count(); ++i)
+            if (config->SecondList()->itemText(i).endsWith(l == "chinese" ? QStringLiteral("写入")
+                                                                          : QStringLiteral("written"))) {
+                config->FirstList()->setCurrentIndex(i - 1);
+                config->SecondList()->setCurrentIndex(i);
+                break;
+            }
+        spin([] { return false; }, 300);
+        ok &= tour.grab(&window, "logbook-config-" + l);
+        // Actions: the configuration write chosen, its changes below.
+        window.Tabs()->setCurrentWidget(window.Actions());
+        CActionsPage* actions = window.Actions();
+        ok &= spin([actions] { return actions->Model()->rowCount() > 0; }, 5000);
+        for (int r = 0; r < actions->Model()->rowCount(); ++r)
+            if (actions->Model()->index(r, 3).data().toString() ==
+                ActionKindText(QStringLiteral("config-write"), l == "chinese"))
+                actions->Table()->selectRow(r);
+        spin([] { return false; }, 300);
+        ok &= tour.grab(&window, "logbook-actions-" + l);
+        window.Tabs()->setCurrentWidget(window.Journal());
+        CJournalPage* journal = window.Journal();
+        ok &= spin([journal] { return journal->Model()->rowCount() > 0; }, 5000);
+        spin([] { return false; }, 300);
+        ok &= tour.grab(&window, "logbook-failures-" + l);
+    }
+    return ok;
+}
+
 } // namespace
 
 int main(int argc, char* argv[]) {
@@ -113,6 +200,7 @@ int main(int argc, char* argv[]) {
                           QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
     qputenv("XDG_CONFIG_HOME", (home.path() + "/config").toLocal8Bit());
     qputenv("XDG_RUNTIME_DIR", (home.path() + "/runtime").toLocal8Bit());
+    qputenv("XDG_DATA_HOME", (home.path() + "/data").toLocal8Bit());
     qputenv("LMX207_DRIVE_C", (home.path() + "/home").toLocal8Bit());
 
     QApplication app(argc, argv);
@@ -187,10 +275,11 @@ int main(int argc, char* argv[]) {
     });
     theApp.RunLogin();
     g_bChinese = 0;
+    const bool logbookOk = logbookPictures(tour, home.path() + "/home");
     for (const QString& f : tour.saved())
         std::printf("%s\n", qPrintable(f));
     std::printf("tour: %lld pictures in %s%s\n", static_cast<long long>(tour.saved().size()),
                 qPrintable(folder), tour.failures() ? " (with failures)" : "");
     sim.stop();
-    return rc == 0 && tour.failures() == 0 ? 0 : 1;
+    return rc == 0 && tour.failures() == 0 && logbookOk ? 0 : 1;
 }

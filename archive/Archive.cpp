@@ -1,0 +1,744 @@
+#include "archive/Archive.h"
+
+#include "archive/ArchiveFormat.h"
+#include "archive/Dialect.h"
+
+#include <QAtomicInteger>
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QHash>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QTimeZone>
+
+namespace {
+
+QAtomicInteger<quint64> g_connectionCounter;
+
+constexpr qint64 kJournalLimitBytes = 256 * 1024;
+
+QString NowIsoUtc() {
+    return QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs);
+}
+
+void MakePrivate(const QString& path) {
+    if (QFile::exists(path))
+        QFile::setPermissions(path, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+}
+
+int SideNumber(UnitSide side) {
+    return side == UnitSide::Local ? 0 : 1;
+}
+UnitSide SideOfNumber(int n) {
+    return n == 0 ? UnitSide::Local : UnitSide::Remote;
+}
+
+// The columns of an event row, in the order RowOfQuery reads them.
+const char* const kEventColumns =
+    "e.id, e.unit_id, e.side, e.unit_time, e.code, e.first_seen_utc, e.first_seen_offset, e.visit_id";
+
+// The sort columns of each EventSort, the row id last.
+QStringList SortColumns(EventSort sort) {
+    switch (sort) {
+    case EventSort::Unit:
+        return {"e.unit_id", "e.unit_time", "e.code", "e.id"};
+    case EventSort::Side:
+        return {"e.side", "e.id"};
+    case EventSort::UnitTime:
+        return {"e.unit_time", "e.code", "e.id"};
+    case EventSort::Code:
+        return {"e.code", "e.id"};
+    case EventSort::FirstSeen:
+        return {"e.id"};
+    case EventSort::Visit:
+        return {"e.visit_id", "e.id"};
+    }
+    return {"e.id"};
+}
+
+QVariantList SortValues(EventSort sort, const EventRow& r) {
+    switch (sort) {
+    case EventSort::Unit:
+        return {r.unitId, r.unitTime, r.code, r.id};
+    case EventSort::Side:
+        return {SideNumber(r.side), r.id};
+    case EventSort::UnitTime:
+        return {r.unitTime, r.code, r.id};
+    case EventSort::Code:
+        return {r.code, r.id};
+    case EventSort::FirstSeen:
+        return {r.id};
+    case EventSort::Visit:
+        return {r.visitId, r.id};
+    }
+    return {r.id};
+}
+
+} // namespace
+
+QString DefaultArchivePath() {
+    QString base = qEnvironmentVariable("XDG_DATA_HOME");
+    if (base.isEmpty() || !QDir::isAbsolutePath(base))
+        base = QDir::homePath() + QStringLiteral("/.local/share");
+    return base + QStringLiteral("/lmx207/logbook.sqlite");
+}
+
+QString ArchiveJournalPath(const QString& databasePath) {
+    const QString db = databasePath.isEmpty() ? DefaultArchivePath() : databasePath;
+    return QFileInfo(db).absolutePath() + QStringLiteral("/logbook-journal.txt");
+}
+
+QList<JournalEntry> ReadArchiveJournal(const QString& databasePath, int limit) {
+    QList<JournalEntry> entries;
+    QFile file(ArchiveJournalPath(databasePath));
+    if (!file.open(QIODevice::ReadOnly))
+        return entries;
+    const QList<QByteArray> lines = file.readAll().split('\n');
+    for (const QByteArray& raw : lines) {
+        const QString line = QString::fromUtf8(raw).trimmed();
+        if (line.isEmpty())
+            continue;
+        const qsizetype gap = line.indexOf(QStringLiteral("  "));
+        JournalEntry e;
+        e.time = gap < 0 ? QString() : line.left(gap);
+        e.message = gap < 0 ? line : line.mid(gap + 2);
+        entries << e;
+    }
+    if (limit >= 0 && entries.size() > limit)
+        entries = entries.mid(entries.size() - limit);
+    return entries;
+}
+
+bool AppendArchiveJournal(const QString& databasePath, const QString& message) {
+    try {
+        const QString path = ArchiveJournalPath(databasePath);
+        QDir().mkpath(QFileInfo(path).absolutePath());
+        QFile file(path);
+        if (file.size() > kJournalLimitBytes && file.open(QIODevice::ReadOnly)) {
+            QByteArray all = file.readAll();
+            file.close();
+            all = all.mid(all.size() / 2);
+            all = all.mid(all.indexOf('\n') + 1);
+            if (file.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
+                file.write(all);
+                file.close();
+            }
+        }
+        if (!file.open(QIODevice::WriteOnly | QIODevice::Append))
+            return false;
+        MakePrivate(path);
+        QString text = message;
+        text.replace('\n', ' ');
+        const QByteArray line = (NowIsoUtc() + QStringLiteral("  ") + text + '\n').toUtf8();
+        return file.write(line) == line.size();
+    } catch (...) {
+        return false;
+    }
+}
+
+struct Archive::Private {
+    QString connectionName;
+    QSqlDatabase db;
+    QString path;
+    QString lastError;
+    QString setAsideAs;
+    Mode mode = Mode::ReadOnly;
+    int transactionDepth = 0;
+    QHash<qint64, QString> unitLabels;
+    QHash<qint64, QString> visitUuids;
+
+    bool Exec(QSqlQuery& q) {
+        if (q.exec())
+            return true;
+        lastError = q.lastError().text();
+        return false;
+    }
+    bool Exec(const QString& sql) {
+        QSqlQuery q(db);
+        if (q.exec(sql))
+            return true;
+        lastError = q.lastError().text() + QStringLiteral(" [") + sql.left(80) + ']';
+        return false;
+    }
+};
+
+Archive::Archive() : d(std::make_unique<Private>()) {
+    d->connectionName = QStringLiteral("lmx207-archive-%1").arg(++g_connectionCounter);
+}
+
+Archive::~Archive() {
+    Close();
+}
+
+bool Archive::IsOpen() const {
+    return d->db.isValid() && d->db.isOpen();
+}
+QString Archive::Path() const {
+    return d->path;
+}
+QString Archive::LastError() const {
+    return d->lastError;
+}
+QString Archive::SetAsideAs() const {
+    return d->setAsideAs;
+}
+QSqlDatabase& Archive::Database() {
+    return d->db;
+}
+void Archive::SetLastError(const QString& text) {
+    d->lastError = text;
+}
+
+void Archive::Close() {
+    if (d->db.isValid()) {
+        d->db.close();
+        d->db = QSqlDatabase();
+        QSqlDatabase::removeDatabase(d->connectionName);
+    }
+    d->unitLabels.clear();
+    d->visitUuids.clear();
+}
+
+namespace {
+
+// A file that an SQLite database cannot be: present, not empty, and without SQLite's header.
+bool LooksForeign(const QString& path) {
+    QFile f(path);
+    if (!f.exists() || f.size() == 0)
+        return false;
+    if (!f.open(QIODevice::ReadOnly))
+        return false;
+    return f.read(16) != QByteArray("SQLite format 3\0", 16);
+}
+
+bool IsDamageError(const QString& text) {
+    return text.contains(QLatin1String("malformed"), Qt::CaseInsensitive) ||
+           text.contains(QLatin1String("not a database"), Qt::CaseInsensitive) ||
+           text.contains(QLatin1String("corrupt"), Qt::CaseInsensitive) ||
+           text.contains(QLatin1String("not an archive"), Qt::CaseInsensitive);
+}
+
+// Renames the damaged database (and its log files) aside, never over an existing file.
+QString SetAside(const QString& path) {
+    const QString stamp = QDateTime::currentDateTimeUtc().toString(QStringLiteral("yyyyMMddTHHmmssZ"));
+    for (int n = 0; n < 1000; ++n) {
+        const QString target =
+            path + QStringLiteral(".damaged-") + stamp + (n ? QStringLiteral("-%1").arg(n) : QString());
+        if (QFile::exists(target))
+            continue;
+        if (!QFile::rename(path, target))
+            return {};
+        for (const char* suffix : {"-wal", "-shm"})
+            if (QFile::exists(path + suffix))
+                QFile::rename(path + suffix, target + suffix);
+        return target;
+    }
+    return {};
+}
+
+} // namespace
+
+bool Archive::Open(const QString& pathIn, Mode mode) {
+    Close();
+    d->lastError.clear();
+    d->setAsideAs.clear();
+    d->mode = mode;
+    d->path = pathIn.isEmpty() ? DefaultArchivePath() : pathIn;
+    const QString& path = d->path;
+    if (mode == Mode::ReadOnly && !QFileInfo::exists(path)) {
+        d->lastError = QStringLiteral("%1: no archive there").arg(path);
+        return false;
+    }
+    if (mode == Mode::ReadWrite) {
+        const QString folder = QFileInfo(path).absolutePath();
+        if (!QDir().mkpath(folder)) {
+            d->lastError = QStringLiteral("%1: the folder cannot be created").arg(folder);
+            return false;
+        }
+        if (LooksForeign(path)) {
+            d->setAsideAs = SetAside(path);
+            if (d->setAsideAs.isEmpty()) {
+                d->lastError = QStringLiteral("%1 is damaged and cannot be renamed aside").arg(path);
+                return false;
+            }
+            AppendArchiveJournal(path,
+                                 QStringLiteral("%1 was not a database: kept as %2, a new archive started")
+                                     .arg(path, d->setAsideAs));
+        }
+    }
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        d->db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), d->connectionName);
+        if (!d->db.isValid()) {
+            d->lastError =
+                QStringLiteral("the Qt SQLite driver (QSQLITE) is missing: install libqt6sql6-sqlite");
+            Close();
+            return false;
+        }
+        d->db.setDatabaseName(path);
+        d->db.setConnectOptions(SqliteConnectOptions(mode == Mode::ReadOnly));
+        const bool existed = QFileInfo::exists(path);
+        if (!d->db.open()) {
+            d->lastError = d->db.lastError().text();
+            Close();
+            return false;
+        }
+        if (mode == Mode::ReadWrite && !existed)
+            MakePrivate(path);
+        QString why;
+        const bool ok = mode == Mode::ReadWrite ? PrepareSchema(d->db, &why) : CheckSchema(d->db, &why);
+        if (ok) {
+            for (const char* suffix : {"", "-wal", "-shm"})
+                if (mode == Mode::ReadWrite)
+                    MakePrivate(path + suffix);
+            return true;
+        }
+        d->lastError = why;
+        Close();
+        if (mode == Mode::ReadOnly || attempt > 0 || !IsDamageError(why))
+            return false;
+        d->setAsideAs = SetAside(path);
+        if (d->setAsideAs.isEmpty()) {
+            d->lastError = QStringLiteral("%1 is damaged (%2) and cannot be renamed aside").arg(path, why);
+            return false;
+        }
+        AppendArchiveJournal(path, QStringLiteral("%1 was damaged (%2): kept as %3, a new archive started")
+                                       .arg(path, why, d->setAsideAs));
+    }
+    return false;
+}
+
+bool Archive::InTransaction(const std::function<bool()>& work) {
+    if (!IsOpen()) {
+        d->lastError = QStringLiteral("the archive is not open");
+        return false;
+    }
+    if (d->transactionDepth > 0) {
+        // Inside an outer transaction: its end commits or rolls back this work too.
+        try {
+            return work();
+        } catch (...) {
+            d->lastError = QStringLiteral("unexpected failure while writing");
+            return false;
+        }
+    }
+    if (!d->db.transaction()) {
+        d->lastError = d->db.lastError().text();
+        return false;
+    }
+    bool ok = false;
+    ++d->transactionDepth;
+    try {
+        ok = work();
+    } catch (...) {
+        ok = false;
+        d->lastError = QStringLiteral("unexpected failure while writing");
+    }
+    --d->transactionDepth;
+    if (ok && d->db.commit())
+        return true;
+    if (ok)
+        d->lastError = d->db.lastError().text();
+    d->db.rollback();
+    return false;
+}
+
+// --- queries ---------------------------------------------------------------------------------------
+
+QList<UnitRow> Archive::Units() {
+    QList<UnitRow> units;
+    QSqlQuery q(d->db);
+    q.setForwardOnly(true);
+    if (!q.exec(QStringLiteral(
+            "SELECT id, uuid, name, address, side, command_count, event_count FROM units ORDER BY id"))) {
+        d->lastError = q.lastError().text();
+        return units;
+    }
+    while (q.next()) {
+        UnitRow u;
+        u.id = q.value(0).toLongLong();
+        u.uuid = q.value(1).toString();
+        u.name = q.value(2).toString();
+        if (!q.value(3).isNull())
+            u.address = q.value(3).toInt();
+        if (!q.value(4).isNull())
+            u.side = SideOfNumber(q.value(4).toInt());
+        if (!q.value(5).isNull())
+            u.commandCount = q.value(5).toInt();
+        u.eventCount = q.value(6).toLongLong();
+        d->unitLabels.insert(u.id, UnitLabel(u));
+        units << u;
+    }
+    d->lastError.clear();
+    return units;
+}
+
+std::optional<UnitRow> Archive::Unit(qint64 id) {
+    for (const UnitRow& u : Units())
+        if (u.id == id)
+            return u;
+    return std::nullopt;
+}
+
+qint64 Archive::VisitCount() {
+    QSqlQuery q(d->db);
+    if (!q.exec(QStringLiteral("SELECT COUNT(*) FROM visits")) || !q.next()) {
+        d->lastError = q.lastError().text();
+        return 0;
+    }
+    return q.value(0).toLongLong();
+}
+
+QList<VisitRow> Archive::Visits(int offset, int limit) {
+    QList<VisitRow> visits;
+    QSqlQuery q(d->db);
+    q.setForwardOnly(true);
+    q.prepare(QStringLiteral(
+        "SELECT v.id, v.uuid, v.started_utc, v.utc_offset, v.pc_user, v.pc_host, v.port, v.program, "
+        "v.local_address, v.remote_address, "
+        "(SELECT COUNT(*) FROM reads r WHERE r.visit_id = v.id), "
+        "(SELECT COALESCE(SUM(r.new_events), 0) FROM reads r WHERE r.visit_id = v.id), "
+        "(SELECT COUNT(*) FROM config_snapshots c WHERE c.visit_id = v.id AND c.source = 'read'), "
+        "(SELECT COUNT(*) FROM clock_readings k WHERE k.visit_id = v.id), "
+        "(SELECT COUNT(*) FROM actions a WHERE a.visit_id = v.id) "
+        "FROM visits v ORDER BY v.started_utc DESC, v.id DESC LIMIT ? OFFSET ?"));
+    q.addBindValue(limit);
+    q.addBindValue(offset);
+    if (!d->Exec(q))
+        return visits;
+    while (q.next()) {
+        VisitRow v;
+        v.id = q.value(0).toLongLong();
+        v.uuid = q.value(1).toString();
+        v.started = {q.value(2).toLongLong(), q.value(3).toInt()};
+        v.pcUser = q.value(4).toString();
+        v.pcHost = q.value(5).toString();
+        v.port = q.value(6).toString();
+        v.program = q.value(7).toString();
+        if (!q.value(8).isNull())
+            v.localAddress = q.value(8).toInt();
+        if (!q.value(9).isNull())
+            v.remoteAddress = q.value(9).toInt();
+        v.recordReads = q.value(10).toInt();
+        v.newEvents = q.value(11).toLongLong();
+        v.configReads = q.value(12).toInt();
+        v.clockReadings = q.value(13).toInt();
+        v.actions = q.value(14).toInt();
+        visits << v;
+    }
+    d->lastError.clear();
+    return visits;
+}
+
+namespace {
+
+// The WHERE clause of a filter (without "WHERE"; "1=1" for none) and its values.
+QString FilterClause(const EventFilter& f, QVariantList* values) {
+    QStringList parts;
+    if (f.unitId) {
+        parts << QStringLiteral("e.unit_id = ?");
+        *values << *f.unitId;
+    }
+    if (f.side) {
+        parts << QStringLiteral("e.side = ?");
+        *values << SideNumber(*f.side);
+    }
+    const QList<int> codes = EventCodesOfFilter(f);
+    if (codes.isEmpty()) {
+        parts << QStringLiteral("1 = 0");
+    } else if (codes.size() < 256) {
+        // Codes are numbers of our own making: written into the text, so the statement can be
+        // shown and run elsewhere as it is.
+        QStringList list;
+        for (int c : codes)
+            list << QString::number(c);
+        parts << QStringLiteral("e.code IN (%1)").arg(list.join(','));
+    }
+    if (f.from.isValid()) {
+        parts << QStringLiteral("e.unit_time >= ?");
+        *values << UnitTimeKeyOfDayStart(f.from);
+    }
+    if (f.to.isValid()) {
+        parts << QStringLiteral("e.unit_time < ?");
+        *values << UnitTimeKeyOfDayEnd(f.to);
+    }
+    return parts.isEmpty() ? QStringLiteral("1 = 1") : parts.join(QStringLiteral(" AND "));
+}
+
+QString OrderClause(EventSort sort, Qt::SortOrder order) {
+    const QString dir = order == Qt::AscendingOrder ? QStringLiteral(" ASC") : QStringLiteral(" DESC");
+    QStringList cols = SortColumns(sort);
+    for (QString& c : cols)
+        c += dir;
+    return cols.join(QStringLiteral(", "));
+}
+
+} // namespace
+
+QString Archive::EventPageSql(const EventFilter& filter, EventSort sort, Qt::SortOrder order, qint64 offset,
+                              int limit, QList<QVariant>* values) {
+    QVariantList v;
+    const QString where = FilterClause(filter, &v);
+    QString sql = QStringLiteral("SELECT %1 FROM events e WHERE %2 ORDER BY %3 LIMIT ? OFFSET ?")
+                      .arg(QLatin1String(kEventColumns), where, OrderClause(sort, order));
+    v << limit << offset;
+    if (values)
+        *values = v;
+    return sql;
+}
+
+namespace {
+EventRow RowOfQuery(const QSqlQuery& q) {
+    EventRow r;
+    r.id = q.value(0).toLongLong();
+    r.unitId = q.value(1).toLongLong();
+    r.side = SideOfNumber(q.value(2).toInt());
+    r.unitTime = q.value(3).toLongLong();
+    r.code = q.value(4).toInt();
+    r.firstSeen = {q.value(5).toLongLong(), q.value(6).toInt()};
+    r.visitId = q.value(7).toLongLong();
+    return r;
+}
+} // namespace
+
+void ArchiveFillLabels(Archive& archive, QHash<qint64, QString>& units, QHash<qint64, QString>& visits,
+                       EventRow& row);
+
+QList<EventRow> Archive::EventPage(const EventFilter& filter, EventSort sort, Qt::SortOrder order,
+                                   qint64 offset, int limit) {
+    QList<EventRow> rows;
+    QVariantList values;
+    const QString sql = EventPageSql(filter, sort, order, offset, limit, &values);
+    QSqlQuery q(d->db);
+    q.setForwardOnly(true);
+    q.prepare(sql);
+    for (const QVariant& v : values)
+        q.addBindValue(v);
+    if (!d->Exec(q))
+        return rows;
+    while (q.next())
+        rows << RowOfQuery(q);
+    for (EventRow& r : rows)
+        ArchiveFillLabels(*this, d->unitLabels, d->visitUuids, r);
+    d->lastError.clear();
+    return rows;
+}
+
+QList<EventRow> Archive::EventPageAfter(const EventFilter& filter, EventSort sort, Qt::SortOrder order,
+                                        const EventRow& last, int limit) {
+    QList<EventRow> rows;
+    QVariantList values;
+    const QString where = FilterClause(filter, &values);
+    const QStringList cols = SortColumns(sort);
+    QStringList marks;
+    for (qsizetype i = 0; i < cols.size(); ++i)
+        marks << QStringLiteral("?");
+    const QString after = QStringLiteral("(%1) %2 (%3)")
+                              .arg(cols.join(','), order == Qt::AscendingOrder ? ">" : "<", marks.join(','));
+    values << SortValues(sort, last);
+    const QString sql = QStringLiteral("SELECT %1 FROM events e WHERE %2 AND %3 ORDER BY %4 LIMIT ?")
+                            .arg(QLatin1String(kEventColumns), where, after, OrderClause(sort, order));
+    values << limit;
+    QSqlQuery q(d->db);
+    q.setForwardOnly(true);
+    q.prepare(sql);
+    for (const QVariant& v : values)
+        q.addBindValue(v);
+    if (!d->Exec(q))
+        return rows;
+    while (q.next())
+        rows << RowOfQuery(q);
+    for (EventRow& r : rows)
+        ArchiveFillLabels(*this, d->unitLabels, d->visitUuids, r);
+    d->lastError.clear();
+    return rows;
+}
+
+qint64 Archive::EventCount(const EventFilter& filter) {
+    QVariantList values;
+    const QString where = FilterClause(filter, &values);
+    QSqlQuery q(d->db);
+    q.prepare(QStringLiteral("SELECT COUNT(*) FROM events e WHERE %1").arg(where));
+    for (const QVariant& v : values)
+        q.addBindValue(v);
+    if (!d->Exec(q) || !q.next())
+        return 0;
+    d->lastError.clear();
+    return q.value(0).toLongLong();
+}
+
+CommandCounters Archive::EventCounters(const EventFilter& filter) {
+    CommandCounters c;
+    QVariantList values;
+    const QString where = FilterClause(filter, &values);
+    QSqlQuery q(d->db);
+    q.setForwardOnly(true);
+    q.prepare(QStringLiteral("SELECT e.code, COUNT(*) FROM events e WHERE %1 GROUP BY e.code").arg(where));
+    for (const QVariant& v : values)
+        q.addBindValue(v);
+    if (!d->Exec(q))
+        return c;
+    while (q.next()) {
+        const int code = q.value(0).toInt();
+        const qint64 n = q.value(1).toLongLong();
+        switch (EventKindsOfCode(code)) {
+        case KindSend:
+            c.sent[(code - 1) / 2] += n;
+            break;
+        case KindReceive:
+            c.received[(code - 17) / 2] += n;
+            break;
+        case KindReturn:
+            c.returns[((code - 1) % 16) / 2] += n;
+            break;
+        case KindAlarm:
+            c.alarms += n;
+            break;
+        case KindFibreA:
+            c.interruptionsA += n;
+            break;
+        case KindFibreB:
+            c.interruptionsB += n;
+            break;
+        default:
+            c.invalid += n;
+            break;
+        }
+    }
+    d->lastError.clear();
+    return c;
+}
+
+bool Archive::ForEachEvent(const EventFilter& filter, EventSort sort, Qt::SortOrder order,
+                           const std::function<bool(const EventRow&)>& sink) {
+    QVariantList values;
+    const QString where = FilterClause(filter, &values);
+    QSqlQuery q(d->db);
+    q.setForwardOnly(true);
+    q.prepare(QStringLiteral("SELECT %1 FROM events e WHERE %2 ORDER BY %3")
+                  .arg(QLatin1String(kEventColumns), where, OrderClause(sort, order)));
+    for (const QVariant& v : values)
+        q.addBindValue(v);
+    if (!d->Exec(q))
+        return false;
+    while (q.next()) {
+        EventRow r = RowOfQuery(q);
+        ArchiveFillLabels(*this, d->unitLabels, d->visitUuids, r);
+        if (!sink(r))
+            break;
+    }
+    if (q.lastError().isValid()) {
+        d->lastError = q.lastError().text();
+        return false;
+    }
+    d->lastError.clear();
+    return true;
+}
+
+void ArchiveFillLabels(Archive& archive, QHash<qint64, QString>& units, QHash<qint64, QString>& visits,
+                       EventRow& row) {
+    if (!units.contains(row.unitId)) {
+        archive.Units(); // refreshes every label
+        if (!units.contains(row.unitId))
+            units.insert(row.unitId, QStringLiteral("Unit #%1").arg(row.unitId));
+    }
+    row.unitLabel = units.value(row.unitId);
+    auto it = visits.constFind(row.visitId);
+    if (it == visits.constEnd()) {
+        QSqlQuery q(archive.Database());
+        q.prepare(QStringLiteral("SELECT uuid FROM visits WHERE id = ?"));
+        q.addBindValue(row.visitId);
+        const QString uuid = q.exec() && q.next() ? q.value(0).toString() : QString();
+        it = visits.insert(row.visitId, uuid);
+    }
+    row.visitUuid = *it;
+}
+
+QList<ConfigSnapshot> Archive::ConfigHistory(qint64 unitId) {
+    QList<ConfigSnapshot> list;
+    QSqlQuery q(d->db);
+    q.setForwardOnly(true);
+    q.prepare(QStringLiteral("SELECT id, unit_id, visit_id, side, pc_utc, utc_offset, source, address, "
+                             "command_count, codes, bytes FROM config_snapshots WHERE unit_id = ? "
+                             "ORDER BY pc_utc, id"));
+    q.addBindValue(unitId);
+    if (!d->Exec(q))
+        return list;
+    while (q.next()) {
+        ConfigSnapshot s;
+        s.id = q.value(0).toLongLong();
+        s.unitId = q.value(1).toLongLong();
+        s.visitId = q.value(2).toLongLong();
+        s.side = SideOfNumber(q.value(3).toInt());
+        s.time = {q.value(4).toLongLong(), q.value(5).toInt()};
+        s.source = q.value(6).toString();
+        s.address = q.value(7).toInt();
+        s.commandCount = q.value(8).toInt();
+        s.codes = CodesOfText(q.value(9).toString());
+        s.bytes = q.value(10).toByteArray();
+        list << s;
+    }
+    d->lastError.clear();
+    return list;
+}
+
+QList<ClockReading> Archive::ClockHistory(qint64 unitId) {
+    QList<ClockReading> list;
+    QSqlQuery q(d->db);
+    q.setForwardOnly(true);
+    q.prepare(
+        QStringLiteral("SELECT id, unit_id, visit_id, side, pc_utc, utc_offset, unit_clock, "
+                       "difference_ms, bytes FROM clock_readings WHERE unit_id = ? ORDER BY pc_utc, id"));
+    q.addBindValue(unitId);
+    if (!d->Exec(q))
+        return list;
+    while (q.next()) {
+        ClockReading r;
+        r.id = q.value(0).toLongLong();
+        r.unitId = q.value(1).toLongLong();
+        r.visitId = q.value(2).toLongLong();
+        r.side = SideOfNumber(q.value(3).toInt());
+        r.time = {q.value(4).toLongLong(), q.value(5).toInt()};
+        r.unitClock = q.value(6).toString();
+        r.differenceMs = q.value(7).toLongLong();
+        r.bytes = q.value(8).toByteArray();
+        list << r;
+    }
+    d->lastError.clear();
+    return list;
+}
+
+QList<ActionRow> Archive::Actions(std::optional<qint64> unitId, int offset, int limit) {
+    QList<ActionRow> list;
+    QSqlQuery q(d->db);
+    q.setForwardOnly(true);
+    q.prepare(
+        QStringLiteral("SELECT id, visit_id, unit_id, side, pc_utc, utc_offset, port, kind, sent, "
+                       "shown_before, applied FROM actions %1 ORDER BY pc_utc DESC, id DESC LIMIT ? OFFSET ?")
+            .arg(unitId ? QStringLiteral("WHERE unit_id = ?") : QString()));
+    if (unitId)
+        q.addBindValue(*unitId);
+    q.addBindValue(limit);
+    q.addBindValue(offset);
+    if (!d->Exec(q))
+        return list;
+    while (q.next()) {
+        ActionRow a;
+        a.id = q.value(0).toLongLong();
+        a.visitId = q.value(1).toLongLong();
+        if (!q.value(2).isNull())
+            a.unitId = q.value(2).toLongLong();
+        a.side = SideOfNumber(q.value(3).toInt());
+        a.time = {q.value(4).toLongLong(), q.value(5).toInt()};
+        a.port = q.value(6).toString();
+        a.kind = q.value(7).toString();
+        a.sent = q.value(8).toByteArray();
+        a.shownBefore = q.value(9).toString();
+        if (!q.value(10).isNull())
+            a.applied = q.value(10).toInt() != 0;
+        list << a;
+    }
+    d->lastError.clear();
+    return list;
+}

@@ -1,0 +1,291 @@
+// Prints what the logbook costs on an archive of 1,000,000 events of 500 units, generated in a
+// temporary folder: the dialog's hand-over of a 254-record read and the archive's work on it, the
+// import rate, each filter and sort's first page beside the same SQL through the sqlite3 program
+// on the same file, and the CSV export of the million. Asserts nothing.
+#include "archive/Archive.h"
+#include "archive/ArchiveFormat.h"
+#include "archive/HandOver.h"
+#include "archive/Import.h"
+#include "archive/VisitRecorder.h"
+#include "bench/BenchSupport.h"
+#include "logbook/LogbookCli.h"
+#include "records/RecordFormat.h"
+#include "sim/SimUnit.h"
+#include "support/TestEnv.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QProcess>
+#include <QRegularExpression>
+
+#include <cstdio>
+
+namespace {
+
+constexpr int kUnits = 500;
+constexpr int kEventsPerUnit = 2000;
+
+double Ms(const QElapsedTimer& t) {
+    return t.nsecsElapsed() / 1e6;
+}
+
+// A log of n records, newest first, ending `back` records before the unit's newest.
+QByteArray LogAnswer(int unit, int first, int n, quint8 answerByte) {
+    QByteArray a;
+    a.append(char(answerByte));
+    a.append(char(n));
+    const QDateTime newest(QDate(2026, 11, 30), QTime(23, 0, 0), Qt::UTC);
+    for (int k = 0; k < n; ++k) {
+        // Events about 20 minutes apart per unit, the units' clocks a few seconds apart.
+        const QDateTime at = newest.addMSecs(-qint64(first + k) * 1'234'567 - unit * 3'917);
+        const QDate d = at.date();
+        const QTime t = at.time();
+        const int code = (unit * 7 + first + k) % 42;
+        const quint8 rec[8] = {toBcd(d.year() % 100),
+                               toBcd(d.day()),
+                               toBcd(t.hour()),
+                               toBcd(t.minute()),
+                               toBcd(t.second()),
+                               quint8(d.month() << 4 | t.msec() / 100),
+                               quint8(code < 39 ? code : 39 + code),
+                               toBcd(t.msec() % 100)};
+        a.append(reinterpret_cast<const char*>(rec), 8);
+    }
+    return a;
+}
+
+QByteArray ConfigAnswerOf(int address) {
+    SimUnit u;
+    u.address = address;
+    u.setExampleSettings();
+    return u.configAnswer(0x76);
+}
+
+// The statement with its values written in, for the sqlite3 program.
+QString Inline(QString sql, const QList<QVariant>& values) {
+    for (const QVariant& v : values) {
+        const qsizetype at = sql.indexOf('?');
+        if (at < 0)
+            break;
+        sql.replace(at, 1, v.toString());
+    }
+    return sql;
+}
+
+// The best of three runs of `sql` in the sqlite3 program, in milliseconds; -1 when it cannot run.
+double SqliteCliMs(const QString& file, const QString& sql) {
+    QProcess p;
+    p.start(QStringLiteral("sqlite3"), {QStringLiteral("-batch"), file});
+    if (!p.waitForStarted(5000))
+        return -1;
+    const QByteArray s =
+        (".timer on\n.output /dev/null\n" + sql + ";\n" + sql + ";\n" + sql + ";\n").toUtf8();
+    p.write(s);
+    p.closeWriteChannel();
+    p.waitForFinished(60000);
+    const QString out = QString::fromUtf8(p.readAllStandardOutput() + p.readAllStandardError());
+    double best = -1;
+    static const QRegularExpression re(QStringLiteral("Run Time: real ([0-9.]+)"));
+    for (auto it = re.globalMatch(out); it.hasNext();) {
+        const double ms = it.next().captured(1).toDouble() * 1000;
+        if (best < 0 || ms < best)
+            best = ms;
+    }
+    return best;
+}
+
+struct Query {
+    const char* name;
+    EventFilter filter;
+    EventSort sort;
+    Qt::SortOrder order;
+};
+
+} // namespace
+
+int main(int argc, char* argv[]) {
+    QCoreApplication app(argc, argv);
+    std::setvbuf(stdout, nullptr, _IOLBF, 0);
+    TestEnv env;
+    const QString path = DefaultArchivePath();
+    std::printf("bench_logbook: archive %s\n", qPrintable(path));
+
+    Archive archive;
+    if (!archive.Open(path, Archive::Mode::ReadWrite)) {
+        std::printf("cannot open: %s\n", qPrintable(archive.LastError()));
+        return 1;
+    }
+    // The million: each unit's configuration read, then its log in reads of up to 250 records.
+    {
+        QElapsedTimer t;
+        t.start();
+        for (int u = 0; u < kUnits; ++u) {
+            VisitRecorder v(archive, {});
+            const UnitSide side = u % 2 ? UnitSide::Remote : UnitSide::Local;
+            v.ConfigAnswer(side, QStringLiteral("/dev/ttyUSB0"), PcTimeNow(), ConfigAnswerOf(u + 1));
+            for (int first = 0; first < kEventsPerUnit; first += 250)
+                if (!v.RecordAnswer(side, QStringLiteral("/dev/ttyUSB0"), PcTimeNow(),
+                                    LogAnswer(u, first, 250, side == UnitSide::Local ? 0x78 : 0x87))) {
+                    std::printf("generation failed: %s\n", qPrintable(v.LastError()));
+                    return 1;
+                }
+        }
+        const double s = Ms(t) / 1000;
+        const qint64 n = archive.EventCount({});
+        std::printf("generated %lld events of %d units through the visit recorder in %.1f s (%.0f events/s), "
+                    "file %.0f MB\n",
+                    n, kUnits, s, n / s, QFileInfo(path).size() / 1e6);
+    }
+
+    // A 254-record read: the dialog's hand-over call, and the archive's work on it.
+    {
+        std::vector<double> call;
+        std::vector<double> keep;
+        VisitRecorder v(archive, {});
+        v.ConfigAnswer(UnitSide::Local, QStringLiteral("/dev/ttyUSB0"), PcTimeNow(), ConfigAnswerOf(60000));
+        for (int i = 0; i < 15; ++i) {
+            const QByteArray answer = LogAnswer(kUnits + 1, i * 254, 254, 0x78);
+            QElapsedTimer t;
+            t.start();
+            ArchiveRecordAnswer(true, 1, reinterpret_cast<const unsigned char*>(answer.constData()),
+                                int(answer.size()));
+            call.push_back(Ms(t));
+            ArchiveHandOverFlush(10000);
+            const QByteArray other = LogAnswer(kUnits + 2, i * 254, 254, 0x78);
+            t.restart();
+            v.RecordAnswer(UnitSide::Local, QStringLiteral("/dev/ttyUSB0"), PcTimeNow(), other);
+            keep.push_back(Ms(t));
+        }
+        std::printf(
+            "254-record read: the dialog's hand-over call median %.3f ms (max %.3f); the archive thread "
+            "keeps it in median %.1f ms (max %.1f), off the dialog's thread\n",
+            Median(call), *std::max_element(call.begin(), call.end()), Median(keep),
+            *std::max_element(keep.begin(), keep.end()));
+    }
+
+    // Import: 400 record files of new units, 250 records each.
+    {
+        QDir().mkpath(env.root() + "/import");
+        QStringList folders;
+        for (int f = 0; f < 400; ++f) {
+            const QString folder = env.root() + QStringLiteral("/import/unit%1").arg(f);
+            QDir().mkpath(folder);
+            const QByteArray answer = LogAnswer(1000 + f, 0, 250, 0x78);
+            const auto* b = reinterpret_cast<const unsigned char*>(answer.constData());
+            QFile file(folder + "/LocalRecord.txt");
+            if (file.open(QIODevice::WriteOnly))
+                file.write(RecordFileContent(250, DecodeRecordAnswer(b, int(answer.size()), false), false));
+        }
+        ImportReport report;
+        QElapsedTimer t;
+        t.start();
+        ImportRecordPaths(archive, {env.root() + "/import"}, {}, &report);
+        const double s = Ms(t) / 1000;
+        std::printf("import: %d files, %lld events (%lld new) in %.2f s: %.0f events/s\n",
+                    report.filesImported, report.events, report.newEvents, s, report.newEvents / s);
+    }
+    archive.Close();
+
+    // First pages, beside the sqlite3 program on the same file.
+    Archive reader;
+    reader.Open(path, Archive::Mode::ReadOnly);
+    const QList<UnitRow> units = reader.Units();
+    const qint64 someUnit = units[units.size() / 3].id;
+    QList<Query> queries;
+    const char* sortNames[] = {"unit", "side", "unit time", "code", "first seen", "visit"};
+    for (EventSort sort : {EventSort::Unit, EventSort::Side, EventSort::UnitTime, EventSort::Code,
+                           EventSort::FirstSeen, EventSort::Visit})
+        for (Qt::SortOrder order : {Qt::AscendingOrder, Qt::DescendingOrder})
+            queries.append({sortNames[int(sort)], {}, sort, order});
+    auto add = [&](const char* name, auto setUp, EventSort sort) {
+        EventFilter f;
+        setUp(f);
+        queries.append({name, f, sort, Qt::DescendingOrder});
+    };
+    add(
+        "one unit", [&](EventFilter& f) { f.unitId = someUnit; }, EventSort::UnitTime);
+    add(
+        "one unit by code", [&](EventFilter& f) { f.unitId = someUnit; }, EventSort::Code);
+    add(
+        "remote side", [](EventFilter& f) { f.side = UnitSide::Remote; }, EventSort::UnitTime);
+    add(
+        "command 3", [](EventFilter& f) { f.command = 3; }, EventSort::UnitTime);
+    add(
+        "alarms", [](EventFilter& f) { f.kinds = KindAlarm; }, EventSort::UnitTime);
+    add(
+        "fibre A and B", [](EventFilter& f) { f.kinds = KindFibreA | KindFibreB; }, EventSort::Unit);
+    add(
+        "invalid", [](EventFilter& f) { f.kinds = KindInvalid; }, EventSort::FirstSeen);
+    add(
+        "text \"fiber b\"", [](EventFilter& f) { f.text = QStringLiteral("fiber b"); }, EventSort::UnitTime);
+    add(
+        "text 返回", [](EventFilter& f) { f.text = QString::fromUtf8("返回"); }, EventSort::Code);
+    add(
+        "a week",
+        [](EventFilter& f) {
+            f.from = QDate(2026, 11, 10);
+            f.to = QDate(2026, 11, 16);
+        },
+        EventSort::UnitTime);
+    add(
+        "unit, alarms, a year",
+        [&](EventFilter& f) {
+            f.unitId = someUnit;
+            f.kinds = KindAlarm;
+            f.from = QDate(2026, 1, 1);
+            f.to = QDate(2026, 12, 31);
+        },
+        EventSort::UnitTime);
+    add(
+        "send, remote, by side",
+        [](EventFilter& f) {
+            f.kinds = KindSend;
+            f.side = UnitSide::Remote;
+        },
+        EventSort::Side);
+    std::printf("%-24s %-5s %10s %10s %7s %10s %12s\n", "first page of 100", "order", "ours ms", "sqlite3 ms",
+                "ratio", "count ms", "counters ms");
+    for (const Query& q : queries) {
+        std::vector<double> ours;
+        for (int i = 0; i < 5; ++i) {
+            QElapsedTimer t;
+            t.start();
+            reader.EventPage(q.filter, q.sort, q.order, 0, 100);
+            ours.push_back(Ms(t));
+        }
+        QList<QVariant> values;
+        const QString sql = Inline(reader.EventPageSql(q.filter, q.sort, q.order, 0, 100, &values), values);
+        const double cli = SqliteCliMs(path, sql);
+        QElapsedTimer t;
+        t.start();
+        reader.EventCount(q.filter);
+        const double countMs = Ms(t);
+        t.restart();
+        reader.EventCounters(q.filter);
+        const double countersMs = Ms(t);
+        // sqlite3 times to the millisecond: below one, its figure says only "under 1 ms".
+        const QString cliText = cli < 0   ? QStringLiteral("-")
+                                : cli < 1 ? QStringLiteral("<1")
+                                          : QString::number(cli, 'f', 0);
+        const QString ratio = cli >= 1 ? QString::number(Median(ours) / cli, 'f', 2) : QStringLiteral("-");
+        std::printf("%-24s %-5s %10.2f %10s %7s %10.1f %12.1f\n", q.name,
+                    q.order == Qt::AscendingOrder ? "asc" : "desc", Median(ours), qPrintable(cliText),
+                    qPrintable(ratio), countMs, countersMs);
+    }
+    reader.Close();
+
+    // The CSV export of the million (and the import's), through the command line's code.
+    {
+        std::FILE* out = std::fopen("/dev/null", "w");
+        std::FILE* err = std::tmpfile();
+        QElapsedTimer t;
+        t.start();
+        const int status = RunLogbookCommand({QStringLiteral("export")}, out, err);
+        std::printf("CSV export of all events: %.2f s (status %d)\n", Ms(t) / 1000, status);
+        std::fclose(out);
+        std::fclose(err);
+    }
+    return 0;
+}

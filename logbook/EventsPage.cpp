@@ -1,0 +1,370 @@
+#include "logbook/EventsPage.h"
+
+#include "logbook/BackgroundFetch.h"
+#include "logbook/LogbookLanguage.h"
+#include "logbook/LogbookTables.h"
+#include "records/RecordFormat.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDateEdit>
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTableView>
+#include <QTableWidget>
+#include <QTimer>
+#include <QVBoxLayout>
+
+namespace {
+
+struct KindText {
+    unsigned bit;
+    const char* english;
+    const char* chinese;
+};
+const KindText kKinds[kEventKinds] = {
+    {KindSend, "&Send", "发送"},
+    {KindReceive, "Recei&ve", "接收"},
+    {KindReturn, "Ret&urn", "返回"},
+    {KindAlarm, "Receive &alarm", "接收告警"},
+    {KindFibreA, "Fiber &A interrupt", "光路A中断"},
+    {KindFibreB, "Fiber &B interrupt", "光路B中断"},
+    {KindInvalid, "&Invalid", "无效记录"},
+};
+
+} // namespace
+
+CEventsPage::CEventsPage(const QString& archivePath, QWidget* parent)
+    : QWidget(parent), m_strPath(archivePath) {
+    m_fetchUnits = new CBackgroundFetch(this);
+    m_model = new CEventTableModel(MakeEventSourceFactory(archivePath), this);
+    m_table = new QTableView(this);
+    m_table->setObjectName(QStringLiteral("events"));
+    ConfigureBigTable(m_table);
+    // Newest unit time first, until a header is clicked.
+    m_model->SetInitialSort(ColUnitTime, Qt::DescendingOrder);
+    m_table->setModel(m_model);
+    m_table->horizontalHeader()->setSortIndicator(ColUnitTime, Qt::DescendingOrder);
+    m_table->setSortingEnabled(true);
+
+    m_stcUnit = new QLabel(this);
+    m_cmbUnit = new QComboBox(this);
+    m_cmbUnit->setObjectName(QStringLiteral("unit"));
+    m_cmbUnit->setSizeAdjustPolicy(QComboBox::AdjustToContents);
+    m_stcSide = new QLabel(this);
+    m_cmbSide = new QComboBox(this);
+    m_cmbSide->setObjectName(QStringLiteral("side"));
+    m_stcCommand = new QLabel(this);
+    m_cmbCommand = new QComboBox(this);
+    m_cmbCommand->setObjectName(QStringLiteral("command"));
+    m_stcText = new QLabel(this);
+    m_edtText = new QLineEdit(this);
+    m_edtText->setObjectName(QStringLiteral("text"));
+    m_edtText->setClearButtonEnabled(true);
+    m_edtText->setMinimumWidth(140);
+    m_chkFrom = new QCheckBox(this);
+    m_chkTo = new QCheckBox(this);
+    m_dtpFrom = new QDateEdit(QDate::currentDate().addMonths(-1), this);
+    m_dtpTo = new QDateEdit(QDate::currentDate(), this);
+    for (QDateEdit* d : {m_dtpFrom, m_dtpTo}) {
+        d->setDisplayFormat(QStringLiteral("yyyy-MM-dd"));
+        d->setCalendarPopup(true);
+        d->setEnabled(false);
+        d->setDateRange(QDate(2000, 1, 1), QDate(2099, 12, 31));
+    }
+    m_chkFrom->setObjectName(QStringLiteral("from"));
+    m_chkTo->setObjectName(QStringLiteral("to"));
+    m_dtpFrom->setObjectName(QStringLiteral("fromDate"));
+    m_dtpTo->setObjectName(QStringLiteral("toDate"));
+    m_stcKinds = new QLabel(this);
+    for (int i = 0; i < kEventKinds; ++i) {
+        m_chkKind[i] = new QCheckBox(this);
+        m_chkKind[i]->setObjectName(QStringLiteral("kind%1").arg(i));
+    }
+    m_stcSort = new QLabel(this);
+    m_cmbSort = new QComboBox(this);
+    m_cmbSort->setObjectName(QStringLiteral("sort"));
+    for (int c :
+         {int(ColUnitTime), int(ColUnit), int(ColSide), int(ColCode), int(ColFirstSeen), int(ColVisit)})
+        m_cmbSort->addItem(QString(), c);
+    m_chkDescending = new QCheckBox(this);
+    m_chkDescending->setObjectName(QStringLiteral("descending"));
+    m_stcSort->setBuddy(m_cmbSort);
+    m_btnReset = new QPushButton(this);
+    m_btnReset->setAutoDefault(false);
+    m_stcCount = new QLabel(this);
+    m_stcCount->setObjectName(QStringLiteral("count"));
+
+    m_counters = new QTableWidget(kCounterRows, 9, this);
+    m_counters->setObjectName(QStringLiteral("counters"));
+    m_counters->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    m_counters->setSelectionMode(QAbstractItemView::NoSelection);
+    m_counters->setFocusPolicy(Qt::TabFocus);
+    m_counters->horizontalHeader()->setSectionResizeMode(QHeaderView::Stretch);
+    m_counters->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    m_counters->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    m_counters->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    for (int r = 0; r < kCounterRows; ++r)
+        for (int c = 0; c < 9; ++c) {
+            auto* item = new QTableWidgetItem;
+            item->setTextAlignment(Qt::AlignRight | Qt::AlignVCenter);
+            m_counters->setItem(r, c, item);
+        }
+
+    // Labels name their control for Alt+letter.
+    m_stcUnit->setBuddy(m_cmbUnit);
+    m_stcSide->setBuddy(m_cmbSide);
+    m_stcCommand->setBuddy(m_cmbCommand);
+    m_stcText->setBuddy(m_edtText);
+
+    auto* bar1 = new QHBoxLayout;
+    bar1->addWidget(m_stcUnit);
+    bar1->addWidget(m_cmbUnit);
+    bar1->addSpacing(8);
+    bar1->addWidget(m_stcSide);
+    bar1->addWidget(m_cmbSide);
+    bar1->addSpacing(8);
+    bar1->addWidget(m_stcCommand);
+    bar1->addWidget(m_cmbCommand);
+    bar1->addSpacing(8);
+    bar1->addWidget(m_chkFrom);
+    bar1->addWidget(m_dtpFrom);
+    bar1->addWidget(m_chkTo);
+    bar1->addWidget(m_dtpTo);
+    bar1->addSpacing(8);
+    bar1->addWidget(m_stcText);
+    bar1->addWidget(m_edtText, 1);
+    auto* bar2 = new QHBoxLayout;
+    bar2->addWidget(m_stcKinds);
+    for (QCheckBox* c : m_chkKind)
+        bar2->addWidget(c);
+    bar2->addStretch(1);
+    bar2->addWidget(m_stcSort);
+    bar2->addWidget(m_cmbSort);
+    bar2->addWidget(m_chkDescending);
+    bar2->addSpacing(8);
+    bar2->addWidget(m_btnReset);
+
+    auto* top = new QVBoxLayout(this);
+    top->addLayout(bar1);
+    top->addLayout(bar2);
+    top->addWidget(m_table, 1);
+    top->addWidget(m_stcCount);
+    top->addWidget(m_counters);
+
+    m_typing = new QTimer(this);
+    m_typing->setSingleShot(true);
+    m_typing->setInterval(kTypingPauseMs);
+    connect(m_typing, &QTimer::timeout, this, &CEventsPage::Apply);
+    connect(m_edtText, &QLineEdit::textEdited, m_typing, qOverload<>(&QTimer::start));
+    // The clear button changes the text without an edit: apply at once.
+    connect(m_edtText, &QLineEdit::textChanged, this, [this](const QString& t) {
+        if (t.isEmpty())
+            Apply();
+    });
+    connect(m_edtText, &QLineEdit::returnPressed, this, &CEventsPage::Apply);
+    for (QComboBox* c : {m_cmbUnit, m_cmbSide, m_cmbCommand})
+        connect(c, &QComboBox::activated, this, &CEventsPage::Apply);
+    for (QCheckBox* c : m_chkKind)
+        connect(c, &QCheckBox::toggled, this, &CEventsPage::Apply);
+    connect(m_chkFrom, &QCheckBox::toggled, m_dtpFrom, &QWidget::setEnabled);
+    connect(m_chkTo, &QCheckBox::toggled, m_dtpTo, &QWidget::setEnabled);
+    for (QCheckBox* c : {m_chkFrom, m_chkTo})
+        connect(c, &QCheckBox::toggled, this, &CEventsPage::Apply);
+    for (QDateEdit* d : {m_dtpFrom, m_dtpTo})
+        connect(d, &QDateEdit::dateChanged, this, &CEventsPage::Apply);
+    connect(m_btnReset, &QPushButton::clicked, this, [this] {
+        const QSignalBlocker b1(m_cmbUnit), b2(m_cmbSide), b3(m_cmbCommand), b4(m_chkFrom), b5(m_chkTo);
+        m_cmbUnit->setCurrentIndex(0);
+        m_cmbSide->setCurrentIndex(0);
+        m_cmbCommand->setCurrentIndex(0);
+        m_chkFrom->setChecked(false);
+        m_chkTo->setChecked(false);
+        m_dtpFrom->setEnabled(false);
+        m_dtpTo->setEnabled(false);
+        for (QCheckBox* c : m_chkKind) {
+            const QSignalBlocker b(c);
+            c->setChecked(false);
+        }
+        m_edtText->clear();
+        Apply();
+    });
+    // The sort list and the header say the same; either changes the sort.
+    auto sortFromList = [this] {
+        m_table->sortByColumn(m_cmbSort->currentData().toInt(),
+                              m_chkDescending->isChecked() ? Qt::DescendingOrder : Qt::AscendingOrder);
+    };
+    connect(m_cmbSort, &QComboBox::activated, this, sortFromList);
+    connect(m_chkDescending, &QCheckBox::clicked, this, sortFromList);
+    connect(m_table->horizontalHeader(), &QHeaderView::sortIndicatorChanged, this, &CEventsPage::ShowSort);
+    connect(m_model, &CPagedTableModel::CountShown, this, &CEventsPage::ShowCounters);
+    connect(m_model, &CPagedTableModel::FirstPageShown, this, &CEventsPage::ShowCounters);
+    connect(m_model, &CPagedTableModel::Failed, this, &CEventsPage::StatusText);
+
+    setTabOrder(m_cmbUnit, m_cmbSide);
+    setTabOrder(m_cmbSide, m_cmbCommand);
+    setTabOrder(m_cmbCommand, m_chkFrom);
+    setTabOrder(m_chkFrom, m_dtpFrom);
+    setTabOrder(m_dtpFrom, m_chkTo);
+    setTabOrder(m_chkTo, m_dtpTo);
+    setTabOrder(m_dtpTo, m_edtText);
+    setTabOrder(m_edtText, m_chkKind[0]);
+    for (int i = 1; i < kEventKinds; ++i)
+        setTabOrder(m_chkKind[i - 1], m_chkKind[i]);
+    setTabOrder(m_chkKind[kEventKinds - 1], m_cmbSort);
+    setTabOrder(m_cmbSort, m_chkDescending);
+    setTabOrder(m_chkDescending, m_btnReset);
+    setTabOrder(m_btnReset, m_table);
+    setTabOrder(m_table, m_counters);
+
+    m_cmbUnit->addItem(QString(), qint64(-1));
+    for (int i = 0; i < 3; ++i)
+        m_cmbSide->addItem(QString());
+    for (int i = 0; i <= 8; ++i)
+        m_cmbCommand->addItem(i ? QString::number(i) : QString());
+    ShowSort(ColUnitTime, Qt::DescendingOrder);
+    Retranslate();
+}
+
+void CEventsPage::SetChinese(bool chinese) {
+    m_bChinese = chinese;
+    Retranslate();
+}
+
+void CEventsPage::Retranslate() {
+    const bool zh = m_bChinese;
+    m_stcUnit->setText(LbText(zh, "U&nit:", "装置(&N):"));
+    m_cmbUnit->setItemText(0, LbText(zh, "All units", "所有装置"));
+    m_stcSide->setText(LbText(zh, "Si&de:", "侧(&D):"));
+    m_cmbSide->setItemText(0, LbText(zh, "Both", "两侧"));
+    m_cmbSide->setItemText(1, LbText(zh, "Local", "本地"));
+    m_cmbSide->setItemText(2, LbText(zh, "Remote", "对端"));
+    m_stcCommand->setText(LbText(zh, "Co&mmand:", "命令(&M):"));
+    m_cmbCommand->setItemText(0, LbText(zh, "Any", "全部"));
+    m_chkFrom->setText(LbText(zh, "&From", "从(&F)"));
+    m_chkTo->setText(LbText(zh, "&To", "到(&T)"));
+    m_stcText->setText(LbText(zh, "Te&xt:", "内容(&X):"));
+    m_edtText->setPlaceholderText(LbText(zh, "part of the event text", "事件内容的一部分"));
+    m_stcKinds->setText(LbText(zh, "Kinds:", "类型:"));
+    for (int i = 0; i < kEventKinds; ++i) {
+        QString t = LbText(zh, kKinds[i].english, kKinds[i].chinese);
+        m_chkKind[i]->setText(t);
+    }
+    m_btnReset->setText(LbText(zh, "&Reset filters", "清除筛选(&R)"));
+
+    m_dtpFrom->setToolTip(LbText(zh, "Unit clock date, first day shown", "装置时钟日期，起始日"));
+    m_dtpTo->setToolTip(LbText(zh, "Unit clock date, last day shown", "装置时钟日期，截止日"));
+    m_model->SetChinese(zh);
+    m_stcSort->setText(LbText(zh, "S&ort:", "排序(&O):"));
+    for (int i = 0; i < m_cmbSort->count(); ++i)
+        m_cmbSort->setItemText(
+            i, m_model->headerData(m_cmbSort->itemData(i).toInt(), Qt::Horizontal).toString());
+    m_chkDescending->setText(LbText(zh, "Descendin&g", "降序(&G)"));
+    SizeColumns(m_table,
+                {UnitLabelText(QString(), 65000, 0, zh), SideLabel(UnitSide::Remote, zh),
+                 QStringLiteral("2026-12-31 23:59:59.999"), QStringLiteral("255"), RecordEventText(32, zh),
+                 QStringLiteral("2026-12-31 23:59:59"), QStringLiteral("#999999")});
+    for (int r = 0; r < kCounterRows; ++r)
+        m_counters->setVerticalHeaderItem(r, new QTableWidgetItem(CounterRowText(r, zh)));
+    for (int c = 0; c < 8; ++c)
+        m_counters->setHorizontalHeaderItem(c,
+                                            new QTableWidgetItem(LbText(zh, "Cmd %1", "命令%1").arg(c + 1)));
+    m_counters->setHorizontalHeaderItem(8, new QTableWidgetItem(LbText(zh, "Total", "合计")));
+    // Exactly the five rows: no scrolling, no empty space under them.
+    m_counters->verticalHeader()->setDefaultSectionSize(m_counters->fontMetrics().height() + 4);
+    m_counters->setFixedHeight(m_counters->horizontalHeader()->sizeHint().height() +
+                               kCounterRows * m_counters->verticalHeader()->defaultSectionSize() +
+                               2 * m_counters->frameWidth());
+    ShowCounters();
+}
+
+void CEventsPage::Reload() {
+    // The events need not wait for the unit list.
+    Apply();
+    const QString path = m_strPath;
+    using Units = std::pair<QList<UnitRow>, QString>;
+    m_fetchUnits->Run<Units>(
+        [path] {
+            QString error;
+            QList<UnitRow> units = LoadUnits(path, &error);
+            return Units{units, error};
+        },
+        [this](const Units& r) {
+            if (!r.second.isEmpty())
+                emit StatusText(r.second);
+            QList<std::pair<qint64, QString>> units;
+            for (const UnitRow& u : r.first)
+                units.append({u.id, UnitLabelText(u, m_bChinese)});
+            SetUnits(units);
+        });
+}
+
+void CEventsPage::ShowSort(int column, Qt::SortOrder order) {
+    const QSignalBlocker b1(m_cmbSort), b2(m_chkDescending);
+    // The text column sorts by code.
+    const int at = m_cmbSort->findData(column == ColText ? int(ColCode) : column);
+    if (at >= 0)
+        m_cmbSort->setCurrentIndex(at);
+    m_chkDescending->setChecked(order == Qt::DescendingOrder);
+}
+
+void CEventsPage::SetUnits(const QList<std::pair<qint64, QString>>& units) {
+    const qint64 current = m_cmbUnit->currentData().toLongLong();
+    const QSignalBlocker block(m_cmbUnit);
+    while (m_cmbUnit->count() > 1)
+        m_cmbUnit->removeItem(1);
+    for (const auto& [id, name] : units)
+        m_cmbUnit->addItem(name, id);
+    const int at = m_cmbUnit->findData(current);
+    m_cmbUnit->setCurrentIndex(at < 0 ? 0 : at);
+}
+
+EventFilter CEventsPage::Fields() const {
+    EventFilter f;
+    if (const qint64 unit = m_cmbUnit->currentData().toLongLong(); unit >= 0)
+        f.unitId = unit;
+    if (m_cmbSide->currentIndex() > 0)
+        f.side = m_cmbSide->currentIndex() == 1 ? UnitSide::Local : UnitSide::Remote;
+    if (m_cmbCommand->currentIndex() > 0)
+        f.command = m_cmbCommand->currentIndex();
+    unsigned kinds = 0;
+    for (int i = 0; i < kEventKinds; ++i)
+        if (m_chkKind[i]->isChecked())
+            kinds |= kKinds[i].bit;
+    // No kind ticked: every kind.
+    f.kinds = kinds ? kinds : unsigned(KindAll);
+    if (m_chkFrom->isChecked())
+        f.from = m_dtpFrom->date();
+    if (m_chkTo->isChecked())
+        f.to = m_dtpTo->date();
+    f.text = m_edtText->text().trimmed();
+    return f;
+}
+
+void CEventsPage::Apply() {
+    m_typing->stop();
+    PageQuery q = m_model->Query();
+    q.filter = QVariant::fromValue(Fields());
+    m_model->SetQuery(q);
+    ShowCounters();
+}
+
+void CEventsPage::ShowCounters() {
+    const bool zh = m_bChinese;
+    if (!m_model->CountKnown()) {
+        m_stcCount->setText(LbText(zh, "Counting events...", "正在统计事件..."));
+    } else {
+        m_stcCount->setText(
+            LbText(zh, "%1 events match the filter.", "符合条件的事件共%1条。")
+                .arg(QLocale(zh ? QLocale::Chinese : QLocale::English).toString(m_model->TotalCount())));
+    }
+    const CommandCounters counters = m_model->Summary().value<CommandCounters>();
+    for (int r = 0; r < kCounterRows; ++r)
+        for (int c = 0; c < 9; ++c)
+            m_counters->item(r, c)->setText(m_model->CountKnown() ? CounterCellText(counters, r, c)
+                                                                  : QString());
+}

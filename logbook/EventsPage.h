@@ -1,0 +1,82 @@
+#pragma once
+
+#include "archive/ArchiveTypes.h"
+#include "logbook/PagedTableModel.h"
+
+#include <QDate>
+#include <QWidget>
+
+class QCheckBox;
+class QComboBox;
+class QDateEdit;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class QTableView;
+class QTableWidget;
+class QTimer;
+class CBackgroundFetch;
+class CEventTableModel;
+
+constexpr int kEventKinds = 7;
+
+// The events of one unit or of all: the filter bar, the table (sortable by its headers, paged from
+// the archive) and the counters per command for what the filter shows. A change of a list or box
+// of the bar applies at once; typing in the text box applies once the typing pauses.
+class CEventsPage : public QWidget {
+    Q_OBJECT
+public:
+    CEventsPage(const QString& archivePath, QWidget* parent = nullptr);
+
+    void SetChinese(bool chinese);
+    // Reads the unit list again and runs the query again.
+    void Reload();
+    // The units the unit list offers: id and name as shown.
+    void SetUnits(const QList<std::pair<qint64, QString>>& units);
+    // Reads the filter bar and runs the query again.
+    void Apply();
+
+    // The filter the bar describes.
+    EventFilter Fields() const;
+    CEventTableModel* Model() const { return m_model; }
+    QTableView* Table() const { return m_table; }
+    QLineEdit* TextBox() const { return m_edtText; }
+
+    // How long typing waits before the filter applies.
+    static constexpr int kTypingPauseMs = 250;
+
+signals:
+    void StatusText(const QString& text);
+
+private:
+    void Retranslate();
+    void ShowCounters();
+    void ShowSort(int column, Qt::SortOrder order);
+
+    bool m_bChinese = false;
+    CEventTableModel* m_model;
+    QTableView* m_table;
+    QComboBox* m_cmbUnit;
+    QComboBox* m_cmbSide;
+    QComboBox* m_cmbCommand;
+    QCheckBox* m_chkKind[kEventKinds];
+    QCheckBox* m_chkFrom;
+    QCheckBox* m_chkTo;
+    QDateEdit* m_dtpFrom;
+    QDateEdit* m_dtpTo;
+    QLineEdit* m_edtText;
+    QPushButton* m_btnReset;
+    QLabel* m_stcSort;
+    QComboBox* m_cmbSort; // the header's sort, for the keyboard
+    QCheckBox* m_chkDescending;
+    QLabel* m_stcUnit;
+    QLabel* m_stcSide;
+    QLabel* m_stcCommand;
+    QLabel* m_stcKinds;
+    QLabel* m_stcText;
+    QLabel* m_stcCount;
+    QTableWidget* m_counters;
+    QTimer* m_typing;
+    QString m_strPath;
+    CBackgroundFetch* m_fetchUnits;
+};

@@ -1,0 +1,402 @@
+#include "logbook/ListPages.h"
+
+#include "archive/Archive.h"
+#include "config/ConfigFormat.h"
+#include "logbook/BackgroundFetch.h"
+#include "logbook/ConfigDiffView.h"
+#include "logbook/LogbookLanguage.h"
+#include "logbook/LogbookTables.h"
+
+#include <QHeaderView>
+#include <QItemSelectionModel>
+#include <QLabel>
+#include <QSplitter>
+#include <QTableView>
+#include <QVBoxLayout>
+
+namespace {
+
+template <typename T> using Loaded = std::pair<QList<T>, QString>;
+
+QTableView* makeTable(QWidget* parent, CTextTableModel* model, const char* name) {
+    auto* view = new QTableView(parent);
+    view->setObjectName(QString::fromLatin1(name));
+    ConfigureBigTable(view);
+    view->setModel(model);
+    return view;
+}
+
+} // namespace
+
+// ---- visits
+
+CVisitTableModel::CVisitTableModel(PageSourceFactory factory, QObject* parent)
+    : CPagedTableModel(std::move(factory), parent) {}
+
+void CVisitTableModel::SetChinese(bool chinese) {
+    m_bChinese = chinese;
+    Retranslate();
+}
+
+int CVisitTableModel::columnCount(const QModelIndex& parent) const {
+    return parent.isValid() ? 0 : 7;
+}
+
+QVariant CVisitTableModel::headerData(int section, Qt::Orientation orientation, int role) const {
+    if (orientation != Qt::Horizontal || role != Qt::DisplayRole)
+        return CPagedTableModel::headerData(section, orientation, role);
+    const bool zh = m_bChinese;
+    switch (section) {
+    case 0:
+        return LbText(zh, "Visit", "访问");
+    case 1:
+        return LbText(zh, "When", "时间");
+    case 2:
+        return LbText(zh, "Who", "用户");
+    case 3:
+        return LbText(zh, "Port or file", "端口或文件");
+    case 4:
+        return LbText(zh, "Units", "装置");
+    case 5:
+        return LbText(zh, "Changed", "更改");
+    case 6:
+        return LbText(zh, "Read", "读取");
+    }
+    return {};
+}
+
+QVariant CVisitTableModel::Cell(const QVariantList& row, int column, int role) const {
+    if (role != Qt::DisplayRole || row.size() != VisitCells)
+        return {};
+    const bool zh = m_bChinese;
+    auto counted = [zh](int n, const char* one, const char* many, const char* chinese) {
+        return zh       ? QString::fromUtf8(chinese).arg(n)
+               : n == 1 ? QString::fromUtf8(one)
+                        : QString::fromUtf8(many).arg(n);
+    };
+    switch (column) {
+    case 0:
+        return QStringLiteral("#%1").arg(row.at(VisitId).toLongLong());
+    case 1: {
+        QString when = PcTimeLocalText(row.at(VisitStarted).toDateTime());
+        if (row.at(VisitProgram).toString() == QLatin1String("import"))
+            when += LbText(zh, " (import)", "（导入）");
+        return when;
+    }
+    case 2: {
+        const QString host = row.at(VisitHost).toString();
+        return row.at(VisitUser).toString() + (host.isEmpty() ? QString() : '@' + host);
+    }
+    case 3:
+        return row.at(VisitPort);
+    case 4: {
+        QStringList units;
+        if (row.at(VisitLocal).isValid())
+            units << LbText(zh, "local %1", "本地 %1").arg(row.at(VisitLocal).toInt());
+        if (row.at(VisitRemote).isValid())
+            units << LbText(zh, "remote %1", "对端 %1").arg(row.at(VisitRemote).toInt());
+        return units.join(zh ? QStringLiteral("，") : QStringLiteral(", "));
+    }
+    case 5: {
+        const int n = row.at(VisitActions).toInt();
+        return n ? counted(n, "1 action", "%1 actions", "%1项操作") : QString();
+    }
+    case 6: {
+        QStringList read;
+        if (const int n = row.at(VisitRecordReads).toInt())
+            read << counted(n, "1 record read", "%1 record reads", "记录%1次") +
+                        LbText(zh, " (%1 new events)", "（新事件%1条）")
+                            .arg(row.at(VisitNewEvents).toLongLong());
+        if (const int n = row.at(VisitConfigReads).toInt())
+            read << counted(n, "1 configuration", "%1 configurations", "配置%1次");
+        if (const int n = row.at(VisitClockReadings).toInt())
+            read << counted(n, "1 clock reading", "%1 clock readings", "时钟%1次");
+        return read.join(zh ? QStringLiteral("，") : QStringLiteral(", "));
+    }
+    }
+    return {};
+}
+
+CVisitsPage::CVisitsPage(const QString& archivePath, QWidget* parent) : QWidget(parent) {
+    m_model = new CVisitTableModel(MakeVisitSourceFactory(archivePath), this);
+    m_stcTitle = new QLabel(this);
+    m_table = new QTableView(this);
+    m_table->setObjectName(QStringLiteral("visits"));
+    ConfigureBigTable(m_table);
+    m_table->setModel(m_model);
+    auto* top = new QVBoxLayout(this);
+    top->addWidget(m_stcTitle);
+    top->addWidget(m_table, 1);
+    connect(m_model, &CPagedTableModel::CountShown, this, &CVisitsPage::ShowTitle);
+    connect(m_model, &CPagedTableModel::Failed, this, &CVisitsPage::StatusText);
+    ShowTitle();
+}
+
+void CVisitsPage::SetChinese(bool chinese) {
+    m_bChinese = chinese;
+    m_model->SetChinese(chinese);
+    const bool zh = chinese;
+    SizeColumns(m_table, {QStringLiteral("#99999"), QStringLiteral("2026-12-31 23:59:59"),
+                          QStringLiteral("engineer@sub-east-laptop"), QStringLiteral("/dev/ttyUSB0"),
+                          LbText(zh, "local 65000, remote 65000", "本地 65000，对端 65000"),
+                          LbText(zh, "99 actions", "99项操作")});
+    ShowTitle();
+}
+
+void CVisitsPage::Reload() {
+    m_model->Refresh();
+    ShowTitle();
+}
+
+void CVisitsPage::ShowTitle() {
+    const bool zh = m_bChinese;
+    if (!m_model->CountKnown())
+        m_stcTitle->setText(LbText(zh, "Reading the visits...", "正在读取访问记录..."));
+    else if (m_model->TotalCount() == 0)
+        m_stcTitle->setText(LbText(zh, "No visit is kept yet: the service program keeps one for each run.",
+                                   "还没有访问记录：维护软件每次运行记录一次。"));
+    else
+        m_stcTitle->setText(LbText(zh, "%1 runs of the service program and imports, newest first.",
+                                   "维护软件运行及导入共%1次，最近的在前。")
+                                .arg(m_model->TotalCount()));
+}
+
+// ---- actions
+
+QString ActionKindText(const QString& kind, bool zh) {
+    if (kind == QLatin1String("config-write"))
+        return LbText(zh, "Configuration written", "写入配置");
+    if (kind == QLatin1String("clock-write"))
+        return LbText(zh, "Date and time written", "写入日期时间");
+    if (kind == QLatin1String("record-clear"))
+        return LbText(zh, "Records cleared", "清除记录");
+    if (kind == QLatin1String("password-change"))
+        return LbText(zh, "Password changed", "修改密码");
+    return kind;
+}
+
+QString AppliedText(std::optional<bool> applied, bool zh) {
+    if (!applied)
+        return LbText(zh, "not known", "未知");
+    return *applied ? LbText(zh, "yes", "是") : LbText(zh, "NO", "否");
+}
+
+QString ActionSentText(const ActionEntry& a, bool zh) {
+    const QString& kind = a.row.kind;
+    if (kind == QLatin1String("config-write")) {
+        if (!a.hasWritten)
+            return QString::fromLatin1(a.row.sent.toHex(' ').toUpper());
+        QString text = LbText(zh, "address %1, %2 commands", "地址%1，%2个命令")
+                           .arg(a.written.address)
+                           .arg(a.written.commandCount);
+        if (a.hasBefore) {
+            int n = 0;
+            for (const ConfigDiffLine& l : DiffConfigLines(a.before, a.written))
+                n += l.changed;
+            text += n == 0   ? LbText(zh, "; nothing changed", "；无改变")
+                    : n == 1 ? LbText(zh, "; 1 setting changed", "；改变1项")
+                             : LbText(zh, "; %1 settings changed", "；改变%1项").arg(n);
+        }
+        return text;
+    }
+    if (kind == QLatin1String("clock-write")) {
+        // A date group, then a time group: three BCD bytes each, or the one byte 0xFF (unchanged).
+        const auto* p = reinterpret_cast<const unsigned char*>(a.row.sent.constData());
+        const int n = int(a.row.sent.size());
+        int at = 0;
+        QStringList parts;
+        if (at < n && p[at] == kClockGroupUnchanged) {
+            parts << LbText(zh, "date unchanged", "日期不变");
+            ++at;
+        } else if (at + 3 <= n) {
+            parts << FormatReadDate(p + at);
+            at += 3;
+        }
+        if (at < n && p[at] == kClockGroupUnchanged) {
+            parts << LbText(zh, "time unchanged", "时间不变");
+            ++at;
+        } else if (at + 3 <= n) {
+            parts << FormatReadTime(p + at);
+            at += 3;
+        }
+        if (at != n || parts.size() != 2)
+            return QString::fromLatin1(a.row.sent.toHex(' ').toUpper());
+        return parts.join(QStringLiteral("  "));
+    }
+    return {};
+}
+
+CActionsPage::CActionsPage(const QString& archivePath, QWidget* parent)
+    : QWidget(parent), m_strPath(archivePath) {
+    m_fetch = new CBackgroundFetch(this);
+    m_model = new CTextTableModel(this);
+    m_stcTitle = new QLabel(this);
+    m_table = makeTable(this, m_model, "actions");
+    m_stcDiff = new QLabel(this);
+    m_stcDiff->setWordWrap(true);
+    m_diff = new CConfigDiffView(this);
+    auto* lower = new QWidget(this);
+    auto* lowerLayout = new QVBoxLayout(lower);
+    lowerLayout->setContentsMargins(0, 0, 0, 0);
+    lowerLayout->addWidget(m_stcDiff);
+    lowerLayout->addWidget(m_diff, 1);
+    auto* split = new QSplitter(Qt::Vertical, this);
+    split->addWidget(m_table);
+    split->addWidget(lower);
+    split->setChildrenCollapsible(false);
+    split->setStretchFactor(0, 1);
+    split->setStretchFactor(1, 1);
+    auto* top = new QVBoxLayout(this);
+    top->addWidget(m_stcTitle);
+    top->addWidget(split, 1);
+    connect(m_table->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
+            &CActionsPage::ShowChosen);
+    Fill();
+}
+
+void CActionsPage::SetChinese(bool chinese) {
+    m_bChinese = chinese;
+    m_diff->SetChinese(chinese);
+    Fill();
+}
+
+void CActionsPage::Reload() {
+    const QString path = m_strPath;
+    using Result = std::tuple<QList<ActionEntry>, bool, QString>;
+    m_fetch->Run<Result>(
+        [path] {
+            QString error;
+            bool more = false;
+            auto rows = LoadActions(path, kActionsShown, &more, &error);
+            return Result{rows, more, error};
+        },
+        [this](const Result& r) {
+            if (!std::get<2>(r).isEmpty())
+                emit StatusText(std::get<2>(r));
+            m_actions = std::get<0>(r);
+            m_bMore = std::get<1>(r);
+            Fill();
+            emit Shown();
+        });
+}
+
+void CActionsPage::Fill() {
+    const bool zh = m_bChinese;
+    const int current = m_table->currentIndex().row();
+    m_model->SetHeaders({LbText(zh, "When", "时间"), LbText(zh, "Unit", "装置"), LbText(zh, "Side", "侧"),
+                         LbText(zh, "Action", "操作"), LbText(zh, "Sent", "发送内容"),
+                         LbText(zh, "Applied", "已生效"), LbText(zh, "Port", "端口")});
+    QList<QStringList> rows;
+    for (const ActionEntry& a : m_actions) {
+        const bool password = a.row.kind == QLatin1String("password-change");
+        // Every action but a password change has a read-back that shows whether it took.
+        const bool hasApplied = !password;
+        rows << QStringList{PcTimeLocalText(a.row.time),
+                            a.row.unitId ? UnitLabelText(a.unitName, a.unitAddress, *a.row.unitId, zh)
+                                         : QString(),
+                            password ? QString() : SideLabel(a.row.side, zh),
+                            ActionKindText(a.row.kind, zh),
+                            ActionSentText(a, zh),
+                            hasApplied ? AppliedText(a.row.applied, zh) : QString(),
+                            a.row.port};
+    }
+    m_model->SetRows(rows);
+    SizeColumns(m_table,
+                {QStringLiteral("2026-12-31 23:59:59"), UnitLabelText(QString(), 65000, 0, zh),
+                 SideLabel(UnitSide::Remote, zh), ActionKindText(QStringLiteral("clock-write"), zh),
+                 LbText(zh, "address 65000, 8 commands; 24 settings changed", "地址65000，8个命令；改变24项"),
+                 AppliedText(std::nullopt, zh)});
+    QString title =
+        m_actions.isEmpty()
+            ? LbText(zh, "No action was sent to a unit yet.", "还没有对装置的操作。")
+            : LbText(zh, "%1 actions, newest first. Choose a configuration write to see what it changed.",
+                     "共%1项操作，最近的在前。选择一次配置写入可查看其改变。")
+                  .arg(m_actions.size());
+    if (m_bMore)
+        title +=
+            LbText(zh, " Older actions: lmx207-logbook on the command line.", " 更早的操作请用命令行查看。");
+    m_stcTitle->setText(title);
+    if (current >= 0 && current < rows.size())
+        m_table->selectRow(current);
+    ShowChosen();
+}
+
+void CActionsPage::ShowChosen() {
+    const bool zh = m_bChinese;
+    const int row = m_table->currentIndex().row();
+    if (row < 0 || row >= m_actions.size() || m_actions[row].row.kind != QLatin1String("config-write") ||
+        !m_actions[row].hasWritten) {
+        m_diff->Show(nullptr, nullptr, QString(), QString());
+        m_stcDiff->setText(LbText(zh, "Configuration before and after: choose a configuration write above.",
+                                  "写入前后的配置：请在上面选择一次配置写入。"));
+        return;
+    }
+    const ActionEntry& a = m_actions[row];
+    if (!a.hasBefore) {
+        m_diff->Show(&a.written, &a.written, LbText(zh, "Written", "写入"), LbText(zh, "Written", "写入"));
+        m_stcDiff->setText(LbText(zh, "No configuration read of this unit came before this write.",
+                                  "此次写入之前没有读取过该装置的配置。"));
+        return;
+    }
+    m_diff->Show(&a.before, &a.written,
+                 LbText(zh, "Before (read %1)", "写入前（%1读取）").arg(PcTimeLocalText(a.before.time)),
+                 LbText(zh, "Written", "写入"));
+    m_stcDiff->setText(LbText(zh, "Configuration written at %1, against the configuration read before it:",
+                              "%1写入的配置与之前读取的配置:")
+                           .arg(PcTimeLocalText(a.row.time)));
+}
+
+// ---- journal
+
+CJournalPage::CJournalPage(const QString& archivePath, QWidget* parent)
+    : QWidget(parent), m_strPath(archivePath) {
+    m_fetch = new CBackgroundFetch(this);
+    m_model = new CTextTableModel(this);
+    m_stcTitle = new QLabel(this);
+    m_stcTitle->setWordWrap(true);
+    m_table = makeTable(this, m_model, "journal");
+    auto* top = new QVBoxLayout(this);
+    top->addWidget(m_stcTitle);
+    top->addWidget(m_table, 1);
+    Fill();
+}
+
+void CJournalPage::SetChinese(bool chinese) {
+    m_bChinese = chinese;
+    Fill();
+}
+
+void CJournalPage::Reload() {
+    const QString path = m_strPath;
+    m_fetch->Run<QList<JournalEntry>>([path] { return ReadArchiveJournal(path, kJournalShown); },
+                                      [this](const QList<JournalEntry>& entries) {
+                                          m_entries = entries;
+                                          std::reverse(m_entries.begin(), m_entries.end());
+                                          Fill();
+                                          emit Shown();
+                                      });
+}
+
+void CJournalPage::Fill() {
+    const bool zh = m_bChinese;
+    m_model->SetHeaders({LbText(zh, "When", "时间"), LbText(zh, "What failed", "故障")});
+    QList<QStringList> rows;
+    for (const JournalEntry& e : m_entries) {
+        // The journal keeps UTC; shown in the PC's local time.
+        const QDateTime t = QDateTime::fromString(e.time, Qt::ISODateWithMs);
+        rows << QStringList{t.isValid() ? t.toLocalTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"))
+                                        : e.time,
+                            e.message};
+    }
+    m_model->SetRows(rows);
+    SizeColumns(m_table, {QStringLiteral("2026-12-31 23:59:59")});
+    m_stcTitle->setText(
+        m_entries.isEmpty()
+            ? LbText(zh, "The archive has never failed to keep what a unit told the service program.",
+                     "档案从未出现保存故障。")
+            : LbText(zh,
+                     "%1 times the service program could not keep what a unit told it, "
+                     "newest first. The service program itself never shows these.",
+                     "维护软件有%1次未能保存装置的数据，最近的在前。维护软件本身不显示这些故障。")
+                  .arg(m_entries.size()));
+}

@@ -1,0 +1,122 @@
+#pragma once
+
+#include "logbook/LogbookSources.h"
+
+#include <QWidget>
+
+class QLabel;
+class QTableView;
+class CBackgroundFetch;
+class CConfigDiffView;
+class CTextTableModel;
+
+// The visit table over the archive, newest first: rows hold the cells of VisitCell.
+class CVisitTableModel : public CPagedTableModel {
+    Q_OBJECT
+public:
+    CVisitTableModel(PageSourceFactory factory, QObject* parent = nullptr);
+    void SetChinese(bool chinese);
+    int columnCount(const QModelIndex& parent = {}) const override;
+    QVariant headerData(int section, Qt::Orientation orientation, int role = Qt::DisplayRole) const override;
+    QVariant Cell(const QVariantList& row, int column, int role) const override;
+
+private:
+    bool m_bChinese = false;
+};
+
+// The visits: each run of the service program (or import), when, who (PC user and host), which
+// units, what was read and what was changed. Newest first, paged from the archive.
+class CVisitsPage : public QWidget {
+    Q_OBJECT
+public:
+    CVisitsPage(const QString& archivePath, QWidget* parent = nullptr);
+    void SetChinese(bool chinese);
+    void Reload();
+    QTableView* Table() const { return m_table; }
+    CVisitTableModel* Model() const { return m_model; }
+
+signals:
+    void StatusText(const QString& text);
+
+private:
+    void ShowTitle();
+
+    bool m_bChinese = false;
+    QLabel* m_stcTitle;
+    QTableView* m_table;
+    CVisitTableModel* m_model;
+};
+
+// The audit trail: every configuration write, date and time write, record clear and password
+// change (never a password), newest first, with whether the read-back showed it applied; a
+// configuration write chosen in the table shows what the dialog showed before it against what it
+// wrote, the differences marked.
+class CActionsPage : public QWidget {
+    Q_OBJECT
+public:
+    CActionsPage(const QString& archivePath, QWidget* parent = nullptr);
+    void SetChinese(bool chinese);
+    void Reload();
+    QTableView* Table() const { return m_table; }
+    CTextTableModel* Model() const { return m_model; }
+    CConfigDiffView* Diff() const { return m_diff; }
+
+signals:
+    void StatusText(const QString& text);
+    void Shown();
+
+private:
+    void Fill();
+    void ShowChosen();
+
+    QString m_strPath;
+    bool m_bChinese = false;
+    QList<ActionEntry> m_actions;
+    bool m_bMore = false;
+    QLabel* m_stcTitle;
+    QLabel* m_stcDiff;
+    QTableView* m_table;
+    CTextTableModel* m_model;
+    CConfigDiffView* m_diff;
+    CBackgroundFetch* m_fetch;
+};
+
+// The archive's failure journal: each time the service program could not keep what a unit told
+// it, when and why. The service program itself never shows these.
+class CJournalPage : public QWidget {
+    Q_OBJECT
+public:
+    CJournalPage(const QString& archivePath, QWidget* parent = nullptr);
+    void SetChinese(bool chinese);
+    void Reload();
+    QTableView* Table() const { return m_table; }
+    CTextTableModel* Model() const { return m_model; }
+
+signals:
+    void StatusText(const QString& text);
+    void Shown();
+
+private:
+    void Fill();
+
+    QString m_strPath;
+    bool m_bChinese = false;
+    QList<JournalEntry> m_entries; // newest first
+    QLabel* m_stcTitle;
+    QTableView* m_table;
+    CTextTableModel* m_model;
+    CBackgroundFetch* m_fetch;
+};
+
+// The newest actions the audit table shows.
+constexpr int kActionsShown = 5000;
+// The newest failures the journal page shows.
+constexpr int kJournalShown = 500;
+
+// Texts of an action for the audit table, in the language chosen: its kind ("config-write" and
+// the others), and whether the read-back showed it applied (yes, NO, not known).
+QString ActionKindText(const QString& kind, bool chinese);
+QString AppliedText(std::optional<bool> applied, bool chinese);
+// What an action sent, as a person reads it: the configuration written (address and codes), the
+// date and time groups ("unchanged" for a 0xFF group), nothing for a clear or a password change.
+QString ActionSentText(const ActionEntry& action, bool chinese);

@@ -1,0 +1,16 @@
+#include "logbook/LogbookLanguage.h"
+
+#include "app/KelpApp.h"
+#include "platform/Registry.h"
+
+bool StoredLanguageIsChinese() {
+    HKEY key;
+    if (RegOpenKeyEx(SETTINGS_KEY, &key) != ERROR_SUCCESS)
+        return false;
+    BYTE data[4] = {};
+    DWORD cb = sizeof data;
+    const bool chinese =
+        RegQueryValueEx(key, QStringLiteral("m_Language"), nullptr, data, &cb) == ERROR_SUCCESS;
+    RegCloseKey(&key);
+    return chinese;
+}

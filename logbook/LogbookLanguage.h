@@ -1,0 +1,14 @@
+#pragma once
+
+#include <QString>
+
+// The logbook speaks the language the service program stores: Chinese exactly when the value
+// "m_Language" under the service program's settings key can be read as at most 4 bytes, as the
+// service program decides at its start. The store is only read, never created or written: the
+// logbook keeps no setting of its own there.
+bool StoredLanguageIsChinese();
+
+// A text of the logbook's windows in the language chosen: `english` or `chinese` (UTF-8).
+inline QString LbText(bool chinese, const char* english, const char* chinese_) {
+    return chinese ? QString::fromUtf8(chinese_) : QString::fromUtf8(english);
+}

@@ -1,0 +1,209 @@
+#include "logbook/LogbookTables.h"
+
+#include "logbook/LogbookLanguage.h"
+#include "records/RecordFormat.h"
+
+#include <QHeaderView>
+#include <QTableView>
+
+#include <algorithm>
+
+void ConfigureBigTable(QTableView* view) {
+    view->setSelectionBehavior(QAbstractItemView::SelectRows);
+    view->setSelectionMode(QAbstractItemView::SingleSelection);
+    view->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    view->setWordWrap(false);
+    view->setAlternatingRowColors(true);
+    view->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    view->verticalHeader()->setDefaultSectionSize(view->fontMetrics().height() + 6);
+    view->verticalHeader()->hide();
+    view->horizontalHeader()->setStretchLastSection(true);
+    view->horizontalHeader()->setSectionResizeMode(QHeaderView::Interactive);
+    view->horizontalHeader()->setHighlightSections(false);
+}
+
+namespace {
+
+void applyColumnWidths(QTableView* view) {
+    const QStringList widest = view->property("lmx207ColumnTexts").toStringList();
+    const QFontMetrics fm(view->font());
+    const QFontMetrics header(view->horizontalHeader()->font());
+    QAbstractItemModel* model = view->model();
+    for (int c = 0; c < widest.size() && c < model->columnCount(); ++c) {
+        const QString title = model->headerData(c, Qt::Horizontal).toString();
+        // Room for the cell margins, the grid line and the header's sort arrow.
+        view->setColumnWidth(
+            c, std::max(fm.horizontalAdvance(widest[c]) + 16, header.horizontalAdvance(title) + 28));
+    }
+}
+
+} // namespace
+
+void SizeColumns(QTableView* view, const QStringList& widest) {
+    view->setProperty("lmx207ColumnTexts", widest);
+    // A model reset gives the header its default widths back: set them again after each.
+    if (!view->property("lmx207ColumnWatch").toBool()) {
+        view->setProperty("lmx207ColumnWatch", true);
+        QObject::connect(view->model(), &QAbstractItemModel::modelReset, view,
+                         [view] { applyColumnWidths(view); });
+    }
+    applyColumnWidths(view);
+}
+
+CEventTableModel::CEventTableModel(PageSourceFactory factory, QObject* parent)
+    : CPagedTableModel(std::move(factory), parent) {}
+
+void CEventTableModel::SetChinese(bool chinese) {
+    m_bChinese = chinese;
+    Retranslate();
+}
+
+int CEventTableModel::columnCount(const QModelIndex& parent) const {
+    return parent.isValid() ? 0 : EventColumns;
+}
+
+QVariant CEventTableModel::headerData(int section, Qt::Orientation orientation, int role) const {
+    if (orientation != Qt::Horizontal || role != Qt::DisplayRole)
+        return CPagedTableModel::headerData(section, orientation, role);
+    const bool zh = m_bChinese;
+    switch (section) {
+    case ColUnit:
+        return LbText(zh, "Unit", "装置");
+    case ColSide:
+        return LbText(zh, "Side", "侧");
+    case ColUnitTime:
+        return LbText(zh, "Unit time", "装置时间");
+    case ColCode:
+        return LbText(zh, "Code", "代码");
+    case ColText:
+        return LbText(zh, "Event", "事件");
+    case ColFirstSeen:
+        return LbText(zh, "First seen (PC)", "首次读取（电脑）");
+    case ColVisit:
+        return LbText(zh, "Visit", "访问");
+    }
+    return {};
+}
+
+QVariant CEventTableModel::Cell(const QVariantList& row, int column, int role) const {
+    if (role == Qt::TextAlignmentRole && column == ColCode)
+        return int(Qt::AlignRight | Qt::AlignVCenter);
+    if (role != Qt::DisplayRole || row.size() != EventCells)
+        return {};
+    switch (column) {
+    case ColUnit: {
+        const QVariant address = row.at(CellUnitAddress);
+        return UnitLabelText(row.at(CellUnitName).toString(),
+                             address.isValid() ? std::optional<int>(address.toInt()) : std::nullopt,
+                             row.at(CellUnitId).toLongLong(), m_bChinese);
+    }
+    case ColSide:
+        return SideLabel(UnitSide(row.at(CellSide).toInt()), m_bChinese);
+    case ColUnitTime:
+        return row.at(CellUnitTime);
+    case ColCode:
+        return row.at(CellCode);
+    case ColText:
+        return RecordEventText(row.at(CellCode).toInt(), m_bChinese);
+    case ColFirstSeen:
+        return PcTimeLocalText(row.at(CellFirstSeen).toDateTime());
+    case ColVisit:
+        return QStringLiteral("#%1").arg(row.at(CellVisit).toLongLong());
+    }
+    return {};
+}
+
+QString CounterRowText(int row, bool chinese) {
+    switch (row) {
+    case 0:
+        return LbText(chinese, "Sent", "发送");
+    case 1:
+        return LbText(chinese, "Received", "接收");
+    case 2:
+        return LbText(chinese, "Returns", "返回");
+    case 3:
+        return LbText(chinese, "Receive alarms", "接收告警");
+    case 4:
+        return LbText(chinese, "Fiber A interrupts", "光路A中断");
+    case 5:
+        return LbText(chinese, "Fiber B interrupts", "光路B中断");
+    }
+    return {};
+}
+
+QString CounterCellText(const CommandCounters& c, int row, int column) {
+    auto sum = [](const std::array<qint64, 8>& v) {
+        qint64 s = 0;
+        for (qint64 n : v)
+            s += n;
+        return s;
+    };
+    const bool total = column == 8;
+    switch (row) {
+    case 0:
+        return QString::number(total ? sum(c.sent) : c.sent[column]);
+    case 1:
+        return QString::number(total ? sum(c.received) : c.received[column]);
+    case 2:
+        return QString::number(total ? sum(c.returns) : c.returns[column]);
+    case 3:
+        return total ? QString::number(c.alarms) : QString();
+    case 4:
+        return total ? QString::number(c.interruptionsA) : QString();
+    case 5:
+        return total ? QString::number(c.interruptionsB) : QString();
+    }
+    return {};
+}
+
+void CTextTableModel::SetHeaders(const QStringList& headers) {
+    if (headers.size() == m_headers.size()) {
+        m_headers = headers;
+        emit headerDataChanged(Qt::Horizontal, 0, int(headers.size()) - 1);
+        return;
+    }
+    beginResetModel();
+    m_headers = headers;
+    endResetModel();
+}
+
+void CTextTableModel::SetRows(QList<QStringList> rows) {
+    beginResetModel();
+    m_rows = std::move(rows);
+    endResetModel();
+}
+
+int CTextTableModel::rowCount(const QModelIndex& parent) const {
+    return parent.isValid() ? 0 : int(m_rows.size());
+}
+
+int CTextTableModel::columnCount(const QModelIndex& parent) const {
+    return parent.isValid() ? 0 : int(m_headers.size());
+}
+
+QVariant CTextTableModel::data(const QModelIndex& index, int role) const {
+    if (!index.isValid() || role != Qt::DisplayRole || index.row() >= m_rows.size())
+        return {};
+    const QStringList& row = m_rows.at(index.row());
+    return index.column() < row.size() ? row.at(index.column()) : QString();
+}
+
+QVariant CTextTableModel::headerData(int section, Qt::Orientation orientation, int role) const {
+    if (orientation == Qt::Horizontal && role == Qt::DisplayRole && section < m_headers.size())
+        return m_headers.at(section);
+    return QAbstractTableModel::headerData(section, orientation, role);
+}
+
+QDateTime PcLocalDateTime(const PcTime& time) {
+    return QDateTime::fromMSecsSinceEpoch(time.utcMs, Qt::OffsetFromUTC, time.offsetSeconds);
+}
+
+QString PcTimeLocalText(const QDateTime& time) {
+    if (!time.isValid())
+        return {};
+    return time.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+}
+
+QString PcTimeLocalText(const PcTime& time) {
+    return PcTimeLocalText(PcLocalDateTime(time));
+}

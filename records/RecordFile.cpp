@@ -1,0 +1,203 @@
+#include "records/RecordFile.h"
+
+#include "records/RecordFormat.h"
+
+#include <QStringDecoder>
+
+#include <iconv.h>
+
+#include <cerrno>
+
+namespace {
+
+int HexValue(QChar c) {
+    if (c >= '0' && c <= '9')
+        return c.unicode() - '0';
+    if (c >= 'a' && c <= 'f')
+        return c.unicode() - 'a' + 10;
+    if (c >= 'A' && c <= 'F')
+        return c.unicode() - 'A' + 10;
+    return -1;
+}
+
+// Reads minDigits to maxDigits hexadecimal (or decimal) digits at *pos.
+bool TakeNumber(const QString& s, qsizetype* pos, int minDigits, int maxDigits, int base, int* value) {
+    int n = 0;
+    int v = 0;
+    while (*pos < s.size() && n < maxDigits) {
+        const int d = HexValue(s[*pos]);
+        if (d < 0 || d >= base)
+            break;
+        v = v * base + d;
+        ++n;
+        ++*pos;
+    }
+    if (n < minDigits)
+        return false;
+    *value = v;
+    return true;
+}
+
+bool TakeText(const QString& s, qsizetype* pos, QLatin1String text) {
+    if (!QStringView(s).mid(*pos).startsWith(text))
+        return false;
+    *pos += text.size();
+    return true;
+}
+
+// GBK bytes to text; false when they are not GBK.
+bool FromGbk(const QByteArray& bytes, QString* out) {
+    QStringDecoder decoder("GBK", QStringDecoder::Flag::Stateless);
+    if (decoder.isValid()) {
+        *out = decoder.decode(bytes);
+        return !decoder.hasError();
+    }
+    iconv_t cd = iconv_open("UTF-8", "GBK");
+    if (cd == reinterpret_cast<iconv_t>(-1))
+        return false;
+    QByteArray in = bytes;
+    QByteArray utf8;
+    char* src = in.data();
+    size_t srcLeft = size_t(in.size());
+    char buffer[256];
+    bool ok = true;
+    while (srcLeft > 0) {
+        char* dst = buffer;
+        size_t dstLeft = sizeof buffer;
+        const size_t rc = iconv(cd, &src, &srcLeft, &dst, &dstLeft);
+        utf8.append(buffer, qsizetype(dst - buffer));
+        if (rc == size_t(-1) && errno != E2BIG) {
+            ok = false;
+            break;
+        }
+    }
+    iconv_close(cd);
+    *out = QString::fromUtf8(utf8);
+    return ok;
+}
+
+} // namespace
+
+bool ParseRecordLine(const QString& line, bool chinese, RecordLineFields* out) {
+    RecordLineFields f;
+    qsizetype pos = 0;
+    int v = 0;
+    if (!TakeNumber(line, &pos, 1, 3, 10, &f.number) || !TakeText(line, &pos, QLatin1String("  20")))
+        return false;
+    if (!TakeNumber(line, &pos, 2, 2, 16, &v))
+        return false;
+    f.year = static_cast<unsigned char>(v);
+    if (!TakeText(line, &pos, QLatin1String("-")) || !TakeNumber(line, &pos, 2, 2, 10, &f.month) ||
+        f.month > 15)
+        return false;
+    if (!TakeText(line, &pos, QLatin1String("-")) || !TakeNumber(line, &pos, 1, 2, 16, &v))
+        return false;
+    f.day = static_cast<unsigned char>(v);
+    if (!TakeText(line, &pos, QLatin1String("  ")) || !TakeNumber(line, &pos, 1, 2, 16, &v))
+        return false;
+    f.hour = static_cast<unsigned char>(v);
+    if (!TakeText(line, &pos, QLatin1String(":")) || !TakeNumber(line, &pos, 2, 2, 16, &v))
+        return false;
+    f.minute = static_cast<unsigned char>(v);
+    if (!TakeText(line, &pos, QLatin1String(":")) || !TakeNumber(line, &pos, 2, 2, 16, &v))
+        return false;
+    f.second = static_cast<unsigned char>(v);
+    if (!TakeText(line, &pos, QLatin1String(".")) || !TakeNumber(line, &pos, 3, 4, 10, &f.milliseconds) ||
+        f.milliseconds > 1665)
+        return false;
+    if (!TakeText(line, &pos, QLatin1String("  ")))
+        return false;
+    const QStringView text = QStringView(line).mid(pos);
+    for (int code = 0; code <= kLastEventCode; ++code) {
+        if (text == RecordEventText(code, chinese)) {
+            f.code = code;
+            *out = f;
+            return true;
+        }
+    }
+    return false;
+}
+
+bool ParseRecordFile(const QByteArray& content, RecordFileContents* out, int* badLine, QString* why) {
+    auto fail = [&](int line, const QString& reason) {
+        if (badLine)
+            *badLine = line;
+        if (why)
+            *why = reason;
+        return false;
+    };
+    // Lines end in CR LF; a copy whose line ends lost their CR is taken too.
+    QList<QByteArray> rawLines = content.split('\n');
+    const bool endsWithNewline = content.endsWith('\n');
+    if (endsWithNewline)
+        rawLines.removeLast();
+    for (QByteArray& l : rawLines)
+        if (l.endsWith('\r'))
+            l.chop(1);
+    if (rawLines.isEmpty())
+        return fail(1, QStringLiteral("the file is empty"));
+
+    QString first;
+    bool chinese = false;
+    bool ascii = true;
+    for (char c : rawLines[0])
+        if (static_cast<unsigned char>(c) >= 0x80 || (static_cast<unsigned char>(c) < 0x20 && c != '\t'))
+            ascii = false;
+    if (ascii) {
+        first = QString::fromLatin1(rawLines[0]);
+    } else if (FromGbk(rawLines[0], &first)) {
+        chinese = true;
+    } else {
+        return fail(1, QStringLiteral("neither ASCII nor GBK text"));
+    }
+
+    RecordFileContents result;
+    result.chinese = chinese;
+    if (first == NoRecordText(chinese)) {
+        if (rawLines.size() > 1)
+            return fail(2, QStringLiteral("text after the no-record line"));
+        *out = result;
+        return true;
+    }
+    // The header names N; find it by formatting each possible N (1 to 255) the same way.
+    int n = 0;
+    for (int k = 1; k <= 255; ++k)
+        if (first == RecordHeaderText(k, chinese)) {
+            n = k;
+            break;
+        }
+    if (n == 0)
+        return fail(1, QStringLiteral("not the header of a record file"));
+    if (rawLines.size() < 2 || !rawLines[1].isEmpty())
+        return fail(2, QStringLiteral("the empty line after the header is missing"));
+    if (rawLines.size() - 2 < n)
+        return fail(int(rawLines.size()) + 1,
+                    QStringLiteral("the header announces %1 record(s), the file ends after %2")
+                        .arg(n)
+                        .arg(rawLines.size() - 2));
+    if (rawLines.size() - 2 > n)
+        return fail(3 + n, QStringLiteral("the header announces %1 record(s), more lines follow").arg(n));
+    result.lines.reserve(n);
+    for (int k = 0; k < n; ++k) {
+        const int lineNo = 3 + k;
+        const QByteArray& raw = rawLines[2 + k];
+        QString text;
+        if (chinese) {
+            if (!FromGbk(raw, &text))
+                return fail(lineNo, QStringLiteral("not GBK text"));
+        } else {
+            for (char c : raw)
+                if (static_cast<unsigned char>(c) >= 0x80)
+                    return fail(lineNo, QStringLiteral("not ASCII text"));
+            text = QString::fromLatin1(raw);
+        }
+        RecordLineFields f;
+        if (!ParseRecordLine(text, chinese, &f))
+            return fail(lineNo, QStringLiteral("not a record line"));
+        if (f.number != n - k)
+            return fail(lineNo, QStringLiteral("record number %1 where %2 belongs").arg(f.number).arg(n - k));
+        result.lines << f;
+    }
+    *out = result;
+    return true;
+}

@@ -21,7 +21,7 @@ namespace {
 constexpr int kMsBits = 11;
 // Anchors a window's estimate looks at, per direction: enough for a sharp median, few enough that
 // a week of dense traffic estimates in milliseconds.
-constexpr int kWindowAnchors = 256;
+constexpr int kWindowAnchors = 128;
 constexpr int kSearchAnchors = 64;
 // A pair further than this many median absolute deviations from the median is an outlier.
 constexpr double kOutlierMads = 4.0;
@@ -773,8 +773,17 @@ LinkMatch MatchLink(const LinkEvents& events, const MatchOptions& options) {
     if (m.basis == OffsetBasis::None && m.crossCheck.available)
         m.offsetMs = m.crossCheck.readingOffsetMs;
 
-    // The matches, stream by stream.
+    // The matches, stream by stream, first as light records; the rows are copied once, in axis order.
     const double accept = std::max(options.acceptMs, 1);
+    struct Found {
+        double sentAxis;
+        double receivedAxis;
+        double transfer;
+        int sendRow;
+        int receiveRow;
+        quint8 dir, k, p;
+    };
+    std::vector<Found> found;
     std::vector<double> transfers[2][8];
     for (int dir = 0; dir < 2; ++dir)
         for (int k = 0; k < 8; ++k)
@@ -795,19 +804,19 @@ LinkMatch MatchLink(const LinkEvents& events, const MatchOptions& options) {
                 const auto pair = p == 0 ? MatchPair::Command : MatchPair::Return;
                 for (const auto& [i, j] : pairs) {
                     sendMatched[size_t(i)] = receiveMatched[size_t(j)] = 1;
-                    CommandMatch c;
-                    c.command = k + 1;
-                    c.direction = direction;
-                    c.pair = pair;
-                    c.sent = sendRows[sends.row[size_t(i)]];
-                    c.received = receiveRows[receives.row[size_t(j)]];
-                    c.sentAxisMs = sendAxis[size_t(i)];
-                    c.receivedAxisMs = receiveAxis[size_t(j)];
-                    c.transferMs = m.split ? c.receivedAxisMs - c.sentAxisMs
-                                           : double(receives.ms[size_t(j)] - sends.ms[size_t(i)]);
+                    Found f{sendAxis[size_t(i)],
+                            receiveAxis[size_t(j)],
+                            0,
+                            sends.row[size_t(i)],
+                            receives.row[size_t(j)],
+                            quint8(dir),
+                            quint8(k),
+                            quint8(p)};
+                    f.transfer = m.split ? f.receivedAxis - f.sentAxis
+                                         : double(receives.ms[size_t(j)] - sends.ms[size_t(i)]);
                     if (p == 0)
-                        transfers[dir][k].push_back(c.transferMs);
-                    m.matches.append(c);
+                        transfers[dir][k].push_back(f.transfer);
+                    found.push_back(f);
                 }
                 for (size_t i = 0; i < sendMatched.size(); ++i)
                     if (!sendMatched[i])
@@ -827,6 +836,16 @@ LinkMatch MatchLink(const LinkEvents& events, const MatchOptions& options) {
                     c.unwanted = c.received - c.matched;
                 }
             }
+    std::sort(found.begin(), found.end(),
+              [](const Found& a, const Found& b) { return a.sentAxis < b.sentAxis; });
+    m.matches.reserve(qsizetype(found.size()));
+    for (const Found& f : found)
+        m.matches.append(
+            CommandMatch{f.k + 1, f.dir == 0 ? LinkDirection::LocalToRemote : LinkDirection::RemoteToLocal,
+                         f.p == 0 ? MatchPair::Command : MatchPair::Return,
+                         (f.dir == 0 ? events.local : events.remote)[f.sendRow],
+                         (f.dir == 0 ? events.remote : events.local)[f.receiveRow], f.sentAxis,
+                         f.receivedAxis, f.transfer});
     for (int k = 0; k < 8; ++k) {
         CommandMatchCounts& all = m.perCommand[size_t(k)];
         std::vector<double> both;
@@ -842,8 +861,6 @@ LinkMatch MatchLink(const LinkEvents& events, const MatchOptions& options) {
         }
         FillStats(&all, std::move(both));
     }
-    std::sort(m.matches.begin(), m.matches.end(),
-              [](const CommandMatch& a, const CommandMatch& b) { return a.sentAxisMs < b.sentAxisMs; });
     const auto byAxis = [](const UnmatchedEvent& a, const UnmatchedEvent& b) { return a.axisMs < b.axisMs; };
     std::sort(m.lost.begin(), m.lost.end(), byAxis);
     std::sort(m.unwanted.begin(), m.unwanted.end(), byAxis);

@@ -394,6 +394,23 @@ bool LinkOfVisit(Archive& archive, qint64 visitId, LinkEnds* ends, QString* erro
     return true;
 }
 
+std::optional<qint64> VisitIdOf(Archive& archive, const QString& text) {
+    archive.SetLastError(QString());
+    bool isNumber = false;
+    const qint64 number = text.trimmed().toLongLong(&isNumber);
+    QSqlQuery q(archive.Database());
+    q.prepare(isNumber ? QStringLiteral("SELECT id FROM visits WHERE id = ?")
+                       : QStringLiteral("SELECT id FROM visits WHERE uuid = ?"));
+    q.addBindValue(isNumber ? QVariant(number) : QVariant(text.trimmed().toLower()));
+    if (!q.exec()) {
+        archive.SetLastError(q.lastError().text());
+        return std::nullopt;
+    }
+    if (!q.next())
+        return std::nullopt;
+    return q.value(0).toLongLong();
+}
+
 bool LinkOfUnits(Archive& archive, const QString& localName, const QString& remoteName, LinkEnds* ends,
                  QString* error) {
     archive.SetLastError(QString());

@@ -390,12 +390,14 @@ private slots:
         t.events.remote.removeIf([&](const EventRow& r) {
             return r.code == gone.code + 16 && std::abs(*EventUnitMs(r) - *EventUnitMs(gone) - 2314) < 100;
         });
+        QString uuid;
         {
             Archive archive;
             QVERIFY(archive.Open(QString(), Archive::Mode::ReadWrite));
             VisitRecorder visit(archive, {});
             QVERIFY(
                 visit.RecordAnswer(UnitSide::Local, "/dev/pts/9", PcTimeNow(), Answer(t.events.local, 0x78)));
+            uuid = visit.VisitUuid();
             QVERIFY(visit.RecordAnswer(UnitSide::Remote, "/dev/pts/9", PcTimeNow(),
                                        Answer(t.events.remote, 0x87)));
             VisitRecorder other(archive, {});
@@ -417,6 +419,7 @@ private slots:
         QCOMPARE(csv.out.count("\nunwanted,"), 0);
         QCOMPARE(csv.out.count("\nmatch,"), 2 * t.count - 1);
 
+        QCOMPARE(RunCli({"match", "--visit", uuid.toUpper()}).out, csv.out); // the id `visits` prints
         const CliRun json = RunCli({"match", "--local", "#1", "--remote=#2", "--format", "json"});
         QVERIFY2(json.status == 0, json.err);
         const QJsonObject o = QJsonDocument::fromJson(json.out).object();
@@ -435,7 +438,8 @@ private slots:
             {{"match"}, 1, "match takes --visit N, or --local NAME and --remote NAME"},
             {{"match", "--visit", "1", "--local", "#1"}, 1, "match takes --visit N"},
             {{"match", "--local", "#1"}, 1, "match takes --visit N"},
-            {{"match", "--visit", "x"}, 1, "--visit takes a visit number, not \"x\""},
+            {{"match", "--visit", "x"}, 1, "visit x is not in the archive"},
+            {{"match", "--visit", ""}, 1, "--visit takes a visit's number or id"},
             {{"match", "--visit", "9"}, 1, "visit 9 is not in the archive"},
             {{"match", "--visit", "2"}, 1, "visit 2 met no remote unit"},
             {{"match", "--local", "#1", "--remote", "#1"}, 1, "are the same unit"},

@@ -74,7 +74,9 @@ bool ReadLinkEvents(Archive& archive, const LinkEnds& ends, LinkEvents* events, 
 // The knobs of the matching. The defaults suit a protection link: transfers of milliseconds,
 // clocks set by hand to within minutes, drifting seconds a day.
 struct MatchOptions {
-    qint64 maxOffsetMs = 24LL * 3600 * 1000; // how far apart the clocks may be when nothing else says
+    // How far apart the clocks may be: from 0, or from what the clock readings of a visit that read
+    // both units say.
+    qint64 maxOffsetMs = 24LL * 3600 * 1000;
     int acceptMs = 500; // a receive further than this from the typical transfer is not a match
     qint64 windowMs = 6LL * 3600 * 1000; // the sliding window of the offset estimate (local clock)
     std::optional<double> handOffsetMs;  // a hand correction: this offset everywhere, nothing estimated

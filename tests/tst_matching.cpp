@@ -348,6 +348,26 @@ private slots:
         }
     }
 
+    // Clocks 400 days apart are beyond the search, unless a visit's clock readings say where to look.
+    void clocksFarApartFoundByReadings() {
+        Traffic t;
+        t.offsetMs = 400 * 86'400'000.0 + 2314;
+        t.Make();
+        LinkMatch m = MatchLink(t.events);
+        QCOMPARE(m.matches.size(), 0);
+        ClockReading local;
+        local.visitId = 3;
+        local.time = {kStart.toMSecsSinceEpoch(), 0};
+        ClockReading remote = local;
+        remote.differenceMs = qint64(t.offsetMs) - 700; // whole seconds, read a poll apart
+        t.events.localClock << local;
+        t.events.remoteClock << remote;
+        m = MatchLink(t.events);
+        QCOMPARE(m.matches.size(), 2 * t.count);
+        QVERIFY(std::abs(m.offsetMs - t.offsetMs) <= 1.5);
+        QVERIFY(m.crossCheck.agrees);
+    }
+
     // A hand correction replaces the estimate: a wrong one loses every command.
     void handCorrection() {
         Traffic t;

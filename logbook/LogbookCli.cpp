@@ -3,6 +3,7 @@
 #include "archive/Archive.h"
 #include "archive/ArchiveFormat.h"
 #include "archive/Import.h"
+#include "logbook/MatchCommand.h"
 
 #include <QDate>
 #include <QDateTime>
@@ -22,6 +23,9 @@ const char* const kUsage =
     "        as 2026-12-07, on the unit's clock); CSV columns: unit, side, time, code, English\n"
     "        text, Chinese text, first seen (PC time, UTC), visit\n"
     "  lmx207-logbook visits                the visits, newest first\n"
+    "  lmx207-logbook match [--visit N | --local NAME --remote NAME] [--format csv|json]\n"
+    "        both ends of a link: each command sent at one unit matched with its receipt at the\n"
+    "        other across the two clocks, the commands lost and unwanted, the clocks' offset\n"
     "  lmx207-logbook --help                this text\n"
     "Every command takes --archive FILE to use another archive than\n"
     "  $XDG_DATA_HOME/lmx207/logbook.sqlite (default ~/.local/share/lmx207/logbook.sqlite).\n"
@@ -228,6 +232,8 @@ int RunLogbookCommand(const QStringList& args, std::FILE* out, std::FILE* err) {
     }
     const QString command = args[0];
     const QStringList rest = args.mid(1);
+    if (command == QLatin1String("match"))
+        return RunMatchCommand(rest, out, err);
     QStringList allowed{QStringLiteral("--archive")};
     if (command == QLatin1String("import"))
         allowed << QStringLiteral("--unit") << QStringLiteral("--side");

@@ -17,7 +17,7 @@ namespace {
 const char* const kIdentityTable = "archive_identity";
 
 // The rows of a batch of events in one INSERT: few enough that the statement stays small.
-constexpr int kEventBatch = 500;
+constexpr int kEventBatch = 2000;
 
 // SQLSTATE insufficient_privilege (the role may not write the table) and read_only_sql_transaction
 // (a standby, or a role whose transactions are read-only).

@@ -8,7 +8,11 @@
 #include "archive/ServerArchive.h"
 #include "archive/Sync.h"
 #include "archive/VisitRecorder.h"
+#include "logbook/EventsPage.h"
 #include "logbook/LogbookCli.h"
+#include "logbook/LogbookTables.h"
+#include "logbook/LogbookWindow.h"
+#include "logbook/PagedTableModel.h"
 #include "support/LogbookSample.h"
 #include "support/Suite.h"
 
@@ -228,6 +232,31 @@ private slots:
         Archive onServer;
         QVERIFY(onServer.Open(ServerLocation(server), Archive::Mode::ReadOnly));
         QCOMPARE(Scalar(onServer, "SELECT COUNT(*) FROM visits"), 1);
+    }
+
+    // The logbook's window over the server shows what it shows over the laptop's file, paged from
+    // the server.
+    void windowReadsTheServer() {
+        const QString server = NewServer();
+        QVERIFY(!server.isEmpty());
+        QString error;
+        QVERIFY2(MakeSampleArchive(Laptop("a"), 10, 1000, &error), qPrintable(error));
+        QCOMPARE(Logbook({"sync", "--archive", Laptop("a"), "--server", server}).status, 0);
+        CLogbookWindow overFile(Laptop("a"));
+        CLogbookWindow overServer(ServerLocation(server + " password=hunter2"));
+        QList<QStringList> firstRows;
+        for (CLogbookWindow* w : {&overFile, &overServer}) {
+            CPagedTableModel* model = w->Events()->Model();
+            QVERIFY(QTest::qWaitFor([model] { return model->CountKnown() && model->RowAt(0); }, kWaitMs));
+            QCOMPARE(model->rowCount(), 10000);
+            QStringList cells;
+            for (int c = 0; c < model->columnCount(); ++c)
+                cells << model->data(model->index(0, c)).toString();
+            firstRows << cells;
+        }
+        QCOMPARE(firstRows[1], firstRows[0]);
+        for (const QLabel* label : overServer.findChildren<QLabel*>())
+            QVERIFY(!label->text().contains("hunter2"));
     }
 
     // The logbook's queries over the tour's archive and a sample of many units give the same rows

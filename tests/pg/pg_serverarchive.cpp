@@ -85,6 +85,31 @@ bool VisitLink(const QString& path, int first, int count, qint64 when, QString* 
     return ok;
 }
 
+// An import of the log of a unit the user called "Substation North" (no address known): its
+// events [first, first + count).
+bool ImportNamed(const QString& path, int first, int count) {
+    Archive a;
+    if (!a.Open(path, Archive::Mode::ReadWrite))
+        return false;
+    VisitInfo info;
+    info.program = QStringLiteral("import");
+    VisitRecorder v(a, info);
+    const std::optional<qint64> unit =
+        v.UnitNamed(QStringLiteral("Substation North"), UnitSide::Local, At(0));
+    if (!unit)
+        return false;
+    const QByteArray records = Records(first, count);
+    QList<QPair<qint64, int>> events;
+    for (int i = 0; i < count; ++i)
+        events << QPair<qint64, int>{
+            UnitTimeKey(reinterpret_cast<const unsigned char*>(records.constData()) + 8 * i),
+            SampleEventCode(first + i)};
+    int added = 0;
+    bool unchanged = false;
+    return v.ImportedFile(*unit, UnitSide::Local, path + ".txt", At(first), records, events, &added,
+                          &unchanged);
+}
+
 qint64 Scalar(Archive& a, const QString& sql) {
     QSqlQuery q(a.Database());
     return q.exec(sql) && q.next() ? q.value(0).toLongLong() : -1;
@@ -141,6 +166,8 @@ private slots:
         QString visitA, visitB;
         QVERIFY(VisitLink(Laptop("a"), 0, 600, 0, &visitA));
         QVERIFY(VisitLink(Laptop("b"), 400, 500, 86400, &visitB));
+        QVERIFY(ImportNamed(Laptop("a"), 0, 30));
+        QVERIFY(ImportNamed(Laptop("b"), 20, 30));
         for (const char* laptop : {"a", "b", "a"}) {
             const CommandResult r = Logbook({"sync", "--archive", Laptop(laptop), "--server", server});
             QVERIFY2(r.status == 0, r.err.constData());
@@ -150,8 +177,9 @@ private slots:
         for (const QString& location : {Laptop("a"), Laptop("b"), ServerLocation(server)}) {
             Archive a;
             QVERIFY2(a.Open(location, Archive::Mode::ReadOnly), qPrintable(a.LastError()));
-            QCOMPARE(Scalar(a, "SELECT COUNT(*) FROM visits"), 2);
-            QCOMPARE(Scalar(a, "SELECT COUNT(*) FROM units"), 2);
+            QCOMPARE(Scalar(a, "SELECT COUNT(*) FROM visits"), 4);
+            QCOMPARE(Scalar(a, "SELECT COUNT(*) FROM units"), 3);
+            QCOMPARE(Scalar(a, "SELECT event_count FROM units WHERE name = 'Substation North'"), 50);
             QCOMPARE(
                 Scalar(a,
                        "SELECT COUNT(*) FROM events e JOIN units u ON u.id = e.unit_id AND u.address = 12"),
@@ -160,8 +188,8 @@ private slots:
                 Scalar(a,
                        "SELECT COUNT(*) FROM events e JOIN units u ON u.id = e.unit_id AND u.address = 13"),
                 20 + 20 - 0);
-            QCOMPARE(Scalar(a, "SELECT SUM(event_count) FROM units"), 940);
-            QCOMPARE(Scalar(a, "SELECT COUNT(*) FROM reads"), 4 + 3);
+            QCOMPARE(Scalar(a, "SELECT SUM(event_count) FROM units"), 990);
+            QCOMPARE(Scalar(a, "SELECT COUNT(*) FROM reads"), 4 + 3 + 2);
             QCOMPARE(Scalar(a, "SELECT COUNT(*) FROM config_snapshots"), 4);
             QCOMPARE(Scalar(a, QStringLiteral("SELECT COUNT(*) FROM visits WHERE uuid IN ('%1', '%2')")
                                    .arg(visitA, visitB)),

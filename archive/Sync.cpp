@@ -1,7 +1,5 @@
 #include "archive/Sync.h"
 
-#include "archive/Dialect.h"
-
 #include <QHash>
 #include <QSet>
 #include <QSqlError>
@@ -196,13 +194,17 @@ bool MapUnits(QSqlDatabase& from, QSqlDatabase& to, QHash<qint64, qint64>* map, 
                 if (!Run(to,
                          QStringLiteral(
                              "INSERT INTO units (uuid, name, address, side, command_count, created_utc, "
-                             "event_count) VALUES (?, ?, ?, ?, ?, ?, 0)"),
+                             "event_count) VALUES (?, ?, ?, ?, ?, ?, 0) RETURNING id"),
                          {uuid, nameValue, address.isNull() ? QVariant(QMetaType(QMetaType::Int)) : address,
                           s.value(4).isNull() ? QVariant(QMetaType(QMetaType::Int)) : s.value(4),
                           s.value(5).isNull() ? QVariant(QMetaType(QMetaType::Int)) : s.value(5), s.value(6)},
                          f, &ins))
                     return false;
-                match = LastInsertId(to, ins);
+                if (!ins.next()) {
+                    f->text = ins.lastError().text().trimmed();
+                    return false;
+                }
+                match = ins.value(0).toLongLong();
                 byUuid.insert(uuid, *match);
                 if (!address.isNull())
                     byAddress.insert(address.toInt(), *match);
@@ -272,6 +274,7 @@ bool CopyVisit(QSqlDatabase& from, QSqlDatabase& to, qint64 fromVisit, const QHa
         const QVariant local = v.value(7).isNull() ? QVariant(QMetaType(QMetaType::Int)) : v.value(7);
         const QVariant remote = v.value(8).isNull() ? QVariant(QMetaType(QMetaType::Int)) : v.value(8);
         qint64 toVisit = 0;
+        bool fresh = false; // the visit is new on `to`: nothing of it is there to look up
         QSqlQuery t(to);
         if (!Run(to, QStringLiteral("SELECT id FROM visits WHERE uuid = ?"), {v.value(0)}, f, &t))
             return false;
@@ -287,12 +290,18 @@ bool CopyVisit(QSqlDatabase& from, QSqlDatabase& to, qint64 fromVisit, const QHa
             if (!Run(to,
                      QStringLiteral(
                          "INSERT INTO visits (uuid, started_utc, utc_offset, pc_user, pc_host, port, "
-                         "program, local_address, remote_address) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?)"),
+                         "program, local_address, remote_address) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?) "
+                         "RETURNING id"),
                      {Value(v, 0), Value(v, 1), Value(v, 2), Value(v, 3), Value(v, 4), Value(v, 5),
                       Value(v, 6), local, remote},
                      f, &ins))
                 return false;
-            toVisit = LastInsertId(to, ins);
+            if (!ins.next()) {
+                f->text = ins.lastError().text().trimmed();
+                return false;
+            }
+            toVisit = ins.value(0).toLongLong();
+            fresh = true;
         }
 
         // Row ids of `from` to row ids of `to`, per table.
@@ -301,12 +310,12 @@ bool CopyVisit(QSqlDatabase& from, QSqlDatabase& to, qint64 fromVisit, const QHa
             const QString name = QLatin1String(table.name);
             QHash<QString, qint64> existing;
             QSqlQuery e(to);
-            if (!Run(to,
-                     QStringLiteral("SELECT id, %1 FROM %2 WHERE visit_id = ?")
-                         .arg(table.key.join(", "), name),
-                     {toVisit}, f, &e))
+            if (!fresh && !Run(to,
+                               QStringLiteral("SELECT id, %1 FROM %2 WHERE visit_id = ?")
+                                   .arg(table.key.join(", "), name),
+                               {toVisit}, f, &e))
                 return false;
-            while (e.next()) {
+            while (!fresh && e.next()) {
                 QVariantList key;
                 for (qsizetype k = 0; k < table.key.size(); ++k)
                     key << e.value(int(k) + 1);
@@ -321,8 +330,14 @@ bool CopyVisit(QSqlDatabase& from, QSqlDatabase& to, qint64 fromVisit, const QHa
             QStringList marks;
             for (qsizetype c = 0; c <= table.columns.size(); ++c)
                 marks << QStringLiteral("?");
-            const QString insert = QStringLiteral("INSERT INTO %1 (visit_id, %2) VALUES (%3)")
-                                       .arg(name, table.columns.join(", "), marks.join(", "));
+            // Prepared once for the table's rows of this visit.
+            QSqlQuery ins(to);
+            if (!ins.prepare(QStringLiteral("INSERT INTO %1 (visit_id, %2) VALUES (%3) RETURNING id")
+                                 .arg(name, table.columns.join(", "), marks.join(", ")))) {
+                f->text = ins.lastError().text().trimmed();
+                f->refused = IsRefusal(ins.lastError());
+                return false;
+            }
             QHash<qint64, qint64>& map = ids[name];
             while (s.next()) {
                 QVariantList values;
@@ -366,10 +381,16 @@ bool CopyVisit(QSqlDatabase& from, QSqlDatabase& to, qint64 fromVisit, const QHa
                         return false;
                     continue;
                 }
-                QSqlQuery ins(to);
-                if (!Run(to, insert, QVariantList{toVisit} + values, f, &ins))
+                ins.bindValue(0, toVisit);
+                for (qsizetype c = 0; c < values.size(); ++c)
+                    ins.bindValue(int(c) + 1, values[c]);
+                if (!Run(ins, f))
                     return false;
-                const qint64 toId = LastInsertId(to, ins);
+                if (!ins.next()) {
+                    f->text = ins.lastError().text().trimmed();
+                    return false;
+                }
+                const qint64 toId = ins.value(0).toLongLong();
                 map.insert(fromId, toId);
                 existing.insert(KeyOf(key), toId);
             }

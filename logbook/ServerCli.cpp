@@ -33,7 +33,7 @@ const char* const kServerUsage =
     "  lmx207-logbook --server CONNINFO     the logbook's windows over the server's archive\n"
     "CONNINFO is a libpq connection string or URI (\"host=db dbname=lmx207 sslmode=require\",\n"
     "  \"postgresql://user@db/lmx207\"); PG* variables, service names and ~/.pgpass fill in the rest.\n"
-    "  The last one given is remembered (never a password) and used when --server is left out.\n";
+    "  The last one that answered is remembered (never a password) and used without --server.\n";
 
 QString RememberedServer(bool* known) {
     if (known)
@@ -110,8 +110,11 @@ int RunServerCommand(const QStringList& args, std::FILE* out, std::FILE* err) {
     QString why;
     if (!ParseConninfo(*conninfo, &why))
         return Fail(err, 1, QStringLiteral("the server's connection string cannot be read: %1").arg(why));
-    if (!RememberServer(*conninfo))
-        Fail(err, 0, QStringLiteral("the server cannot be remembered in the settings file"));
+    // The server is remembered once it answered as an archive.
+    auto remember = [&] {
+        if (!RememberServer(*conninfo))
+            Fail(err, 0, QStringLiteral("the server cannot be remembered in the settings file"));
+    };
 
     Archive server;
     if (command == QLatin1String("server")) {
@@ -120,6 +123,7 @@ int RunServerCommand(const QStringList& args, std::FILE* out, std::FILE* err) {
             return Fail(err, 2,
                         QStringLiteral("the server's archive cannot be set up: %1")
                             .arg(server.LastError().isEmpty() ? why : server.LastError()));
+        remember();
         Say(out, QStringLiteral("the archive's tables are ready on %1")
                      .arg(LocationForDisplay(ServerLocation(*conninfo))));
         return 0;
@@ -131,6 +135,7 @@ int RunServerCommand(const QStringList& args, std::FILE* out, std::FILE* err) {
                         ? QStringLiteral("the server holds no archive yet: run lmx207-logbook server init")
                         : QStringLiteral("the server cannot be used: %1").arg(text));
     }
+    remember();
     Archive local;
     if (!local.Open(archivePath, Archive::Mode::ReadWrite))
         return Fail(err, 2, QStringLiteral("the archive cannot be used: %1").arg(local.LastError()));

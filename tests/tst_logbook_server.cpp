@@ -172,6 +172,8 @@ private slots:
         QCOMPARE(r.status, status);
         QVERIFY2(r.err.startsWith(message), qPrintable(r.err));
         QCOMPARE(r.out, QString());
+        // A server that did not answer as an archive is not remembered.
+        QVERIFY(!QFile::exists(RegStorePath()));
     }
 };
 

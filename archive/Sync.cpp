@@ -97,8 +97,9 @@ bool Transaction(QSqlDatabase& db, Failure* f, const std::function<bool()>& work
 }
 
 // What a visit looks like on one side, compared with what it looked like when it last went either
-// way: its addresses and how many rows of each kind it holds (events it kept first, reads with
-// their new-event counts, actions with a decided "applied").
+// way: its addresses and how many rows of each kind it holds: reads with the events each added
+// (a read and its events are kept in one transaction, so the events need no count of their own),
+// configuration snapshots, clock readings, and actions with a decided "applied".
 struct Prints {
     QHash<QString, QString> byUuid;
     QHash<QString, qint64> idOfUuid;
@@ -129,7 +130,6 @@ bool VisitPrints(QSqlDatabase& db, const std::optional<qint64>& only, Prints* ou
         QStringLiteral("SELECT visit_id, COUNT(*), 0 FROM config_snapshots%1 GROUP BY visit_id"),
         QStringLiteral("SELECT visit_id, COUNT(*), 0 FROM clock_readings%1 GROUP BY visit_id"),
         QStringLiteral("SELECT visit_id, COUNT(*), COUNT(applied) FROM actions%1 GROUP BY visit_id"),
-        QStringLiteral("SELECT visit_id, COUNT(*), 0 FROM events%1 GROUP BY visit_id"),
     };
     for (qsizetype k = 0; k < counts.size(); ++k) {
         if (!q.exec(counts[k].arg(where))) {

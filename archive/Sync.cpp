@@ -437,15 +437,21 @@ bool CopyVisit(QSqlDatabase& from, QSqlDatabase& to, qint64 fromVisit, const QHa
             // Every value is a number read from a database: written into the statement as it is.
             if (inBatch)
                 rows += ',';
-            rows += QStringLiteral("(%1,%2,%3,%4,%5,%6,%7,%8)")
-                        .arg(unit)
-                        .arg(ev.value(1).toLongLong())
-                        .arg(ev.value(2).toLongLong())
-                        .arg(ev.value(3).toLongLong())
-                        .arg(ev.value(4).toLongLong())
-                        .arg(ev.value(5).toLongLong())
-                        .arg(toVisit)
-                        .arg(reads.value(ev.value(6).toLongLong()));
+            const qint64 row[8] = {unit,
+                                   ev.value(1).toLongLong(),
+                                   ev.value(2).toLongLong(),
+                                   ev.value(3).toLongLong(),
+                                   ev.value(4).toLongLong(),
+                                   ev.value(5).toLongLong(),
+                                   toVisit,
+                                   reads.value(ev.value(6).toLongLong())};
+            rows += '(';
+            for (int c = 0; c < 8; ++c) {
+                if (c)
+                    rows += ',';
+                rows += QString::number(row[c]);
+            }
+            rows += ')';
             if (++inBatch == kEventBatch && !flush())
                 return false;
         }
@@ -512,15 +518,17 @@ bool ServerIdentity(QSqlDatabase& server, QString* uuid, Failure* f) {
     return true;
 }
 
-bool MayWrite(QSqlDatabase& server, bool* may, Failure* f) {
+bool MayWrite(QSqlDatabase& server, bool* may, QString* role, Failure* f) {
     QSqlQuery q(server);
     if (!Run(server,
-             QStringLiteral("SELECT has_table_privilege('visits', 'INSERT') AND has_table_privilege('units', "
+             QStringLiteral("SELECT current_user, has_table_privilege('visits', 'INSERT') AND "
+                            "has_table_privilege('units', "
                             "'INSERT') AND has_table_privilege('events', 'INSERT')"),
              {}, f, &q) ||
         !q.next())
         return false;
-    *may = q.value(0).toBool();
+    *role = q.value(0).toString();
+    *may = q.value(1).toBool();
     return true;
 }
 
@@ -622,14 +630,15 @@ SyncOutcome SyncArchives(Archive& localArchive, Archive& serverArchive, SyncRepo
     if (toPush.isEmpty())
         return SyncOutcome::Done;
     bool may = false;
-    if (!MayWrite(server, &may, &f))
+    QString role;
+    if (!MayWrite(server, &may, &role, &f))
         return fail(QStringLiteral("the server's permissions cannot be read"));
     if (!may) {
         report->visitsToPush = int(toPush.size());
         *why = QStringLiteral(
                    "the server refuses writes for this role (user \"%1\"): %2 visit(s) stay unpushed; "
                    "pulling works, pushing needs a role that may write")
-                   .arg(server.userName().isEmpty() ? qEnvironmentVariable("PGUSER") : server.userName())
+                   .arg(role)
                    .arg(toPush.size());
         return SyncOutcome::WritesRefused;
     }

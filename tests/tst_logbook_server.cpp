@@ -163,6 +163,10 @@ private slots:
             << QStringList{"sync", "--server", "host=/nonexistent/folder dbname=x connect_timeout=2"} << 2
             << "lmx207-logbook: the server cannot be used: connection to server on socket "
                "\"/nonexistent/folder/.s.PGSQL.5432\" failed: No such file or directory";
+        // sslmode and the other parameters reach libpq as written.
+        QTest::newRow("sslmode passed on")
+            << QStringList{"sync", "--server", "host=/nonexistent/folder dbname=x sslmode=bogus"} << 2
+            << "lmx207-logbook: the server cannot be used: invalid sslmode value: \"bogus\"";
     }
     void commandLineWithoutAServer() {
         QFETCH(QStringList, args);

@@ -240,19 +240,35 @@ private slots:
         QCOMPARE(Sha(there.out), Sha(here.out));
     }
 
-    // A role that may only read pulls, and is told clearly that it may not push (exit status 1).
+    // A role that may only read pulls, and is told clearly that it may not push (exit status 1);
+    // libpq's own ways of naming the server (PG* variables, a service) reach it.
     void readOnlyRolePullsAndIsRefusedPush() {
         const QString server = NewServer();
         QVERIFY(!server.isEmpty());
         QString visit;
         QVERIFY(VisitLink(Laptop("a"), 0, 300, 0, &visit));
         QCOMPARE(Logbook({"sync", "--archive", Laptop("a"), "--server", server}).status, 0);
-        const QString reader = QString(server).replace("lmx207_writer", "lmx207_reader");
-        const CommandResult pull = Logbook({"sync", "--archive", Laptop("office"), "--server", reader});
+        // The pull names the server through libpq's PG* variables alone, the push through a service.
+        const QString database = server.section("dbname=", 1).section(' ', 0, 0);
+        qputenv("PGHOST", m_dir.toLocal8Bit());
+        qputenv("PGDATABASE", database.toLocal8Bit());
+        qputenv("PGUSER", "lmx207_reader");
+        const CommandResult pull = Logbook({"sync", "--archive", Laptop("office"), "--server", ""});
+        qunsetenv("PGHOST");
+        qunsetenv("PGDATABASE");
+        qunsetenv("PGUSER");
         QVERIFY2(pull.status == 0, pull.err.constData());
         QVERIFY(pull.out.contains("pulled 1 visit(s), 320 new event(s)"));
         QVERIFY(VisitLink(Laptop("office"), 250, 100, 86400, &visit));
-        const CommandResult push = Logbook({"sync", "--archive", Laptop("office"), "--server", reader});
+        QFile services(m_env->root() + "/pg_service.conf");
+        QVERIFY(services.open(QIODevice::WriteOnly));
+        services.write(
+            QStringLiteral("[team]\nhost=%1\ndbname=%2\nuser=lmx207_reader\n").arg(m_dir, database).toUtf8());
+        services.close();
+        qputenv("PGSERVICEFILE", services.fileName().toLocal8Bit());
+        const CommandResult push =
+            Logbook({"sync", "--archive", Laptop("office"), "--server", "service=team"});
+        qunsetenv("PGSERVICEFILE");
         QCOMPARE(push.status, 1);
         QVERIFY2(push.err.startsWith("lmx207-logbook: the server refuses writes for this role (user "
                                      "\"lmx207_reader\"): 1 visit(s) stay unpushed"),

@@ -19,6 +19,7 @@
 #include <QCryptographicHash>
 #include <QSqlQuery>
 
+#include <csignal>
 #include <cstdio>
 
 namespace {
@@ -202,10 +203,16 @@ private slots:
                  again.out.constData());
     }
 
-    // The server dies (SIGKILL) while a push of 100,000 events is under way: the sync stops with
-    // exit status 2, and the next one, with the server back, completes it: the same events on both
-    // sides, none lost and none twice.
-    void serverKilledInTheMiddleOfAPush() {
+    // A push of 100,000 events is cut while under way: the server dies (SIGKILL), and the sync
+    // stops with exit status 2; or the user presses Ctrl-C (SIGINT). The next sync, with the server
+    // back, completes it: the same events on both sides, none lost and none twice.
+    void syncCutInTheMiddleOfAPush_data() {
+        QTest::addColumn<bool>("killServer");
+        QTest::newRow("server killed") << true;
+        QTest::newRow("Ctrl-C") << false;
+    }
+    void syncCutInTheMiddleOfAPush() {
+        QFETCH(bool, killServer);
         const QString server = NewServer();
         QVERIFY(!server.isEmpty());
         QString error;
@@ -223,11 +230,20 @@ private slots:
         while (Scalar(watch, "SELECT COUNT(*) FROM visits") < 10 && t.elapsed() < kWaitMs)
             QThread::msleep(20);
         watch.Close();
-        QVERIFY(Server({"kill", m_dir}));
-        QVERIFY(sync.waitForFinished(kWaitMs));
-        QCOMPARE(sync.exitCode(), 2);
-        QVERIFY2(sync.readAll().contains("sync stopped"), "the cut sync says it stopped");
-        QVERIFY(Server({"restart", m_dir}));
+        if (killServer) {
+            QVERIFY(Server({"kill", m_dir}));
+            QVERIFY(sync.waitForFinished(kWaitMs));
+            QCOMPARE(sync.exitCode(), 2);
+            QVERIFY2(sync.readAll().contains("sync stopped"), "the cut sync says it stopped");
+            QVERIFY(Server({"restart", m_dir}));
+        } else {
+            QVERIFY(::kill(pid_t(sync.processId()), SIGINT) == 0);
+            QVERIFY(sync.waitForFinished(kWaitMs));
+            QCOMPARE(sync.exitStatus(), QProcess::CrashExit);
+            Archive cut;
+            QVERIFY(cut.Open(ServerLocation(server), Archive::Mode::ReadOnly));
+            QVERIFY(Scalar(cut, "SELECT COUNT(*) FROM events") < 100000);
+        }
         const CommandResult r = Logbook({"sync", "--archive", Laptop("a"), "--server", server});
         QVERIFY2(r.status == 0, r.err.constData());
         QVERIFY(!r.out.contains("pushed 0 visit(s)"));

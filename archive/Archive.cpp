@@ -2,6 +2,7 @@
 
 #include "archive/ArchiveFormat.h"
 #include "archive/Dialect.h"
+#include "archive/ServerArchive.h"
 
 #include <QAtomicInteger>
 #include <QDateTime>
@@ -247,6 +248,19 @@ bool Archive::Open(const QString& pathIn, Mode mode) {
     d->mode = mode;
     d->path = pathIn.isEmpty() ? DefaultArchivePath() : pathIn;
     const QString& path = d->path;
+    if (IsServerLocation(path)) {
+        // A server: created and upgraded by ReadWrite (lmx207-logbook server init), never set aside.
+        d->db = QSqlDatabase::addDatabase(QStringLiteral("QPSQL"), d->connectionName);
+        QString why;
+        if (!d->db.isValid())
+            why = QStringLiteral("the Qt PostgreSQL driver (QPSQL) is missing: install libqt6sql6-psql");
+        else if (OpenServerConnection(d->db, ConninfoOfLocation(path), &why) &&
+                 (mode == Mode::ReadWrite ? PrepareSchema(d->db, &why) : CheckSchema(d->db, &why)))
+            return true;
+        d->lastError = why;
+        Close();
+        return false;
+    }
     if (mode == Mode::ReadOnly && !QFileInfo::exists(path)) {
         d->lastError = QStringLiteral("%1: no archive there").arg(path);
         return false;
@@ -622,6 +636,21 @@ CommandCounters Archive::EventCounters(const EventFilter& filter) {
 
 bool Archive::ForEachEvent(const EventFilter& filter, EventSort sort, Qt::SortOrder order,
                            const std::function<bool(const EventRow&)>& sink) {
+    if (d->db.driverName() == QLatin1String("QPSQL")) {
+        // A server streams a forward-only result only while the connection runs nothing else, and
+        // the labels need queries of their own: the events go by pages instead, each after the last.
+        constexpr int kPage = 10000;
+        QList<EventRow> page = EventPage(filter, sort, order, 0, kPage);
+        while (d->lastError.isEmpty() && !page.isEmpty()) {
+            for (const EventRow& r : page)
+                if (!sink(r))
+                    return true;
+            if (page.size() < kPage)
+                return true;
+            page = EventPageAfter(filter, sort, order, page.last(), kPage);
+        }
+        return d->lastError.isEmpty();
+    }
     QVariantList values;
     const QString where = FilterClause(filter, &values, sort);
     QSqlQuery q(d->db);

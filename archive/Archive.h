@@ -63,7 +63,9 @@ public:
     // that is not a database of this archive, or fails its integrity check, is renamed aside to
     // "<name>.damaged-<UTC time>" (never replacing a file) and a fresh one started, and the
     // journal says so. ReadOnly opens an existing archive without changing it. Returns false with
-    // the reason in LastError() when the archive cannot be used.
+    // the reason in LastError() when the archive cannot be used. A server location
+    // (ServerLocation() in ServerArchive.h) opens the team's archive on a PostgreSQL server
+    // instead: ReadWrite creates or upgrades its tables, ReadOnly needs them there.
     bool Open(const QString& path, Mode mode);
     bool IsOpen() const;
     void Close();

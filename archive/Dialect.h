@@ -3,10 +3,11 @@
 #include <QSqlDatabase>
 #include <QString>
 
-// The archive's schema, and the one place that knows the database is SQLite. Every other
-// statement of the archive is portable SQL (row values, COALESCE, LIMIT/OFFSET, BIGINT, TEXT)
-// that a PostgreSQL server (QPSQL) takes as it is; what SQLite alone understands is below, in
-// Dialect.cpp under "SQLite-only", and a server would replace that part.
+// The archive's schema, and the one place that knows which database holds it: the laptop's
+// SQLite file (QSQLITE) or the team's PostgreSQL server (QPSQL). Every other statement of the
+// archive is portable SQL (row values, COALESCE, LIMIT/OFFSET, BIGINT, TEXT, INSERT ... ON
+// CONFLICT DO NOTHING) that both take as it is; what differs is in Dialect.cpp under
+// "SQLite-only" and "PostgreSQL-only", chosen by the connection's driver.
 
 // The connect options of a connection: the busy timeout, and read-only for readers.
 QString SqliteConnectOptions(bool readOnly);

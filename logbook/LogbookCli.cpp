@@ -4,6 +4,7 @@
 #include "archive/ArchiveFormat.h"
 #include "archive/Import.h"
 #include "logbook/MatchCommand.h"
+#include "logbook/ServerCli.h"
 
 #include <QDate>
 #include <QDateTime>
@@ -228,9 +229,12 @@ int RunLogbookCommand(const QStringList& args, std::FILE* out, std::FILE* err) {
     if (args.isEmpty() || args[0] == QLatin1String("--help") || args[0] == QLatin1String("-h") ||
         args[0] == QLatin1String("help")) {
         std::fputs(kUsage, out);
+        std::fputs(kServerUsage, out);
         return 0;
     }
     const QString command = args[0];
+    if (command == QLatin1String("sync") || command == QLatin1String("server"))
+        return RunServerCommand(args, out, err);
     const QStringList rest = args.mid(1);
     if (command == QLatin1String("match"))
         return RunMatchCommand(rest, out, err);

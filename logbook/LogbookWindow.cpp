@@ -1,5 +1,7 @@
 #include "logbook/LogbookWindow.h"
 
+#include "archive/ServerArchive.h"
+
 #include "archive/Archive.h"
 #include "logbook/ConfigPage.h"
 #include "logbook/EventsPage.h"
@@ -112,12 +114,12 @@ void CLogbookWindow::Retranslate() {
     m_actEnglish->setChecked(!zh);
     m_actChinese->setChecked(zh);
     // The home folder as "~", as a user writes it.
-    QString path = QDir::cleanPath(m_strPath);
+    QString path = IsServerLocation(m_strPath) ? LocationForDisplay(m_strPath) : QDir::cleanPath(m_strPath);
     const QString home = QDir::homePath();
     if (path.startsWith(home + '/'))
         path = QStringLiteral("~") + path.mid(home.size());
     m_stcPath->setText(LbText(zh, "Archive: %1", "档案: %1").arg(path));
-    m_stcPath->setToolTip(m_strPath);
+    m_stcPath->setToolTip(LocationForDisplay(m_strPath));
     m_visits->SetChinese(zh);
     m_events->SetChinese(zh);
     m_config->SetChinese(zh);
@@ -129,7 +131,7 @@ void CLogbookWindow::Reload() {
     // The service program starts the archive with the first thing it keeps; until then there is
     // nothing to read, and the logbook creates nothing.
     statusBar()->clearMessage();
-    if (!QFileInfo::exists(m_strPath)) {
+    if (!IsServerLocation(m_strPath) && !QFileInfo::exists(m_strPath)) {
         ShowStatus(LbText(m_bChinese,
                           "No archive at %1 yet: the service program starts it with its first read.",
                           "%1 还没有档案：维护软件第一次读取装置时建立。")
@@ -162,8 +164,8 @@ void CLogbookWindow::ShowStatus(const QString& text) {
     statusBar()->showMessage(text);
 }
 
-int RunLogbookWindow() {
-    CLogbookWindow window(DefaultArchivePath());
+int RunLogbookWindow(const QString& location) {
+    CLogbookWindow window(location.isEmpty() ? DefaultArchivePath() : location);
     window.show();
     return QApplication::exec();
 }

@@ -61,4 +61,5 @@ private:
 
 // The logbook's window over the archive at its usual place, in the stored language, until it is
 // closed. The caller has made the QApplication. Returns the event loop's exit status.
-int RunLogbookWindow();
+// `location`: the archive file, or a server location (ServerLocation()); empty for the default file.
+int RunLogbookWindow(const QString& location = QString());

@@ -1,0 +1,161 @@
+#include "logbook/ServerCli.h"
+
+#include "archive/Archive.h"
+#include "archive/ServerArchive.h"
+#include "archive/Sync.h"
+#include "platform/Registry.h"
+
+#include <QByteArray>
+
+namespace {
+
+// The logbook's own key in the settings file.
+const QString kLogbookKey = QStringLiteral("SOFTWARE\\LMX207\\Logbook");
+const QString kServerValue = QStringLiteral("Server");
+
+int Fail(std::FILE* err, int status, const QString& message) {
+    std::fputs(("lmx207-logbook: " + message + '\n').toLocal8Bit().constData(), err);
+    return status;
+}
+
+void Say(std::FILE* out, const QString& line) {
+    std::fputs((line + '\n').toUtf8().constData(), out);
+    std::fflush(out);
+}
+
+} // namespace
+
+const char* const kServerUsage =
+    "  lmx207-logbook server init [--server CONNINFO]\n"
+    "        create (or upgrade) the archive's tables on a PostgreSQL server\n"
+    "  lmx207-logbook sync [--server CONNINFO] [--archive FILE]\n"
+    "        push the visits the server lacks, pull those other laptops pushed\n"
+    "  lmx207-logbook --server CONNINFO     the logbook's windows over the server's archive\n"
+    "CONNINFO is a libpq connection string or URI (\"host=db dbname=lmx207 sslmode=require\",\n"
+    "  \"postgresql://user@db/lmx207\"); PG* variables, service names and ~/.pgpass fill in the rest.\n"
+    "  The last one that answered is remembered (never a password) and used without --server.\n";
+
+QString RememberedServer(bool* known) {
+    if (known)
+        *known = false;
+    HKEY key;
+    if (RegOpenKeyEx(kLogbookKey, &key) != ERROR_SUCCESS)
+        return {};
+    QByteArray data(4096, '\0');
+    DWORD cb = DWORD(data.size());
+    DWORD type = 0;
+    const bool ok = RegQueryValueEx(key, kServerValue, &type, reinterpret_cast<BYTE*>(data.data()), &cb) ==
+                        ERROR_SUCCESS &&
+                    type == REG_SZ;
+    RegCloseKey(&key);
+    if (!ok)
+        return {};
+    if (known)
+        *known = true;
+    data.truncate(int(cb));
+    while (data.endsWith('\0'))
+        data.chop(1);
+    // A password someone wrote into the file by hand is not passed on either.
+    return ConninfoWithoutPassword(QString::fromUtf8(data));
+}
+
+bool RememberServer(const QString& conninfo) {
+    HKEY key;
+    if (RegCreateKeyEx(kLogbookKey, &key) != ERROR_SUCCESS)
+        return false;
+    const QByteArray bytes = ConninfoWithoutPassword(conninfo).toUtf8() + '\0';
+    const bool ok = RegSetValueEx(key, kServerValue, REG_SZ, reinterpret_cast<const BYTE*>(bytes.constData()),
+                                  DWORD(bytes.size())) == ERROR_SUCCESS;
+    RegCloseKey(&key);
+    return ok;
+}
+
+int RunServerCommand(const QStringList& args, std::FILE* out, std::FILE* err) {
+    const QString command = args.value(0);
+    QStringList rest = args.mid(1);
+    if (command == QLatin1String("server")) {
+        if (rest.value(0) != QLatin1String("init"))
+            return Fail(err, 1, QStringLiteral("server takes init"));
+        rest.removeFirst();
+    }
+    std::optional<QString> conninfo;
+    QString archivePath;
+    for (qsizetype i = 0; i < rest.size(); ++i) {
+        QString name = rest[i];
+        QString value;
+        const qsizetype eq = name.indexOf('=');
+        if (name.startsWith(QLatin1String("--")) && eq > 0) {
+            value = name.mid(eq + 1);
+            name = name.left(eq);
+        } else if (i + 1 < rest.size()) {
+            value = rest[++i];
+        } else if (name == QLatin1String("--server") || name == QLatin1String("--archive")) {
+            return Fail(err, 1, QStringLiteral("%1 needs a value").arg(name));
+        }
+        if (name == QLatin1String("--server"))
+            conninfo = value;
+        else if (name == QLatin1String("--archive") && command == QLatin1String("sync"))
+            archivePath = value;
+        else
+            return Fail(err, 1, QStringLiteral("unknown option %1").arg(name));
+    }
+    if (!conninfo) {
+        bool known = false;
+        conninfo = RememberedServer(&known);
+        if (!known)
+            return Fail(
+                err, 1,
+                QStringLiteral("no server: give --server CONNINFO (a libpq connection string or URI)"));
+    }
+    QString why;
+    if (!ParseConninfo(*conninfo, &why))
+        return Fail(err, 1, QStringLiteral("the server's connection string cannot be read: %1").arg(why));
+    // The server is remembered once it answered as an archive.
+    auto remember = [&] {
+        if (!RememberServer(*conninfo))
+            Fail(err, 0, QStringLiteral("the server cannot be remembered in the settings file"));
+    };
+
+    Archive server;
+    if (command == QLatin1String("server")) {
+        if (!server.Open(ServerLocation(*conninfo), Archive::Mode::ReadWrite) ||
+            !InitServerArchive(server, &why))
+            return Fail(err, 2,
+                        QStringLiteral("the server's archive cannot be set up: %1")
+                            .arg(server.LastError().isEmpty() ? why : server.LastError()));
+        remember();
+        Say(out, QStringLiteral("the archive's tables are ready on %1")
+                     .arg(LocationForDisplay(ServerLocation(*conninfo))));
+        return 0;
+    }
+    if (!server.Open(ServerLocation(*conninfo), Archive::Mode::ReadOnly)) {
+        const QString text = server.LastError();
+        return Fail(err, 2,
+                    text.contains(QLatin1String("no schema version"))
+                        ? QStringLiteral("the server holds no archive yet: run lmx207-logbook server init")
+                        : QStringLiteral("the server cannot be used: %1").arg(text));
+    }
+    remember();
+    Archive local;
+    if (!local.Open(archivePath, Archive::Mode::ReadWrite))
+        return Fail(err, 2, QStringLiteral("the archive cannot be used: %1").arg(local.LastError()));
+    SyncReport report;
+    const SyncOutcome outcome =
+        SyncArchives(local, server, &report, &why, [&](const QString& line) { Say(out, line); });
+    Say(out, QStringLiteral("pulled %1 visit(s), %2 new event(s); pushed %3 visit(s), %4 new event(s)")
+                 .arg(report.visitsPulled)
+                 .arg(report.eventsPulled)
+                 .arg(report.visitsPushed)
+                 .arg(report.eventsPushed));
+    switch (outcome) {
+    case SyncOutcome::Done:
+        return 0;
+    case SyncOutcome::WritesRefused:
+        return Fail(err, 1, why);
+    case SyncOutcome::Failed:
+        break;
+    }
+    return Fail(
+        err, 2,
+        QStringLiteral("sync stopped: %1; what was copied stays, and the next sync goes on").arg(why));
+}

@@ -3,6 +3,7 @@
 #include "archive/Archive.h"
 #include "archive/ArchiveFormat.h"
 #include "archive/Import.h"
+#include "logbook/VisitReport.h"
 
 #include <QDate>
 #include <QDateTime>
@@ -22,6 +23,8 @@ const char* const kUsage =
     "        unit's clock); CSV columns: unit, side, time, code, English text, Chinese text,\n"
     "        first seen (PC time, UTC), visit\n"
     "  lmx207-logbook visits                the visits, newest first\n"
+    "  lmx207-logbook report --visit N -o FILE.pdf\n"
+    "        the printable report of visit N (A4 PDF) in the language the logbook shows\n"
     "  lmx207-logbook --help                this text\n"
     "Every command takes --archive FILE to use another archive than\n"
     "  $XDG_DATA_HOME/lmx207/logbook.sqlite (default ~/.local/share/lmx207/logbook.sqlite).\n"
@@ -228,6 +231,8 @@ int RunLogbookCommand(const QStringList& args, std::FILE* out, std::FILE* err) {
     }
     const QString command = args[0];
     const QStringList rest = args.mid(1);
+    if (command == QLatin1String("report"))
+        return RunReportCommand(rest, out, err);
     QStringList allowed{QStringLiteral("--archive")};
     if (command == QLatin1String("import"))
         allowed << QStringLiteral("--unit") << QStringLiteral("--side");

@@ -45,11 +45,13 @@ struct LinkEnds {
 
 // The units a visit read at the local and at the remote side (by the record reads it kept, else by
 // the configuration answers that told their addresses). False with a message in *error when the
-// visit is unknown or did not meet a unit at both sides.
+// visit is unknown or did not meet a unit at both sides; a database failure also leaves its text
+// in archive.LastError(), which is empty otherwise.
 bool LinkOfVisit(Archive& archive, qint64 visitId, LinkEnds* ends, QString* error);
 // The units named `localName` and `remoteName`: a unit's name, or the address code of a unit known
 // by its address, or "#id" for a unit's row id. False with a message in *error when a name matches
-// no unit, or both name the same unit.
+// no unit, or both name the same unit; a database failure also leaves its text in
+// archive.LastError(), which is empty otherwise.
 bool LinkOfUnits(Archive& archive, const QString& localName, const QString& remoteName, LinkEnds* ends,
                  QString* error);
 
@@ -189,7 +191,8 @@ struct LinkMatch {
 LinkMatch MatchLink(const LinkEvents& events, const MatchOptions& options = {});
 
 // The offset (remote minus local) of a match at a local-clock time: interpolated between the
-// sliding estimate's windows, the nearest window's beyond them; the overall offset when it has none.
+// sliding estimate's windows and carried on beyond them as the two outer windows slope (for as far
+// as they lie apart, then level); the overall offset when there is no window.
 double OffsetAt(const LinkMatch& match, double localMs);
 // An event of either end on the common axis (local clock); std::nullopt for an invalid time.
 std::optional<double> AxisMs(const LinkMatch& match, const EventRow& event, UnitSide end);

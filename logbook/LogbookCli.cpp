@@ -3,6 +3,7 @@
 #include "archive/Archive.h"
 #include "archive/ArchiveFormat.h"
 #include "archive/Import.h"
+#include "logbook/MatchCommand.h"
 #include "logbook/VisitReport.h"
 
 #include <QDate>
@@ -25,6 +26,9 @@ const char* const kUsage =
     "  lmx207-logbook visits                the visits, newest first\n"
     "  lmx207-logbook report --visit N -o FILE.pdf\n"
     "        the printable report of visit N (A4 PDF) in the language the logbook shows\n"
+    "  lmx207-logbook match [--visit N | --local NAME --remote NAME] [--format csv|json]\n"
+    "        both ends of a link: each command sent at one unit matched with its receipt at the\n"
+    "        other across the two clocks, the commands lost and unwanted, the clocks' offset\n"
     "  lmx207-logbook --help                this text\n"
     "Every command takes --archive FILE to use another archive than\n"
     "  $XDG_DATA_HOME/lmx207/logbook.sqlite (default ~/.local/share/lmx207/logbook.sqlite).\n"
@@ -233,6 +237,8 @@ int RunLogbookCommand(const QStringList& args, std::FILE* out, std::FILE* err) {
     const QStringList rest = args.mid(1);
     if (command == QLatin1String("report"))
         return RunReportCommand(rest, out, err);
+    if (command == QLatin1String("match"))
+        return RunMatchCommand(rest, out, err);
     QStringList allowed{QStringLiteral("--archive")};
     if (command == QLatin1String("import"))
         allowed << QStringLiteral("--unit") << QStringLiteral("--side");

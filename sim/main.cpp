@@ -1,10 +1,12 @@
 // lmx207-sim: a simulated pair of LMX-207 units on a pseudo-terminal.
 
 #include "sim/SimPtyServer.h"
+#include "sim/SimTraffic.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
 
+#include <algorithm>
 #include <csignal>
 #include <cstdio>
 
@@ -40,6 +42,17 @@ Defaults: both units have 8 commands; local address 300 with the example delay
 settings (answer 76 01 01 2C 81 E4 55 1B 00), remote address 301; each log holds 42
 records covering every event code 1..38 and the invalid codes 0, 39, 128, 255. The
 clocks start at the PC's local time and run.
+
+Traffic (--traffic N): the link has carried N commands before the program starts,
+one a minute or so, the last just now. When one unit logged "Send Command k" the
+other logged "Receive Command k" a transfer time later (10 ms +- 2 ms by default),
+and 100 ms later each logged the command's return the same way; commands go
+alternately local -> remote and remote -> local (see --traffic-ways), command 1 to
+8 in turn. Each unit stamps them on its own clock: the PC's local time plus its
+clock offset, drifting by its rate before now; the clocks then run from their
+offsets. The traffic is logged on top of the seeded records (which hold commands
+of their own in 2024): add --local-records 0 --remote-records 0 for traffic alone.
+A remote log answer carries at most 254 records, so keep N within 127.
 
 The wire log has one line per batch: time, PC->unit or unit->PC, hex bytes.)";
 
@@ -88,6 +101,30 @@ int main(int argc, char* argv[]) {
     opt("remote-busy", "Fault: the remote record read is answered 87 FF.");
     opt("cable-pulled", "Fault: the first answer stops after half its bytes; nothing after that.");
     opt("full-local-log", "Fault: the local log holds 255 records (a 2042-byte answer).");
+    opt("traffic", "Commands the link carried before now, 0..1000 (default 0: none).", "n");
+    opt("transfer-ms", "Transfer time of a command over the link in ms, 0..10000 (default 10).", "ms");
+    opt("transfer-jitter-ms",
+        "Each transfer varies by up to this many ms either way, 0..transfer (default 2).", "ms");
+    opt("traffic-spacing-ms", "Time between commands in ms, 1000..86400000 (default 60000), plus up to 5 s.",
+        "ms");
+    opt("traffic-ways",
+        "Which way commands go: both (alternately), local (local -> remote) or remote "
+        "(remote -> local); default both.",
+        "ways");
+    opt("local-clock-offset-ms", "The local unit's clock minus the PC's local time in ms (default 0).", "ms");
+    opt("remote-clock-offset-ms", "The remote unit's clock minus the PC's local time in ms (default 0).",
+        "ms");
+    opt("local-drift-ms-per-day",
+        "How much faster the local clock ran than the PC's before now, ms a day, "
+        "-100000..100000 (default 0).",
+        "ms");
+    opt("remote-drift-ms-per-day", "The same for the remote clock (default 0).", "ms");
+    opt("lose-command", "Fault: command n of the traffic (1 = the first) never arrives; repeat for more.",
+        "n");
+    opt("invent-command",
+        "Fault: 2.5 s after command n the receiving unit logs one more receive of it (and "
+        "its return) that nobody sent; repeat for more.",
+        "n");
     opt("no-pacing", "Send answers at once instead of at 9600 baud (about 1.04 ms a byte).");
     opt("wire-log", "Append the wire log to this file; \"-\" for stderr.", "file");
     opt("link", "Also make a symbolic link to the pseudo-terminal here (removed at exit).", "path");
@@ -120,6 +157,45 @@ int main(int argc, char* argv[]) {
     const int localRecords = parseInt(parser, QStringLiteral("local-records"), 0, 255, 42);
     const int remoteRecords = parseInt(parser, QStringLiteral("remote-records"), 0, 255, 42);
 
+    SimTraffic traffic;
+    traffic.commands = parseInt(parser, QStringLiteral("traffic"), 0, 1000, 0);
+    traffic.transferMs = parseInt(parser, QStringLiteral("transfer-ms"), 0, 10000, 10);
+    traffic.jitterMs = parseInt(parser, QStringLiteral("transfer-jitter-ms"), 0, traffic.transferMs,
+                                std::min(2, traffic.transferMs));
+    traffic.spacingMs = parseInt(parser, QStringLiteral("traffic-spacing-ms"), 1000, 86'400'000, 60'000);
+    const QString ways = parser.value(QStringLiteral("traffic-ways"));
+    if (ways == QLatin1String("local"))
+        traffic.ways = SimTraffic::Ways::LocalToRemote;
+    else if (ways == QLatin1String("remote"))
+        traffic.ways = SimTraffic::Ways::RemoteToLocal;
+    else if (!ways.isEmpty() && ways != QLatin1String("both")) {
+        fprintf(stderr, "lmx207-sim: --traffic-ways must be both, local or remote, not \"%s\"\n",
+                qPrintable(ways));
+        exit(2);
+    }
+    constexpr int kMaxOffset = 2'000'000'000;
+    traffic.localClockOffsetMs =
+        parseInt(parser, QStringLiteral("local-clock-offset-ms"), -kMaxOffset, kMaxOffset, 0);
+    traffic.remoteClockOffsetMs =
+        parseInt(parser, QStringLiteral("remote-clock-offset-ms"), -kMaxOffset, kMaxOffset, 0);
+    traffic.localDriftMsPerDay =
+        parseInt(parser, QStringLiteral("local-drift-ms-per-day"), -100000, 100000, 0);
+    traffic.remoteDriftMsPerDay =
+        parseInt(parser, QStringLiteral("remote-drift-ms-per-day"), -100000, 100000, 0);
+    for (const char* name : {"lose-command", "invent-command"})
+        for (const QString& value : parser.values(QString::fromLatin1(name))) {
+            bool ok = false;
+            const int n = value.toInt(&ok);
+            if (!ok || n < 1 || n > traffic.commands) {
+                fprintf(stderr, "lmx207-sim: --%s must be 1 to --traffic (%d), not \"%s\"\n", name,
+                        traffic.commands, qPrintable(value));
+                exit(2);
+            }
+            (name[0] == 'l' ? traffic.lose : traffic.invent) << n;
+        }
+    const bool clocksOrTraffic =
+        traffic.commands > 0 || traffic.localClockOffsetMs != 0 || traffic.remoteClockOffsetMs != 0;
+
     SimPtyServer server;
     server.setPacing(!parser.isSet(QStringLiteral("no-pacing")));
     server.setWireLogPath(parser.value(QStringLiteral("wire-log")));
@@ -132,6 +208,8 @@ int main(int argc, char* argv[]) {
         pair.local().seedLog(localRecords);
         pair.remote().seedLog(remoteRecords);
         pair.setFaults(faults);
+        if (clocksOrTraffic)
+            AddSimTraffic(pair, traffic, QDateTime::currentDateTime());
     });
 
     // The server thread inherits this mask, so the signals reach sigwait() below only.

@@ -1,0 +1,83 @@
+#include "logbook/MatchCommand.h"
+
+#include "archive/Archive.h"
+#include "archive/ArchiveFormat.h"
+#include "archive/Matching.h"
+
+namespace {
+
+int Fail(std::FILE* err, int status, const QString& message) {
+    std::fputs(("lmx207-logbook: " + message + '\n').toLocal8Bit().constData(), err);
+    return status;
+}
+
+} // namespace
+
+int RunMatchCommand(const QStringList& args, std::FILE* out, std::FILE* err) {
+    QString visit;
+    QString local;
+    QString remote;
+    QString format = QStringLiteral("csv");
+    QString archivePath;
+    const QStringList names{QStringLiteral("--visit"), QStringLiteral("--local"), QStringLiteral("--remote"),
+                            QStringLiteral("--format"), QStringLiteral("--archive")};
+    QString* values[] = {&visit, &local, &remote, &format, &archivePath};
+    for (qsizetype i = 0; i < args.size(); ++i) {
+        QString name = args[i];
+        QString value;
+        const qsizetype eq = name.indexOf('=');
+        if (name.startsWith(QLatin1String("--")) && eq > 0) {
+            value = name.mid(eq + 1);
+            name = name.left(eq);
+        } else if (names.contains(name)) {
+            if (i + 1 >= args.size())
+                return Fail(err, 1, QStringLiteral("%1 needs a value").arg(name));
+            value = args[++i];
+        }
+        const qsizetype which = names.indexOf(name);
+        if (which < 0)
+            return Fail(err, 1,
+                        name.startsWith(QLatin1String("--")) ? QStringLiteral("unknown option %1").arg(name)
+                                                             : QStringLiteral("match takes no operands"));
+        *values[which] = value;
+    }
+    if (format != QLatin1String("csv") && format != QLatin1String("json"))
+        return Fail(err, 1, QStringLiteral("--format takes csv or json, not \"%1\"").arg(format));
+    const bool byVisit = !visit.isNull();
+    const bool byUnits = !local.isNull() || !remote.isNull();
+    if (byVisit == byUnits || (byUnits && (local.isEmpty() || remote.isEmpty())))
+        return Fail(err, 1, QStringLiteral("match takes --visit N, or --local NAME and --remote NAME"));
+    bool ok = true;
+    const qint64 visitId = byVisit ? visit.toLongLong(&ok) : 0;
+    if (!ok || (byVisit && visitId <= 0))
+        return Fail(err, 1, QStringLiteral("--visit takes a visit number, not \"%1\"").arg(visit));
+
+    Archive archive;
+    if (!archive.Open(archivePath, Archive::Mode::ReadOnly))
+        return Fail(err, 2, QStringLiteral("the archive cannot be used: %1").arg(archive.LastError()));
+    LinkEnds ends;
+    QString error;
+    if (!(byVisit ? LinkOfVisit(archive, visitId, &ends, &error)
+                  : LinkOfUnits(archive, local, remote, &ends, &error)))
+        return archive.LastError().isEmpty()
+                   ? Fail(err, 1, error)
+                   : Fail(err, 2, QStringLiteral("the archive cannot be read: %1").arg(error));
+    LinkEvents events;
+    if (!ReadLinkEvents(archive, ends, &events, &error))
+        return Fail(err, 2, QStringLiteral("the archive cannot be read: %1").arg(error));
+    const LinkMatch match = MatchLink(events);
+    const QByteArray text = format == QLatin1String("json") ? MatchJson(match, ends) : MatchCsv(match, ends);
+    std::fwrite(text.constData(), 1, size_t(text.size()), out);
+    std::fflush(out);
+    if (std::ferror(out))
+        return Fail(err, 1, QStringLiteral("standard output cannot be written"));
+    if (match.basis == OffsetBasis::OneWay)
+        Fail(err, 0,
+             QStringLiteral("the commands went one way only: the offset shown is the apparent delay, which "
+                            "cannot be split into clock offset and transfer time"));
+    else if (match.basis == OffsetBasis::None)
+        Fail(err, 0,
+             QStringLiteral("no command went between %1 and %2: no offset")
+                 .arg(UnitLabel(ends.local), UnitLabel(ends.remote)));
+    return 0;
+}

@@ -185,19 +185,18 @@ void PaintLinkPicture(QPainter& p, const QRect& area, const LinkPictureData& dat
             QString text;
         };
         const Item items[] = {
-            {ShapeSend, LbText(zh, "sent", "发送")},
-            {ShapeReceive, LbText(zh, "received", "接收")},
-            {12, LbText(zh, "matched", "已匹配")},
-            {ShapeReturn, LbText(zh, "return", "返回")},
-            {ShapeAlarm, LbText(zh, "receive alarm", "接收告警")},
-            {10, LbText(zh, "lost", "丢失")},
-            {11, LbText(zh, "unwanted", "误收")},
-            {13, LbText(zh, "fibre A interrupted", "光路A中断")},
-            {14, LbText(zh, "fibre B interrupted", "光路B中断")},
+            {ShapeSend, LbText(zh, "sent", "发送")},       {ShapeReceive, LbText(zh, "received", "接收")},
+            {12, LbText(zh, "matched", "已匹配")},         {ShapeReturn, LbText(zh, "return", "返回")},
+            {ShapeAlarm, LbText(zh, "alarm", "告警")},     {10, LbText(zh, "lost", "丢失")},
+            {11, LbText(zh, "unwanted", "误收")},          {13, LbText(zh, "fibre A down", "光路A中断")},
+            {14, LbText(zh, "fibre B down", "光路B中断")},
         };
         double x = lay.legend.left() + 6;
         const double y = lay.legend.center().y() + 0.5;
         for (const Item& it : items) {
+            // What does not fit is left out, never drawn over the edge.
+            if (x + 16 + fm.horizontalAdvance(it.text) > lay.legend.right())
+                break;
             const QPointF at(x + 6, y);
             if (it.kind < Shapes) {
                 drawShape(p, Shape(it.kind), at, 4);

@@ -50,7 +50,9 @@ QString table(const QStringList& headers, const QList<QStringList>& rows) {
     for (const QStringList& r : rows) {
         h += QStringLiteral("<tr>");
         for (const QString& c : r)
-            h += QStringLiteral("<td>") + c + QStringLiteral("</td>");
+            h += (c.startsWith(QLatin1String("<b>")) ? QStringLiteral("<td bgcolor=\"#ffe9a8\">")
+                                                     : QStringLiteral("<td>")) +
+                 c + QStringLiteral("</td>");
         h += QStringLiteral("</tr>");
     }
     return h + QStringLiteral("</table>");
@@ -64,13 +66,14 @@ QString offsetSeconds(qint64 ms) {
     return (ms < 0 ? QStringLiteral("-") : QStringLiteral("+")) + DurationText(std::abs(ms));
 }
 
-// A configuration's settings as the dialog lists them: one row per setting, one column per command.
-QString settingsTable(const ConfigSnapshot& s, bool zh) {
-    const QList<ConfigDiffLine> lines = DiffConfigLines(s, s);
+// A configuration's settings as the dialog lists them: one row per setting, one column per command;
+// the settings that differ from `before` in bold on a tinted ground.
+QString settingsTable(const ConfigSnapshot& s, const std::optional<ConfigSnapshot>& before, bool zh) {
+    const QList<ConfigDiffLine> lines = DiffConfigLines(before ? *before : s, s);
     const int commands = s.commandCount == 8 ? 8 : 4;
-    QStringList headers{QString()};
+    QStringList headers{LbText(zh, "Command", "命令")};
     for (int k = 1; k <= commands; ++k)
-        headers << LbText(zh, "Command %1", "命令%1").arg(k);
+        headers << QString::number(k);
     QList<QStringList> rows;
     for (ConfigDiffLine::Field field :
          {ConfigDiffLine::OutputDelay, ConfigDiffLine::InputDelay, ConfigDiffLine::OutputExtend}) {
@@ -83,7 +86,7 @@ QString settingsTable(const ConfigSnapshot& s, bool zh) {
         QStringList row{esc(name)};
         for (const ConfigDiffLine& l : lines)
             if (l.field == field && l.command <= commands)
-                row << esc(l.a);
+                row << (l.changed ? QStringLiteral("<b>%1</b>").arg(esc(l.b)) : esc(l.b));
         rows << row;
     }
     return table(headers, rows);
@@ -106,7 +109,7 @@ QString configSection(const VisitReportData& d, bool zh) {
                      .arg(s.address)
                      .arg(s.commandCount)) +
              QStringLiteral("</b></p>");
-        h += settingsTable(s, zh);
+        h += settingsTable(s, c.before, zh);
         if (!c.before) {
             h += para(LbText(zh, "The archive holds no configuration of this unit before it.",
                              "档案中没有该装置更早的配置。"));

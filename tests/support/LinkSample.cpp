@@ -2,6 +2,7 @@
 
 #include "archive/Archive.h"
 #include "archive/VisitRecorder.h"
+#include "config/ConfigFormat.h"
 #include "support/LogbookSample.h"
 
 #include <QList>
@@ -101,6 +102,15 @@ bool AddLinkSampleVisit(const QString& path, const LinkSampleSpec& spec, LinkSam
                            SampleConfigAnswer(false, 8, spec.remoteAddress, 2)) &&
         visit.ClockAnswer(UnitSide::Remote, port, at(31),
                           clockAnswer(char(0x90), pcWall.addMSecs((31 + 3) * 1000 + offset)));
+    // The local unit's command 2 gets a longer output delay, and the read-back shows it.
+    QByteArray answer = SampleConfigAnswer(true, 8, spec.localAddress, 1);
+    ConfigSettings settings;
+    DecodeConfigAnswer(reinterpret_cast<const unsigned char*>(answer.constData()), 9, &settings);
+    settings.outputDelay[1] = 3;
+    const auto block = EncodeConfigBlock(settings);
+    const QByteArray sent(reinterpret_cast<const char*>(block.data()), int(block.size()));
+    ok = ok && visit.ConfigWrite(UnitSide::Local, port, at(45), sent, 8) &&
+         visit.ConfigAnswer(UnitSide::Local, port, at(46), QByteArray(1, char(0x76)) + char(1) + sent);
     for (int side = 0; ok && side < 2; ++side) {
         QList<Logged>& log = side == 0 ? local : remote;
         std::sort(log.begin(), log.end(), [](const Logged& a, const Logged& b) { return a.at < b.at; });

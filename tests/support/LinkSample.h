@@ -9,10 +9,12 @@
 //
 // Commands travel both ways, one every few minutes of the local clock: a send at one unit, its
 // receive at the other after a transfer time, each command's return after it. The remote clock
-// runs `offsetMs` ahead of the local one. One local send of command 2 never arrives (lost, with its
+// runs `offsetMs` ahead of the local one. One local send of command 4 never arrives (lost, with its
 // return), one receive of command 3 at the remote unit was never sent (unwanted); both units log a
 // fibre A interruption and its return; the local unit logs a receive alarm and a fibre B
-// interruption whose return is not in its log.
+// interruption whose return is not in its log. Before the records, the visit reads both units'
+// configurations and clocks (the local clock 3 s ahead of the PC), and writes the local unit's
+// configuration with command 2's Output Delay changed from 0ms to 50ms, which its read-back shows.
 struct LinkSampleSpec {
     int commands = 40;      // commands sent, alternately local → remote and back
     double offsetMs = 2314; // remote clock minus local clock

@@ -39,6 +39,8 @@ CLinkPage::CLinkPage(const QString& archivePath, QWidget* parent) : QWidget(pare
     m_cboLocal = new QComboBox(this);
     m_stcRemote = new QLabel(this);
     m_cboRemote = new QComboBox(this);
+    for (QComboBox* units : {m_cboLocal, m_cboRemote})
+        units->setSizeAdjustPolicy(QComboBox::AdjustToContents);
     m_stcLink->setBuddy(m_cboLink);
     m_stcLocal->setBuddy(m_cboLocal);
     m_stcRemote->setBuddy(m_cboRemote);
@@ -86,7 +88,7 @@ CLinkPage::CLinkPage(const QString& archivePath, QWidget* parent) : QWidget(pare
     lower->addWidget(m_txtChosen);
     lower->addWidget(m_tblCounts);
     lower->setChildrenCollapsible(false);
-    lower->setStretchFactor(0, 2);
+    lower->setStretchFactor(0, 1);
     lower->setStretchFactor(1, 3);
     auto* split = new QSplitter(Qt::Vertical, this);
     auto* upper = new QWidget(this);
@@ -180,6 +182,9 @@ void CLinkPage::Reload() {
 }
 
 void CLinkPage::ShowVisit(qint64 visitId) {
+    if (m_result.events && m_result.ends.visitId == visitId &&
+        m_cboLink->currentData().toLongLong() == visitId)
+        return; // on screen already
     const int i = m_cboLink->findData(visitId);
     if (i < 0) {
         m_wantVisit = visitId;

@@ -120,6 +120,40 @@ void drawRing(QPainter& p, QPointF at, double r, const QColor& c, double width) 
     p.drawEllipse(at, r, r);
 }
 
+// What the legend shows: a look and its name.
+struct LegendItem {
+    int kind; // a Shape, or 10 lost, 11 unwanted, 12 a line between the lanes, 13/14 bands A/B
+    QString text;
+};
+
+QList<LegendItem> legendItems(bool zh) {
+    return {
+        {ShapeSend, LbText(zh, "sent", "发送")},       {ShapeReceive, LbText(zh, "received", "接收")},
+        {12, LbText(zh, "matched", "已匹配")},         {ShapeReturn, LbText(zh, "return", "返回")},
+        {ShapeAlarm, LbText(zh, "alarm", "告警")},     {10, LbText(zh, "lost", "丢失")},
+        {11, LbText(zh, "unwanted", "误收")},          {13, LbText(zh, "fibre A down", "光路A中断")},
+        {14, LbText(zh, "fibre B down", "光路B中断")},
+    };
+}
+
+// Where each legend item goes within `box` (its left end and the middle of its row), row after
+// row as the width allows; the rows below the box's first fall outside it.
+QList<QPoint> legendPlaces(const QList<LegendItem>& items, const QFontMetrics& fm, const QRect& box) {
+    QList<QPoint> places;
+    const int rowHeight = fm.height() + 6;
+    int x = box.left() + 6, row = 0;
+    for (const LegendItem& it : items) {
+        const int w = 16 + fm.horizontalAdvance(it.text);
+        if (x + w > box.right() && x > box.left() + 6) {
+            x = box.left() + 6;
+            ++row;
+        }
+        places << QPoint(x, box.top() + 4 + row * rowHeight + rowHeight / 2);
+        x += w + 14;
+    }
+    return places;
+}
+
 } // namespace
 
 bool LinkPictureData::Extent(qint64* from, qint64* to) const {
@@ -154,10 +188,12 @@ std::pair<int, int> MarksWithin(const QList<LinkMark>& lane, double from, double
     return {int(lo - lane.begin()), int(hi - lane.begin())};
 }
 
-LinkPictureLayout LayOutLinkPicture(const QRect& area, const QFontMetrics& fm) {
+LinkPictureLayout LayOutLinkPicture(const QRect& area, const QFontMetrics& fm, bool chinese) {
     LinkPictureLayout l;
     const int line = fm.height();
-    l.legend = QRect(area.left(), area.top(), area.width(), line + 8);
+    const QList<QPoint> places = legendPlaces(legendItems(chinese), fm, area);
+    const int rows = places.isEmpty() ? 1 : (places.last().y() - area.top() - 4) / (line + 6) + 1;
+    l.legend = QRect(area.left(), area.top(), area.width(), rows * (line + 6) + 4);
     l.axis = QRect(area.left(), area.bottom() - (2 * line + 12) + 1, area.width(), 2 * line + 12);
     const int gap = std::max(24, line + 8); // where the lines between the lanes run
     const int laneHeight = std::max(20, (l.axis.top() - l.legend.bottom() - 1 - gap) / 2);
@@ -173,30 +209,18 @@ void PaintLinkPicture(QPainter& p, const QRect& area, const LinkPictureData& dat
     p.setRenderHint(QPainter::Antialiasing);
     p.fillRect(area, Qt::white);
     const QFontMetrics fm = p.fontMetrics();
-    const LinkPictureLayout lay = LayOutLinkPicture(area, fm);
+    const LinkPictureLayout lay = LayOutLinkPicture(area, fm, chinese);
     const bool zh = chinese;
     auto xAt = [&](double t) { return area.left() + view.XAt(t); };
     const double tFrom = view.TimeAt(-10), tTo = view.TimeAt(area.width() + 10);
 
     // The legend.
     {
-        struct Item {
-            int kind; // a Shape, or 10 lost, 11 unwanted, 12 line, 13/14 bands A/B
-            QString text;
-        };
-        const Item items[] = {
-            {ShapeSend, LbText(zh, "sent", "发送")},       {ShapeReceive, LbText(zh, "received", "接收")},
-            {12, LbText(zh, "matched", "已匹配")},         {ShapeReturn, LbText(zh, "return", "返回")},
-            {ShapeAlarm, LbText(zh, "alarm", "告警")},     {10, LbText(zh, "lost", "丢失")},
-            {11, LbText(zh, "unwanted", "误收")},          {13, LbText(zh, "fibre A down", "光路A中断")},
-            {14, LbText(zh, "fibre B down", "光路B中断")},
-        };
-        double x = lay.legend.left() + 6;
-        const double y = lay.legend.center().y() + 0.5;
-        for (const Item& it : items) {
-            // What does not fit is left out, never drawn over the edge.
-            if (x + 16 + fm.horizontalAdvance(it.text) > lay.legend.right())
-                break;
+        const QList<LegendItem> items = legendItems(zh);
+        const QList<QPoint> places = legendPlaces(items, fm, lay.legend);
+        for (int i = 0; i < items.size(); ++i) {
+            const LegendItem& it = items[i];
+            const double x = places[i].x(), y = places[i].y() + 0.5;
             const QPointF at(x + 6, y);
             if (it.kind < Shapes) {
                 drawShape(p, Shape(it.kind), at, 4);
@@ -211,7 +235,6 @@ void PaintLinkPicture(QPainter& p, const QRect& area, const LinkPictureData& dat
             }
             p.setPen(Qt::black);
             p.drawText(QPointF(x + 16, y + fm.ascent() / 2.0 - 1), it.text);
-            x += 16 + fm.horizontalAdvance(it.text) + 14;
         }
     }
 
@@ -353,6 +376,8 @@ void PaintLinkPicture(QPainter& p, const QRect& area, const LinkPictureData& dat
         p.drawLine(QPointF(x, tickTop), QPointF(x, tickTop + 5));
         const QString label = TimeTickLabel(t, step);
         const int w = fm.horizontalAdvance(label);
+        if (x - w / 2.0 < area.left() || x + w / 2.0 > area.right())
+            continue; // a label the edge would cut
         p.drawText(QPointF(x - w / 2.0, tickTop + 6 + fm.ascent()), label);
     }
     const QRect under(lay.axis.left() + 6, tickTop + 8 + fm.height(), lay.axis.width() - 12, fm.height());

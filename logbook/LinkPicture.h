@@ -57,14 +57,14 @@ struct LinkMarkRef {
     bool operator==(const LinkMarkRef&) const = default;
 };
 
-// Where the parts of the picture lie within `area` for the painter's font: the legend on top, the
-// two lanes, the time scale under them.
+// Where the parts of the picture lie within `area` for the painter's font: the legend on top (in
+// as many rows as its texts in the language chosen need), the two lanes, the time scale under them.
 struct LinkPictureLayout {
     QRect legend;
     std::array<QRect, 2> lanes;
     QRect axis; // the scale's marks, their labels and the day they leave out
 };
-LinkPictureLayout LayOutLinkPicture(const QRect& area, const QFontMetrics& fm);
+LinkPictureLayout LayOutLinkPicture(const QRect& area, const QFontMetrics& fm, bool chinese);
 
 // Paints the picture of `data` into `area` as `view` shows it (the axis's pixel 0 at area.left()),
 // only what falls within the area: the lanes' marks found by bisection, and where many marks fall

@@ -72,7 +72,7 @@ void CLinkTimeline::PanBy(double pixels) {
 }
 
 std::optional<LinkMarkRef> CLinkTimeline::MarkAt(const QPoint& pos) const {
-    const LinkPictureLayout lay = LayOutLinkPicture(rect(), fontMetrics());
+    const LinkPictureLayout lay = LayOutLinkPicture(rect(), fontMetrics(), m_bChinese);
     for (int l = 0; l < 2; ++l) {
         if (pos.y() < lay.lanes[l].top() - 4 || pos.y() > lay.lanes[l].bottom() + 4)
             continue;
@@ -95,7 +95,7 @@ std::optional<LinkMarkRef> CLinkTimeline::MarkAt(const QPoint& pos) const {
 }
 
 QPointF CLinkTimeline::PointOf(const LinkMarkRef& mark) const {
-    const LinkPictureLayout lay = LayOutLinkPicture(rect(), fontMetrics());
+    const LinkPictureLayout lay = LayOutLinkPicture(rect(), fontMetrics(), m_bChinese);
     return {m_view.XAt(m_data.lanes[mark.lane][mark.index].t), lay.lanes[mark.lane].center().y() + 0.5};
 }
 

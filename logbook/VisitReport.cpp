@@ -50,8 +50,9 @@ QString table(const QStringList& headers, const QList<QStringList>& rows) {
     for (const QStringList& r : rows) {
         h += QStringLiteral("<tr>");
         for (const QString& c : r)
-            h += (c.startsWith(QLatin1String("<b>")) ? QStringLiteral("<td bgcolor=\"#ffe9a8\">")
-                                                     : QStringLiteral("<td>")) +
+            h += (c.startsWith(QLatin1String("<b>"))    ? QStringLiteral("<td bgcolor=\"#ffe9a8\">")
+                  : c.startsWith(QLatin1String("<tt")) ? QStringLiteral("<td style=\"white-space: pre;\">")
+                                                        : QStringLiteral("<td>")) +
                  c + QStringLiteral("</td>");
         h += QStringLiteral("</tr>");
     }
@@ -193,9 +194,12 @@ QString problemSection(const LinkResult& link, bool zh) {
                 number = int(events.size()) - i;
         rows << QStringList{
             esc(lost ? LbText(zh, "lost", "丢失") : LbText(zh, "unwanted", "误收")),
-            QString::number(u.command), esc(directionText(u.direction, zh)),
-            esc(UnitLabelText(u.end == UnitSide::Local ? link.ends.local : link.ends.remote, zh)),
-            QStringLiteral("<tt>") + esc(EventRecordLine(u.event, number, zh)) + QStringLiteral("</tt>")};
+            QString::number(u.command),
+            QStringLiteral("<nobr>%1</nobr>").arg(esc(directionText(u.direction, zh))),
+            QStringLiteral("<nobr>%1</nobr>")
+                .arg(esc(UnitLabelText(u.end == UnitSide::Local ? link.ends.local : link.ends.remote, zh))),
+            QStringLiteral("<tt style=\"font-size: 8pt;\">") + esc(EventRecordLine(u.event, number, zh)) +
+                QStringLiteral("</tt>")};
     };
     for (const UnmatchedEvent& u : link.match.lost)
         add(u, true);

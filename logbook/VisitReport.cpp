@@ -50,9 +50,9 @@ QString table(const QStringList& headers, const QList<QStringList>& rows) {
     for (const QStringList& r : rows) {
         h += QStringLiteral("<tr>");
         for (const QString& c : r)
-            h += (c.startsWith(QLatin1String("<b>"))    ? QStringLiteral("<td bgcolor=\"#ffe9a8\">")
+            h += (c.startsWith(QLatin1String("<b>"))   ? QStringLiteral("<td bgcolor=\"#ffe9a8\">")
                   : c.startsWith(QLatin1String("<tt")) ? QStringLiteral("<td style=\"white-space: pre;\">")
-                                                        : QStringLiteral("<td>")) +
+                                                       : QStringLiteral("<td>")) +
                  c + QStringLiteral("</td>");
         h += QStringLiteral("</tr>");
     }

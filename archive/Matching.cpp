@@ -21,7 +21,7 @@ namespace {
 constexpr int kMsBits = 11;
 // Anchors a window's estimate looks at, per direction: enough for a sharp median, few enough that
 // a week of dense traffic estimates in milliseconds.
-constexpr int kWindowAnchors = 256;
+constexpr int kWindowAnchors = 128;
 constexpr int kSearchAnchors = 64;
 // A pair further than this many median absolute deviations from the median is an outlier.
 constexpr double kOutlierMads = 4.0;
@@ -178,16 +178,18 @@ Candidates(int dir, qint64 a, const Stream& others, double lo, double hi) {
     return {b, e};
 }
 
-// Where the clock offset can be when nothing is known: the offset that the most anchors agree
-// on, each anchor allowing any transfer from 0 to `transfer` ms.
-std::optional<Prior> SearchPrior(const Streams& s, qint64 from, qint64 to, double maxOffset,
+// Where the clock offset can be when nothing is known: the offset within `maxOffset` of `centre`
+// that the most anchors agree on, each anchor allowing any transfer from 0 to `transfer` ms.
+std::optional<Prior> SearchPrior(const Streams& s, qint64 from, qint64 to, double centre, double maxOffset,
                                  double transfer) {
     std::vector<std::pair<double, int>> edges; // (offset, +1 opens / -1 closes)
     for (int dir = 0; dir < 2; ++dir) {
         const int total = CountAnchors(s, dir, from, to);
         const int stride = std::max(1, (total + kSearchAnchors - 1) / kSearchAnchors);
         ForAnchors(s, dir, from, to, stride, [&](qint64 a, const Stream& others) {
-            const auto [b, e] = Candidates(dir, a, others, -maxOffset - transfer, maxOffset + transfer);
+            const double c = dir == 0 ? centre : -centre;
+            const auto [b, e] =
+                Candidates(dir, a, others, c - maxOffset - transfer, c + maxOffset + transfer);
             for (auto it = b; it != e; ++it) {
                 const double d = Apparent(dir, a, *it);
                 // d1 = offset + transfer; d2 = transfer - offset.
@@ -394,6 +396,23 @@ bool LinkOfVisit(Archive& archive, qint64 visitId, LinkEnds* ends, QString* erro
     return true;
 }
 
+std::optional<qint64> VisitIdOf(Archive& archive, const QString& text) {
+    archive.SetLastError(QString());
+    bool isNumber = false;
+    const qint64 number = text.trimmed().toLongLong(&isNumber);
+    QSqlQuery q(archive.Database());
+    q.prepare(isNumber ? QStringLiteral("SELECT id FROM visits WHERE id = ?")
+                       : QStringLiteral("SELECT id FROM visits WHERE uuid = ?"));
+    q.addBindValue(isNumber ? QVariant(number) : QVariant(text.trimmed().toLower()));
+    if (!q.exec()) {
+        archive.SetLastError(q.lastError().text());
+        return std::nullopt;
+    }
+    if (!q.next())
+        return std::nullopt;
+    return q.value(0).toLongLong();
+}
+
 bool LinkOfUnits(Archive& archive, const QString& localName, const QString& remoteName, LinkEnds* ends,
                  QString* error) {
     archive.SetLastError(QString());
@@ -518,7 +537,7 @@ namespace {
 // The sliding estimate: a window of `windowMs` on the local clock, moved by half of it over the
 // local end's traffic; each window starts from what the last one found and searches the whole
 // range only when that finds too little.
-void Estimate(const Streams& s, const MatchOptions& o, LinkMatch* m) {
+void Estimate(const Streams& s, const MatchOptions& o, double centre, LinkMatch* m) {
     qint64 first = std::numeric_limits<qint64>::max();
     qint64 last = std::numeric_limits<qint64>::min();
     for (int k = 0; k < 8; ++k)
@@ -549,7 +568,7 @@ void Estimate(const Streams& s, const MatchOptions& o, LinkMatch* m) {
                 w = Collect(s, from, to, *prior);
             if (!w || Pairs(*w) * 2 < w->anchors) {
                 if (const std::optional<Prior> searched =
-                        SearchPrior(s, from, to, double(o.maxOffsetMs), transfer)) {
+                        SearchPrior(s, from, to, centre, double(o.maxOffsetMs), transfer)) {
                     WindowResult again = Collect(s, from, to, *searched);
                     // Once more around what the search found, so both directions centre on
                     // their own medians.
@@ -685,8 +704,9 @@ void MatchStream(const Stream& sends, const Stream& receives, bool sendsAreLocal
         }
 }
 
-void CrossCheck(const LinkEvents& e, LinkMatch* m) {
-    // The latest visit that read both clocks; the first reading of each unit in it.
+// The clocks' offset by the latest visit that read both clocks (the first reading of each unit in
+// it); *localUnitMs is the local clock at that reading.
+void ReadingsOffset(const LinkEvents& e, LinkMatch* m, double* localUnitMs) {
     for (qsizetype i = e.localClock.size() - 1; i >= 0; --i) {
         const ClockReading& local = e.localClock[i];
         const ClockReading* remote = nullptr;
@@ -707,13 +727,22 @@ void CrossCheck(const LinkEvents& e, LinkMatch* m) {
         c.available = true;
         c.visitId = local.visitId;
         c.readingOffsetMs = double(remote->differenceMs - firstLocal->differenceMs);
-        const double localUnitMs = double(firstLocal->time.utcMs) + firstLocal->time.offsetSeconds * 1000.0 +
-                                   double(firstLocal->differenceMs);
-        c.estimateOffsetMs = m->basis == OffsetBasis::None ? c.readingOffsetMs : OffsetAt(*m, localUnitMs);
-        c.differenceMs = c.estimateOffsetMs - c.readingOffsetMs;
-        c.agrees = m->basis != OffsetBasis::OneWay && std::abs(c.differenceMs) <= kReadingResolutionMs;
+        *localUnitMs = double(firstLocal->time.utcMs) + firstLocal->time.offsetSeconds * 1000.0 +
+                       double(firstLocal->differenceMs);
         return;
     }
+}
+
+// The estimate against the readings. Without traffic the readings place the remote end.
+void CrossCheck(double localUnitMs, LinkMatch* m) {
+    ClockCrossCheck& c = m->crossCheck;
+    if (!c.available)
+        return;
+    if (m->basis == OffsetBasis::None)
+        m->offsetMs = c.readingOffsetMs;
+    c.estimateOffsetMs = OffsetAt(*m, localUnitMs);
+    c.differenceMs = c.estimateOffsetMs - c.readingOffsetMs;
+    c.agrees = m->basis != OffsetBasis::OneWay && std::abs(c.differenceMs) <= kReadingResolutionMs;
 }
 
 } // namespace
@@ -762,19 +791,29 @@ LinkMatch MatchLink(const LinkEvents& events, const MatchOptions& options) {
                     st = std::move(sorted);
                 }
 
+    // Clocks set far apart (a unit never set, a year out) are found around what the readings say.
+    double readingAtMs = 0;
+    ReadingsOffset(events, &m, &readingAtMs);
     if (options.handOffsetMs) {
         m.basis = OffsetBasis::HandCorrection;
         m.split = true;
         m.offsetMs = *options.handOffsetMs;
     } else {
-        Estimate(s, options, &m);
+        Estimate(s, options, m.crossCheck.available ? m.crossCheck.readingOffsetMs : 0.0, &m);
     }
-    CrossCheck(events, &m);
-    if (m.basis == OffsetBasis::None && m.crossCheck.available)
-        m.offsetMs = m.crossCheck.readingOffsetMs;
+    CrossCheck(readingAtMs, &m);
 
-    // The matches, stream by stream.
+    // The matches, stream by stream, first as light records; the rows are copied once, in axis order.
     const double accept = std::max(options.acceptMs, 1);
+    struct Found {
+        double sentAxis;
+        double receivedAxis;
+        double transfer;
+        int sendRow;
+        int receiveRow;
+        quint8 dir, k, p;
+    };
+    std::vector<Found> found;
     std::vector<double> transfers[2][8];
     for (int dir = 0; dir < 2; ++dir)
         for (int k = 0; k < 8; ++k)
@@ -795,19 +834,19 @@ LinkMatch MatchLink(const LinkEvents& events, const MatchOptions& options) {
                 const auto pair = p == 0 ? MatchPair::Command : MatchPair::Return;
                 for (const auto& [i, j] : pairs) {
                     sendMatched[size_t(i)] = receiveMatched[size_t(j)] = 1;
-                    CommandMatch c;
-                    c.command = k + 1;
-                    c.direction = direction;
-                    c.pair = pair;
-                    c.sent = sendRows[sends.row[size_t(i)]];
-                    c.received = receiveRows[receives.row[size_t(j)]];
-                    c.sentAxisMs = sendAxis[size_t(i)];
-                    c.receivedAxisMs = receiveAxis[size_t(j)];
-                    c.transferMs = m.split ? c.receivedAxisMs - c.sentAxisMs
-                                           : double(receives.ms[size_t(j)] - sends.ms[size_t(i)]);
+                    Found f{sendAxis[size_t(i)],
+                            receiveAxis[size_t(j)],
+                            0,
+                            sends.row[size_t(i)],
+                            receives.row[size_t(j)],
+                            quint8(dir),
+                            quint8(k),
+                            quint8(p)};
+                    f.transfer = m.split ? f.receivedAxis - f.sentAxis
+                                         : double(receives.ms[size_t(j)] - sends.ms[size_t(i)]);
                     if (p == 0)
-                        transfers[dir][k].push_back(c.transferMs);
-                    m.matches.append(c);
+                        transfers[dir][k].push_back(f.transfer);
+                    found.push_back(f);
                 }
                 for (size_t i = 0; i < sendMatched.size(); ++i)
                     if (!sendMatched[i])
@@ -827,6 +866,16 @@ LinkMatch MatchLink(const LinkEvents& events, const MatchOptions& options) {
                     c.unwanted = c.received - c.matched;
                 }
             }
+    std::sort(found.begin(), found.end(),
+              [](const Found& a, const Found& b) { return a.sentAxis < b.sentAxis; });
+    m.matches.reserve(qsizetype(found.size()));
+    for (const Found& f : found)
+        m.matches.append(
+            CommandMatch{f.k + 1, f.dir == 0 ? LinkDirection::LocalToRemote : LinkDirection::RemoteToLocal,
+                         f.p == 0 ? MatchPair::Command : MatchPair::Return,
+                         (f.dir == 0 ? events.local : events.remote)[f.sendRow],
+                         (f.dir == 0 ? events.remote : events.local)[f.receiveRow], f.sentAxis,
+                         f.receivedAxis, f.transfer});
     for (int k = 0; k < 8; ++k) {
         CommandMatchCounts& all = m.perCommand[size_t(k)];
         std::vector<double> both;
@@ -842,8 +891,6 @@ LinkMatch MatchLink(const LinkEvents& events, const MatchOptions& options) {
         }
         FillStats(&all, std::move(both));
     }
-    std::sort(m.matches.begin(), m.matches.end(),
-              [](const CommandMatch& a, const CommandMatch& b) { return a.sentAxisMs < b.sentAxisMs; });
     const auto byAxis = [](const UnmatchedEvent& a, const UnmatchedEvent& b) { return a.axisMs < b.axisMs; };
     std::sort(m.lost.begin(), m.lost.end(), byAxis);
     std::sort(m.unwanted.begin(), m.unwanted.end(), byAxis);

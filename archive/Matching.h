@@ -48,6 +48,10 @@ struct LinkEnds {
 // visit is unknown or did not meet a unit at both sides; a database failure also leaves its text
 // in archive.LastError(), which is empty otherwise.
 bool LinkOfVisit(Archive& archive, qint64 visitId, LinkEnds* ends, QString* error);
+// The visit that `text` names: its number (the row id, 1 for the first visit kept) or its uuid as
+// `lmx207-logbook visits` prints it. std::nullopt when no visit has it (or on a database failure,
+// whose text is then in archive.LastError()).
+std::optional<qint64> VisitIdOf(Archive& archive, const QString& text);
 // The units named `localName` and `remoteName`: a unit's name, or the address code of a unit known
 // by its address, or "#id" for a unit's row id. False with a message in *error when a name matches
 // no unit, or both name the same unit; a database failure also leaves its text in
@@ -70,7 +74,9 @@ bool ReadLinkEvents(Archive& archive, const LinkEnds& ends, LinkEvents* events, 
 // The knobs of the matching. The defaults suit a protection link: transfers of milliseconds,
 // clocks set by hand to within minutes, drifting seconds a day.
 struct MatchOptions {
-    qint64 maxOffsetMs = 24LL * 3600 * 1000; // how far apart the clocks may be when nothing else says
+    // How far apart the clocks may be: from 0, or from what the clock readings of a visit that read
+    // both units say.
+    qint64 maxOffsetMs = 24LL * 3600 * 1000;
     int acceptMs = 500; // a receive further than this from the typical transfer is not a match
     qint64 windowMs = 6LL * 3600 * 1000; // the sliding window of the offset estimate (local clock)
     std::optional<double> handOffsetMs;  // a hand correction: this offset everywhere, nothing estimated

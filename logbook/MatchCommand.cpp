@@ -47,14 +47,22 @@ int RunMatchCommand(const QStringList& args, std::FILE* out, std::FILE* err) {
     const bool byUnits = !local.isNull() || !remote.isNull();
     if (byVisit == byUnits || (byUnits && (local.isEmpty() || remote.isEmpty())))
         return Fail(err, 1, QStringLiteral("match takes --visit N, or --local NAME and --remote NAME"));
-    bool ok = true;
-    const qint64 visitId = byVisit ? visit.toLongLong(&ok) : 0;
-    if (!ok || (byVisit && visitId <= 0))
-        return Fail(err, 1, QStringLiteral("--visit takes a visit number, not \"%1\"").arg(visit));
+    if (byVisit && visit.trimmed().isEmpty())
+        return Fail(err, 1, QStringLiteral("--visit takes a visit's number or id"));
 
     Archive archive;
     if (!archive.Open(archivePath, Archive::Mode::ReadOnly))
         return Fail(err, 2, QStringLiteral("the archive cannot be used: %1").arg(archive.LastError()));
+    qint64 visitId = 0;
+    if (byVisit) {
+        const std::optional<qint64> id = VisitIdOf(archive, visit);
+        if (!id)
+            return archive.LastError().isEmpty()
+                       ? Fail(err, 1, QStringLiteral("visit %1 is not in the archive").arg(visit))
+                       : Fail(err, 2,
+                              QStringLiteral("the archive cannot be read: %1").arg(archive.LastError()));
+        visitId = *id;
+    }
     LinkEnds ends;
     QString error;
     if (!(byVisit ? LinkOfVisit(archive, visitId, &ends, &error)

@@ -348,6 +348,26 @@ private slots:
         }
     }
 
+    // Clocks 400 days apart are beyond the search, unless a visit's clock readings say where to look.
+    void clocksFarApartFoundByReadings() {
+        Traffic t;
+        t.offsetMs = 400 * 86'400'000.0 + 2314;
+        t.Make();
+        LinkMatch m = MatchLink(t.events);
+        QCOMPARE(m.matches.size(), 0);
+        ClockReading local;
+        local.visitId = 3;
+        local.time = {kStart.toMSecsSinceEpoch(), 0};
+        ClockReading remote = local;
+        remote.differenceMs = qint64(t.offsetMs) - 700; // whole seconds, read a poll apart
+        t.events.localClock << local;
+        t.events.remoteClock << remote;
+        m = MatchLink(t.events);
+        QCOMPARE(m.matches.size(), 2 * t.count);
+        QVERIFY(std::abs(m.offsetMs - t.offsetMs) <= 1.5);
+        QVERIFY(m.crossCheck.agrees);
+    }
+
     // A hand correction replaces the estimate: a wrong one loses every command.
     void handCorrection() {
         Traffic t;
@@ -390,12 +410,14 @@ private slots:
         t.events.remote.removeIf([&](const EventRow& r) {
             return r.code == gone.code + 16 && std::abs(*EventUnitMs(r) - *EventUnitMs(gone) - 2314) < 100;
         });
+        QString uuid;
         {
             Archive archive;
             QVERIFY(archive.Open(QString(), Archive::Mode::ReadWrite));
             VisitRecorder visit(archive, {});
             QVERIFY(
                 visit.RecordAnswer(UnitSide::Local, "/dev/pts/9", PcTimeNow(), Answer(t.events.local, 0x78)));
+            uuid = visit.VisitUuid();
             QVERIFY(visit.RecordAnswer(UnitSide::Remote, "/dev/pts/9", PcTimeNow(),
                                        Answer(t.events.remote, 0x87)));
             VisitRecorder other(archive, {});
@@ -417,6 +439,7 @@ private slots:
         QCOMPARE(csv.out.count("\nunwanted,"), 0);
         QCOMPARE(csv.out.count("\nmatch,"), 2 * t.count - 1);
 
+        QCOMPARE(RunCli({"match", "--visit", uuid.toUpper()}).out, csv.out); // the id `visits` prints
         const CliRun json = RunCli({"match", "--local", "#1", "--remote=#2", "--format", "json"});
         QVERIFY2(json.status == 0, json.err);
         const QJsonObject o = QJsonDocument::fromJson(json.out).object();
@@ -435,7 +458,8 @@ private slots:
             {{"match"}, 1, "match takes --visit N, or --local NAME and --remote NAME"},
             {{"match", "--visit", "1", "--local", "#1"}, 1, "match takes --visit N"},
             {{"match", "--local", "#1"}, 1, "match takes --visit N"},
-            {{"match", "--visit", "x"}, 1, "--visit takes a visit number, not \"x\""},
+            {{"match", "--visit", "x"}, 1, "visit x is not in the archive"},
+            {{"match", "--visit", ""}, 1, "--visit takes a visit's number or id"},
             {{"match", "--visit", "9"}, 1, "visit 9 is not in the archive"},
             {{"match", "--visit", "2"}, 1, "visit 2 met no remote unit"},
             {{"match", "--local", "#1", "--remote", "#1"}, 1, "are the same unit"},

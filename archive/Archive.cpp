@@ -433,8 +433,12 @@ QList<VisitRow> Archive::Visits(int offset, int limit) {
 
 namespace {
 
-// The WHERE clause of a filter (without "WHERE"; "1=1" for none) and its values.
-QString FilterClause(const EventFilter& f, QVariantList* values) {
+// The WHERE clause of a filter (without "WHERE"; "1=1" for none) and its values. For a page in
+// unit-time or unit order over all units, the codes are checked on the sort's index, which holds
+// them, as it is walked: a few codes then take one page of that walk, where the code index would
+// fetch and sort every event of those codes.
+QString FilterClause(const EventFilter& f, QVariantList* values,
+                     std::optional<EventSort> page = std::nullopt) {
     QStringList parts;
     if (f.unitId) {
         parts << QStringLiteral("e.unit_id = ?");
@@ -453,7 +457,10 @@ QString FilterClause(const EventFilter& f, QVariantList* values) {
         QStringList list;
         for (int c : codes)
             list << QString::number(c);
-        parts << QStringLiteral("e.code IN (%1)").arg(list.join(','));
+        const bool walk = page && !f.unitId && (*page == EventSort::UnitTime || *page == EventSort::Unit);
+        parts << QStringLiteral("%1 IN (%2)")
+                     .arg(walk ? NotIndexed(QStringLiteral("e.code")) : QStringLiteral("e.code"),
+                          list.join(','));
     }
     if (f.from.isValid()) {
         parts << QStringLiteral("e.unit_time >= ?");
@@ -479,7 +486,7 @@ QString OrderClause(EventSort sort, Qt::SortOrder order) {
 QString Archive::EventPageSql(const EventFilter& filter, EventSort sort, Qt::SortOrder order, qint64 offset,
                               int limit, QList<QVariant>* values) {
     QVariantList v;
-    const QString where = FilterClause(filter, &v);
+    const QString where = FilterClause(filter, &v, sort);
     QString sql = QStringLiteral("SELECT %1 FROM events e WHERE %2 ORDER BY %3 LIMIT ? OFFSET ?")
                       .arg(QLatin1String(kEventColumns), where, OrderClause(sort, order));
     v << limit << offset;
@@ -529,7 +536,7 @@ QList<EventRow> Archive::EventPageAfter(const EventFilter& filter, EventSort sor
                                         const EventRow& last, int limit) {
     QList<EventRow> rows;
     QVariantList values;
-    const QString where = FilterClause(filter, &values);
+    const QString where = FilterClause(filter, &values, sort);
     const QStringList cols = SortColumns(sort);
     QStringList marks;
     for (qsizetype i = 0; i < cols.size(); ++i)
@@ -574,7 +581,10 @@ CommandCounters Archive::EventCounters(const EventFilter& filter) {
     const QString where = FilterClause(filter, &values);
     QSqlQuery q(d->db);
     q.setForwardOnly(true);
-    q.prepare(QStringLiteral("SELECT e.code, COUNT(*) FROM events e WHERE %1 GROUP BY e.code").arg(where));
+    // Over a narrowed choice, group the rows chosen; over everything, walk the code index.
+    const bool narrowed = filter.unitId || filter.side || filter.from.isValid() || filter.to.isValid();
+    const QString code = narrowed ? NotIndexed(QStringLiteral("e.code")) : QStringLiteral("e.code");
+    q.prepare(QStringLiteral("SELECT %1, COUNT(*) FROM events e WHERE %2 GROUP BY %1").arg(code, where));
     for (const QVariant& v : values)
         q.addBindValue(v);
     if (!d->Exec(q))
@@ -613,7 +623,7 @@ CommandCounters Archive::EventCounters(const EventFilter& filter) {
 bool Archive::ForEachEvent(const EventFilter& filter, EventSort sort, Qt::SortOrder order,
                            const std::function<bool(const EventRow&)>& sink) {
     QVariantList values;
-    const QString where = FilterClause(filter, &values);
+    const QString where = FilterClause(filter, &values, sort);
     QSqlQuery q(d->db);
     q.setForwardOnly(true);
     q.prepare(QStringLiteral("SELECT %1 FROM events e WHERE %2 ORDER BY %3")

@@ -73,6 +73,19 @@ QString SqliteConnectOptions(bool readOnly) {
 qint64 LastInsertId(QSqlDatabase&, const QSqlQuery& insert) {
     return insert.lastInsertId().toLongLong();
 }
+
+QString NotIndexed(const QString& column) {
+    return '+' + column;
+} // SQLite's unary plus
+
+QString InsertIgnoringDuplicates() {
+    return QStringLiteral("INSERT OR IGNORE INTO");
+}
+
+void UseLargeCache(QSqlDatabase& db, int megabytes) {
+    QSqlQuery q(db);
+    q.exec(QStringLiteral("PRAGMA cache_size=-%1").arg(megabytes * 1000));
+}
 // ==== end of SQLite-only =============================================================================
 
 namespace {

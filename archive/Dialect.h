@@ -18,5 +18,17 @@ bool PrepareSchema(QSqlDatabase& db, QString* why);
 // Checks that a database opened for reading holds an archive this program can read.
 bool CheckSchema(QSqlDatabase& db, QString* why);
 
+// `column` as a value the query planner does not take an index for: a grouping over a narrowed
+// choice (one side, a unit, a date range) then sorts the rows chosen instead of walking a whole
+// index in its order.
+QString NotIndexed(const QString& column);
+
+// The start of a statement that inserts a row unless one with the same key is there already
+// ("INSERT OR IGNORE INTO" here; a server says ON CONFLICT DO NOTHING).
+QString InsertIgnoringDuplicates();
+
+// A page cache of `megabytes` for this connection, for a large import.
+void UseLargeCache(QSqlDatabase& db, int megabytes);
+
 // The id of the row the last INSERT on `db` made.
 qint64 LastInsertId(QSqlDatabase& db, const class QSqlQuery& insert);

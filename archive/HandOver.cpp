@@ -8,6 +8,9 @@
 #include <QHash>
 #include <QObject>
 
+#include <sys/resource.h>
+#include <unistd.h>
+
 #include <chrono>
 #include <condition_variable>
 #include <deque>
@@ -102,6 +105,8 @@ public:
 
 private:
     void Run() {
+        // Below the dialogs' thread: on a busy PC the keeping waits, never the dialog.
+        setpriority(PRIO_PROCESS, static_cast<id_t>(gettid()), 10);
         Archive archive;
         std::unique_ptr<VisitRecorder> recorder;
         for (;;) {

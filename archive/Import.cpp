@@ -1,6 +1,7 @@
 #include "archive/Import.h"
 
 #include "archive/ArchiveFormat.h"
+#include "archive/Dialect.h"
 #include "archive/VisitRecorder.h"
 #include "records/RecordFile.h"
 
@@ -70,6 +71,8 @@ bool ImportRecordPaths(Archive& archive, const QStringList& paths, const ImportO
     info.program = QStringLiteral("import");
     info.port = paths.join(' ');
     VisitRecorder recorder(archive, info);
+    if (archive.IsOpen())
+        UseLargeCache(archive.Database(), 128); // the event indexes of a large archive, in memory
     QStringList files;
     for (const QString& path : paths)
         files << FilesOf(path, &r.refused);

@@ -301,42 +301,73 @@ struct VisitRecorder::Private {
     }
 
     // Adds the events a unit does not hold yet; *added and *known count both kinds.
+    // The statement that inserts `rows` events at once, each unless its unit holds it already:
+    // the unique index (unit, unit time, code) turns it away.
+    static QString InsertEventsSql(int rows) {
+        QStringList values;
+        for (int i = 0; i < rows; ++i)
+            values << QStringLiteral("(?, ?, ?, ?, ?, ?, ?, ?)");
+        return InsertIgnoringDuplicates() +
+               QStringLiteral(
+                   " events (unit_id, side, unit_time, code, first_seen_utc, first_seen_offset, visit_id, "
+                   "read_id) VALUES ") +
+               values.join(QStringLiteral(", "));
+    }
+
+    // Adds the events a unit does not hold yet; *added and *known count both kinds.
     bool InsertEvents(qint64 unitId, UnitSide side, qint64 readId, const PcTime& at,
                       const QList<QPair<qint64, int>>& events, int* added, int* known) {
-        QSqlQuery insert(db());
-        insert.prepare(QStringLiteral(
-            "INSERT INTO events (unit_id, side, unit_time, code, first_seen_utc, first_seen_offset, "
-            "visit_id, "
-            "read_id) SELECT ?, ?, ?, ?, ?, ?, ?, ? WHERE NOT EXISTS (SELECT 1 FROM events WHERE unit_id = ? "
-            "AND unit_time = ? AND code = ?)"));
-        // An imported invalid record (its code lost in the text) is the same as any invalid record
-        // of that time.
-        QSqlQuery insertInvalid(db());
-        insertInvalid.prepare(QStringLiteral(
-            "INSERT INTO events (unit_id, side, unit_time, code, first_seen_utc, first_seen_offset, "
-            "visit_id, "
-            "read_id) SELECT ?, ?, ?, ?, ?, ?, ?, ? WHERE NOT EXISTS (SELECT 1 FROM events WHERE unit_id = ? "
-            "AND unit_time = ? AND (code = ? OR code = 0 OR code > 38))"));
         const int sideNo = SideNumber(side);
         *added = 0;
         *known = 0;
-        for (const auto& [key, code] : events) {
-            QSqlQuery& q = code < 0 ? insertInvalid : insert;
-            const int stored = code < 0 ? 0 : code;
+        auto bindEvent = [&](QSqlQuery& q, qint64 key, int code) {
             q.addBindValue(unitId);
             q.addBindValue(sideNo);
             q.addBindValue(key);
-            q.addBindValue(stored);
+            q.addBindValue(code);
             q.addBindValue(at.utcMs);
             q.addBindValue(at.offsetSeconds);
             q.addBindValue(visitId);
             q.addBindValue(readId);
-            q.addBindValue(unitId);
-            q.addBindValue(key);
-            q.addBindValue(stored);
+        };
+        QList<QPair<qint64, int>> coded;
+        QList<QPair<qint64, int>> invalid;
+        for (const auto& e : events)
+            (e.second < 0 ? invalid : coded) << e;
+        // Many rows a statement: a read of 255 records takes four.
+        constexpr int kRowsPerStatement = 64;
+        QSqlQuery full(db());
+        if (coded.size() >= kRowsPerStatement)
+            full.prepare(InsertEventsSql(kRowsPerStatement));
+        for (qsizetype first = 0; first < coded.size(); first += kRowsPerStatement) {
+            const int rows = int(qMin<qsizetype>(kRowsPerStatement, coded.size() - first));
+            QSqlQuery part(db());
+            if (rows < kRowsPerStatement)
+                part.prepare(InsertEventsSql(rows));
+            QSqlQuery& q = rows == kRowsPerStatement ? full : part;
+            for (int i = 0; i < rows; ++i)
+                bindEvent(q, coded[first + i].first, coded[first + i].second);
             if (!q.exec())
                 return Fail(q);
-            if (q.numRowsAffected() > 0)
+            const int inserted = q.numRowsAffected();
+            *added += inserted;
+            *known += rows - inserted;
+        }
+        // An imported invalid record (its code lost in the text) is the same as any invalid record
+        // of that time.
+        QSqlQuery insertInvalid(db());
+        if (!invalid.isEmpty())
+            insertInvalid.prepare(QStringLiteral(
+                "INSERT INTO events (unit_id, side, unit_time, code, first_seen_utc, first_seen_offset, "
+                "visit_id, read_id) SELECT ?, ?, ?, ?, ?, ?, ?, ? WHERE NOT EXISTS (SELECT 1 FROM "
+                "events WHERE unit_id = ? AND unit_time = ? AND (code = 0 OR code > 38))"));
+        for (const auto& [key, code] : invalid) {
+            bindEvent(insertInvalid, key, 0);
+            insertInvalid.addBindValue(unitId);
+            insertInvalid.addBindValue(key);
+            if (!insertInvalid.exec())
+                return Fail(insertInvalid);
+            if (insertInvalid.numRowsAffected() > 0)
                 ++*added;
             else
                 ++*known;

@@ -38,9 +38,6 @@ public:
         });
     }
 
-    // No read waiting or under way.
-    bool Idle() const { return m_pool.activeThreadCount() == 0; }
-
 private:
     std::atomic<quint64> m_nGeneration{0};
     QThreadPool m_pool;

@@ -27,13 +27,13 @@ struct KindText {
     const char* chinese;
 };
 const KindText kKinds[kEventKinds] = {
-    {KindSend, "&Send", "发送"},
-    {KindReceive, "Recei&ve", "接收"},
-    {KindReturn, "Ret&urn", "返回"},
-    {KindAlarm, "Receive &alarm", "接收告警"},
-    {KindFibreA, "Fiber &A interrupt", "光路A中断"},
-    {KindFibreB, "Fiber &B interrupt", "光路B中断"},
-    {KindInvalid, "&Invalid", "无效记录"},
+    {KindSend, "&Send", "发送(&S)"},
+    {KindReceive, "Recei&ve", "接收(&V)"},
+    {KindReturn, "Ret&urn", "返回(&U)"},
+    {KindAlarm, "Receive alar&m", "接收告警(&M)"},
+    {KindFibreA, "Fiber &A interrupt", "光路A中断(&A)"},
+    {KindFibreB, "Fiber &B interrupt", "光路B中断(&B)"},
+    {KindInvalid, "&Invalid", "无效记录(&I)"},
 };
 
 } // namespace
@@ -54,7 +54,9 @@ CEventsPage::CEventsPage(const QString& archivePath, QWidget* parent)
     m_stcUnit = new QLabel(this);
     m_cmbUnit = new QComboBox(this);
     m_cmbUnit->setObjectName(QStringLiteral("unit"));
-    m_cmbUnit->setSizeAdjustPolicy(QComboBox::AdjustToContents);
+    // A long unit name does not widen the bar; the list itself shows it whole.
+    m_cmbUnit->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+    m_cmbUnit->setMinimumContentsLength(16);
     m_stcSide = new QLabel(this);
     m_cmbSide = new QComboBox(this);
     m_cmbSide->setObjectName(QStringLiteral("side"));
@@ -121,6 +123,7 @@ CEventsPage::CEventsPage(const QString& archivePath, QWidget* parent)
     m_stcCommand->setBuddy(m_cmbCommand);
     m_stcText->setBuddy(m_edtText);
 
+    // Three rows, so the window fits a 1024-pixel screen in either language.
     auto* bar1 = new QHBoxLayout;
     bar1->addWidget(m_stcUnit);
     bar1->addWidget(m_cmbUnit);
@@ -131,11 +134,6 @@ CEventsPage::CEventsPage(const QString& archivePath, QWidget* parent)
     bar1->addWidget(m_stcCommand);
     bar1->addWidget(m_cmbCommand);
     bar1->addSpacing(8);
-    bar1->addWidget(m_chkFrom);
-    bar1->addWidget(m_dtpFrom);
-    bar1->addWidget(m_chkTo);
-    bar1->addWidget(m_dtpTo);
-    bar1->addSpacing(8);
     bar1->addWidget(m_stcText);
     bar1->addWidget(m_edtText, 1);
     auto* bar2 = new QHBoxLayout;
@@ -143,15 +141,22 @@ CEventsPage::CEventsPage(const QString& archivePath, QWidget* parent)
     for (QCheckBox* c : m_chkKind)
         bar2->addWidget(c);
     bar2->addStretch(1);
-    bar2->addWidget(m_stcSort);
-    bar2->addWidget(m_cmbSort);
-    bar2->addWidget(m_chkDescending);
-    bar2->addSpacing(8);
-    bar2->addWidget(m_btnReset);
+    auto* bar3 = new QHBoxLayout;
+    bar3->addWidget(m_chkFrom);
+    bar3->addWidget(m_dtpFrom);
+    bar3->addWidget(m_chkTo);
+    bar3->addWidget(m_dtpTo);
+    bar3->addSpacing(16);
+    bar3->addWidget(m_stcSort);
+    bar3->addWidget(m_cmbSort);
+    bar3->addWidget(m_chkDescending);
+    bar3->addStretch(1);
+    bar3->addWidget(m_btnReset);
 
     auto* top = new QVBoxLayout(this);
     top->addLayout(bar1);
     top->addLayout(bar2);
+    top->addLayout(bar3);
     top->addWidget(m_table, 1);
     top->addWidget(m_stcCount);
     top->addWidget(m_counters);
@@ -205,20 +210,14 @@ CEventsPage::CEventsPage(const QString& archivePath, QWidget* parent)
     connect(m_model, &CPagedTableModel::FirstPageShown, this, &CEventsPage::ShowCounters);
     connect(m_model, &CPagedTableModel::Failed, this, &CEventsPage::StatusText);
 
-    setTabOrder(m_cmbUnit, m_cmbSide);
-    setTabOrder(m_cmbSide, m_cmbCommand);
-    setTabOrder(m_cmbCommand, m_chkFrom);
-    setTabOrder(m_chkFrom, m_dtpFrom);
-    setTabOrder(m_dtpFrom, m_chkTo);
-    setTabOrder(m_chkTo, m_dtpTo);
-    setTabOrder(m_dtpTo, m_edtText);
-    setTabOrder(m_edtText, m_chkKind[0]);
-    for (int i = 1; i < kEventKinds; ++i)
-        setTabOrder(m_chkKind[i - 1], m_chkKind[i]);
-    setTabOrder(m_chkKind[kEventKinds - 1], m_cmbSort);
-    setTabOrder(m_cmbSort, m_chkDescending);
-    setTabOrder(m_chkDescending, m_btnReset);
-    setTabOrder(m_btnReset, m_table);
+    // Tab goes row by row through the bar, then to the table and the counters.
+    QList<QWidget*> chain{m_cmbUnit, m_cmbSide, m_cmbCommand, m_edtText};
+    for (QCheckBox* c : m_chkKind)
+        chain << c;
+    chain << m_chkFrom << m_dtpFrom << m_chkTo << m_dtpTo << m_cmbSort << m_chkDescending << m_btnReset
+          << m_table;
+    for (int i = 1; i < chain.size(); ++i)
+        setTabOrder(chain[i - 1], chain[i]);
     setTabOrder(m_table, m_counters);
 
     m_cmbUnit->addItem(QString(), qint64(-1));
@@ -243,9 +242,9 @@ void CEventsPage::Retranslate() {
     m_cmbSide->setItemText(0, LbText(zh, "Both", "两侧"));
     m_cmbSide->setItemText(1, LbText(zh, "Local", "本地"));
     m_cmbSide->setItemText(2, LbText(zh, "Remote", "对端"));
-    m_stcCommand->setText(LbText(zh, "Co&mmand:", "命令(&M):"));
+    m_stcCommand->setText(LbText(zh, "&Command:", "命令(&C):"));
     m_cmbCommand->setItemText(0, LbText(zh, "Any", "全部"));
-    m_chkFrom->setText(LbText(zh, "&From", "从(&F)"));
+    m_chkFrom->setText(LbText(zh, "F&rom", "从(&R)"));
     m_chkTo->setText(LbText(zh, "&To", "到(&T)"));
     m_stcText->setText(LbText(zh, "Te&xt:", "内容(&X):"));
     m_edtText->setPlaceholderText(LbText(zh, "part of the event text", "事件内容的一部分"));
@@ -254,7 +253,7 @@ void CEventsPage::Retranslate() {
         QString t = LbText(zh, kKinds[i].english, kKinds[i].chinese);
         m_chkKind[i]->setText(t);
     }
-    m_btnReset->setText(LbText(zh, "&Reset filters", "清除筛选(&R)"));
+    m_btnReset->setText(LbText(zh, "R&eset filters", "清除筛选(&E)"));
 
     m_dtpFrom->setToolTip(LbText(zh, "Unit clock date, first day shown", "装置时钟日期，起始日"));
     m_dtpTo->setToolTip(LbText(zh, "Unit clock date, last day shown", "装置时钟日期，截止日"));
@@ -264,10 +263,17 @@ void CEventsPage::Retranslate() {
         m_cmbSort->setItemText(
             i, m_model->headerData(m_cmbSort->itemData(i).toInt(), Qt::Horizontal).toString());
     m_chkDescending->setText(LbText(zh, "Descendin&g", "降序(&G)"));
-    SizeColumns(m_table,
-                {UnitLabelText(QString(), 65000, 0, zh), SideLabel(UnitSide::Remote, zh),
-                 QStringLiteral("2026-12-31 23:59:59.999"), QStringLiteral("255"), RecordEventText(32, zh),
-                 QStringLiteral("2026-12-31 23:59:59"), QStringLiteral("#999999")});
+    // The widest event text of this language, as the font draws it.
+    QString widestEvent;
+    for (int code = 0; code <= kLastEventCode; ++code) {
+        const QString t = RecordEventText(code, zh);
+        if (m_table->fontMetrics().horizontalAdvance(t) >
+            m_table->fontMetrics().horizontalAdvance(widestEvent))
+            widestEvent = t;
+    }
+    SizeColumns(m_table, {UnitLabelText(QString(), 65000, 0, zh), SideLabel(UnitSide::Remote, zh),
+                          QStringLiteral("2026-12-31 23:59:59.999"), QStringLiteral("255"), widestEvent,
+                          QStringLiteral("2026-12-31 23:59:59"), QStringLiteral("#999999")});
     for (int r = 0; r < kCounterRows; ++r)
         m_counters->setVerticalHeaderItem(r, new QTableWidgetItem(CounterRowText(r, zh)));
     for (int c = 0; c < 8; ++c)

@@ -20,9 +20,9 @@ const char* const kUsage =
     "        default: the folder holding the file); a folder is searched for record files\n"
     "  lmx207-logbook export [--unit NAME] [--side local|remote] [--from DATE] [--to DATE]\n"
     "                        [--format csv|json]\n"
-    "        write the events to standard output, oldest first (DATE as 2026-12-07, on the\n"
-    "        unit's clock); CSV columns: unit, side, time, code, English text, Chinese text,\n"
-    "        first seen (PC time, UTC), visit\n"
+    "        write the events to standard output, unit by unit, each unit's oldest first (DATE\n"
+    "        as 2026-12-07, on the unit's clock); CSV columns: unit, side, time, code, English\n"
+    "        text, Chinese text, first seen (PC time, UTC), visit\n"
     "  lmx207-logbook visits                the visits, newest first\n"
     "  lmx207-logbook report --visit N -o FILE.pdf\n"
     "        the printable report of visit N (A4 PDF) in the language the logbook shows\n"
@@ -166,7 +166,7 @@ int Export(const Options& o, const Output& io) {
     CsvEventWriter csv;
     QByteArray chunk;
     const bool ok =
-        archive.ForEachEvent(filter, EventSort::UnitTime, Qt::AscendingOrder, [&](const EventRow& row) {
+        archive.ForEachEvent(filter, EventSort::Unit, Qt::AscendingOrder, [&](const EventRow& row) {
             if (json)
                 chunk += (first ? QByteArrayLiteral("\n") : QByteArrayLiteral(",\n")) + JsonEventObject(row);
             else

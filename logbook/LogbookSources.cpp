@@ -80,9 +80,13 @@ public:
         if (!events.isEmpty() && offset % limit == 0)
             m_lastOfPage.insert(page, events.last());
         rows->reserve(events.size());
+        bool unitsRead = false;
         for (const EventRow& e : events) {
-            if (!m_units.contains(e.unitId))
-                LoadUnits(error); // a unit the service program added since
+            if (!m_units.contains(e.unitId) && !unitsRead) {
+                unitsRead = true;
+                QString ignored; // a unit the service program added since; without it, "Unit #id"
+                LoadUnits(&ignored);
+            }
             const UnitRow unit = m_units.value(e.unitId);
             QVariantList row(EventCells);
             row[CellUnitName] = unit.name;

@@ -25,7 +25,8 @@
 CLogbookWindow::CLogbookWindow(const QString& archivePath, QWidget* parent)
     : QMainWindow(parent), m_strPath(archivePath) {
     setObjectName(QStringLiteral("logbook"));
-    setWindowIcon(QIcon(QStringLiteral(":/logbook/lmx207-logbook.png")));
+    // The icon the package installs (hicolor 48x48), as the desktop entry names it.
+    setWindowIcon(QIcon::fromTheme(QStringLiteral("lmx207-logbook")));
     m_tabs = new QTabWidget(this);
     m_tabs->setDocumentMode(true);
     m_visits = new CVisitsPage(archivePath, this);

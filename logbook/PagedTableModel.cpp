@@ -1,7 +1,6 @@
 #include "logbook/PagedTableModel.h"
 
 #include <QMutexLocker>
-#include <QPointer>
 #include <QThread>
 
 #include <algorithm>
@@ -74,26 +73,27 @@ public:
     }
 
 private:
+    // A source that could not open is made again at the next request, so an archive that was
+    // missing or locked is read once it can be.
     bool EnsureSource(QString* error) {
+        if (m_source)
+            return true;
+        m_source = m_factory();
         if (!m_source) {
-            m_source = m_factory();
-            if (!m_source) {
-                *error = QStringLiteral("no archive");
-                return false;
-            }
-            m_bOpen = m_source->Open(&m_openError);
+            *error = QStringLiteral("no archive");
+            return false;
         }
-        if (!m_bOpen)
-            *error = m_openError;
-        return m_bOpen;
+        if (!m_source->Open(error)) {
+            m_source.reset();
+            return false;
+        }
+        return true;
     }
 
     PageSourceFactory m_factory;
     std::shared_ptr<Shared> m_shared;
     CPagedTableModel* m_model;
     std::unique_ptr<CPageSource> m_source;
-    bool m_bOpen = false;
-    QString m_openError;
 };
 
 CPagedTableModel::CPagedTableModel(PageSourceFactory factory, QObject* parent)

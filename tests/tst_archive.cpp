@@ -395,7 +395,16 @@ private slots:
                 QCOMPARE(byKeyset, byOffset);
             }
         }
+        CsvEventWriter writer; // the export's rows are CsvEventLine's
+        QByteArray fast;
+        QByteArray plain;
+        for (const EventRow& r : a.EventPage({}, EventSort::Visit, Qt::AscendingOrder, 0, 1000)) {
+            writer.Append(r, &fast);
+            plain += CsvEventLine(r);
+        }
+        QCOMPARE(fast, plain);
         const QList<EventRow> newest = a.EventPage({}, EventSort::UnitTime, Qt::DescendingOrder, 0, 1);
+
         QCOMPARE(UnitTimeText(newest[0].unitTime), QStringLiteral("2025-01-02T03:04:05.000"));
         QCOMPARE(newest[0].unitLabel, QStringLiteral("Address 2"));
         EventFilter day;

@@ -359,6 +359,72 @@ private slots:
         QVERIFY(page.Chart()->Points().size() >= 4);
     }
 
+    // The visits and the audit trail say who did what: the tour's fourth visit wrote unit 300's
+    // configuration and clock, both applied by their read-back; a password change shows no side,
+    // no bytes and no "applied".
+    void visitsAndActionsSayWhatWasDone() {
+        CVisitsPage visits(m_tour);
+        visits.SetChinese(false);
+        visits.Reload();
+        QVERIFY(settled(visits.Model()));
+        QCOMPARE(visits.Model()->rowCount(), 6);
+        auto cells = [](QAbstractItemModel* m, int row) {
+            QStringList out;
+            for (int c = 0; c < m->columnCount(); ++c)
+                out << m->index(row, c).data().toString();
+            return out;
+        };
+        // Newest first: the fourth visit is the third row.
+        const QStringList v4 = cells(visits.Model(), 2);
+        QCOMPARE(v4.at(0), QStringLiteral("#4"));
+        QCOMPARE(v4.mid(2),
+                 (QStringList{"wang.li@sub-east-laptop", "/dev/ttyUSB0", "local 300, remote 301", "2 actions",
+                              "2 record reads (42 new events), 3 configurations, 2 clock readings"}));
+
+        CActionsPage actions(m_tour);
+        actions.SetChinese(false);
+        QSignalSpy shown(&actions, &CActionsPage::Shown);
+        actions.Reload();
+        QVERIFY(shown.wait(10000));
+        QCOMPARE(actions.Model()->rowCount(), 4);
+        QStringList kinds;
+        for (int r = 0; r < 4; ++r)
+            kinds << cells(actions.Model(), r).at(3);
+        QCOMPARE(kinds, (QStringList{"Password changed", "Records cleared", "Date and time written",
+                                     "Configuration written"}));
+        QCOMPARE(cells(actions.Model(), 0).mid(1, 2), (QStringList{QString(), QString()}));
+        QCOMPARE(cells(actions.Model(), 0).mid(4, 2), (QStringList{QString(), QString()}));
+        QCOMPARE(
+            cells(actions.Model(), 2).mid(1, 5),
+            (QStringList{"Address 300", "Local", "Date and time written", "2026-11-2  10:38:15", "yes"}));
+        QCOMPARE(cells(actions.Model(), 3).mid(4, 2),
+                 (QStringList{"address 300, 8 commands; 3 settings changed", "yes"}));
+        // Choosing the write shows its three changes below.
+        actions.Table()->selectRow(3);
+        QCOMPARE(actions.Diff()->ChangedCount(), 3);
+    }
+
+    void actionSentTextReadsTheBytes_data() {
+        QTest::addColumn<QByteArray>("sent");
+        QTest::addColumn<QString>("text");
+        QTest::newRow("date and time") << QByteArray::fromHex("081226090507") << "2008-12-26  9:05:07";
+        QTest::newRow("date unchanged") << QByteArray::fromHex("FF090507") << "date unchanged  9:05:07";
+        QTest::newRow("time unchanged") << QByteArray::fromHex("081226FF") << "2008-12-26  time unchanged";
+        QTest::newRow("both unchanged") << QByteArray::fromHex("FFFF") << "date unchanged  time unchanged";
+        // Not the groups a dialog sends: shown as the bytes they are.
+        QTest::newRow("five bytes") << QByteArray::fromHex("0812260905") << "08 12 26 09 05";
+        QTest::newRow("trailing byte") << QByteArray::fromHex("FFFF00") << "FF FF 00";
+    }
+
+    void actionSentTextReadsTheBytes() {
+        QFETCH(QByteArray, sent);
+        QFETCH(QString, text);
+        ActionEntry a;
+        a.row.kind = QStringLiteral("clock-write");
+        a.row.sent = sent;
+        QCOMPARE(ActionSentText(a, false), text);
+    }
+
     void languageFollowsTheStoredOne_data() {
         QTest::addColumn<bool>("store");
         QTest::addColumn<DWORD>("type");
@@ -418,6 +484,47 @@ private slots:
         QCOMPARE(window.Events()->Model()->Query().order, Qt::AscendingOrder);
     }
 
+    // Within each tab, in either language, no two controls share an Alt+letter with each other,
+    // with the menu bar or with the tabs: Qt runs neither of two that do.
+    void mnemonicsAreUniquePerTab() {
+        CLogbookWindow window(m_tour);
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        auto mnemonic = [](const QString& text) -> QChar {
+            for (int i = 0; i + 1 < text.size(); ++i)
+                if (text[i] == '&')
+                    return text[i + 1] == '&' ? (++i, QChar()) : text[i + 1].toUpper();
+            return {};
+        };
+        for (bool chinese : {false, true}) {
+            window.SetChinese(chinese);
+            for (int tab = 0; tab < window.Tabs()->count(); ++tab) {
+                window.Tabs()->setCurrentIndex(tab);
+                QStringList texts;
+                for (QAction* menu : window.menuBar()->actions())
+                    texts << menu->text();
+                for (int t = 0; t < window.Tabs()->count(); ++t)
+                    texts << window.Tabs()->tabText(t);
+                for (QLabel* l : window.findChildren<QLabel*>())
+                    if (l->isVisible() && l->buddy())
+                        texts << l->text();
+                for (QAbstractButton* b : window.findChildren<QAbstractButton*>())
+                    if (b->isVisible())
+                        texts << b->text();
+                QMap<QChar, QString> seen;
+                for (const QString& t : texts) {
+                    const QChar m = mnemonic(t);
+                    if (m.isNull())
+                        continue;
+                    QVERIFY2(!seen.contains(m),
+                             qPrintable(
+                                 QStringLiteral("tab %1: \"%2\" and \"%3\"").arg(tab).arg(seen.value(m), t)));
+                    seen.insert(m, t);
+                }
+            }
+        }
+    }
+
     // The failures the service program could not keep show on the last tab, newest first; an
     // archive that is not there is named in the status line, and nothing is created; a damaged
     // one gives the database's reason and is left as it is.
@@ -427,7 +534,7 @@ private slots:
         journal.Reload();
         QVERIFY(shown.wait(10000));
         QCOMPARE(journal.Model()->rowCount(), 2);
-        QVERIFY(journal.Model()->index(0, 1).data().toString().contains("disk full"));
+        QVERIFY(journal.Model()->index(0, 1).data().toString().contains("disk is full"));
 
         const QString missing = m_env.dataHome() + "/none/logbook.sqlite";
         CLogbookWindow window(missing);
@@ -445,6 +552,13 @@ private slots:
         QCOMPARE(broken.Events()->Model()->rowCount(), 0);
         QVERIFY(f.open(QIODevice::ReadOnly));
         QCOMPARE(f.readAll(), junk);
+        f.close();
+        // Once a good archive is there, F5 reads it.
+        QVERIFY(QFile::remove(damaged));
+        QVERIFY(QFile::copy(m_tour, damaged));
+        broken.Reload();
+        QVERIFY(settled(broken.Events()->Model()));
+        QVERIFY(broken.Events()->Model()->rowCount() > 0);
     }
 };
 

@@ -211,8 +211,8 @@ bool MakeTourArchive(const QString& path, QString* error) {
         if (v == 5 && !visit.PasswordChange(step(200)))
             return fail(error, QStringLiteral("password change"), visit.LastError());
     }
-    AppendArchiveJournal(path,
-                         QStringLiteral("record answer of the local unit not kept: database is locked"));
-    AppendArchiveJournal(path, QStringLiteral("configuration answer of the remote unit not kept: disk full"));
+    // Two failures in the journal, as the hand-over words them.
+    AppendArchiveJournal(path, QStringLiteral("record answer not kept: database is locked"));
+    AppendArchiveJournal(path, QStringLiteral("configuration answer not kept: database or disk is full"));
     return true;
 }

@@ -176,7 +176,9 @@ void CLinkPage::Reload() {
             if (!r.second.isEmpty())
                 emit StatusText(r.second);
             m_choices = r.first;
-            FillChoices();
+            const bool fresh = !m_bChoicesRead;
+            m_bChoicesRead = true;
+            FillChoices(fresh);
             LoadChosen();
         });
 }
@@ -194,9 +196,9 @@ void CLinkPage::ShowVisit(qint64 visitId) {
     LoadChosen();
 }
 
-void CLinkPage::FillChoices() {
+void CLinkPage::FillChoices(bool fresh) {
     const bool zh = m_bChinese;
-    qint64 was = m_cboLink->currentIndex() >= 0 ? m_cboLink->currentData().toLongLong() : 0;
+    qint64 was = !fresh && m_cboLink->currentIndex() >= 0 ? m_cboLink->currentData().toLongLong() : 0;
     if (m_wantVisit) {
         was = *m_wantVisit;
         m_wantVisit.reset();

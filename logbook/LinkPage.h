@@ -48,7 +48,8 @@ signals:
 
 private:
     void Retranslate();
-    void FillChoices();
+    // Fills the choices; `fresh` (their first reading) chooses the newest visit.
+    void FillChoices(bool fresh = false);
     void LoadChosen();
     void Rematch();
     void ShowResult(const LinkResult& result, bool keepView);
@@ -58,6 +59,7 @@ private:
     QString m_strPath;
     bool m_bChinese = false;
     LinkChoices m_choices;
+    bool m_bChoicesRead = false;
     std::optional<qint64> m_wantVisit; // to choose once the choices are read
     LinkResult m_result;
     QLabel* m_stcLink;

@@ -466,8 +466,7 @@ int RunReportCommand(const QStringList& args, std::FILE* out, std::FILE* err) {
         std::fputs(("lmx207-logbook: " + message + '\n').toLocal8Bit().constData(), err);
         return status;
     };
-    std::optional<qint64> visit;
-    QString output, archivePath;
+    QString visit, output, archivePath;
     for (qsizetype i = 0; i < args.size(); ++i) {
         QString name = args[i], value;
         const qsizetype eq = name.indexOf('=');
@@ -483,11 +482,11 @@ int RunReportCommand(const QStringList& args, std::FILE* out, std::FILE* err) {
             return fail(1, QStringLiteral("report takes --visit N -o FILE.pdf, not \"%1\"").arg(name));
         }
         if (name == QLatin1String("--visit")) {
-            bool ok = false;
-            const qint64 n = QString(value).remove(QLatin1Char('#')).toLongLong(&ok);
-            if (!ok || n <= 0)
-                return fail(1, QStringLiteral("--visit takes a visit's number, not \"%1\"").arg(value));
-            visit = n;
+            visit = value.trimmed();
+            if (visit.startsWith(QLatin1Char('#')))
+                visit.remove(0, 1);
+            if (visit.isEmpty())
+                return fail(1, QStringLiteral("--visit takes a visit's number or id"));
         } else if (name == QLatin1String("-o") || name == QLatin1String("--output")) {
             output = value;
         } else if (name == QLatin1String("--archive")) {
@@ -496,25 +495,33 @@ int RunReportCommand(const QStringList& args, std::FILE* out, std::FILE* err) {
             return fail(1, QStringLiteral("unknown option %1").arg(name));
         }
     }
-    if (!visit)
+    if (visit.isNull())
         return fail(1, QStringLiteral("report needs --visit N"));
     if (output.isEmpty())
         return fail(1, QStringLiteral("report needs -o FILE.pdf"));
+    qint64 visitId = 0;
     {
-        Archive probe;
-        if (!probe.Open(archivePath, Archive::Mode::ReadOnly))
-            return fail(2, QStringLiteral("the archive cannot be used: %1").arg(probe.LastError()));
-        archivePath = probe.Path();
+        Archive archive;
+        if (!archive.Open(archivePath, Archive::Mode::ReadOnly))
+            return fail(2, QStringLiteral("the archive cannot be used: %1").arg(archive.LastError()));
+        archivePath = archive.Path();
+        // The visit's number, or its id as `lmx207-logbook visits` prints it.
+        const std::optional<qint64> id = VisitIdOf(archive, visit);
+        if (!id)
+            return archive.LastError().isEmpty()
+                       ? fail(1, QStringLiteral("visit %1 is not in the archive").arg(visit))
+                       : fail(2, QStringLiteral("the archive cannot be read: %1").arg(archive.LastError()));
+        visitId = *id;
     }
     const bool zh = StoredLanguageIsChinese();
     VisitReportData data;
     QString error;
-    if (!LoadVisitReport(archivePath, *visit, zh, &data, &error))
-        return fail(data.visit.id ? 2 : 1, error);
+    if (!LoadVisitReport(archivePath, visitId, zh, &data, &error))
+        return fail(2, error);
     if (!WriteVisitReport(data, zh, output, &error))
         return fail(1, error);
     std::fputs(QStringLiteral("report of visit #%1 written to %2\n")
-                   .arg(*visit)
+                   .arg(visitId)
                    .arg(output)
                    .toLocal8Bit()
                    .constData(),

@@ -62,7 +62,7 @@ bool WriteVisitReport(const VisitReportData& data, bool chinese, const QString& 
 // user cancelled.
 QString SaveVisitReportAs(QWidget* parent, const QString& archivePath, qint64 visitId, bool chinese);
 
-// lmx207-logbook report --visit N -o FILE.pdf [--archive FILE]: the report of visit N in the
-// language the logbook shows. Exit status as the other commands: 0 done, 1 bad input, 2 the
-// archive cannot be used.
+// lmx207-logbook report --visit N -o FILE.pdf [--archive FILE]: the report of visit N (its number,
+// or its id as `visits` prints it) in the language the logbook shows. Exit status as the other commands: 0
+// done, 1 bad input, 2 the archive cannot be used.
 int RunReportCommand(const QStringList& args, std::FILE* out, std::FILE* err);

@@ -8,6 +8,7 @@
 #include "logbook/LinkPage.h"
 #include "logbook/LinkTimeline.h"
 #include "logbook/LogbookTables.h"
+#include "logbook/LogbookWindow.h"
 #include "logbook/TimeScale.h"
 #include "support/LinkSample.h"
 #include "support/Suite.h"
@@ -129,6 +130,19 @@ private slots:
         QTest::mouseClick(timeline, Qt::LeftButton, {}, QPoint(at.x() + 300, at.y()));
         QVERIFY(!timeline->Selected());
         QVERIFY(!page->ChosenText()->toPlainText().contains(ownLine));
+    }
+
+    // The window's sixth tab opens on the newest visit that read both ends.
+    void windowTabShowsTheNewestLink() {
+        CLogbookWindow window(m_archive);
+        window.show();
+        window.Tabs()->setCurrentIndex(5);
+        CLinkPage* page = window.Link();
+        QVERIFY(QTest::qWaitFor([page] { return page->Result().events != nullptr; }, 10000));
+        QCOMPARE(page->Result().ends.visitId, std::optional<qint64>(m_facts.visitId));
+        QCOMPARE(page->LinkBox()->currentData().toLongLong(), m_facts.visitId);
+        QVERIFY(!page->LocalBox()->isEnabled());
+        QCOMPARE(window.Tabs()->tabText(5), QStringLiteral("&6 Link, both ends"));
     }
 
     void handCorrectionChangesTheMatches() {

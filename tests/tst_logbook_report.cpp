@@ -123,8 +123,9 @@ private slots:
         if (chinese)
             WriteSetting(QStringLiteral("m_Language"), REG_DWORD, QByteArray("\1\0\0\0", 4));
         const QString pdf = m_env.root() + (chinese ? "/report-zh.pdf" : "/report-en.pdf");
-        const Run run = runCommand(
-            {"report", "--visit", QString::number(m_facts.visitId), "-o", pdf, "--archive", m_archive});
+        // The visit by its number, or by its id as `lmx207-logbook visits` prints it.
+        const QString visit = chinese ? m_facts.visitUuid : QString::number(m_facts.visitId);
+        const Run run = runCommand({"report", "--visit", visit, "-o", pdf, "--archive", m_archive});
         QCOMPARE(run.err, QString());
         QCOMPARE(run.status, 0);
         QCOMPARE(run.out,
@@ -155,10 +156,12 @@ private slots:
         QTest::newRow("no visit") << QStringList{"report", "-o", out} << 1 << "report needs --visit N";
         QTest::newRow("no output") << QStringList{"report", "--visit", "1"} << 1
                                    << "report needs -o FILE.pdf";
-        QTest::newRow("visit not a number") << QStringList{"report", "--visit", "x1", "-o", out} << 1
-                                            << "--visit takes a visit's number, not \"x1\"";
-        QTest::newRow("unknown visit") << QStringList{"report", "--visit", "99", "-o", out} << 1
-                                       << "There is no visit #99 in the archive.";
+        QTest::newRow("visit neither number nor id")
+            << QStringList{"report", "--visit", "x1", "-o", out} << 1 << "visit x1 is not in the archive";
+        QTest::newRow("visit empty") << QStringList{"report", "--visit", "", "-o", out} << 1
+                                     << "--visit takes a visit's number or id";
+        QTest::newRow("unknown visit")
+            << QStringList{"report", "--visit", "99", "-o", out} << 1 << "visit 99 is not in the archive";
         QTest::newRow("folder not there") << QStringList{"report", "--visit", "1", "-o", "/nonexistent/r.pdf"}
                                           << 1 << "/nonexistent/r.pdf cannot be written";
         QTest::newRow("stray operand") << QStringList{"report", "--visit", "1", "r.pdf"} << 1

@@ -125,6 +125,7 @@ bool AddLinkSampleVisit(const QString& path, const LinkSampleSpec& spec, LinkSam
         return false;
     }
     f.visitId = visit.VisitId();
+    f.visitUuid = visit.VisitUuid();
     f.localEvents = int(local.size());
     f.remoteEvents = int(remote.size());
     if (facts)

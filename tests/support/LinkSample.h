@@ -27,6 +27,7 @@ struct LinkSampleSpec {
 // What the sample holds, for the suites to check against.
 struct LinkSampleFacts {
     qint64 visitId = 0;
+    QString visitUuid;
     int localEvents = 0, remoteEvents = 0;
     QDateTime lostSend;     // the local clock time of the lost "Send Command 2."
     QDateTime unwantedRecv; // the remote clock time of the unwanted "Receive Command 3."

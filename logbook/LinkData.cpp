@@ -244,7 +244,7 @@ QString ChosenMarkText(const LinkResult& link, const LinkMarkRef& mark, bool zh)
         const QList<EventRow>& events = lane == 0 ? link.events->local : link.events->remote;
         // Numbered as a read of the whole log would number it: the newest 1, the oldest N.
         const int number = int(events.size()) - m.source;
-        return link.picture.titles[lane] + QStringLiteral("\n    ") +
+        return link.picture.titles[lane] + QStringLiteral("    ") +
                EventRecordLine(events[m.source], number, zh);
     };
     const LinkMark& m = link.picture.lanes[mark.lane][mark.index];

@@ -15,7 +15,6 @@
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QSignalBlocker>
-#include <QSplitter>
 #include <QTableView>
 #include <QVBoxLayout>
 
@@ -84,28 +83,17 @@ CLinkPage::CLinkPage(const QString& archivePath, QWidget* parent) : QWidget(pare
     m_tblCounts->setObjectName(QStringLiteral("counts"));
     ConfigureBigTable(m_tblCounts);
     m_tblCounts->setModel(m_counts);
-    auto* lower = new QSplitter(Qt::Horizontal, this);
-    lower->addWidget(m_txtChosen);
-    lower->addWidget(m_tblCounts);
-    lower->setChildrenCollapsible(false);
-    lower->setStretchFactor(0, 1);
-    lower->setStretchFactor(1, 3);
-    auto* split = new QSplitter(Qt::Vertical, this);
-    auto* upper = new QWidget(this);
-    auto* upperLayout = new QVBoxLayout(upper);
-    upperLayout->setContentsMargins(0, 0, 0, 0);
-    upperLayout->addWidget(m_timeline, 1);
-    upperLayout->addWidget(m_stcHint);
-    split->addWidget(upper);
-    split->addWidget(lower);
-    split->setChildrenCollapsible(false);
-    split->setStretchFactor(0, 3);
-    split->setStretchFactor(1, 2);
-
+    // The picture on top; under it the chosen event's lines across the whole width (a record line
+    // is long), then the counts.
+    m_txtChosen->setMinimumHeight(m_txtChosen->fontMetrics().lineSpacing() * 3 + 12);
+    m_txtChosen->setMaximumHeight(m_txtChosen->fontMetrics().lineSpacing() * 5 + 12);
     auto* top = new QVBoxLayout(this);
     top->addLayout(choose);
     top->addLayout(offset);
-    top->addWidget(split, 1);
+    top->addWidget(m_timeline, 1);
+    top->addWidget(m_stcHint);
+    top->addWidget(m_txtChosen);
+    top->addWidget(m_tblCounts);
 
     connect(m_cboLink, &QComboBox::activated, this, &CLinkPage::LoadChosen);
     connect(m_cboLocal, &QComboBox::activated, this, &CLinkPage::LoadChosen);
@@ -300,6 +288,10 @@ void CLinkPage::ShowResult(const LinkResult& result, bool keepView) {
         m_spnOffset->setValue(match.offsetMs);
     }
     m_counts->SetRows(CommandCountRows(match, zh));
+    // Every row of the counts in view: a command per row, and the total.
+    m_tblCounts->setFixedHeight(m_tblCounts->horizontalHeader()->height() +
+                                m_tblCounts->verticalHeader()->defaultSectionSize() * m_counts->rowCount() +
+                                2 * m_tblCounts->frameWidth() + 2);
     ShowChosenMark();
     qint64 lost = match.lost.size(), unwanted = match.unwanted.size();
     emit StatusText(LbText(zh, "%1 and %2: %3 events and %4 events, %5 matched, %6 lost, %7 unwanted.",

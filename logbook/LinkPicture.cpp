@@ -7,6 +7,8 @@
 #include <QPainter>
 #include <QPainterPath>
 
+#include <vector>
+
 #include <algorithm>
 #include <climits>
 #include <cmath>
@@ -83,7 +85,9 @@ QColor bandColour(bool fibreB) {
 
 void drawShape(QPainter& p, Shape s, QPointF at, double r) {
     const QColor c = colourOf(s);
-    p.setPen(QPen(c, 1.5));
+    // Filled looks without an outline (the cheaper to draw); lines with a pen.
+    const bool filled = s == ShapeSend || s == ShapeReceive || s == ShapeAlarm;
+    p.setPen(filled ? QPen(Qt::NoPen) : QPen(c, 1.5));
     p.setBrush(c);
     switch (s) {
     case ShapeSend: {
@@ -276,7 +280,9 @@ void PaintLinkPicture(QPainter& p, const QRect& area, const LinkPictureData& dat
         p.drawRect(QRectF(lane).adjusted(0.5, 0.5, -0.5, -0.5));
     }
 
-    // The lines joining matched commands, from the local lane; one per pair of pixels.
+    // The lines joining matched commands, from the local lane: one per pixel column where the pair
+    // falls on one column (a transfer of milliseconds, seen from afar), else one per pair of
+    // columns; drawn in one go.
     double span = 0;
     const QList<LinkMark>& local = data.lanes[0];
     const QList<LinkMark>& remote = data.lanes[1];
@@ -284,9 +290,12 @@ void PaintLinkPicture(QPainter& p, const QRect& area, const LinkPictureData& dat
         if (m.pair >= 0 && m.pair < remote.size())
             span = std::max(span, std::abs(m.t - remote[m.pair].t));
     const double y0 = lay.lanes[0].center().y() + 0.5, y1 = lay.lanes[1].center().y() + 0.5;
+    const int columns = area.width() + 1;
+    auto column = [&](double x) { return std::clamp(int(std::floor(x)) - area.left(), 0, columns - 1); };
     {
         const auto [i0, i1] = MarksWithin(local, tFrom - span, tTo + span);
-        p.setPen(QPen(kLink, 1.2));
+        std::vector<QLineF> lines;
+        std::vector<char> straight(size_t(columns), 0);
         int lastA = INT_MIN, lastB = INT_MIN;
         for (int i = i0; i < i1; ++i) {
             const LinkMark& m = local[i];
@@ -295,51 +304,93 @@ void PaintLinkPicture(QPainter& p, const QRect& area, const LinkPictureData& dat
             const double xa = xAt(m.t), xb = xAt(remote[m.pair].t);
             if (std::max(xa, xb) < area.left() - 10 || std::min(xa, xb) > area.right() + 10)
                 continue;
-            if (int(xa) == lastA && int(xb) == lastB)
+            const int a = int(std::floor(xa)), b = int(std::floor(xb));
+            if (a == b) {
+                char& seen = straight[size_t(column(xa))];
+                if (seen)
+                    continue;
+                seen = 1;
+            } else if (a == lastA && b == lastB) {
                 continue;
-            lastA = int(xa);
-            lastB = int(xb);
-            p.drawLine(QPointF(xa, y0), QPointF(xb, y1));
+            }
+            lastA = a;
+            lastB = b;
+            lines.emplace_back(QPointF(xa, y0), QPointF(xb, y1));
         }
+        // Many lines: hairlines without smoothing, the painter's fast path.
+        const bool many = lines.size() >= 500;
+        p.setRenderHint(QPainter::Antialiasing, !many);
+        p.setPen(QPen(kLink, many ? 0 : 1));
+        p.drawLines(lines.data(), int(lines.size()));
+        p.setRenderHint(QPainter::Antialiasing);
     }
 
-    // The marks, one of each look per pixel column; the command's number beside those that stand
-    // apart.
+    // The marks. Where they stand apart, each in its look with the command's number beside it;
+    // where they crowd (more of them than pixel columns), one bar per look and pixel
+    // column. Lost and unwanted commands are ringed either way.
     const QFont normal = p.font();
     QFont small = normal;
     small.setPointSizeF(std::max(6.0, small.pointSizeF() * 0.8));
     const QFontMetrics sfm(small);
+    struct Label {
+        QPointF at;
+        QString text;
+    };
+    std::vector<Label> labels;
     for (int l = 0; l < 2; ++l) {
         const QList<LinkMark>& lane = data.lanes[l];
         const double y = l == 0 ? y0 : y1;
         const auto [i0, i1] = MarksWithin(lane, tFrom, tTo);
-        int lastX[2 * Shapes];
-        std::fill(std::begin(lastX), std::end(lastX), INT_MIN);
+        const bool crowded = i1 - i0 > columns;
+        std::vector<std::vector<char>> seen(Shapes, std::vector<char>(size_t(columns), 0));
         double lastLabel = -1e9;
         for (int i = i0; i < i1; ++i) {
             const LinkMark& m = lane[i];
             const Shape s = shapeOf(m.code);
-            const bool problem = m.lost || m.unwanted;
             const double x = xAt(m.t);
-            const int slot = s + (problem ? Shapes : 0);
-            if (int(x) == lastX[slot])
-                continue;
-            lastX[slot] = int(x);
-            drawShape(p, s, QPointF(x, y), 4);
-            if (problem)
+            if (m.lost || m.unwanted) {
+                drawShape(p, s, QPointF(x, y), 4);
                 drawRing(p, QPointF(x, y), 7, m.lost ? kLost : kUnwanted, 2);
+                continue;
+            }
+            char& drawn = seen[s][size_t(column(x))];
+            if (drawn)
+                continue;
+            drawn = 1;
+            if (crowded)
+                continue; // drawn below, column by column
+            drawShape(p, s, QPointF(x, y), 4);
             if (const int k = commandOf(m.code);
                 k && s != ShapeReturn && x - lastLabel >= sfm.horizontalAdvance('8') + 6) {
-                p.setFont(small);
-                p.setPen(Qt::black);
-                p.drawText(QPointF(x - sfm.horizontalAdvance(QString::number(k)) / 2.0,
-                                   l == 0 ? y - 7 - sfm.descent() : y + 7 + sfm.ascent()),
-                           QString::number(k));
-                p.setFont(normal);
+                const QString text = QString::number(k);
+                labels.push_back({QPointF(x - sfm.horizontalAdvance(text) / 2.0,
+                                          l == 0 ? y - 7 - sfm.descent() : y + 7 + sfm.ascent()),
+                                  text});
                 lastLabel = x;
             }
         }
+        if (!crowded)
+            continue;
+        // Sends above the lane's middle, receives below it, the rest across it.
+        p.setRenderHint(QPainter::Antialiasing, false);
+        p.setPen(Qt::NoPen);
+        for (int sh = 0; sh < Shapes; ++sh) {
+            std::vector<QRect> bars;
+            const int top = sh == ShapeSend ? -6 : sh == ShapeReceive ? 0 : sh == ShapeAlarm ? -9 : -3;
+            const int height = sh == ShapeReturn || sh == ShapeAlarm ? 4 : 6;
+            for (int c = 0; c < columns; ++c)
+                if (seen[size_t(sh)][size_t(c)])
+                    bars.emplace_back(area.left() + c, int(y) + top, 1, height);
+            p.setBrush(colourOf(Shape(sh)));
+            p.drawRects(bars.data(), int(bars.size()));
+        }
+        p.setRenderHint(QPainter::Antialiasing);
     }
+    p.setFont(small);
+    p.setPen(Qt::black);
+    for (const Label& label : labels)
+        p.drawText(label.at, label.text);
+    p.setFont(normal);
 
     // The chosen mark and its pair.
     if (selected && selected->lane >= 0 && selected->lane < 2 && selected->index >= 0 &&

@@ -707,22 +707,23 @@ void MatchStream(const Stream& sends, const Stream& receives, bool sendsAreLocal
 // The clocks' offset by the latest visit that read both clocks (the first reading of each unit in
 // it); *localUnitMs is the local clock at that reading.
 void ReadingsOffset(const LinkEvents& e, LinkMatch* m, double* localUnitMs) {
+    // A reading whose bytes are no valid date and time tells nothing (its difference reads 0).
+    const auto valid = [](const ClockReading& r) {
+        return r.bytes.isEmpty() || ClockDifferenceMs(r.bytes, r.time).has_value();
+    };
+    const auto firstOf = [&valid](const QList<ClockReading>& readings,
+                                  qint64 visitId) -> const ClockReading* {
+        for (const ClockReading& r : readings)
+            if (r.visitId == visitId && valid(r))
+                return &r;
+        return nullptr;
+    };
     for (qsizetype i = e.localClock.size() - 1; i >= 0; --i) {
-        const ClockReading& local = e.localClock[i];
-        const ClockReading* remote = nullptr;
-        for (const ClockReading& r : e.remoteClock)
-            if (r.visitId == local.visitId) {
-                remote = &r;
-                break;
-            }
-        if (!remote)
+        const ClockReading* remote = firstOf(e.remoteClock, e.localClock[i].visitId);
+        const ClockReading* firstLocal = firstOf(e.localClock, e.localClock[i].visitId);
+        if (!remote || !firstLocal)
             continue;
-        const ClockReading* firstLocal = &local;
-        for (const ClockReading& l : e.localClock)
-            if (l.visitId == local.visitId) {
-                firstLocal = &l;
-                break;
-            }
+        const ClockReading& local = *firstLocal;
         ClockCrossCheck& c = m->crossCheck;
         c.available = true;
         c.visitId = local.visitId;

@@ -219,10 +219,13 @@ std::optional<CommandCode> CommandOfCode(int code, UnitSide end);
 QString EventRecordLine(const EventRow& event, int number, bool chinese);
 
 // The match as text for scripts. CSV (RFC 4180, CR LF): a header row "kind,command,direction,
-// pair,local time,remote time,axis time,transfer ms,offset ms", then one row for the offset
-// estimate ("offset"), one per match ("match"), per lost ("lost") and per unwanted ("unwanted")
-// command. JSON: one object with "offset", "split", "basis", "offsets", "matches", "lost",
-// "unwanted", "counts" and "crossCheck".
+// pair,local time,remote time,axis time,transfer ms,offset ms", then the overall estimate
+// ("estimate", its pair column "both-ways", "one-way", "hand" or "none"), one row per window of
+// the sliding estimate ("offset", pair "split" or "apparent"), one per match ("match"), per lost
+// ("lost") and per unwanted ("unwanted") command or return. Unit times as the unit's clock shows
+// them, axis times on the local clock, ISO 8601 with milliseconds. JSON: one object with "local",
+// "remote", "basis", "split", "offsetMs", "transferMs", "offsets", "matches", "lost", "unwanted",
+// "counts" and "crossCheck", ending in a line feed.
 QByteArray MatchCsv(const LinkMatch& match, const LinkEnds& ends);
 QByteArray MatchJson(const LinkMatch& match, const LinkEnds& ends);
 // "local → remote" / "remote → local" in the command line's words: "local-remote", "remote-local".

@@ -335,6 +335,12 @@ private slots:
             remote.differenceMs = remoteDiff;
             t.events.localClock << local;
             t.events.remoteClock << remote;
+            // A later visit whose remote answer held no valid date (its difference reads 0) is passed over.
+            ClockReading later = local;
+            later.visitId = 8;
+            later.bytes = QByteArray::fromHex("90261301000000"); // month 13
+            t.events.localClock << later;
+            t.events.remoteClock << later;
             LinkMatch m = MatchLink(t.events);
             QVERIFY(m.crossCheck.available);
             QCOMPARE(m.crossCheck.readingOffsetMs, double(remoteDiff));

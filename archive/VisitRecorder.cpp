@@ -408,7 +408,7 @@ struct VisitRecorder::Private {
         q.prepare(QStringLiteral(
             "INSERT INTO actions (visit_id, unit_id, side, pc_utc, utc_offset, port, kind, sent, "
             "shown_before, before_snapshot_id) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"));
-        const QVariant nullId(QMetaType(QMetaType::LongLong));
+        const QVariant nullId{QMetaType(QMetaType::LongLong)};
         for (const QVariant& v :
              QVariantList{visitId, unitId ? QVariant(*unitId) : nullId, SideNumber(side), at.utcMs,
                           at.offsetSeconds, Text(port), kind, sent.isNull() ? QByteArray("") : sent,

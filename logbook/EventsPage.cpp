@@ -183,7 +183,8 @@ CEventsPage::CEventsPage(const QString& archivePath, QWidget* parent)
     for (QDateEdit* d : {m_dtpFrom, m_dtpTo})
         connect(d, &QDateEdit::dateChanged, this, &CEventsPage::Apply);
     connect(m_btnReset, &QPushButton::clicked, this, [this] {
-        const QSignalBlocker b1(m_cmbUnit), b2(m_cmbSide), b3(m_cmbCommand), b4(m_chkFrom), b5(m_chkTo);
+        const QSignalBlocker b1(m_cmbUnit), b2(m_cmbSide), b3(m_cmbCommand), b4(m_chkFrom), b5(m_chkTo),
+            b6(m_edtText);
         m_cmbUnit->setCurrentIndex(0);
         m_cmbSide->setCurrentIndex(0);
         m_cmbCommand->setCurrentIndex(0);
@@ -238,6 +239,8 @@ void CEventsPage::Retranslate() {
     const bool zh = m_bChinese;
     m_stcUnit->setText(LbText(zh, "U&nit:", "装置(&N):"));
     m_cmbUnit->setItemText(0, LbText(zh, "All units", "所有装置"));
+    for (int i = 0; i < m_units.size() && i + 1 < m_cmbUnit->count(); ++i)
+        m_cmbUnit->setItemText(i + 1, UnitLabelText(m_units[i], zh));
     m_stcSide->setText(LbText(zh, "Si&de:", "侧(&D):"));
     m_cmbSide->setItemText(0, LbText(zh, "Both", "两侧"));
     m_cmbSide->setItemText(1, LbText(zh, "Local", "本地"));
@@ -302,8 +305,9 @@ void CEventsPage::Reload() {
         [this](const Units& r) {
             if (!r.second.isEmpty())
                 emit StatusText(r.second);
+            m_units = r.first;
             QList<std::pair<qint64, QString>> units;
-            for (const UnitRow& u : r.first)
+            for (const UnitRow& u : m_units)
                 units.append({u.id, UnitLabelText(u, m_bChinese)});
             SetUnits(units);
         });

@@ -78,5 +78,6 @@ private:
     QTableWidget* m_counters;
     QTimer* m_typing;
     QString m_strPath;
+    QList<UnitRow> m_units; // as the unit list shows them, after "All units"
     CBackgroundFetch* m_fetchUnits;
 };

@@ -139,6 +139,7 @@ void CLogbookWindow::Retranslate() {
 void CLogbookWindow::Reload() {
     // The service program starts the archive with the first thing it keeps; until then there is
     // nothing to read, and the logbook creates nothing.
+    statusBar()->clearMessage();
     if (!QFileInfo::exists(m_strPath)) {
         ShowStatus(LbText(m_bChinese,
                           "No archive at %1 yet: the service program starts it with its first read.",
@@ -147,7 +148,7 @@ void CLogbookWindow::Reload() {
         return;
     }
     // The tab in view reads at once; the others when they are first shown, so the events' first
-    // page never shares the disk and the two cores with what is not on screen.
+    // page never shares the disk and the processor with what is not on screen.
     m_stale = {m_events, m_visits, m_config, m_actions, m_journal, m_link};
     ReloadShown();
 }

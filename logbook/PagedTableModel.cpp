@@ -4,6 +4,7 @@
 #include <QThread>
 
 #include <algorithm>
+#include <atomic>
 #include <climits>
 
 struct CPagedTableModel::Shared {
@@ -16,14 +17,17 @@ struct CPagedTableModel::Shared {
 };
 
 // One worker thread's object: it makes its source on first use, in its own thread, and serves the
-// shared requests until none is left.
+// shared requests until none is left, or until it is retired.
 class CPagedTableModel::CWorker : public QObject {
 public:
     CWorker(PageSourceFactory factory, std::shared_ptr<Shared> shared, CPagedTableModel* model)
         : m_factory(std::move(factory)), m_shared(std::move(shared)), m_model(model) {}
 
+    std::atomic<bool> m_bBusy{false};    // a read of the archive is under way
+    std::atomic<bool> m_bRetired{false}; // a fresh worker serves in its place
+
     void ServePages() {
-        for (;;) {
+        while (!m_bRetired) {
             quint64 generation;
             PageQuery query;
             qint64 page;
@@ -39,8 +43,10 @@ public:
             }
             QList<QVariantList> rows;
             QString error;
+            m_bBusy = true;
             if (EnsureSource(&error))
                 m_source->FetchRows(query, page * kPageRows, kPageRows, &rows, &error);
+            m_bBusy = false;
             QMetaObject::invokeMethod(
                 m_model,
                 [m = m_model, generation, page, rows, error] { m->OnPage(generation, page, rows, error); },
@@ -62,8 +68,10 @@ public:
         qint64 count = 0;
         QVariant summary;
         QString error;
+        m_bBusy = true;
         if (EnsureSource(&error))
             m_source->FetchCount(query, &count, &summary, &error);
+        m_bBusy = false;
         QMetaObject::invokeMethod(
             m_model,
             [m = m_model, generation, count, summary, error] {
@@ -97,7 +105,7 @@ private:
 };
 
 CPagedTableModel::CPagedTableModel(PageSourceFactory factory, QObject* parent)
-    : QAbstractTableModel(parent), m_shared(std::make_shared<Shared>()) {
+    : QAbstractTableModel(parent), m_factory(factory), m_shared(std::make_shared<Shared>()) {
     m_pageThread = new QThread(this);
     m_countThread = new QThread(this);
     m_pageThread->setObjectName(QStringLiteral("logbook pages"));
@@ -128,6 +136,42 @@ CPagedTableModel::~CPagedTableModel() {
             Qt::QueuedConnection);
         thread->wait();
     }
+    for (QThread* thread : std::as_const(m_retiring))
+        thread->wait();
+}
+
+void CPagedTableModel::RenewIfBusy(CWorker*& worker, QThread*& thread) {
+    if (!worker->m_bBusy)
+        return;
+    // A read of an older query can take long (a filter that matches nothing may walk a whole
+    // index), and a running read cannot be stopped: a fresh worker with a connection of its own
+    // serves the new query, and the old one ends once its read is done. At most kRetiring at a
+    // time; past that, the new query waits its turn.
+    for (auto it = m_retiring.begin(); it != m_retiring.end();) {
+        if ((*it)->isFinished()) {
+            delete *it;
+            it = m_retiring.erase(it);
+        } else {
+            ++it;
+        }
+    }
+    if (m_retiring.size() >= kRetiring)
+        return;
+    worker->m_bRetired = true;
+    QMetaObject::invokeMethod(
+        worker,
+        [old = worker] {
+            delete old;
+            QThread::currentThread()->quit();
+        },
+        Qt::QueuedConnection);
+    m_retiring << thread;
+    const QString name = thread->objectName();
+    thread = new QThread(this);
+    thread->setObjectName(name);
+    worker = new CWorker(m_factory, m_shared, this);
+    worker->moveToThread(thread);
+    thread->start();
 }
 
 void CPagedTableModel::SetQuery(const PageQuery& query) {
@@ -150,6 +194,8 @@ void CPagedTableModel::SetQuery(const PageQuery& query) {
         m_shared->countWanted = true;
     }
     endResetModel();
+    RenewIfBusy(m_pageWorker, m_pageThread);
+    RenewIfBusy(m_countWorker, m_countThread);
     QMetaObject::invokeMethod(
         m_pageWorker, [w = m_pageWorker] { w->ServePages(); }, Qt::QueuedConnection);
     QMetaObject::invokeMethod(
@@ -298,4 +344,10 @@ void CPagedTableModel::OnCount(quint64 generation, qint64 count, const QVariant&
     m_bCountKnown = true;
     m_summary = summary;
     emit CountShown(count);
+    // Nothing matches: the table is complete as it is, whatever the first page's read still takes
+    // (a filter that matches nothing can make the archive walk a whole index to be sure).
+    if (m_nTotal == 0 && !m_bFirstPage) {
+        m_bFirstPage = true;
+        emit FirstPageShown();
+    }
 }

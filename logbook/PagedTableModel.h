@@ -44,13 +44,16 @@ using PageSourceFactory = std::function<std::unique_ptr<CPageSource>()>;
 // the count is known. A new query or sort supersedes every request of the old one: pages of the
 // old query that arrive late are dropped, and requests not yet begun are never run. Pages the
 // view asked for are served newest first, and only the newest kWantedPages are remembered, so
-// scrolling fast through a million rows fetches what is on screen, not everything passed.
+// scrolling fast through a million rows fetches what is on screen, not everything passed. A new
+// query never waits for a long read of an older one: a fresh worker takes over.
 class CPagedTableModel : public QAbstractTableModel {
     Q_OBJECT
 public:
     static constexpr int kPageRows = 128;
     static constexpr int kCachedPages = 24;
     static constexpr int kWantedPages = 6;
+    // Workers left finishing a read of an older query, at most.
+    static constexpr int kRetiring = 2;
 
     CPagedTableModel(PageSourceFactory factory, QObject* parent = nullptr);
     ~CPagedTableModel() override;
@@ -89,7 +92,8 @@ public:
     void Retranslate();
 
 signals:
-    // The first page of the current query is in (rows may be none).
+    // The first page of the current query is in (rows may be none), or the count said there are
+    // no rows.
     void FirstPageShown();
     // The count and summary of the current query are in.
     void CountShown(qint64 count);
@@ -101,10 +105,13 @@ private:
     class CWorker;
 
     void RequestPage(qint64 page) const;
+    void RenewIfBusy(CWorker*& worker, QThread*& thread);
     void OnPage(quint64 generation, qint64 page, const QList<QVariantList>& rows, const QString& error);
     void OnCount(quint64 generation, qint64 count, const QVariant& summary, const QString& error);
 
+    PageSourceFactory m_factory;
     std::shared_ptr<Shared> m_shared;
+    QList<QThread*> m_retiring; // threads of retired workers, until they end
     QThread* m_pageThread = nullptr;
     QThread* m_countThread = nullptr;
     CWorker* m_pageWorker = nullptr;

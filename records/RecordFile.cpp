@@ -2,6 +2,8 @@
 
 #include "records/RecordFormat.h"
 
+#include <QHash>
+#include <QRegularExpression>
 #include <QStringDecoder>
 
 #include <iconv.h>
@@ -76,6 +78,13 @@ bool FromGbk(const QByteArray& bytes, QString* out) {
     return ok;
 }
 
+QHash<QString, int> EventCodesOfTexts(bool chinese) {
+    QHash<QString, int> codes;
+    for (int code = 0; code <= kLastEventCode; ++code)
+        codes.insert(RecordEventText(code, chinese), code);
+    return codes;
+}
+
 } // namespace
 
 bool ParseRecordLine(const QString& line, bool chinese, RecordLineFields* out) {
@@ -107,15 +116,14 @@ bool ParseRecordLine(const QString& line, bool chinese, RecordLineFields* out) {
         return false;
     if (!TakeText(line, &pos, QLatin1String("  ")))
         return false;
-    const QStringView text = QStringView(line).mid(pos);
-    for (int code = 0; code <= kLastEventCode; ++code) {
-        if (text == RecordEventText(code, chinese)) {
-            f.code = code;
-            *out = f;
-            return true;
-        }
-    }
-    return false;
+    // The event texts of each language and their codes (0 for the invalid-record text), made once.
+    static const QHash<QString, int> kCodes[2] = {EventCodesOfTexts(false), EventCodesOfTexts(true)};
+    const auto it = kCodes[chinese ? 1 : 0].constFind(line.mid(pos));
+    if (it == kCodes[chinese ? 1 : 0].constEnd())
+        return false;
+    f.code = *it;
+    *out = f;
+    return true;
 }
 
 bool ParseRecordFile(const QByteArray& content, RecordFileContents* out, int* badLine, QString* why) {
@@ -159,13 +167,17 @@ bool ParseRecordFile(const QByteArray& content, RecordFileContents* out, int* ba
         *out = result;
         return true;
     }
-    // The header names N; find it by formatting each possible N (1 to 255) the same way.
+    // The header names N: its first digits, if the header formatted with them is the line.
     int n = 0;
-    for (int k = 1; k <= 255; ++k)
-        if (first == RecordHeaderText(k, chinese)) {
+    const qsizetype digits = first.indexOf(QRegularExpression(QStringLiteral("[0-9]")));
+    if (digits >= 0) {
+        qsizetype end = digits;
+        while (end < first.size() && end - digits < 4 && first[end].isDigit() && first[end] < QChar(128))
+            ++end;
+        const int k = first.mid(digits, end - digits).toInt();
+        if (k >= 1 && k <= 255 && first == RecordHeaderText(k, chinese))
             n = k;
-            break;
-        }
+    }
     if (n == 0)
         return fail(1, QStringLiteral("not the header of a record file"));
     if (rawLines.size() < 2 || !rawLines[1].isEmpty())

@@ -494,6 +494,10 @@ private slots:
         QCOMPARE(ReadFile(a.SetAsideAs()), content);
         VisitRecorder v(a, {});
         QVERIFY(v.PasswordChange(At(0)));
+        const QList<ActionRow> actions = a.Actions(std::nullopt, 0, 10);
+        QCOMPARE(actions.size(), 1);
+        QCOMPARE(actions[0].kind, QStringLiteral("password-change"));
+        QCOMPARE(actions[0].unitId, std::optional<qint64>()); // of no unit
         const QList<JournalEntry> journal = ReadArchiveJournal(m_path);
         QCOMPARE(journal.size(), 1);
         QVERIFY(journal[0].message.contains(a.SetAsideAs()));

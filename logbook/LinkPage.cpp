@@ -127,7 +127,7 @@ void CLinkPage::SetChinese(bool chinese) {
 void CLinkPage::Retranslate() {
     const bool zh = m_bChinese;
     m_timeline->SetChinese(zh);
-    m_stcLink->setText(LbText(zh, "&Link:", "链路(&L)："));
+    m_stcLink->setText(LbText(zh, "Lin&k:", "链路(&K)："));
     m_stcLocal->setText(LbText(zh, "L&ocal unit:", "本地装置(&O)："));
     m_stcRemote->setText(LbText(zh, "R&emote unit:", "对端装置(&E)："));
     m_chkHand->setText(LbText(zh, "&Hand correction:", "手动修正(&H)："));

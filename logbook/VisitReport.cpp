@@ -360,8 +360,8 @@ QString VisitReportHtml(const VisitReportData& d, bool zh) {
                              QString::number(unit->eventCount)};
     }
     if (units.isEmpty())
-        h += para(LbText(zh, "No unit told its address or its records in this visit.",
-                         "本次访问没有装置告知其地址或记录。"));
+        h += para(LbText(zh, "No configuration read of this visit told a unit's address.",
+                         "本次访问没有读取配置，未得知装置的地址。"));
     else
         h += table({LbText(zh, "Side", "侧"), LbText(zh, "Unit", "装置"), LbText(zh, "Address", "地址"),
                     LbText(zh, "Commands", "命令数"), LbText(zh, "Events in the archive", "档案中的事件")},

@@ -9,7 +9,7 @@ set -euo pipefail
 cd "$(dirname "$0")"
 top=$(pwd)
 
-packages=(cmake ninja-build g++ dpkg-dev clang libclang-rt-14-dev qt6-base-dev qt6-serialport-dev qt6-translations-l10n libgl-dev fonts-wqy-microhei xvfb xauth lintian libqt6sql6-sqlite sqlite3 postgresql libqt6sql6-psql)
+packages=(cmake ninja-build g++ dpkg-dev clang libclang-rt-14-dev qt6-base-dev qt6-serialport-dev qt6-translations-l10n libgl-dev fonts-wqy-microhei xvfb xauth lintian libqt6sql6-sqlite sqlite3 postgresql libqt6sql6-psql poppler-utils)
 
 install_packages() {
     local missing=()

@@ -7,9 +7,11 @@
 #include "logbook/LogbookLanguage.h"
 #include "logbook/LogbookTables.h"
 
+#include <QHBoxLayout>
 #include <QHeaderView>
 #include <QItemSelectionModel>
 #include <QLabel>
+#include <QPushButton>
 #include <QSplitter>
 #include <QTableView>
 #include <QVBoxLayout>
@@ -124,9 +126,20 @@ CVisitsPage::CVisitsPage(const QString& archivePath, QWidget* parent) : QWidget(
     m_table->setObjectName(QStringLiteral("visits"));
     ConfigureBigTable(m_table);
     m_table->setModel(m_model);
+    m_btnReport = new QPushButton(this);
+    m_btnReport->setObjectName(QStringLiteral("report"));
+    auto* title = new QHBoxLayout;
+    title->addWidget(m_stcTitle, 1);
+    title->addWidget(m_btnReport);
     auto* top = new QVBoxLayout(this);
-    top->addWidget(m_stcTitle);
+    top->addLayout(title);
     top->addWidget(m_table, 1);
+    connect(m_btnReport, &QPushButton::clicked, this, [this] {
+        if (const std::optional<qint64> visit = ChosenVisit())
+            emit ReportRequested(*visit);
+    });
+    connect(m_table->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
+            &CVisitsPage::ShowTitle);
     connect(m_model, &CPagedTableModel::CountShown, this, &CVisitsPage::ShowTitle);
     connect(m_model, &CPagedTableModel::Failed, this, &CVisitsPage::StatusText);
     ShowTitle();
@@ -148,8 +161,20 @@ void CVisitsPage::Reload() {
     ShowTitle();
 }
 
+std::optional<qint64> CVisitsPage::ChosenVisit() const {
+    const QVariantList* row =
+        m_table->currentIndex().isValid() ? m_model->RowAt(m_table->currentIndex().row()) : nullptr;
+    if (!row || row->size() != VisitCells)
+        return std::nullopt;
+    return row->at(VisitId).toLongLong();
+}
+
 void CVisitsPage::ShowTitle() {
     const bool zh = m_bChinese;
+    m_btnReport->setText(LbText(zh, "&Report…", "报告(&R)…"));
+    m_btnReport->setToolTip(
+        LbText(zh, "The printable report of the visit chosen (PDF)", "所选访问的可打印报告（PDF）"));
+    m_btnReport->setEnabled(ChosenVisit().has_value());
     if (!m_model->CountKnown())
         m_stcTitle->setText(LbText(zh, "Reading the visits...", "正在读取访问记录..."));
     else if (m_model->TotalCount() == 0)

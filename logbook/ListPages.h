@@ -5,6 +5,7 @@
 #include <QWidget>
 
 class QLabel;
+class QPushButton;
 class QTableView;
 class CBackgroundFetch;
 class CConfigDiffView;
@@ -25,7 +26,8 @@ private:
 };
 
 // The visits: each run of the service program (or import), when, who (PC user and host), which
-// units, what was read and what was changed. Newest first, paged from the archive.
+// units, what was read and what was changed. Newest first, paged from the archive. "Report..."
+// asks for the printable report of the visit chosen.
 class CVisitsPage : public QWidget {
     Q_OBJECT
 public:
@@ -34,15 +36,20 @@ public:
     void Reload();
     QTableView* Table() const { return m_table; }
     CVisitTableModel* Model() const { return m_model; }
+    QPushButton* ReportButton() const { return m_btnReport; }
+    // The visit of the row chosen, when its row is read.
+    std::optional<qint64> ChosenVisit() const;
 
 signals:
     void StatusText(const QString& text);
+    void ReportRequested(qint64 visitId);
 
 private:
     void ShowTitle();
 
     bool m_bChinese = false;
     QLabel* m_stcTitle;
+    QPushButton* m_btnReport;
     QTableView* m_table;
     CVisitTableModel* m_model;
 };

@@ -5,6 +5,7 @@
 #include "archive/Import.h"
 #include "logbook/MatchCommand.h"
 #include "logbook/ServerCli.h"
+#include "logbook/VisitReport.h"
 
 #include <QDate>
 #include <QDateTime>
@@ -24,6 +25,8 @@ const char* const kUsage =
     "        as 2026-12-07, on the unit's clock); CSV columns: unit, side, time, code, English\n"
     "        text, Chinese text, first seen (PC time, UTC), visit\n"
     "  lmx207-logbook visits                the visits, newest first\n"
+    "  lmx207-logbook report --visit N -o FILE.pdf\n"
+    "        the printable report of visit N (A4 PDF) in the language the logbook shows\n"
     "  lmx207-logbook match [--visit N | --local NAME --remote NAME] [--format csv|json]\n"
     "        both ends of a link: each command sent at one unit matched with its receipt at the\n"
     "        other across the two clocks, the commands lost and unwanted, the clocks' offset\n"
@@ -236,6 +239,8 @@ int RunLogbookCommand(const QStringList& args, std::FILE* out, std::FILE* err) {
     if (command == QLatin1String("sync") || command == QLatin1String("server"))
         return RunServerCommand(args, out, err);
     const QStringList rest = args.mid(1);
+    if (command == QLatin1String("report"))
+        return RunReportCommand(rest, out, err);
     if (command == QLatin1String("match"))
         return RunMatchCommand(rest, out, err);
     QStringList allowed{QStringLiteral("--archive")};

@@ -5,9 +5,11 @@
 #include "archive/Archive.h"
 #include "logbook/ConfigPage.h"
 #include "logbook/EventsPage.h"
+#include "logbook/LinkPage.h"
 #include "logbook/ListPages.h"
 #include "logbook/LogbookLanguage.h"
 #include "logbook/LogbookSources.h"
+#include "logbook/VisitReport.h"
 
 #include <QAction>
 #include <QActionGroup>
@@ -34,11 +36,13 @@ CLogbookWindow::CLogbookWindow(const QString& archivePath, QWidget* parent)
     m_config = new CConfigPage(archivePath, this);
     m_actions = new CActionsPage(archivePath, this);
     m_journal = new CJournalPage(archivePath, this);
+    m_link = new CLinkPage(archivePath, this);
     m_tabs->addTab(m_events, QString());
     m_tabs->addTab(m_visits, QString());
     m_tabs->addTab(m_config, QString());
     m_tabs->addTab(m_actions, QString());
     m_tabs->addTab(m_journal, QString());
+    m_tabs->addTab(m_link, QString());
     setCentralWidget(m_tabs);
     connect(m_tabs, &QTabWidget::currentChanged, this, &CLogbookWindow::ReloadShown);
 
@@ -58,7 +62,7 @@ CLogbookWindow::CLogbookWindow(const QString& archivePath, QWidget* parent)
         group->addAction(a);
     }
 
-    // Alt+1 to Alt+5 choose a tab (the tabs' own "&1" to "&5"); Ctrl+F goes to the event text
+    // Alt+1 to Alt+6 choose a tab (the tabs' own "&1" to "&6"); Ctrl+F goes to the event text
     // filter.
     auto* find = new QShortcut(QKeySequence::Find, this);
     connect(find, &QShortcut::activated, this, [this] {
@@ -75,6 +79,11 @@ CLogbookWindow::CLogbookWindow(const QString& archivePath, QWidget* parent)
     connect(m_config, &CConfigPage::StatusText, this, &CLogbookWindow::ShowStatus);
     connect(m_actions, &CActionsPage::StatusText, this, &CLogbookWindow::ShowStatus);
     connect(m_journal, &CJournalPage::StatusText, this, &CLogbookWindow::ShowStatus);
+    connect(m_link, &CLinkPage::StatusText, this, &CLogbookWindow::ShowStatus);
+    connect(m_visits, &CVisitsPage::ReportRequested, this, [this](qint64 visit) {
+        if (const QString done = SaveVisitReportAs(this, m_strPath, visit, m_bChinese); !done.isEmpty())
+            ShowStatus(done);
+    });
 
     // Fits a 1024 x 768 screen with room for a panel; larger screens get a larger window.
     resize(1000, 660);
@@ -107,6 +116,7 @@ void CLogbookWindow::Retranslate() {
     m_tabs->setTabText(2, LbText(zh, "&3 Configuration and clock", "&3 配置与时钟"));
     m_tabs->setTabText(3, LbText(zh, "&4 Actions", "&4 操作"));
     m_tabs->setTabText(4, LbText(zh, "&5 Archive failures", "&5 归档故障"));
+    m_tabs->setTabText(5, LbText(zh, "&6 Link, both ends", "&6 链路两端"));
     m_menuFile->setTitle(LbText(zh, "&File", "文件(&F)"));
     m_actReload->setText(LbText(zh, "&Reload", "刷新(&R)"));
     m_actExit->setText(LbText(zh, "E&xit", "退出(&X)"));
@@ -125,6 +135,7 @@ void CLogbookWindow::Retranslate() {
     m_config->SetChinese(zh);
     m_actions->SetChinese(zh);
     m_journal->SetChinese(zh);
+    m_link->SetChinese(zh);
 }
 
 void CLogbookWindow::Reload() {
@@ -140,7 +151,7 @@ void CLogbookWindow::Reload() {
     }
     // The tab in view reads at once; the others when they are first shown, so the events' first
     // page never shares the disk and the processor with what is not on screen.
-    m_stale = {m_events, m_visits, m_config, m_actions, m_journal};
+    m_stale = {m_events, m_visits, m_config, m_actions, m_journal, m_link};
     ReloadShown();
 }
 
@@ -158,6 +169,8 @@ void CLogbookWindow::ReloadShown() {
         m_actions->Reload();
     else if (page == m_journal)
         m_journal->Reload();
+    else if (page == m_link)
+        m_link->Reload();
 }
 
 void CLogbookWindow::ShowStatus(const QString& text) {

@@ -11,9 +11,11 @@ class CVisitsPage;
 class CConfigPage;
 class CActionsPage;
 class CJournalPage;
+class CLinkPage;
 
 // The logbook's main window over one archive: tabs for the events, the visits, a unit's
-// configuration history and clock, the actions sent to units, and the archive's failure journal.
+// configuration history and clock, the actions sent to units, the archive's failure journal, and
+// both ends of a link side by side.
 // It speaks the language the service program stores, and switches at once from its Language menu
 // (for this window only: the service program's setting is never written).
 class CLogbookWindow : public QMainWindow {
@@ -34,6 +36,7 @@ public:
     CConfigPage* Config() const { return m_config; }
     CActionsPage* Actions() const { return m_actions; }
     CJournalPage* Journal() const { return m_journal; }
+    CLinkPage* Link() const { return m_link; }
     QString ArchivePath() const { return m_strPath; }
 
 private:
@@ -50,6 +53,7 @@ private:
     CConfigPage* m_config;
     CActionsPage* m_actions;
     CJournalPage* m_journal;
+    CLinkPage* m_link;
     QMenu* m_menuFile;
     QMenu* m_menuLanguage;
     QAction* m_actReload;

@@ -4,12 +4,21 @@
 
 #include <QApplication>
 #include <QCoreApplication>
+#include <QGuiApplication>
 
 #include <cstdio>
+#include <cstring>
 
 // lmx207-logbook: with no arguments the windows; with any argument the command line (import,
-// export, visits, --help), which needs no display.
+// export, visits, report, --help), which needs no display.
 int main(int argc, char* argv[]) {
+    if (argc > 1 && std::strcmp(argv[1], "report") == 0) {
+        // The report paints (fonts, the link's picture) but shows no window: no display needed.
+        if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM"))
+            qputenv("QT_QPA_PLATFORM", "offscreen");
+        QGuiApplication app(argc, argv);
+        return RunLogbookCommand(QCoreApplication::arguments().mid(1), stdout, stderr);
+    }
     // --server CONNINFO alone: the windows over the team's archive on a server.
     QString server;
     const bool serverWindow = (argc == 3 && QByteArray(argv[1]) == "--server") ||

@@ -7,10 +7,14 @@
 #include "app/MainFrame.h"
 #include "logbook/ConfigPage.h"
 #include "logbook/EventsPage.h"
+#include "logbook/LinkPage.h"
+#include "logbook/LinkTimeline.h"
 #include "logbook/ListPages.h"
 #include "logbook/LogbookTables.h"
 #include "logbook/LogbookWindow.h"
+#include "logbook/VisitReport.h"
 #include "sim/SimPtyServer.h"
+#include "support/LinkSample.h"
 #include "support/LogbookSample.h"
 
 #include <QAbstractButton>
@@ -21,6 +25,7 @@
 #include <QElapsedTimer>
 #include <QFileInfo>
 #include <QLineEdit>
+#include <QProcess>
 #include <QTabWidget>
 #include <QTableView>
 #include <QTemporaryDir>
@@ -53,6 +58,19 @@ public:
         if (!w->grab().save(file))
             return false;
         m_saved << file;
+        return true;
+    }
+
+    // Page `page` of the PDF `pdf` as a picture `name` (pdftoppm, poppler-utils).
+    bool grabPdfPage(const QString& pdf, int page, const QString& name) {
+        const QString base = m_folder + '/' + name;
+        const int status = QProcess::execute(
+            QStringLiteral("pdftoppm"), {QStringLiteral("-r"), QStringLiteral("90"), QStringLiteral("-f"),
+                                         QString::number(page), QStringLiteral("-l"), QString::number(page),
+                                         QStringLiteral("-png"), QStringLiteral("-singlefile"), pdf, base});
+        if (status != 0 || !QFileInfo::exists(base + ".png"))
+            return false;
+        m_saved << base + ".png";
         return true;
     }
 
@@ -132,6 +150,18 @@ bool logbookPictures(Tour& tour, const QString& homeFolder) {
         std::fprintf(stderr, "tour: cannot make the logbook's archive: %s\n", qPrintable(error));
         return false;
     }
+    // A visit that read both ends of a link carrying commands, for the link view and the report.
+    LinkSampleSpec link;
+    link.commands = 120;
+    link.localAddress = 410;
+    link.remoteAddress = 411;
+    link.localStart = QDateTime(QDate(2026, 12, 7), QTime(0, 30), Qt::UTC);
+    link.pcStart = QDateTime(QDate(2026, 12, 7), QTime(14, 5), Qt::OffsetFromUTC, 8 * 3600);
+    LinkSampleFacts facts;
+    if (!AddLinkSampleVisit(archive, link, &facts, &error)) {
+        std::fprintf(stderr, "tour: cannot add the link's visit: %s\n", qPrintable(error));
+        return false;
+    }
     CLogbookWindow window(archive);
     window.resize(1000, 640);
     window.show();
@@ -182,6 +212,31 @@ bool logbookPictures(Tour& tour, const QString& homeFolder) {
         ok &= spin([journal] { return journal->Model()->rowCount() > 0; }, 5000);
         spin([] { return false; }, 300);
         ok &= tour.grab(&window, "logbook-failures-" + l);
+        // The link: an hour and a half around the lost command, the unwanted one and the fibre
+        // A interruption, the lost send chosen.
+        CLinkPage* page = window.Link();
+        page->ShowVisit(facts.visitId);
+        window.Tabs()->setCurrentWidget(page);
+        ok &= spin(
+            [page, &facts] { return page->Result().events && page->Result().ends.visitId == facts.visitId; },
+            10000);
+        CLinkTimeline* timeline = page->Timeline();
+        const double from = QDateTime(link.localStart.date(), QTime(1, 0), Qt::UTC).toMSecsSinceEpoch();
+        timeline->SetView(TimeView{from, 90.0 * 60 * 1000 / timeline->width()});
+        const QList<LinkMark>& local = page->Result().picture.lanes[0];
+        for (int i = 0; i < local.size(); ++i)
+            if (local[i].lost && local[i].code % 2 == 1)
+                timeline->Select(LinkMarkRef{0, i});
+        spin([] { return false; }, 300);
+        ok &= tour.grab(&window, "logbook-link-" + l);
+    }
+    // The report of that visit: its second page, with the commands and the link's picture.
+    for (bool zh : {false, true}) {
+        VisitReportData data;
+        const QString pdf = QFileInfo(archive).path() + "/report.pdf";
+        ok &= LoadVisitReport(archive, facts.visitId, zh, &data, &error) &&
+              WriteVisitReport(data, zh, pdf, &error);
+        ok &= tour.grabPdfPage(pdf, 2, zh ? "logbook-report-chinese" : "logbook-report-english");
     }
     return ok;
 }

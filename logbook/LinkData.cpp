@@ -1,0 +1,296 @@
+#include "logbook/LinkData.h"
+
+#include "archive/Archive.h"
+#include "logbook/LogbookLanguage.h"
+#include "logbook/LogbookSources.h"
+
+#include <QHash>
+
+#include <algorithm>
+#include <cmath>
+
+namespace {
+
+bool openReadOnly(Archive& archive, const QString& path, QString* error) {
+    if (archive.Open(path, Archive::Mode::ReadOnly))
+        return true;
+    *error = archive.LastError();
+    return false;
+}
+
+// "+2.314 s", "-0.250 s", "+1 h 02 min" for an offset.
+QString offsetText(double ms) {
+    const QString sign = ms < 0 ? QStringLiteral("-") : QStringLiteral("+");
+    const double a = std::abs(ms);
+    if (a < 60000)
+        return sign + QString::number(a / 1000, 'f', 3) + QStringLiteral(" s");
+    return sign + DurationText(qint64(std::llround(a)));
+}
+
+std::optional<double> percentile(QList<double> v, double p) {
+    if (v.isEmpty())
+        return std::nullopt;
+    std::sort(v.begin(), v.end());
+    // The nearest rank: the smallest value with at least p of them at or below it.
+    const qsizetype rank = std::clamp<qsizetype>(qsizetype(std::ceil(p * double(v.size()))), 1, v.size());
+    return v[rank - 1];
+}
+
+} // namespace
+
+QString LinkEndTitle(const UnitRow& unit, UnitSide side, bool zh) {
+    return (side == UnitSide::Local ? LbText(zh, "Local: %1", "本地：%1")
+                                    : LbText(zh, "Remote: %1", "对端：%1"))
+        .arg(UnitLabelText(unit, zh));
+}
+
+LinkPictureData LinkPictureOf(const LinkEvents& events, const LinkMatch& match, const LinkEnds& ends,
+                              bool zh) {
+    LinkPictureData d;
+    d.titles = {LinkEndTitle(ends.local, UnitSide::Local, zh),
+                LinkEndTitle(ends.remote, UnitSide::Remote, zh)};
+    const QList<EventRow>* source[2] = {&events.local, &events.remote};
+    for (int l = 0; l < 2; ++l) {
+        const UnitSide end = l == 0 ? UnitSide::Local : UnitSide::Remote;
+        QList<LinkMark>& lane = d.lanes[l];
+        lane.reserve(source[l]->size());
+        for (int i = 0; i < source[l]->size(); ++i) {
+            const EventRow& e = source[l]->at(i);
+            if (const std::optional<double> t = AxisMs(match, e, end)) {
+                LinkMark m;
+                m.t = *t;
+                m.code = e.code;
+                m.source = i;
+                lane << m;
+            }
+        }
+        std::stable_sort(lane.begin(), lane.end(),
+                         [](const LinkMark& a, const LinkMark& b) { return a.t < b.t; });
+    }
+    // Events by their row id, to find them on their lane.
+    QHash<qint64, int> at[2];
+    for (int l = 0; l < 2; ++l) {
+        at[l].reserve(d.lanes[l].size());
+        for (int i = 0; i < d.lanes[l].size(); ++i)
+            at[l].insert(source[l]->at(d.lanes[l][i].source).id, i);
+    }
+    for (const CommandMatch& m : match.matches) {
+        const int from = m.direction == LinkDirection::LocalToRemote ? 0 : 1;
+        const int a = at[from].value(m.sent.id, -1), b = at[1 - from].value(m.received.id, -1);
+        if (a < 0 || b < 0)
+            continue;
+        d.lanes[from][a].pair = b;
+        d.lanes[1 - from][b].pair = a;
+    }
+    for (const UnmatchedEvent& u : match.lost)
+        if (const int l = u.end == UnitSide::Local ? 0 : 1, i = at[l].value(u.event.id, -1); i >= 0)
+            d.lanes[l][i].lost = true;
+    for (const UnmatchedEvent& u : match.unwanted)
+        if (const int l = u.end == UnitSide::Local ? 0 : 1, i = at[l].value(u.event.id, -1); i >= 0)
+            d.lanes[l][i].unwanted = true;
+    for (const IncidentBand& b : match.bands) {
+        if (b.kind == IncidentKind::ReceiveAlarm)
+            continue;
+        const int l = b.end == UnitSide::Local ? 0 : 1;
+        LinkBand band;
+        band.from = b.startAxisMs;
+        band.fibreB = b.kind == IncidentKind::FibreB;
+        band.openEnd = !b.endAxisMs;
+        band.to = b.endAxisMs ? *b.endAxisMs : d.lanes[l].isEmpty() ? b.startAxisMs : d.lanes[l].last().t;
+        band.to = std::max(band.to, band.from);
+        d.bands[l] << band;
+    }
+    return d;
+}
+
+LinkResult LoadLink(const QString& path, std::optional<qint64> visitId, qint64 localUnitId,
+                    qint64 remoteUnitId, const MatchOptions& options, bool zh) {
+    LinkResult r;
+    Archive archive;
+    if (!openReadOnly(archive, path, &r.error))
+        return r;
+    const bool found = visitId ? LinkOfVisit(archive, *visitId, &r.ends, &r.error)
+                               : LinkOfUnits(archive, QStringLiteral("#%1").arg(localUnitId),
+                                             QStringLiteral("#%1").arg(remoteUnitId), &r.ends, &r.error);
+    if (!found)
+        return r;
+    auto events = std::make_shared<LinkEvents>();
+    if (!ReadLinkEvents(archive, r.ends, events.get(), &r.error))
+        return r;
+    r.events = events;
+    r.match = MatchLink(*events, options);
+    r.picture = LinkPictureOf(*events, r.match, r.ends, zh);
+    return r;
+}
+
+LinkResult RematchLink(const LinkResult& before, const MatchOptions& options, bool zh) {
+    LinkResult r;
+    r.ends = before.ends;
+    r.events = before.events;
+    r.error = before.error;
+    if (!r.events)
+        return r;
+    r.match = MatchLink(*r.events, options);
+    r.picture = LinkPictureOf(*r.events, r.match, r.ends, zh);
+    return r;
+}
+
+QString TransferCellText(const std::optional<double>& ms) {
+    return ms ? QString::number(*ms, 'f', 1) + QStringLiteral(" ms") : QStringLiteral("-");
+}
+
+QStringList CommandCountHeaders(bool zh) {
+    return {LbText(zh, "Command", "命令"),
+            LbText(zh, "Sent", "发送"),
+            LbText(zh, "Received", "接收"),
+            LbText(zh, "Matched", "匹配"),
+            LbText(zh, "Lost", "丢失"),
+            LbText(zh, "Unwanted", "误收"),
+            LbText(zh, "Transfer median", "传输时间中位数"),
+            LbText(zh, "95th percentile", "95%分位"),
+            LbText(zh, "Maximum", "最大值")};
+}
+
+QList<QStringList> CommandCountRows(const LinkMatch& match, bool zh) {
+    QList<QStringList> rows;
+    bool any = false;
+    for (const CommandMatchCounts& c : match.perCommand)
+        any |= c.sent || c.received;
+    CommandMatchCounts total;
+    for (int k = 0; k < 8; ++k) {
+        const CommandMatchCounts& c = match.perCommand[k];
+        total.sent += c.sent;
+        total.received += c.received;
+        total.matched += c.matched;
+        total.lost += c.lost;
+        total.unwanted += c.unwanted;
+        if (any && !c.sent && !c.received)
+            continue;
+        rows << QStringList{QString::number(k + 1),
+                            QString::number(c.sent),
+                            QString::number(c.received),
+                            QString::number(c.matched),
+                            QString::number(c.lost),
+                            QString::number(c.unwanted),
+                            TransferCellText(c.transferMedianMs),
+                            TransferCellText(c.transferP95Ms),
+                            TransferCellText(c.transferMaxMs)};
+    }
+    QList<double> transfers;
+    for (const CommandMatch& m : match.matches)
+        if (m.pair == MatchPair::Command)
+            transfers << m.transferMs;
+    rows << QStringList{LbText(zh, "All", "合计"),
+                        QString::number(total.sent),
+                        QString::number(total.received),
+                        QString::number(total.matched),
+                        QString::number(total.lost),
+                        QString::number(total.unwanted),
+                        TransferCellText(percentile(transfers, 0.5)),
+                        TransferCellText(percentile(transfers, 0.95)),
+                        TransferCellText(percentile(transfers, 1.0))};
+    return rows;
+}
+
+QString OffsetStatement(const LinkMatch& match, bool zh) {
+    QString text;
+    switch (match.basis) {
+    case OffsetBasis::None:
+        text = LbText(
+            zh, "No command travelled between the two units: the offset between their clocks is not known.",
+            "两台装置之间没有传送过命令：无法得知两者时钟之差。");
+        break;
+    case OffsetBasis::BothWays:
+        text =
+            LbText(
+                zh,
+                "Remote clock minus local clock: %1, from commands both ways; typical transfer time %2 ms.",
+                "对端时钟减本地时钟：%1（由双向命令求得）；典型传输时间 %2 ms。")
+                .arg(offsetText(match.offsetMs), QString::number(match.transferMs, 'f', 1));
+        break;
+    case OffsetBasis::OneWay:
+        text =
+            LbText(zh,
+                   "Commands went one way only: the apparent delay is %1, offset and transfer time cannot be "
+                   "told apart.",
+                   "命令只有单向传送：表观延时为 %1，无法区分时钟之差与传输时间。")
+                .arg(offsetText(match.offsetMs));
+        break;
+    case OffsetBasis::HandCorrection:
+        text = LbText(zh, "Remote clock minus local clock: %1, as corrected by hand.",
+                      "对端时钟减本地时钟：%1（手动修正）。")
+                   .arg(offsetText(match.offsetMs));
+        break;
+    }
+    const ClockCrossCheck& c = match.crossCheck;
+    if (c.available)
+        text += ' ' + (c.agrees ? LbText(zh, "The clock readings of visit #%1 agree (%2).",
+                                         "访问 #%1 的时钟读数与之相符（%2）。")
+                                      .arg(c.visitId)
+                                      .arg(offsetText(c.readingOffsetMs))
+                                : LbText(zh, "The clock readings of visit #%1 say %2, %3 apart.",
+                                         "访问 #%1 的时钟读数为 %2，相差 %3。")
+                                      .arg(c.visitId)
+                                      .arg(offsetText(c.readingOffsetMs), offsetText(c.differenceMs)));
+    return text;
+}
+
+QString ChosenMarkText(const LinkResult& link, const LinkMarkRef& mark, bool zh) {
+    if (!link.events || mark.lane < 0 || mark.lane > 1 || mark.index < 0 ||
+        mark.index >= link.picture.lanes[mark.lane].size())
+        return {};
+    auto lineOf = [&](int lane, int index) {
+        const LinkMark& m = link.picture.lanes[lane][index];
+        const QList<EventRow>& events = lane == 0 ? link.events->local : link.events->remote;
+        // Numbered as a read of the whole log would number it: the newest 1, the oldest N.
+        const int number = int(events.size()) - m.source;
+        return link.picture.titles[lane] + QStringLiteral("    ") +
+               EventRecordLine(events[m.source], number, zh);
+    };
+    const LinkMark& m = link.picture.lanes[mark.lane][mark.index];
+    QStringList lines{lineOf(mark.lane, mark.index)};
+    if (m.pair >= 0) {
+        lines << lineOf(1 - mark.lane, m.pair);
+        const QList<EventRow>& events = mark.lane == 0 ? link.events->local : link.events->remote;
+        const qint64 id = events[m.source].id;
+        for (const CommandMatch& c : link.match.matches)
+            if (c.sent.id == id || c.received.id == id) {
+                lines << (link.match.split
+                              ? LbText(zh, "Transfer time: %1 ms.", "传输时间：%1 ms。")
+                              : LbText(zh, "Apparent delay (offset and transfer not told apart): %1 ms.",
+                                       "表观延时（未能区分时钟之差与传输时间）：%1 ms。"))
+                             .arg(QString::number(c.transferMs, 'f', 1));
+                break;
+            }
+    } else if (m.lost) {
+        lines << (mark.lane == 0
+                      ? LbText(zh, "Lost: the remote unit never received it.", "丢失：对端装置没有收到。")
+                      : LbText(zh, "Lost: the local unit never received it.", "丢失：本地装置没有收到。"));
+    } else if (m.unwanted) {
+        lines << (mark.lane == 0
+                      ? LbText(zh, "Unwanted: the remote unit never sent it.", "误收：对端装置没有发出。")
+                      : LbText(zh, "Unwanted: the local unit never sent it.", "误收：本地装置没有发出。"));
+    }
+    return lines.join('\n');
+}
+
+LinkChoices LoadLinkChoices(const QString& path, int limit, QString* error) {
+    LinkChoices c;
+    Archive archive;
+    if (!openReadOnly(archive, path, error))
+        return c;
+    c.units = archive.Units();
+    for (const VisitRow& v : archive.Visits(0, limit)) {
+        if (v.recordReads == 0 && v.configReads == 0)
+            continue;
+        LinkEnds ends;
+        QString why;
+        if (!LinkOfVisit(archive, v.id, &ends, &why))
+            continue;
+        c.visits << v;
+        c.visitEnds << ends;
+    }
+    if (!archive.LastError().isEmpty())
+        *error = archive.LastError();
+    return c;
+}

@@ -1,0 +1,318 @@
+#include "logbook/LinkPage.h"
+
+#include "logbook/BackgroundFetch.h"
+#include "logbook/LinkTimeline.h"
+#include "logbook/LogbookLanguage.h"
+#include "logbook/LogbookSources.h"
+#include "logbook/LogbookTables.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDoubleSpinBox>
+#include <QFontDatabase>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QPlainTextEdit>
+#include <QSignalBlocker>
+#include <QTableView>
+#include <QVBoxLayout>
+
+namespace {
+
+// The visits the choice offers, newest first.
+constexpr int kVisitsOffered = 300;
+// The item of the link choice that takes the two units chosen beside it.
+constexpr qint64 kTwoUnits = -1;
+
+} // namespace
+
+CLinkPage::CLinkPage(const QString& archivePath, QWidget* parent) : QWidget(parent), m_strPath(archivePath) {
+    m_fetchChoices = new CBackgroundFetch(this);
+    m_fetch = new CBackgroundFetch(this);
+    m_stcLink = new QLabel(this);
+    m_cboLink = new QComboBox(this);
+    m_cboLink->setObjectName(QStringLiteral("link"));
+    m_cboLink->setSizeAdjustPolicy(QComboBox::AdjustToContents);
+    m_stcLocal = new QLabel(this);
+    m_cboLocal = new QComboBox(this);
+    m_stcRemote = new QLabel(this);
+    m_cboRemote = new QComboBox(this);
+    for (QComboBox* units : {m_cboLocal, m_cboRemote})
+        units->setSizeAdjustPolicy(QComboBox::AdjustToContents);
+    m_stcLink->setBuddy(m_cboLink);
+    m_stcLocal->setBuddy(m_cboLocal);
+    m_stcRemote->setBuddy(m_cboRemote);
+    auto* choose = new QHBoxLayout;
+    choose->addWidget(m_stcLink);
+    choose->addWidget(m_cboLink);
+    choose->addSpacing(12);
+    choose->addWidget(m_stcLocal);
+    choose->addWidget(m_cboLocal);
+    choose->addWidget(m_stcRemote);
+    choose->addWidget(m_cboRemote);
+    choose->addStretch(1);
+
+    m_stcOffset = new QLabel(this);
+    m_stcOffset->setWordWrap(true);
+    m_stcOffset->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    m_chkHand = new QCheckBox(this);
+    m_spnOffset = new QDoubleSpinBox(this);
+    m_spnOffset->setObjectName(QStringLiteral("offset"));
+    m_spnOffset->setDecimals(1);
+    m_spnOffset->setRange(-double(MatchOptions{}.maxOffsetMs), double(MatchOptions{}.maxOffsetMs));
+    m_spnOffset->setSingleStep(1);
+    m_spnOffset->setSuffix(QStringLiteral(" ms"));
+    m_spnOffset->setKeyboardTracking(false); // matched again when the typing is done, not per digit
+    m_spnOffset->setAccelerated(true);
+    auto* offset = new QHBoxLayout;
+    offset->addWidget(m_stcOffset, 1);
+    offset->addWidget(m_chkHand);
+    offset->addWidget(m_spnOffset);
+
+    m_timeline = new CLinkTimeline(this);
+    m_timeline->setObjectName(QStringLiteral("timeline"));
+    m_stcHint = new QLabel(this);
+    m_stcHint->setWordWrap(true);
+    m_txtChosen = new QPlainTextEdit(this);
+    m_txtChosen->setReadOnly(true);
+    m_txtChosen->setLineWrapMode(QPlainTextEdit::NoWrap);
+    m_txtChosen->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
+    m_counts = new CTextTableModel(this);
+    m_tblCounts = new QTableView(this);
+    m_tblCounts->setObjectName(QStringLiteral("counts"));
+    ConfigureBigTable(m_tblCounts);
+    m_tblCounts->setModel(m_counts);
+    // The picture on top; under it the chosen event's lines across the whole width (a record line
+    // is long), then the counts.
+    m_txtChosen->setMinimumHeight(m_txtChosen->fontMetrics().lineSpacing() * 3 + 12);
+    m_txtChosen->setMaximumHeight(m_txtChosen->fontMetrics().lineSpacing() * 5 + 12);
+    auto* top = new QVBoxLayout(this);
+    top->addLayout(choose);
+    top->addLayout(offset);
+    top->addWidget(m_timeline, 1);
+    top->addWidget(m_stcHint);
+    top->addWidget(m_txtChosen);
+    top->addWidget(m_tblCounts);
+
+    connect(m_cboLink, &QComboBox::activated, this, &CLinkPage::LoadChosen);
+    connect(m_cboLocal, &QComboBox::activated, this, &CLinkPage::LoadChosen);
+    connect(m_cboRemote, &QComboBox::activated, this, &CLinkPage::LoadChosen);
+    connect(m_spnOffset, &QDoubleSpinBox::valueChanged, this, [this] {
+        if (!m_chkHand->isChecked()) {
+            const QSignalBlocker block(m_chkHand);
+            m_chkHand->setChecked(true);
+        }
+        Rematch();
+    });
+    connect(m_chkHand, &QCheckBox::toggled, this, &CLinkPage::Rematch);
+    connect(m_timeline, &CLinkTimeline::SelectionChanged, this, &CLinkPage::ShowChosenMark);
+    Retranslate();
+}
+
+void CLinkPage::SetChinese(bool chinese) {
+    m_bChinese = chinese;
+    Retranslate();
+    FillChoices();
+    if (m_result.events) {
+        m_result.picture.titles = {LinkEndTitle(m_result.ends.local, UnitSide::Local, chinese),
+                                   LinkEndTitle(m_result.ends.remote, UnitSide::Remote, chinese)};
+        const std::optional<LinkMarkRef> chosen = m_timeline->Selected();
+        m_timeline->SetData(m_result.picture, true);
+        ShowResult(m_result, true);
+        m_timeline->Select(chosen);
+    }
+}
+
+void CLinkPage::Retranslate() {
+    const bool zh = m_bChinese;
+    m_timeline->SetChinese(zh);
+    m_stcLink->setText(LbText(zh, "Lin&k:", "链路(&K)："));
+    m_stcLocal->setText(LbText(zh, "L&ocal unit:", "本地装置(&O)："));
+    m_stcRemote->setText(LbText(zh, "R&emote unit:", "对端装置(&E)："));
+    m_chkHand->setText(LbText(zh, "&Hand correction:", "手动修正(&H)："));
+    m_chkHand->setToolTip(LbText(zh, "Remote clock minus local clock, used instead of the estimate",
+                                 "对端时钟减本地时钟，代替估计值使用"));
+    m_stcHint->setText(
+        LbText(zh,
+               "Wheel or + and -: zoom. Drag or Left and Right: move. Home: everything. "
+               "Click an event to see both records' lines.",
+               "滚轮或 + -：缩放。拖动或左右键：移动。Home：全部。单击事件可查看两端的记录行。"));
+    m_counts->SetHeaders(CommandCountHeaders(zh));
+    if (m_result.events)
+        m_counts->SetRows(CommandCountRows(m_result.match, zh));
+    SizeColumns(m_tblCounts, {LbText(zh, "Command", "命令"), QStringLiteral("99999"), QStringLiteral("99999"),
+                              QStringLiteral("99999"), QStringLiteral("99999"), QStringLiteral("99999"),
+                              QStringLiteral("99999.9 ms"), QStringLiteral("99999.9 ms")});
+    if (!m_result.events)
+        m_stcOffset->setText(m_result.error.isEmpty()
+                                 ? LbText(zh, "Choose a link: a visit that read both units, or two units.",
+                                          "请选择链路：读取过两端装置的一次访问，或两台装置。")
+                                 : m_result.error);
+}
+
+void CLinkPage::Reload() {
+    const QString path = m_strPath;
+    using Result = std::pair<LinkChoices, QString>;
+    m_fetchChoices->Run<Result>(
+        [path] {
+            QString error;
+            LinkChoices c = LoadLinkChoices(path, kVisitsOffered, &error);
+            return Result{c, error};
+        },
+        [this](const Result& r) {
+            if (!r.second.isEmpty())
+                emit StatusText(r.second);
+            m_choices = r.first;
+            const bool fresh = !m_bChoicesRead;
+            m_bChoicesRead = true;
+            FillChoices(fresh);
+            LoadChosen();
+        });
+}
+
+void CLinkPage::ShowVisit(qint64 visitId) {
+    if (m_result.events && m_result.ends.visitId == visitId &&
+        m_cboLink->currentData().toLongLong() == visitId)
+        return; // on screen already
+    const int i = m_cboLink->findData(visitId);
+    if (i < 0) {
+        m_wantVisit = visitId;
+        return;
+    }
+    m_cboLink->setCurrentIndex(i);
+    LoadChosen();
+}
+
+void CLinkPage::FillChoices(bool fresh) {
+    const bool zh = m_bChinese;
+    qint64 was = !fresh && m_cboLink->currentIndex() >= 0 ? m_cboLink->currentData().toLongLong() : 0;
+    if (m_wantVisit) {
+        was = *m_wantVisit;
+        m_wantVisit.reset();
+    }
+    const qint64 wasLocal = m_cboLocal->currentData().toLongLong();
+    const qint64 wasRemote = m_cboRemote->currentData().toLongLong();
+    const QSignalBlocker b1(m_cboLink), b2(m_cboLocal), b3(m_cboRemote);
+    m_cboLink->clear();
+    for (int i = 0; i < m_choices.visits.size(); ++i) {
+        const VisitRow& v = m_choices.visits[i];
+        const LinkEnds& e = m_choices.visitEnds[i];
+        m_cboLink->addItem(
+            LbText(zh, "Visit #%1, %2: %3 and %4", "访问 #%1，%2：%3 与 %4")
+                .arg(v.id)
+                .arg(PcTimeLocalText(v.started), UnitLabelText(e.local, zh), UnitLabelText(e.remote, zh)),
+            v.id);
+    }
+    m_cboLink->addItem(LbText(zh, "Two units chosen on the right", "右侧选择的两台装置"), kTwoUnits);
+    m_cboLocal->clear();
+    m_cboRemote->clear();
+    for (const UnitRow& u : m_choices.units) {
+        m_cboLocal->addItem(UnitLabelText(u, zh), u.id);
+        m_cboRemote->addItem(UnitLabelText(u, zh), u.id);
+    }
+    const int at = m_cboLink->findData(was);
+    m_cboLink->setCurrentIndex(at >= 0 ? at : 0);
+    if (const int l = m_cboLocal->findData(wasLocal); l >= 0)
+        m_cboLocal->setCurrentIndex(l);
+    if (const int r = m_cboRemote->findData(wasRemote); r >= 0)
+        m_cboRemote->setCurrentIndex(r);
+    else if (m_cboRemote->count() > 1 && m_cboRemote->currentIndex() == m_cboLocal->currentIndex())
+        m_cboRemote->setCurrentIndex(1);
+    const bool two = m_cboLink->currentData().toLongLong() == kTwoUnits;
+    m_cboLocal->setEnabled(two);
+    m_cboRemote->setEnabled(two);
+}
+
+MatchOptions CLinkPage::Options() const {
+    MatchOptions o;
+    if (m_chkHand->isChecked())
+        o.handOffsetMs = m_spnOffset->value();
+    return o;
+}
+
+void CLinkPage::LoadChosen() {
+    const qint64 chosen = m_cboLink->currentData().toLongLong();
+    const bool two = chosen == kTwoUnits;
+    m_cboLocal->setEnabled(two);
+    m_cboRemote->setEnabled(two);
+    std::optional<qint64> visit;
+    if (!two)
+        visit = chosen;
+    const qint64 local = m_cboLocal->currentData().toLongLong();
+    const qint64 remote = m_cboRemote->currentData().toLongLong();
+    if (two && (m_cboLocal->currentIndex() < 0 || m_cboRemote->currentIndex() < 0))
+        return;
+    // A new link starts from the estimate.
+    {
+        const QSignalBlocker block(m_chkHand);
+        m_chkHand->setChecked(false);
+    }
+    const QString path = m_strPath;
+    const MatchOptions options = Options();
+    const bool zh = m_bChinese;
+    emit StatusText(LbText(zh, "Reading and matching the link...", "正在读取并匹配链路..."));
+    m_fetch->Run<LinkResult>([=] { return LoadLink(path, visit, local, remote, options, zh); },
+                             [this](const LinkResult& r) { ShowResult(r, false); });
+}
+
+void CLinkPage::Rematch() {
+    if (!m_result.events)
+        return;
+    const LinkResult before = m_result;
+    const MatchOptions options = Options();
+    const bool zh = m_bChinese;
+    m_fetch->Run<LinkResult>([=] { return RematchLink(before, options, zh); },
+                             [this](const LinkResult& r) { ShowResult(r, true); });
+}
+
+void CLinkPage::ShowResult(const LinkResult& result, bool keepView) {
+    const bool zh = m_bChinese;
+    const bool same = &result == &m_result;
+    if (!same) {
+        m_result = result;
+        m_timeline->SetData(m_result.picture, keepView);
+    }
+    if (!m_result.events) {
+        m_counts->SetRows({});
+        m_txtChosen->clear();
+        Retranslate();
+        emit StatusText(m_result.error);
+        emit Shown();
+        return;
+    }
+    const LinkMatch& match = m_result.match;
+    m_stcOffset->setText(OffsetStatement(match, zh));
+    if (!m_chkHand->isChecked()) {
+        const QSignalBlocker block(m_spnOffset);
+        m_spnOffset->setValue(match.offsetMs);
+    }
+    m_counts->SetRows(CommandCountRows(match, zh));
+    // Every row of the counts in view: a command per row, and the total.
+    m_tblCounts->setFixedHeight(m_tblCounts->horizontalHeader()->height() +
+                                m_tblCounts->verticalHeader()->defaultSectionSize() * m_counts->rowCount() +
+                                2 * m_tblCounts->frameWidth() + 2);
+    ShowChosenMark();
+    qint64 lost = match.lost.size(), unwanted = match.unwanted.size();
+    emit StatusText(LbText(zh, "%1 and %2: %3 events and %4 events, %5 matched, %6 lost, %7 unwanted.",
+                           "%1 与 %2：事件 %3 条和 %4 条，匹配 %5，丢失 %6，误收 %7。")
+                        .arg(UnitLabelText(m_result.ends.local, zh), UnitLabelText(m_result.ends.remote, zh))
+                        .arg(m_result.events->local.size())
+                        .arg(m_result.events->remote.size())
+                        .arg(match.matches.size())
+                        .arg(lost)
+                        .arg(unwanted));
+    emit Shown();
+}
+
+void CLinkPage::ShowChosenMark() {
+    const std::optional<LinkMarkRef> chosen = m_timeline->Selected();
+    if (!chosen) {
+        m_txtChosen->setPlainText(
+            m_result.events ? LbText(m_bChinese, "Click an event to see its record line and its pair's.",
+                                     "单击事件可查看其记录行及对端相应的记录行。")
+                            : QString());
+        return;
+    }
+    m_txtChosen->setPlainText(ChosenMarkText(m_result, *chosen, m_bChinese));
+}

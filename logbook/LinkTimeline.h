@@ -1,0 +1,66 @@
+#pragma once
+
+#include "logbook/LinkPicture.h"
+
+#include <QWidget>
+
+#include <optional>
+
+// The link picture as a widget (see LinkPicture.h): the wheel zooms around the pointer, a drag
+// pans; the keyboard zooms with + and - and pans with Left and Right (Page Up and Page Down a
+// whole width), Home shows everything. A click on an event chooses it (and with it its pair on
+// the other lane). Only what is in view is painted, so thousands of events pan smoothly.
+class CLinkTimeline : public QWidget {
+    Q_OBJECT
+public:
+    explicit CLinkTimeline(QWidget* parent = nullptr);
+
+    // Shows `data`; the view fits everything unless `keepView` (the same link matched again), and
+    // the choice is dropped.
+    void SetData(LinkPictureData data, bool keepView = false);
+    const LinkPictureData& Data() const { return m_data; }
+    void SetChinese(bool chinese);
+
+    TimeView View() const { return m_view; }
+    void SetView(const TimeView& view);
+    // Everything in view.
+    void FitAll();
+    // Zooms by `factor` around the pixel column `x`.
+    void ZoomAt(double x, double factor);
+
+    // The mark nearest the point `pos`, within a few pixels, on the lane under it.
+    std::optional<LinkMarkRef> MarkAt(const QPoint& pos) const;
+    // Where a mark is drawn.
+    QPointF PointOf(const LinkMarkRef& mark) const;
+    std::optional<LinkMarkRef> Selected() const { return m_selected; }
+    // Chooses a mark (or none), and brings it into view when it lies outside.
+    void Select(std::optional<LinkMarkRef> mark);
+
+    QSize sizeHint() const override { return {800, 260}; }
+    QSize minimumSizeHint() const override { return {300, 180}; }
+
+signals:
+    void SelectionChanged();
+    void ViewChanged();
+
+protected:
+    void paintEvent(QPaintEvent*) override;
+    void wheelEvent(QWheelEvent* e) override;
+    void mousePressEvent(QMouseEvent* e) override;
+    void mouseMoveEvent(QMouseEvent* e) override;
+    void mouseReleaseEvent(QMouseEvent* e) override;
+    void keyPressEvent(QKeyEvent* e) override;
+    void resizeEvent(QResizeEvent* e) override;
+
+private:
+    void PanBy(double pixels);
+
+    LinkPictureData m_data;
+    TimeView m_view;
+    bool m_bChinese = false;
+    bool m_bFitted = false; // the view fits everything, so a resize fits it again
+    std::optional<LinkMarkRef> m_selected;
+    std::optional<QPoint> m_pressAt;
+    TimeView m_pressView;
+    bool m_bDragged = false;
+};

@@ -1,0 +1,530 @@
+#include "logbook/VisitReport.h"
+
+#include "archive/Archive.h"
+#include "archive/ArchiveFormat.h"
+#include "logbook/ConfigDiff.h"
+#include "logbook/ListPages.h"
+#include "logbook/LogbookLanguage.h"
+#include "logbook/LogbookTables.h"
+
+#include <QBuffer>
+#include <QDateTime>
+#include <QDir>
+#include <QFileDialog>
+#include <QFont>
+#include <QImage>
+#include <QPageSize>
+#include <QPdfWriter>
+#include <QSaveFile>
+#include <QTextDocument>
+#include <QTextFrame>
+#include <QUrl>
+
+#include <cmath>
+
+namespace {
+
+// The picture's size on the page in the document's pixels (a 96-dpi inch), and how much finer it
+// is drawn, so print shows it sharp.
+constexpr int kPictureWidth = 660, kPictureHeight = 300, kPictureScale = 3;
+
+QString esc(const QString& s) {
+    return s.toHtmlEscaped();
+}
+
+QString unitText(const UnitRow& u, bool zh) {
+    return UnitLabelText(u, zh);
+}
+
+QString sideText(UnitSide side, bool zh) {
+    return SideLabel(side, zh);
+}
+
+// A table: a header row and rows of cells already escaped (so cells may hold markup).
+QString table(const QStringList& headers, const QList<QStringList>& rows) {
+    QString h = QStringLiteral("<table border=\"1\" cellspacing=\"0\" cellpadding=\"3\" width=\"100%\" "
+                               "style=\"border-collapse: collapse; border-color: #999999;\"><tr>");
+    for (const QString& c : headers)
+        h += QStringLiteral("<th align=\"left\" bgcolor=\"#e8e8e8\">") + esc(c) + QStringLiteral("</th>");
+    h += QStringLiteral("</tr>");
+    for (const QStringList& r : rows) {
+        h += QStringLiteral("<tr>");
+        for (const QString& c : r)
+            h += (c.startsWith(QLatin1String("<b>"))   ? QStringLiteral("<td bgcolor=\"#ffe9a8\">")
+                  : c.startsWith(QLatin1String("<tt")) ? QStringLiteral("<td style=\"white-space: pre;\">")
+                                                       : QStringLiteral("<td>")) +
+                 c + QStringLiteral("</td>");
+        h += QStringLiteral("</tr>");
+    }
+    return h + QStringLiteral("</table>");
+}
+
+QString para(const QString& text) {
+    return QStringLiteral("<p>") + esc(text) + QStringLiteral("</p>");
+}
+
+QString offsetSeconds(qint64 ms) {
+    return (ms < 0 ? QStringLiteral("-") : QStringLiteral("+")) + DurationText(std::abs(ms));
+}
+
+// A configuration's settings as the dialog lists them: one row per setting, one column per command;
+// the settings that differ from `before` in bold on a tinted ground.
+QString settingsTable(const ConfigSnapshot& s, const std::optional<ConfigSnapshot>& before, bool zh) {
+    const QList<ConfigDiffLine> lines = DiffConfigLines(before ? *before : s, s);
+    const int commands = s.commandCount == 8 ? 8 : 4;
+    QStringList headers{LbText(zh, "Command", "命令")};
+    for (int k = 1; k <= commands; ++k)
+        headers << QString::number(k);
+    QList<QStringList> rows;
+    for (ConfigDiffLine::Field field :
+         {ConfigDiffLine::OutputDelay, ConfigDiffLine::InputDelay, ConfigDiffLine::OutputExtend}) {
+        ConfigDiffLine named;
+        named.field = field;
+        named.command = 1;
+        // The setting's name without its command: "Output Delay" / "判别时间".
+        QString name = ConfigLineName(named, zh);
+        name.remove(LbText(zh, "Command 1 ", "命令1 "));
+        QStringList row{esc(name)};
+        for (const ConfigDiffLine& l : lines)
+            if (l.field == field && l.command <= commands)
+                row << (l.changed ? QStringLiteral("<b>%1</b>").arg(esc(l.b)) : esc(l.b));
+        rows << row;
+    }
+    return table(headers, rows);
+}
+
+QString configSection(const VisitReportData& d, bool zh) {
+    if (d.configs.isEmpty())
+        return para(LbText(zh, "No configuration was read or written in this visit.",
+                           "本次访问没有读取或写入配置。"));
+    QString h;
+    for (const ReportConfig& c : d.configs) {
+        const ConfigSnapshot& s = c.snapshot;
+        const bool write = s.source == QLatin1String("write");
+        h += QStringLiteral("<p><b>") +
+             esc((write ? LbText(zh, "Written to the %1 unit (%2) at %3: address %4, %5 commands.",
+                                 "%3 写入%1装置（%2）：地址 %4，%5 个命令。")
+                        : LbText(zh, "Read from the %1 unit (%2) at %3: address %4, %5 commands.",
+                                 "%3 从%1装置（%2）读取：地址 %4，%5 个命令。"))
+                     .arg(sideText(s.side, zh).toLower(), unitText(c.unit, zh), PcTimeLocalText(s.time))
+                     .arg(s.address)
+                     .arg(s.commandCount)) +
+             QStringLiteral("</b></p>");
+        h += settingsTable(s, c.before, zh);
+        if (!c.before) {
+            h += para(LbText(zh, "The archive holds no configuration of this unit before it.",
+                             "档案中没有该装置更早的配置。"));
+            continue;
+        }
+        QStringList changed;
+        for (const ConfigDiffLine& l : DiffConfigLines(*c.before, s))
+            if (l.changed)
+                changed << QStringLiteral("%1: %2 → %3").arg(ConfigLineName(l, zh), l.a, l.b);
+        const QString against = c.before->source == QLatin1String("write")
+                                    ? LbText(zh, "the configuration written at %1", "%1 写入的配置")
+                                    : LbText(zh, "the configuration read at %1", "%1 读取的配置");
+        const QString what = against.arg(PcTimeLocalText(c.before->time));
+        if (changed.isEmpty())
+            h += para(LbText(zh, "No difference from %1.", "与%1相同。").arg(what));
+        else
+            h += para(LbText(zh, "Differences from %1: %2.", "与%1的差别：%2。")
+                          .arg(what, changed.join(zh ? QStringLiteral("；") : QStringLiteral("; "))));
+    }
+    return h;
+}
+
+QString clockSection(const VisitReportData& d, bool zh) {
+    if (d.clocks.isEmpty())
+        return para(LbText(zh, "No clock was read in this visit.", "本次访问没有读取时钟。"));
+    QList<QStringList> rows;
+    std::optional<qint64> local, remote;
+    for (const ReportClock& c : d.clocks) {
+        const ClockReading& r = c.reading;
+        rows << QStringList{esc(PcTimeLocalText(r.time)), esc(unitText(c.unit, zh)),
+                            esc(sideText(r.side, zh)), esc(r.unitClock), esc(offsetSeconds(r.differenceMs))};
+        (r.side == UnitSide::Local ? local : remote) = r.differenceMs;
+    }
+    QString h =
+        table({LbText(zh, "PC time", "电脑时间"), LbText(zh, "Unit", "装置"), LbText(zh, "Side", "侧"),
+               LbText(zh, "Unit clock", "装置时钟"), LbText(zh, "Unit minus PC", "装置减电脑")},
+              rows);
+    if (local && remote)
+        h +=
+            para(LbText(zh, "By these readings the remote clock minus the local clock is %1 (whole seconds).",
+                        "据这些读数，对端时钟减本地时钟为 %1（精确到秒）。")
+                     .arg(offsetSeconds(*remote - *local)));
+    return h;
+}
+
+QString actionSection(const VisitReportData& d, bool zh) {
+    if (d.actions.isEmpty())
+        return para(LbText(zh, "No action was sent to a unit in this visit.", "本次访问没有对装置的操作。"));
+    QList<QStringList> rows;
+    for (const ActionEntry& a : d.actions) {
+        const bool password = a.row.kind == QLatin1String("password-change");
+        rows << QStringList{
+            esc(PcTimeLocalText(a.row.time)),
+            esc(a.row.unitId ? UnitLabelText(a.unitName, a.unitAddress, *a.row.unitId, zh) : QString()),
+            esc(password ? QString() : sideText(a.row.side, zh)),
+            esc(ActionKindText(a.row.kind, zh)),
+            esc(ActionSentText(a, zh)),
+            esc(password ? QString() : AppliedText(a.row.applied, zh))};
+    }
+    return table({LbText(zh, "When", "时间"), LbText(zh, "Unit", "装置"), LbText(zh, "Side", "侧"),
+                  LbText(zh, "Action", "操作"), LbText(zh, "Sent", "发送内容"),
+                  LbText(zh, "Applied", "已生效")},
+                 rows);
+}
+
+QString directionText(LinkDirection d, bool zh) {
+    return d == LinkDirection::LocalToRemote ? LbText(zh, "local → remote", "本地 → 对端")
+                                             : LbText(zh, "remote → local", "对端 → 本地");
+}
+
+QString problemSection(const LinkResult& link, bool zh) {
+    if (link.match.lost.isEmpty() && link.match.unwanted.isEmpty())
+        return para(LbText(zh, "None: every command sent arrived, and nothing arrived that was not sent.",
+                           "无：发出的命令都已收到，也没有收到未发出的命令。"));
+    QList<QStringList> rows;
+    auto add = [&](const UnmatchedEvent& u, bool lost) {
+        const QList<EventRow>& events = u.end == UnitSide::Local ? link.events->local : link.events->remote;
+        int number = 1;
+        for (int i = 0; i < events.size(); ++i)
+            if (events[i].id == u.event.id)
+                number = int(events.size()) - i;
+        rows << QStringList{
+            esc(lost ? LbText(zh, "lost", "丢失") : LbText(zh, "unwanted", "误收")),
+            QString::number(u.command),
+            QStringLiteral("<nobr>%1</nobr>").arg(esc(directionText(u.direction, zh))),
+            QStringLiteral("<nobr>%1</nobr>")
+                .arg(esc(UnitLabelText(u.end == UnitSide::Local ? link.ends.local : link.ends.remote, zh))),
+            QStringLiteral("<tt style=\"font-size: 8pt;\">") + esc(EventRecordLine(u.event, number, zh)) +
+                QStringLiteral("</tt>")};
+    };
+    for (const UnmatchedEvent& u : link.match.lost)
+        add(u, true);
+    for (const UnmatchedEvent& u : link.match.unwanted)
+        add(u, false);
+    return table({LbText(zh, "What", "类别"), LbText(zh, "Command", "命令"), LbText(zh, "Direction", "方向"),
+                  LbText(zh, "Logged by", "记录装置"), LbText(zh, "Record line", "记录行")},
+                 rows);
+}
+
+bool findVisit(Archive& archive, qint64 id, VisitRow* out) {
+    constexpr int kPage = 500;
+    for (int offset = 0;; offset += kPage) {
+        const QList<VisitRow> page = archive.Visits(offset, kPage);
+        for (const VisitRow& v : page)
+            if (v.id == id) {
+                *out = v;
+                return true;
+            }
+        if (page.size() < kPage)
+            return false;
+    }
+}
+
+} // namespace
+
+bool LoadVisitReport(const QString& path, qint64 visitId, bool zh, VisitReportData* d, QString* error) {
+    Archive archive;
+    if (!archive.Open(path, Archive::Mode::ReadOnly)) {
+        *error = archive.LastError();
+        return false;
+    }
+    if (!findVisit(archive, visitId, &d->visit)) {
+        *error =
+            archive.LastError().isEmpty()
+                ? LbText(zh, "There is no visit #%1 in the archive.", "档案中没有访问 #%1。").arg(visitId)
+                : archive.LastError();
+        return false;
+    }
+    const QList<UnitRow> units = archive.Units();
+    QHash<qint64, UnitRow> unitById;
+    for (const UnitRow& u : units)
+        unitById.insert(u.id, u);
+    // The visit's units: those whose records it read, else those its configuration reads named.
+    LinkEnds ends;
+    QString why;
+    if (LinkOfVisit(archive, visitId, &ends, &why)) {
+        d->local = ends.local;
+        d->remote = ends.remote;
+    } else {
+        d->linkError = why;
+        for (const UnitRow& u : units) {
+            if (u.address && d->visit.localAddress == u.address)
+                d->local = u;
+            if (u.address && d->visit.remoteAddress == u.address)
+                d->remote = u;
+        }
+    }
+    // Every unit the visit kept a configuration or a clock reading of.
+    QList<qint64> met;
+    for (const std::optional<UnitRow>& u : {d->local, d->remote})
+        if (u)
+            met << u->id;
+    QList<ActionRow> actions;
+    constexpr int kPage = 1000;
+    for (int offset = 0;; offset += kPage) {
+        const QList<ActionRow> page = archive.Actions(std::nullopt, offset, kPage);
+        bool older = false;
+        for (const ActionRow& a : page) {
+            if (a.visitId == visitId)
+                actions.prepend(a);
+            older |= a.time.utcMs < d->visit.started.utcMs;
+        }
+        if (page.size() < kPage || older)
+            break;
+    }
+    for (const ActionRow& a : actions)
+        if (a.unitId && !met.contains(*a.unitId))
+            met << *a.unitId;
+    for (qint64 id : met) {
+        const UnitRow unit = unitById.value(id);
+        const QList<ConfigSnapshot> history = archive.ConfigHistory(id);
+        for (int i = 0; i < history.size(); ++i)
+            if (history[i].visitId == visitId)
+                d->configs << ReportConfig{
+                    history[i], unit, i > 0 ? std::optional<ConfigSnapshot>(history[i - 1]) : std::nullopt};
+        for (const ClockReading& r : archive.ClockHistory(id))
+            if (r.visitId == visitId)
+                d->clocks << ReportClock{r, unit};
+    }
+    std::stable_sort(d->configs.begin(), d->configs.end(), [](const ReportConfig& a, const ReportConfig& b) {
+        return a.snapshot.time.utcMs < b.snapshot.time.utcMs;
+    });
+    std::stable_sort(d->clocks.begin(), d->clocks.end(), [](const ReportClock& a, const ReportClock& b) {
+        return a.reading.time.utcMs < b.reading.time.utcMs;
+    });
+    for (const ActionRow& a : actions) {
+        ActionEntry e;
+        e.row = a;
+        if (a.unitId) {
+            const UnitRow u = unitById.value(*a.unitId);
+            e.unitName = u.name;
+            e.unitAddress = u.address;
+        }
+        if (a.kind == QLatin1String("config-write") && a.unitId) {
+            // What the dialog showed: the unit's last configuration answer at that side before it.
+            for (const ReportConfig& c : d->configs)
+                if (c.unit.id == *a.unitId && c.snapshot.source == QLatin1String("read") &&
+                    c.snapshot.side == a.side && c.snapshot.time.utcMs <= a.time.utcMs) {
+                    e.before = c.snapshot;
+                    e.hasBefore = true;
+                }
+            e.hasWritten = SnapshotFromBlock(a.sent, e.hasBefore ? e.before.commandCount : 8, &e.written);
+        }
+        d->actions << e;
+    }
+    if (!archive.LastError().isEmpty()) {
+        *error = archive.LastError();
+        return false;
+    }
+    archive.Close();
+    if (d->linkError.isEmpty()) {
+        LinkResult link = LoadLink(path, visitId, 0, 0, MatchOptions{}, zh);
+        if (link.events)
+            d->link = std::move(link);
+        else
+            d->linkError = link.error;
+    }
+    return true;
+}
+
+QString VisitReportHtml(const VisitReportData& d, bool zh) {
+    const VisitRow& v = d.visit;
+    QString h = QStringLiteral("<html><body>");
+    h += QStringLiteral("<h1>") + esc(LbText(zh, "LMX-207 visit report", "LMX-207 访问报告")) +
+         QStringLiteral("</h1>");
+    const QString who = v.pcUser + (v.pcHost.isEmpty() ? QString() : '@' + v.pcHost);
+    h += para(
+        LbText(zh, "Visit #%1, started %2 (PC time, UTC%3) by %4 on %5.",
+               "访问 #%1，开始于 %2（电脑时间，UTC%3），用户 %4，端口 %5。")
+            .arg(v.id)
+            .arg(PcTimeLocalText(v.started),
+                 QDateTime::fromMSecsSinceEpoch(v.started.utcMs, Qt::OffsetFromUTC, v.started.offsetSeconds)
+                     .toString(QStringLiteral("t"))
+                     .remove(QStringLiteral("UTC")),
+                 who, v.port));
+
+    // 1 Units
+    h += QStringLiteral("<h2>") + esc(LbText(zh, "1 Units", "1 装置")) + QStringLiteral("</h2>");
+    QList<QStringList> units;
+    for (const auto& [side, unit] :
+         {std::pair{UnitSide::Local, d.local}, std::pair{UnitSide::Remote, d.remote}}) {
+        if (!unit)
+            continue;
+        units << QStringList{esc(sideText(side, zh)), esc(unitText(*unit, zh)),
+                             unit->address ? QString::number(*unit->address) : QStringLiteral("-"),
+                             unit->commandCount ? QString::number(*unit->commandCount) : QStringLiteral("-"),
+                             QString::number(unit->eventCount)};
+    }
+    if (units.isEmpty())
+        h += para(LbText(zh, "No configuration read of this visit told a unit's address.",
+                         "本次访问没有读取配置，未得知装置的地址。"));
+    else
+        h += table({LbText(zh, "Side", "侧"), LbText(zh, "Unit", "装置"), LbText(zh, "Address", "地址"),
+                    LbText(zh, "Commands", "命令数"), LbText(zh, "Events in the archive", "档案中的事件")},
+                   units);
+
+    h += QStringLiteral("<h2>") + esc(LbText(zh, "2 Configurations read and written", "2 读取和写入的配置")) +
+         QStringLiteral("</h2>") + configSection(d, zh);
+    h += QStringLiteral("<h2>") + esc(LbText(zh, "3 Clocks against the PC", "3 装置时钟与电脑时钟")) +
+         QStringLiteral("</h2>") + clockSection(d, zh);
+    h += QStringLiteral("<h2>") + esc(LbText(zh, "4 Actions", "4 操作")) + QStringLiteral("</h2>") +
+         actionSection(d, zh);
+
+    h += QStringLiteral("<h2>") + esc(LbText(zh, "5 Commands between the units", "5 两端之间的命令")) +
+         QStringLiteral("</h2>");
+    if (!d.link) {
+        h += para(LbText(zh, "This visit did not read the records of both ends: %1",
+                         "本次访问没有读取两端的记录：%1")
+                      .arg(d.linkError));
+    } else {
+        const LinkResult& link = *d.link;
+        h += para(OffsetStatement(link.match, zh));
+        QList<QStringList> rows = CommandCountRows(link.match, zh);
+        for (QStringList& r : rows)
+            for (QString& c : r)
+                c = esc(c);
+        h += table(CommandCountHeaders(zh), rows);
+        h += QStringLiteral("<h2>") + esc(LbText(zh, "6 Lost and unwanted commands", "6 丢失与误收的命令")) +
+             QStringLiteral("</h2>") + problemSection(link, zh);
+        h += QStringLiteral("<h2>") + esc(LbText(zh, "7 Both ends on one time axis", "7 两端事件时间轴")) +
+             QStringLiteral("</h2>");
+        h += QStringLiteral("<p><img src=\"%1\" width=\"%2\" height=\"%3\"></p>")
+                 .arg(QLatin1String(kReportPictureUrl))
+                 .arg(kPictureWidth)
+                 .arg(kPictureHeight);
+    }
+    h += QStringLiteral("<p><small>") +
+         esc(LbText(zh, "Made by lmx207-logbook on %1.", "由 lmx207-logbook 于 %1 生成。")
+                 .arg(QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd HH:mm")))) +
+         QStringLiteral("</small></p></body></html>");
+    return h;
+}
+
+bool WriteVisitReport(const VisitReportData& d, bool zh, const QString& pdfPath, QString* error) {
+    QTextDocument doc;
+    QFont font;
+    font.setPointSizeF(9);
+    if (zh)
+        font.setFamilies({QStringLiteral("WenQuanYi Micro Hei"), font.family()});
+    doc.setDefaultFont(font);
+    if (d.link)
+        doc.addResource(
+            QTextDocument::ImageResource, QUrl(QString::fromLatin1(kReportPictureUrl)),
+            RenderLinkPicture(d.link->picture, QSize(kPictureWidth, kPictureHeight), zh, kPictureScale));
+    doc.setHtml(VisitReportHtml(d, zh));
+    // A4 in the document's pixels (96 to the inch), 15 mm margins.
+    const QSizeF a4 = QPageSize(QPageSize::A4).size(QPageSize::Inch) * 96;
+    doc.setPageSize(a4);
+    QTextFrameFormat frame = doc.rootFrame()->frameFormat();
+    frame.setMargin(15 / 25.4 * 96);
+    doc.rootFrame()->setFrameFormat(frame);
+
+    QBuffer buffer;
+    buffer.open(QIODevice::WriteOnly);
+    {
+        QPdfWriter pdf(&buffer);
+        pdf.setPageSize(QPageSize(QPageSize::A4));
+        pdf.setPageMargins(QMarginsF(0, 0, 0, 0));
+        pdf.setResolution(300);
+        pdf.setTitle(
+            LbText(zh, "LMX-207 visit report, visit #%1", "LMX-207 访问报告，访问 #%1").arg(d.visit.id));
+        pdf.setCreator(QStringLiteral("lmx207-logbook"));
+        doc.print(&pdf);
+    }
+    QSaveFile file(pdfPath);
+    if (!file.open(QIODevice::WriteOnly) || file.write(buffer.data()) != buffer.data().size() ||
+        !file.commit()) {
+        *error = LbText(zh, "%1 cannot be written: %2", "无法写入 %1：%2").arg(pdfPath, file.errorString());
+        return false;
+    }
+    return true;
+}
+
+QString SaveVisitReportAs(QWidget* parent, const QString& archivePath, qint64 visitId, bool zh) {
+    const QString path = QFileDialog::getSaveFileName(
+        parent, LbText(zh, "Report of visit #%1", "访问 #%1 的报告").arg(visitId),
+        QDir::home().filePath(QStringLiteral("visit-%1.pdf").arg(visitId)),
+        LbText(zh, "PDF (*.pdf)", "PDF 文件 (*.pdf)"));
+    if (path.isEmpty())
+        return {};
+    VisitReportData data;
+    QString error;
+    if (!LoadVisitReport(archivePath, visitId, zh, &data, &error) ||
+        !WriteVisitReport(data, zh, path, &error))
+        return error;
+    return LbText(zh, "The report of visit #%1 is in %2.", "访问 #%1 的报告已保存到 %2。")
+        .arg(visitId)
+        .arg(path);
+}
+
+int RunReportCommand(const QStringList& args, std::FILE* out, std::FILE* err) {
+    auto fail = [err](int status, const QString& message) {
+        std::fputs(("lmx207-logbook: " + message + '\n').toLocal8Bit().constData(), err);
+        return status;
+    };
+    QString visit, output, archivePath;
+    for (qsizetype i = 0; i < args.size(); ++i) {
+        QString name = args[i], value;
+        const qsizetype eq = name.indexOf('=');
+        if (name.startsWith(QLatin1String("--")) && eq > 0) {
+            value = name.mid(eq + 1);
+            name = name.left(eq);
+        } else if (name == QLatin1String("--visit") || name == QLatin1String("-o") ||
+                   name == QLatin1String("--output") || name == QLatin1String("--archive")) {
+            if (i + 1 >= args.size())
+                return fail(1, QStringLiteral("%1 needs a value").arg(name));
+            value = args[++i];
+        } else {
+            return fail(1, QStringLiteral("report takes --visit N -o FILE.pdf, not \"%1\"").arg(name));
+        }
+        if (name == QLatin1String("--visit")) {
+            visit = value.trimmed();
+            if (visit.startsWith(QLatin1Char('#')))
+                visit.remove(0, 1);
+            if (visit.isEmpty())
+                return fail(1, QStringLiteral("--visit takes a visit's number or id"));
+        } else if (name == QLatin1String("-o") || name == QLatin1String("--output")) {
+            output = value;
+        } else if (name == QLatin1String("--archive")) {
+            archivePath = value;
+        } else {
+            return fail(1, QStringLiteral("unknown option %1").arg(name));
+        }
+    }
+    if (visit.isNull())
+        return fail(1, QStringLiteral("report needs --visit N"));
+    if (output.isEmpty())
+        return fail(1, QStringLiteral("report needs -o FILE.pdf"));
+    qint64 visitId = 0;
+    {
+        Archive archive;
+        if (!archive.Open(archivePath, Archive::Mode::ReadOnly))
+            return fail(2, QStringLiteral("the archive cannot be used: %1").arg(archive.LastError()));
+        archivePath = archive.Path();
+        // The visit's number, or its id as `lmx207-logbook visits` prints it.
+        const std::optional<qint64> id = VisitIdOf(archive, visit);
+        if (!id)
+            return archive.LastError().isEmpty()
+                       ? fail(1, QStringLiteral("visit %1 is not in the archive").arg(visit))
+                       : fail(2, QStringLiteral("the archive cannot be read: %1").arg(archive.LastError()));
+        visitId = *id;
+    }
+    const bool zh = StoredLanguageIsChinese();
+    VisitReportData data;
+    QString error;
+    if (!LoadVisitReport(archivePath, visitId, zh, &data, &error))
+        return fail(2, error);
+    if (!WriteVisitReport(data, zh, output, &error))
+        return fail(1, error);
+    std::fputs(QStringLiteral("report of visit #%1 written to %2\n")
+                   .arg(visitId)
+                   .arg(output)
+                   .toLocal8Bit()
+                   .constData(),
+               out);
+    return 0;
+}

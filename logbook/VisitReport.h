@@ -1,0 +1,68 @@
+#pragma once
+
+#include "logbook/LinkData.h"
+#include "logbook/LogbookSources.h"
+
+#include <QList>
+#include <QString>
+#include <QStringList>
+
+#include <cstdio>
+#include <optional>
+
+class QWidget;
+
+// The report of one visit, printable: its units, the configurations read and written with what
+// changed, both clocks against the PC, the actions sent, and, when the visit read both ends, the
+// commands between the units (counts, transfer times, lost and unwanted ones) with the link's
+// picture. An A4 PDF through QTextDocument; it paints, so the process needs a QGuiApplication
+// (no window is shown).
+
+// A configuration the visit saw, and the one of the same unit before it (in this visit or an
+// earlier one).
+struct ReportConfig {
+    ConfigSnapshot snapshot;
+    UnitRow unit;
+    std::optional<ConfigSnapshot> before;
+};
+
+// A clock reading of the visit, with its unit.
+struct ReportClock {
+    ClockReading reading;
+    UnitRow unit;
+};
+
+// Everything a visit's report shows, read from the archive.
+struct VisitReportData {
+    VisitRow visit;
+    std::optional<UnitRow> local, remote;
+    QList<ReportConfig> configs;    // in the order the visit kept them
+    QList<ReportClock> clocks;      // in the order the visit kept them
+    QList<ActionEntry> actions;     // oldest first
+    std::optional<LinkResult> link; // when the visit read both ends
+    QString linkError;              // why there is no link, when there is none
+};
+
+// Reads visit `visitId` of the archive at `path`. False with a message in *error when the archive
+// cannot be read or has no such visit.
+bool LoadVisitReport(const QString& path, qint64 visitId, bool chinese, VisitReportData* data,
+                     QString* error);
+
+// The report as HTML for QTextDocument, in the language chosen; the link's picture is the image
+// resource named by kReportPictureUrl.
+QString VisitReportHtml(const VisitReportData& data, bool chinese);
+inline constexpr const char* kReportPictureUrl = "lmx207:link-picture";
+
+// Writes the report as an A4 PDF to `pdfPath`. False with a message in *error when the file cannot
+// be written.
+bool WriteVisitReport(const VisitReportData& data, bool chinese, const QString& pdfPath, QString* error);
+
+// Asks where to keep the report of visit `visitId` (a save dialog offering "visit-N.pdf" in the
+// home folder) and writes it there. Returns what happened, for the status line; empty when the
+// user cancelled.
+QString SaveVisitReportAs(QWidget* parent, const QString& archivePath, qint64 visitId, bool chinese);
+
+// lmx207-logbook report --visit N -o FILE.pdf [--archive FILE]: the report of visit N (its number,
+// or its id as `visits` prints it) in the language the logbook shows. Exit status as the other commands: 0
+// done, 1 bad input, 2 the archive cannot be used.
+int RunReportCommand(const QStringList& args, std::FILE* out, std::FILE* err);

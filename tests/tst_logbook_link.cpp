@@ -1,0 +1,283 @@
+// The link view over a made-up visit that read both ends of a link: a click on an event chooses it
+// and its pair and shows both records' lines as the record files print them; a hand correction of
+// the offset matches the link again; the wheel zooms around the pointer and keeps the moment under
+// it in place; a drag and the keys pan; the time scale marks round moments from decades down to
+// milliseconds.
+
+#include "archive/Matching.h"
+#include "logbook/LinkPage.h"
+#include "logbook/LinkTimeline.h"
+#include "logbook/LogbookTables.h"
+#include "logbook/LogbookWindow.h"
+#include "logbook/TimeScale.h"
+#include "support/LinkSample.h"
+#include "support/Suite.h"
+
+namespace {
+
+// The "All" row of the counts table: sent, received, matched, lost, unwanted.
+QStringList allCounts(CLinkPage& page) {
+    QAbstractItemModel* m = page.CountsTable()->model();
+    const int row = m->rowCount() - 1;
+    QStringList cells;
+    for (int c = 1; c <= 5; ++c)
+        cells << m->index(row, c).data().toString();
+    return cells;
+}
+
+qint64 utcMs(const char* iso) {
+    return QDateTime::fromString(QString::fromLatin1(iso), Qt::ISODateWithMs).toMSecsSinceEpoch();
+}
+
+} // namespace
+
+class TstLogbookLink : public QObject {
+    Q_OBJECT
+
+    TestEnv m_env;
+    QString m_archive;
+    LinkSampleFacts m_facts;
+
+    // A page showing the sample's link, its first match on screen.
+    std::unique_ptr<CLinkPage> openPage() {
+        auto page = std::make_unique<CLinkPage>(m_archive);
+        page->resize(1000, 640);
+        page->show();
+        page->Reload();
+        if (!QTest::qWaitFor([&] { return page->Result().events != nullptr; }, 10000))
+            return nullptr;
+        return page;
+    }
+
+    // Waits for the match the page asked for last.
+    static bool matchedAgain(CLinkPage& page, OffsetBasis basis) {
+        return QTest::qWaitFor([&] { return page.Result().match.basis == basis; }, 10000);
+    }
+
+private slots:
+    void initTestCase() {
+        m_archive = m_env.dataHome() + "/link.sqlite";
+        QString error;
+        QVERIFY2(AddLinkSampleVisit(m_archive, LinkSampleSpec{}, &m_facts, &error), qPrintable(error));
+    }
+
+    void clickChoosesTheEventAndItsPair_data() {
+        QTest::addColumn<int>("lane");
+        QTest::addColumn<QString>("kind");  // matched, lost, unwanted
+        QTest::addColumn<QString>("line");  // the chosen event's record line, without its number
+        QTest::addColumn<QString>("after"); // what the view says of its other end
+        QTest::newRow("a matched send, local") << 0 << "matched" << QString() << "Transfer time: ";
+        QTest::newRow("a matched receive, remote") << 1 << "matched" << QString() << "Transfer time: ";
+        QTest::newRow("the lost send") << 0 << "lost"
+                                       << "2026-12-5  8:42:00.822  Send Command 4."
+                                       << "Lost: the remote unit never received it.";
+        QTest::newRow("the unwanted receive") << 1 << "unwanted"
+                                              << "2026-12-5  9:06:02.735  Receive Command 3."
+                                              << "Unwanted: the local unit never sent it.";
+    }
+
+    void clickChoosesTheEventAndItsPair() {
+        QFETCH(int, lane);
+        QFETCH(QString, kind);
+        QFETCH(QString, line);
+        QFETCH(QString, after);
+        auto page = openPage();
+        QVERIFY(page);
+        const LinkResult& link = page->Result();
+        const QList<LinkMark>& marks = link.picture.lanes[lane];
+        // The tenth such command of the lane (the first of the lost and unwanted ones).
+        int index = -1, seen = 0;
+        for (int i = 0; i < marks.size() && index < 0; ++i) {
+            const LinkMark& m = marks[i];
+            const bool command = m.code % 2 == 1 && m.code <= 31;
+            const bool fits = kind == "matched" ? command && m.pair >= 0
+                              : kind == "lost"  ? m.lost
+                                                : m.unwanted;
+            if (fits && (kind != "matched" || ++seen == 10))
+                index = i;
+        }
+        QVERIFY(index >= 0);
+        CLinkTimeline* timeline = page->Timeline();
+        // Half a millisecond a pixel, the event in the middle: its pair ends up pixels away, every
+        // other event minutes away.
+        timeline->SetView(TimeView{marks[index].t - 500 * 0.5, 0.5});
+        const QPoint at = timeline->PointOf({lane, index}).toPoint() + QPoint(2, 1);
+        QTest::mouseClick(timeline, Qt::LeftButton, {}, at);
+        QCOMPARE(timeline->Selected(), std::optional<LinkMarkRef>(LinkMarkRef{lane, index}));
+
+        const QList<EventRow>& own = lane == 0 ? link.events->local : link.events->remote;
+        const QList<EventRow>& other = lane == 0 ? link.events->remote : link.events->local;
+        const QString text = page->ChosenText()->toPlainText();
+        const EventRow& event = own[marks[index].source];
+        const QString ownLine = EventRecordLine(event, int(own.size()) - marks[index].source, false);
+        QVERIFY2(text.contains(ownLine), qPrintable(text));
+        if (!line.isEmpty())
+            QVERIFY2(ownLine.endsWith("  " + line), qPrintable(ownLine));
+        QVERIFY2(text.contains(after), qPrintable(text));
+        if (kind == "matched") {
+            const LinkMark& pair = link.picture.lanes[1 - lane][marks[index].pair];
+            QVERIFY2(
+                text.contains(EventRecordLine(other[pair.source], int(other.size()) - pair.source, false)),
+                qPrintable(text));
+            // The pair is the same command, received where it was sent, or sent where it was received.
+            QCOMPARE(pair.code, lane == 0 ? event.code + 16 : event.code - 16);
+            for (const CommandMatch& c : link.match.matches)
+                if (c.sent.id == event.id || c.received.id == event.id)
+                    QVERIFY2(text.contains(QString("Transfer time: %1 ms.").arg(c.transferMs, 0, 'f', 1)),
+                             qPrintable(text));
+        }
+        // A click where there is no event chooses nothing.
+        QTest::mouseClick(timeline, Qt::LeftButton, {}, QPoint(at.x() + 300, at.y()));
+        QVERIFY(!timeline->Selected());
+        QVERIFY(!page->ChosenText()->toPlainText().contains(ownLine));
+    }
+
+    // The window's sixth tab opens on the newest visit that read both ends.
+    void windowTabShowsTheNewestLink() {
+        CLogbookWindow window(m_archive);
+        window.show();
+        window.Tabs()->setCurrentIndex(5);
+        CLinkPage* page = window.Link();
+        QVERIFY(QTest::qWaitFor([page] { return page->Result().events != nullptr; }, 10000));
+        QCOMPARE(page->Result().ends.visitId, std::optional<qint64>(m_facts.visitId));
+        QCOMPARE(page->LinkBox()->currentData().toLongLong(), m_facts.visitId);
+        QVERIFY(!page->LocalBox()->isEnabled());
+        QCOMPARE(window.Tabs()->tabText(5), QStringLiteral("&6 Link, both ends"));
+    }
+
+    void handCorrectionChangesTheMatches() {
+        auto page = openPage();
+        QVERIFY(page);
+        // The estimate: every command matched but the lost and the unwanted one, the offset within
+        // a millisecond and a half of the remote clock's lead.
+        QCOMPARE(page->Result().match.basis, OffsetBasis::BothWays);
+        QCOMPARE(allCounts(*page), (QStringList{"40", "40", "39", "1", "1"}));
+        QVERIFY(std::abs(page->OffsetBox()->value() - 2314) <= 1.5);
+        QVERIFY(!page->HandBox()->isChecked());
+
+        // Clocks taken as equal: no receive lies within reach of its send.
+        page->OffsetBox()->setValue(0);
+        QVERIFY(page->HandBox()->isChecked());
+        QVERIFY(matchedAgain(*page, OffsetBasis::HandCorrection));
+        QCOMPARE(allCounts(*page), (QStringList{"40", "40", "0", "40", "40"}));
+        int pairs = 0;
+        for (const LinkMark& m : page->Result().picture.lanes[0])
+            pairs += m.pair >= 0;
+        QCOMPARE(pairs, 0);
+        QVERIFY2(page->OffsetLabel()->text().contains("+0.000 s, as corrected by hand"),
+                 qPrintable(page->OffsetLabel()->text()));
+
+        // The right offset by hand matches what the estimate matched.
+        page->OffsetBox()->setValue(2314);
+        QVERIFY(QTest::qWaitFor(
+            [&] {
+                return allCounts(*page) == QStringList{"40", "40", "39", "1", "1"};
+            },
+            10000));
+        QVERIFY2(page->OffsetLabel()->text().contains("+2.314 s, as corrected by hand"),
+                 qPrintable(page->OffsetLabel()->text()));
+
+        // Back to the estimate.
+        page->HandBox()->setChecked(false);
+        QVERIFY(matchedAgain(*page, OffsetBasis::BothWays));
+        QVERIFY(std::abs(page->OffsetBox()->value() - 2314) <= 1.5);
+    }
+
+    void zoomKeepsThePointUnderTheCursor_data() {
+        QTest::addColumn<double>("x");
+        QTest::addColumn<int>("notches");
+        QTest::addColumn<double>("msPerPixel"); // before the wheel
+        QTest::newRow("in, left edge") << 0.0 << 1 << 1000.0;
+        QTest::newRow("in three, off centre") << 137.0 << 3 << 1000.0;
+        QTest::newRow("out two, right") << 930.0 << -2 << 1000.0;
+        QTest::newRow("in at the finest") << 400.0 << 2 << kFinestMsPerPixel;
+        QTest::newRow("out from years") << 500.0 << -4 << 3.0e8;
+    }
+
+    void zoomKeepsThePointUnderTheCursor() {
+        QFETCH(double, x);
+        QFETCH(int, notches);
+        QFETCH(double, msPerPixel);
+        CLinkTimeline timeline;
+        timeline.resize(1000, 300);
+        timeline.SetView(TimeView{double(utcMs("2026-12-05T08:00:00.000")), msPerPixel});
+        const TimeView before = timeline.View();
+        QWheelEvent wheel(QPointF(x, 150), timeline.mapToGlobal(QPointF(x, 150)), QPoint(),
+                          QPoint(0, 120 * notches), Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
+        QCoreApplication::sendEvent(&timeline, &wheel);
+        const TimeView after = timeline.View();
+        const double expected = std::clamp(before.msPerPixel / std::pow(1.25, notches), kFinestMsPerPixel,
+                                           CoarsestMsPerPixel(timeline.width()));
+        QVERIFY2(std::abs(after.msPerPixel - expected) <= expected * 1e-9,
+                 qPrintable(QString("%1 ms a pixel, not %2").arg(after.msPerPixel).arg(expected)));
+        QVERIFY2(std::abs(after.TimeAt(x) - before.TimeAt(x)) <= 1e-3,
+                 qPrintable(QString("the moment under the pointer moved by %1 ms")
+                                .arg(after.TimeAt(x) - before.TimeAt(x))));
+    }
+
+    void dragAndKeysPan() {
+        CLinkTimeline timeline;
+        timeline.resize(800, 300);
+        timeline.SetView(TimeView{0, 10});
+        QTest::mousePress(&timeline, Qt::LeftButton, {}, QPoint(500, 150));
+        QTest::mouseMove(&timeline, QPoint(420, 150));
+        QTest::mouseMove(&timeline, QPoint(380, 150));
+        QTest::mouseRelease(&timeline, Qt::LeftButton, {}, QPoint(380, 150));
+        // Dragged 120 pixels to the left: later moments come into view.
+        QCOMPARE(timeline.View().start, 1200.0);
+        QCOMPARE(timeline.View().msPerPixel, 10.0);
+        QTest::keyClick(&timeline, Qt::Key_Right); // an eighth of the width
+        QCOMPARE(timeline.View().start, 2200.0);
+        QTest::keyClick(&timeline, Qt::Key_Left);
+        QTest::keyClick(&timeline, Qt::Key_Left);
+        QCOMPARE(timeline.View().start, 200.0);
+        const double centre = timeline.View().TimeAt(400);
+        QTest::keyClick(&timeline, Qt::Key_Plus);
+        QCOMPARE(timeline.View().TimeAt(400), centre);
+        QVERIFY(timeline.View().msPerPixel < 10);
+    }
+
+    void timeScaleMarksRoundMoments_data() {
+        QTest::addColumn<qint64>("from");
+        QTest::addColumn<qint64>("to");
+        QTest::addColumn<int>("step"); // index in TimeSteps()
+        QTest::addColumn<QStringList>("labels");
+        QTest::addColumn<QString>("context");
+        const QList<TimeStep>& s = TimeSteps();
+        auto at = [&s](TimeStep step) { return int(s.indexOf(step)); };
+        QTest::newRow("decades") << utcMs("1995-03-01T00:00:00.000") << utcMs("2026-12-07T00:00:00.000")
+                                 << at({0, 120}) << QStringList{"2000", "2010", "2020"} << QString();
+        QTest::newRow("quarters") << utcMs("2026-11-15T00:00:00.000") << utcMs("2027-08-01T00:00:00.000")
+                                  << at({0, 3}) << QStringList{"2027-01", "2027-04", "2027-07"} << QString();
+        QTest::newRow("weeks begin on Monday")
+            << utcMs("2026-12-02T12:00:00.000") << utcMs("2026-12-22T00:00:00.000") << at({7 * 86400000LL, 0})
+            << QStringList{"2026-12-07", "2026-12-14", "2026-12-21"} << QString();
+        QTest::newRow("quarter hours")
+            << utcMs("2026-12-07T09:05:00.000") << utcMs("2026-12-07T09:50:00.000") << at({15 * 60000LL, 0})
+            << QStringList{"09:15", "09:30", "09:45"} << "2026-12-07";
+        QTest::newRow("5 ms") << utcMs("2026-12-07T09:05:07.118") << utcMs("2026-12-07T09:05:07.131")
+                              << at({5, 0}) << QStringList{"09:05:07.120", "09:05:07.125", "09:05:07.130"}
+                              << "2026-12-07";
+        QTest::newRow("1 ms over midnight")
+            << utcMs("2026-12-31T23:59:59.998") << utcMs("2027-01-01T00:00:00.000") << at({1, 0})
+            << QStringList{"23:59:59.998", "23:59:59.999", "00:00:00.000"} << "2026-12-31";
+    }
+
+    void timeScaleMarksRoundMoments() {
+        QFETCH(qint64, from);
+        QFETCH(qint64, to);
+        QFETCH(int, step);
+        QFETCH(QStringList, labels);
+        QFETCH(QString, context);
+        QVERIFY(step >= 0);
+        const TimeStep s = TimeSteps()[step];
+        QStringList got;
+        for (qint64 t : TimeTicks(from, to, s))
+            got << TimeTickLabel(t, s);
+        QCOMPARE(got, labels);
+        QCOMPARE(TimeContextLabel(from, s), context);
+    }
+};
+
+QTEST_MAIN(TstLogbookLink)
+#include "tst_logbook_link.moc"

@@ -330,9 +330,18 @@ struct VisitRecorder::Private {
                InsertIgnoringDuplicates() +
                QStringLiteral(
                    " events (unit_id, side, unit_time, code, first_seen_utc, first_seen_offset, visit_id, "
-                   "read_id) SELECT CAST(? AS BIGINT), CAST(? AS INTEGER), unit_time, code, CAST(? AS "
-                   "BIGINT), "
-                   "CAST(? AS INTEGER), CAST(? AS BIGINT), CAST(? AS BIGINT) FROM new_events");
+                   "read_id) SELECT CAST(? AS BIGINT), CAST(? AS INTEGER), unit_time, code, "
+                   "CAST(? AS BIGINT), CAST(? AS INTEGER), CAST(? AS BIGINT), CAST(? AS BIGINT) FROM "
+                   "new_events");
+    }
+
+    // The archive closed and opened again since the statements were prepared: they belong to a
+    // connection that is gone (its driver, which they point to, was deleted with it).
+    void DropStatementsOfAnotherConnection() {
+        if (!insertEvents.isEmpty() && insertEvents.cbegin()->driver() != db().driver())
+            insertEvents.clear();
+        if (insertInvalid && insertInvalid->driver() != db().driver())
+            insertInvalid.reset();
     }
 
     // The statement for `rows` events, prepared once while this recorder lives (preparing one of
@@ -356,6 +365,7 @@ struct VisitRecorder::Private {
         const int sideNo = SideNumber(side);
         *added = 0;
         *known = 0;
+        DropStatementsOfAnotherConnection();
         QList<QPair<qint64, int>> coded;
         QList<QPair<qint64, int>> invalid;
         coded.reserve(events.size());

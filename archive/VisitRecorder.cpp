@@ -7,6 +7,7 @@
 
 #include <QCryptographicHash>
 #include <QDateTime>
+#include <QHash>
 #include <QSet>
 #include <QSqlError>
 #include <QSqlQuery>
@@ -51,6 +52,11 @@ struct PendingClockWrite {
 struct PendingClear {
     qint64 actionId = 0;
 };
+
+// What tells a read's bytes from another's: their SHA-256, in hexadecimal.
+QString ContentHash(const QByteArray& content) {
+    return QString::fromLatin1(QCryptographicHash::hash(content, QCryptographicHash::Sha256).toHex());
+}
 
 struct SideState {
     qint64 unitId = 0;          // the unit this side's facts belong to now, 0 for none yet
@@ -119,12 +125,20 @@ struct VisitRecorder::Private {
     qint64 visitId = 0;
     QString lastError;
     SideState sides[2];
+    // The event inserts, prepared once: by rows a statement, and the one for invalid records.
+    QHash<int, QSqlQuery> insertEvents;
+    std::optional<QSqlQuery> insertInvalid;
 
     QSqlDatabase& db() { return archive.Database(); }
 
     bool Fail(const QSqlQuery& q) {
         lastError = q.lastError().text();
         archive.SetLastError(lastError);
+        return false;
+    }
+    bool FailDropping(std::optional<QSqlQuery>* q) {
+        Fail(**q);
+        q->reset();
         return false;
     }
     bool Fail(const QString& text) {
@@ -169,6 +183,9 @@ struct VisitRecorder::Private {
         SideState before[2] = {sides[0], sides[1]};
         const bool ok = archive.InTransaction([&] { return EnsureVisit(port, at) && work(); });
         if (!ok) {
+            // The prepared statements go too: the failure may be the connection's.
+            insertEvents.clear();
+            insertInvalid.reset();
             visitId = visitBefore;
             sides[0] = before[0];
             sides[1] = before[1];
@@ -300,18 +317,46 @@ struct VisitRecorder::Private {
         return Exec(QStringLiteral("DELETE FROM units WHERE id = ?"), {from});
     }
 
-    // Adds the events a unit does not hold yet; *added and *known count both kinds.
-    // The statement that inserts `rows` events at once, each unless its unit holds it already:
-    // the unique index (unit, unit time, code) turns it away.
+    // The statement that inserts `rows` events of one unit and one read at once, each unless its
+    // unit holds it already (the unique index (unit, unit time, code) turns it away). An event
+    // binds its time and code alone; what all of them share is bound once, after them. The types
+    // are written out for a server that would otherwise take the values for text.
     static QString InsertEventsSql(int rows) {
-        QStringList values;
-        for (int i = 0; i < rows; ++i)
-            values << QStringLiteral("(?, ?, ?, ?, ?, ?, ?, ?)");
-        return InsertIgnoringDuplicates() +
+        QStringList values{QStringLiteral("(CAST(? AS BIGINT), CAST(? AS INTEGER))")};
+        for (int i = 1; i < rows; ++i)
+            values << QStringLiteral("(?, ?)");
+        return QStringLiteral("WITH new_events (unit_time, code) AS (VALUES %1) ")
+                   .arg(values.join(QStringLiteral(", "))) +
+               InsertIgnoringDuplicates() +
                QStringLiteral(
                    " events (unit_id, side, unit_time, code, first_seen_utc, first_seen_offset, visit_id, "
-                   "read_id) VALUES ") +
-               values.join(QStringLiteral(", "));
+                   "read_id) SELECT CAST(? AS BIGINT), CAST(? AS INTEGER), unit_time, code, "
+                   "CAST(? AS BIGINT), CAST(? AS INTEGER), CAST(? AS BIGINT), CAST(? AS BIGINT) FROM "
+                   "new_events");
+    }
+
+    // The archive closed and opened again since the statements were prepared: they belong to a
+    // connection that is gone (its driver, which they point to, was deleted with it).
+    void DropStatementsOfAnotherConnection() {
+        if (!insertEvents.isEmpty() && insertEvents.cbegin()->driver() != db().driver())
+            insertEvents.clear();
+        if (insertInvalid && insertInvalid->driver() != db().driver())
+            insertInvalid.reset();
+    }
+
+    // The statement for `rows` events, prepared once while this recorder lives (preparing one of
+    // a few hundred values costs as much as inserting its rows).
+    QSqlQuery* InsertEventsStatement(int rows) {
+        auto it = insertEvents.find(rows);
+        if (it == insertEvents.end()) {
+            QSqlQuery q(db());
+            if (!q.prepare(InsertEventsSql(rows))) {
+                Fail(q);
+                return nullptr;
+            }
+            it = insertEvents.insert(rows, q);
+        }
+        return &it.value();
     }
 
     // Adds the events a unit does not hold yet; *added and *known count both kinds.
@@ -320,54 +365,50 @@ struct VisitRecorder::Private {
         const int sideNo = SideNumber(side);
         *added = 0;
         *known = 0;
-        auto bindEvent = [&](QSqlQuery& q, qint64 key, int code) {
-            q.addBindValue(unitId);
-            q.addBindValue(sideNo);
-            q.addBindValue(key);
-            q.addBindValue(code);
-            q.addBindValue(at.utcMs);
-            q.addBindValue(at.offsetSeconds);
-            q.addBindValue(visitId);
-            q.addBindValue(readId);
-        };
+        DropStatementsOfAnotherConnection();
         QList<QPair<qint64, int>> coded;
         QList<QPair<qint64, int>> invalid;
+        coded.reserve(events.size());
         for (const auto& e : events)
             (e.second < 0 ? invalid : coded) << e;
         // Many rows a statement: a read of 255 records takes four.
         constexpr int kRowsPerStatement = 64;
-        QSqlQuery full(db());
-        if (coded.size() >= kRowsPerStatement)
-            full.prepare(InsertEventsSql(kRowsPerStatement));
         for (qsizetype first = 0; first < coded.size(); first += kRowsPerStatement) {
             const int rows = int(qMin<qsizetype>(kRowsPerStatement, coded.size() - first));
-            QSqlQuery part(db());
-            if (rows < kRowsPerStatement)
-                part.prepare(InsertEventsSql(rows));
-            QSqlQuery& q = rows == kRowsPerStatement ? full : part;
-            for (int i = 0; i < rows; ++i)
-                bindEvent(q, coded[first + i].first, coded[first + i].second);
-            if (!q.exec())
-                return Fail(q);
-            const int inserted = q.numRowsAffected();
+            QSqlQuery* q = InsertEventsStatement(rows);
+            if (!q)
+                return false;
+            for (int i = 0; i < rows; ++i) {
+                q->addBindValue(coded[first + i].first);
+                q->addBindValue(coded[first + i].second);
+            }
+            for (const QVariant& v : {QVariant(unitId), QVariant(sideNo), QVariant(at.utcMs),
+                                      QVariant(at.offsetSeconds), QVariant(visitId), QVariant(readId)})
+                q->addBindValue(v);
+            if (!q->exec())
+                return Fail(*q);
+            const int inserted = q->numRowsAffected();
             *added += inserted;
             *known += rows - inserted;
         }
         // An imported invalid record (its code lost in the text) is the same as any invalid record
         // of that time.
-        QSqlQuery insertInvalid(db());
-        if (!invalid.isEmpty())
-            insertInvalid.prepare(QStringLiteral(
-                "INSERT INTO events (unit_id, side, unit_time, code, first_seen_utc, first_seen_offset, "
-                "visit_id, read_id) SELECT ?, ?, ?, ?, ?, ?, ?, ? WHERE NOT EXISTS (SELECT 1 FROM "
-                "events WHERE unit_id = ? AND unit_time = ? AND (code = 0 OR code > 38))"));
-        for (const auto& [key, code] : invalid) {
-            bindEvent(insertInvalid, key, 0);
-            insertInvalid.addBindValue(unitId);
-            insertInvalid.addBindValue(key);
-            if (!insertInvalid.exec())
-                return Fail(insertInvalid);
-            if (insertInvalid.numRowsAffected() > 0)
+        if (!invalid.isEmpty() && !insertInvalid) {
+            insertInvalid.emplace(db());
+            if (!insertInvalid->prepare(QStringLiteral(
+                    "INSERT INTO events (unit_id, side, unit_time, code, first_seen_utc, first_seen_offset, "
+                    "visit_id, read_id) SELECT ?, ?, ?, ?, ?, ?, ?, ? WHERE NOT EXISTS (SELECT 1 FROM "
+                    "events WHERE unit_id = ? AND unit_time = ? AND (code = 0 OR code > 38))")))
+                return FailDropping(&insertInvalid);
+        }
+        for (const auto& e : invalid) {
+            for (const QVariant& v : {QVariant(unitId), QVariant(sideNo), QVariant(e.first), QVariant(0),
+                                      QVariant(at.utcMs), QVariant(at.offsetSeconds), QVariant(visitId),
+                                      QVariant(readId), QVariant(unitId), QVariant(e.first)})
+                insertInvalid->addBindValue(v);
+            if (!insertInvalid->exec())
+                return Fail(*insertInvalid);
+            if (insertInvalid->numRowsAffected() > 0)
                 ++*added;
             else
                 ++*known;
@@ -379,16 +420,17 @@ struct VisitRecorder::Private {
     }
 
     std::optional<qint64> InsertRead(qint64 unitId, UnitSide side, const QString& port, const PcTime& at,
-                                     const QString& source, const QByteArray& content, int recordCount) {
+                                     const QString& source, const QByteArray& content, int recordCount,
+                                     QString contentHash = QString()) {
+        if (contentHash.isEmpty())
+            contentHash = ContentHash(content);
         QSqlQuery q(db());
         q.prepare(
             QStringLiteral("INSERT INTO reads (visit_id, unit_id, side, pc_utc, utc_offset, port, source, "
                            "content_hash, answer, record_count, new_events) VALUES (?, ?, ?, ?, ?, ?, ?, ?, "
                            "?, ?, 0)"));
-        for (const QVariant& v : QVariantList{
-                 visitId, unitId, SideNumber(side), at.utcMs, at.offsetSeconds, Text(port), source,
-                 QString::fromLatin1(QCryptographicHash::hash(content, QCryptographicHash::Sha256).toHex()),
-                 content, recordCount})
+        for (const QVariant& v : QVariantList{visitId, unitId, SideNumber(side), at.utcMs, at.offsetSeconds,
+                                              Text(port), source, contentHash, content, recordCount})
             q.addBindValue(v);
         if (!q.exec()) {
             Fail(q);
@@ -446,7 +488,7 @@ struct VisitRecorder::Private {
 };
 
 VisitRecorder::VisitRecorder(Archive& archive, const VisitInfo& info)
-    : d(std::make_unique<Private>(Private{archive, info, 0, QString(), {}})) {}
+    : d(std::make_unique<Private>(Private{archive, info, 0, QString(), {}, {}, {}})) {}
 VisitRecorder::~VisitRecorder() = default;
 
 qint64 VisitRecorder::VisitId() const {
@@ -684,12 +726,12 @@ bool VisitRecorder::ImportedFile(qint64 unitId, UnitSide side, const QString& pa
     *newEvents = 0;
     *unchanged = false;
     // The same file imported before into this unit adds nothing, not even a visit.
+    const QString hash = ContentHash(content);
     {
         QSqlQuery q(d->db());
         q.prepare(QStringLiteral("SELECT COUNT(*) FROM reads WHERE unit_id = ? AND content_hash = ?"));
         q.addBindValue(unitId);
-        q.addBindValue(
-            QString::fromLatin1(QCryptographicHash::hash(content, QCryptographicHash::Sha256).toHex()));
+        q.addBindValue(hash);
         if (!q.exec() || !q.next())
             return d->Fail(q);
         if (q.value(0).toInt() > 0) {
@@ -698,8 +740,8 @@ bool VisitRecorder::ImportedFile(qint64 unitId, UnitSide side, const QString& pa
         }
     }
     return d->Fact(path, at, [&] {
-        const auto readId =
-            d->InsertRead(unitId, side, path, at, QStringLiteral("import"), content, int(events.size()));
+        const auto readId = d->InsertRead(unitId, side, path, at, QStringLiteral("import"), content,
+                                          int(events.size()), hash);
         if (!readId)
             return false;
         int known = 0;

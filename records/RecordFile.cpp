@@ -9,6 +9,7 @@
 #include <iconv.h>
 
 #include <cerrno>
+#include <optional>
 
 namespace {
 
@@ -47,10 +48,11 @@ bool TakeText(const QString& s, qsizetype* pos, QLatin1String text) {
     return true;
 }
 
-// GBK bytes to text; false when they are not GBK.
-bool FromGbk(const QByteArray& bytes, QString* out) {
-    QStringDecoder decoder("GBK", QStringDecoder::Flag::Stateless);
+// GBK bytes to text; false when they are not GBK. `decoder` is made once for a file's lines
+// (making one looks the codec up again).
+bool FromGbk(const QByteArray& bytes, QString* out, QStringDecoder& decoder) {
     if (decoder.isValid()) {
+        decoder.resetState();
         *out = decoder.decode(bytes);
         return !decoder.hasError();
     }
@@ -151,9 +153,12 @@ bool ParseRecordFile(const QByteArray& content, RecordFileContents* out, int* ba
     for (char c : rawLines[0])
         if (static_cast<unsigned char>(c) >= 0x80 || (static_cast<unsigned char>(c) < 0x20 && c != '\t'))
             ascii = false;
+    std::optional<QStringDecoder> gbk;
+    if (!ascii)
+        gbk.emplace("GBK", QStringDecoder::Flag::Stateless);
     if (ascii) {
         first = QString::fromLatin1(rawLines[0]);
-    } else if (FromGbk(rawLines[0], &first)) {
+    } else if (FromGbk(rawLines[0], &first, *gbk)) {
         chinese = true;
     } else {
         return fail(1, QStringLiteral("neither ASCII nor GBK text"));
@@ -195,7 +200,7 @@ bool ParseRecordFile(const QByteArray& content, RecordFileContents* out, int* ba
         const QByteArray& raw = rawLines[2 + k];
         QString text;
         if (chinese) {
-            if (!FromGbk(raw, &text))
+            if (!FromGbk(raw, &text, *gbk))
                 return fail(lineNo, QStringLiteral("not GBK text"));
         } else {
             for (char c : raw)

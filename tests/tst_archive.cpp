@@ -524,6 +524,26 @@ private slots:
         QCOMPARE(reader.EventCount({}), 2);
     }
 
+    // A recorder whose archive was closed and opened again writes through the new connection,
+    // however many records a read holds (a statement of 64 and one of the rest).
+    void recorderOutlivesReopenedArchive() {
+        Archive a;
+        QVERIFY(a.Open(m_path, Archive::Mode::ReadWrite));
+        std::vector<SimRecord> log;
+        for (int k = 0; k < 70; ++k)
+            log.push_back(Rec(26, 2, 1 + k / 24, k % 24, 0, 0, 0, 1 + k % 38));
+        VisitRecorder v(a, {});
+        int added = -1;
+        QVERIFY(v.RecordAnswer(UnitSide::Local, "p", At(0), Answer(log), &added));
+        QCOMPARE(added, 70);
+        a.Close();
+        QVERIFY(a.Open(m_path, Archive::Mode::ReadWrite));
+        log.insert(log.begin(), Rec(26, 2, 9, 0, 0, 0, 0, 5));
+        QVERIFY2(v.RecordAnswer(UnitSide::Local, "p", At(1), Answer(log), &added), qPrintable(v.LastError()));
+        QCOMPARE(added, 1);
+        QCOMPARE(a.EventCount({}), 71);
+    }
+
     // The command line: exit status, what goes to standard output and error.
     void commandLine() {
         const QString file = WriteFile("unit 7/RemoteRecord.txt",

@@ -68,6 +68,23 @@ private slots:
         const QString done = typeAndPressOk(dlg, 1069, {given[1], given[3], given[5]});
         QCOMPARE(done + ", stored " + ReadSetting("Password").data.toPercentEncoding(), expected);
     }
+
+    // Each of the three password edits (old, new, confirmation) takes printable ASCII only.
+    void changePasswordEditsTakeAsciiOnly() {
+        TestEnv env;
+        g_bChinese = 0;
+        CChangePasswordDlg dlg;
+        dlg.Create();
+        QStringList typed;
+        for (int id : {1069, 1070, 1071}) {
+            for (const char* key : {"a", "密", "é", " ", "b"}) {
+                QKeyEvent press(QEvent::KeyPress, Qt::Key_unknown, Qt::NoModifier, QString::fromUtf8(key));
+                QApplication::sendEvent(dlg.GetDlgItem(id), &press);
+            }
+            typed << dlg.GetDlgItemText(id);
+        }
+        QCOMPARE(typed, QStringList({"a b", "a b", "a b"}));
+    }
 };
 
 QTEST_MAIN(TestAccess)

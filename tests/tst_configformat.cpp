@@ -56,6 +56,8 @@ private slots:
         const unsigned char read[] = {0x08, 0x12, 0x26, 0x09, 0x05, 0x07};
         QCOMPARE(FormatReadDate(read) + ' ' + FormatReadTime(read + 3), QString("2008-12-26 9:05:07"));
         QCOMPARE(ToBcd(59), 0x59);
+        QCOMPARE(QList<int>({ToBcd(-1), ToBcd(-42), ToBcd(123)}),
+                 QList<int>({0x00, 0x00, 0x23})); // always BCD
         for (int v = 0; v <= 99; ++v)
             QCOMPARE(FromBcd(ToBcd(v)), v);
     }

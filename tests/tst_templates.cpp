@@ -1,8 +1,10 @@
 // Every dialog template of both languages as tests/data/templates.txt holds it: title, size in
 // dialog units, font and close box, then each control in tab order with its kind, id, caption,
 // position and style bits. The file was checked against the dialogs' template tables; a control
-// moved, resized, renamed or restyled shows as the one line that differs.
+// moved, resized, renamed or restyled shows as the one line that differs. And each built at its
+// size in pixels.
 
+#include "platform/Dialog.h"
 #include "res/DialogTemplates.h"
 #include "support/Suite.h"
 
@@ -48,6 +50,38 @@ private slots:
     void templateAsDescribed() {
         QFETCH(int, id);
         QCOMPARE(Described(*FindDialogTemplate(id)), Golden(id));
+    }
+
+    // Built, the dialog and each control with an id of its own stand where the template puts
+    // them: dialog units times the template font's base units (the average width of the 52
+    // letters, and the line height) over 4 across and 8 down, rounded to the nearest pixel.
+    void builtAtTheTemplatesPixels_data() { templateAsDescribed_data(); }
+    void builtAtTheTemplatesPixels() {
+        QFETCH(int, id);
+        const DlgTemplate& t = *FindDialogTemplate(id);
+        CDialog dlg(id);
+        dlg.Create();
+        const QFontMetrics fm(dlg.font());
+        const double bx =
+            qRound(fm.horizontalAdvance("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz") / 52.0);
+        const double by = fm.height();
+        const auto px = [&](int x, int y, int cx, int cy) {
+            return QString("%1, %2, %3 x %4")
+                .arg(qRound(x * bx / 4))
+                .arg(qRound(y * by / 8))
+                .arg(qRound(cx * bx / 4))
+                .arg(qRound(cy * by / 8));
+        };
+        const auto at = [](const QRect& r) {
+            return QString("%1, %2, %3 x %4").arg(r.x()).arg(r.y()).arg(r.width()).arg(r.height());
+        };
+        QStringList seen{"dialog " + at(dlg.rect())}, expected{"dialog " + px(0, 0, t.cx, t.cy)};
+        for (const DlgControl& c : t.controls)
+            if (QWidget* w = c.id == IDC_STATIC ? nullptr : dlg.GetDlgItem(c.id)) {
+                seen << QString("%1 at %2").arg(c.id).arg(at(w->geometry()));
+                expected << QString("%1 at %2").arg(c.id).arg(px(c.x, c.y, c.cx, c.cy));
+            }
+        QCOMPARE(seen, expected);
     }
 };
 

@@ -9,6 +9,7 @@
 #include "records/RecordFile.h"
 #include "records/RecordFormat.h"
 #include "sim/SimUnit.h"
+#include "support/LogbookRun.h"
 #include "support/Suite.h"
 
 #include <QSqlQuery>
@@ -53,28 +54,6 @@ QList<std::tuple<qint64, qint64, int>> AllEvents(Archive& a) {
 qint64 Count(Archive& a, const QString& table) {
     QSqlQuery q(a.Database());
     return q.exec("SELECT COUNT(*) FROM " + table) && q.next() ? q.value(0).toLongLong() : -1;
-}
-
-// The output and status of the command line.
-struct CliRun {
-    int status;
-    QByteArray out;
-    QByteArray err;
-};
-CliRun RunCli(const QStringList& args) {
-    std::FILE* out = std::tmpfile();
-    std::FILE* err = std::tmpfile();
-    CliRun r{RunLogbookCommand(args, out, err), {}, {}};
-    for (auto [f, dst] : {std::pair(out, &r.out), std::pair(err, &r.err)}) {
-        std::fflush(f);
-        std::rewind(f);
-        char buf[4096];
-        size_t n;
-        while ((n = std::fread(buf, 1, sizeof buf, f)) > 0)
-            dst->append(buf, qsizetype(n));
-        std::fclose(f);
-    }
-    return r;
 }
 
 } // namespace

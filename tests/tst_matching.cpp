@@ -7,6 +7,7 @@
 #include "archive/VisitRecorder.h"
 #include "logbook/LogbookCli.h"
 #include "sim/SimUnit.h"
+#include "support/LogbookRun.h"
 #include "support/Suite.h"
 
 namespace {
@@ -95,26 +96,6 @@ QByteArray Answer(const QList<EventRow>& rows, quint8 answerByte) {
     for (qsizetype i = rows.size() - 1; i >= 0; --i)
         unit.log.push_back(Record(rows[i]));
     return unit.recordAnswer(answerByte);
-}
-
-struct CliRun {
-    int status;
-    QByteArray out;
-    QByteArray err;
-};
-CliRun RunCli(const QStringList& args) {
-    std::FILE* out = std::tmpfile();
-    std::FILE* err = std::tmpfile();
-    CliRun r{RunLogbookCommand(args, out, err), {}, {}};
-    for (auto [f, dst] : {std::pair(out, &r.out), std::pair(err, &r.err)}) {
-        std::rewind(f);
-        char buf[4096];
-        size_t n;
-        while ((n = std::fread(buf, 1, sizeof buf, f)) > 0)
-            dst->append(buf, qsizetype(n));
-        std::fclose(f);
-    }
-    return r;
 }
 
 } // namespace

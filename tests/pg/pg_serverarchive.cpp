@@ -13,6 +13,7 @@
 #include "logbook/LogbookTables.h"
 #include "logbook/LogbookWindow.h"
 #include "logbook/PagedTableModel.h"
+#include "support/LogbookRun.h"
 #include "support/LogbookSample.h"
 #include "support/Suite.h"
 
@@ -25,30 +26,6 @@
 namespace {
 
 constexpr int kWaitMs = 120000;
-
-struct CommandResult {
-    int status = 0;
-    QByteArray out;
-    QByteArray err;
-};
-
-// The logbook's command line in this process.
-CommandResult Logbook(const QStringList& args) {
-    CommandResult r;
-    std::FILE* out = std::tmpfile();
-    std::FILE* err = std::tmpfile();
-    r.status = RunLogbookCommand(args, out, err);
-    for (auto [file, bytes] : {std::pair{out, &r.out}, std::pair{err, &r.err}}) {
-        std::fflush(file);
-        std::rewind(file);
-        char buf[65536];
-        size_t n;
-        while ((n = std::fread(buf, 1, sizeof buf, file)) > 0)
-            bytes->append(buf, qsizetype(n));
-        std::fclose(file);
-    }
-    return r;
-}
 
 QByteArray Sha(const QByteArray& bytes) {
     return QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex();
@@ -139,7 +116,7 @@ class TestServerArchive : public QObject {
                   QStringLiteral("CREATE DATABASE %1 OWNER lmx207_writer").arg(name)))
             return {};
         const QString conninfo = QStringLiteral("host=%1 dbname=%2 user=lmx207_writer").arg(m_dir, name);
-        const CommandResult init = Logbook({"server", "init", "--server", conninfo});
+        const CliRun init = RunCli({"server", "init", "--server", conninfo});
         if (init.status != 0) {
             qWarning() << init.err;
             return {};
@@ -170,7 +147,7 @@ private slots:
         QVERIFY(ImportNamed(Laptop("a"), 0, 30));
         QVERIFY(ImportNamed(Laptop("b"), 20, 30));
         for (const char* laptop : {"a", "b", "a"}) {
-            const CommandResult r = Logbook({"sync", "--archive", Laptop(laptop), "--server", server});
+            const CliRun r = RunCli({"sync", "--archive", Laptop(laptop), "--server", server});
             QVERIFY2(r.status == 0, r.err.constData());
         }
         Archive onServer;
@@ -197,7 +174,7 @@ private slots:
                      2);
         }
         // A sync with nothing new copies nothing.
-        const CommandResult again = Logbook({"sync", "--archive", Laptop("b"), "--server", server});
+        const CliRun again = RunCli({"sync", "--archive", Laptop("b"), "--server", server});
         QCOMPARE(again.status, 0);
         QVERIFY2(again.out.contains("pulled 0 visit(s), 0 new event(s); pushed 0 visit(s), 0 new event(s)"),
                  again.out.constData());
@@ -244,11 +221,11 @@ private slots:
             QVERIFY(cut.Open(ServerLocation(server), Archive::Mode::ReadOnly));
             QVERIFY(Scalar(cut, "SELECT COUNT(*) FROM events") < 100000);
         }
-        const CommandResult r = Logbook({"sync", "--archive", Laptop("a"), "--server", server});
+        const CliRun r = RunCli({"sync", "--archive", Laptop("a"), "--server", server});
         QVERIFY2(r.status == 0, r.err.constData());
         QVERIFY(!r.out.contains("pushed 0 visit(s)"));
-        const CommandResult here = Logbook({"export", "--archive", Laptop("a")});
-        const CommandResult there = Logbook({"export", "--archive", ServerLocation(server)});
+        const CliRun here = RunCli({"export", "--archive", Laptop("a")});
+        const CliRun there = RunCli({"export", "--archive", ServerLocation(server)});
         QCOMPARE(here.status, 0);
         QCOMPARE(there.status, 0);
         QCOMPARE(here.out.count('\n'), 100001);
@@ -263,13 +240,13 @@ private slots:
         QVERIFY(!server.isEmpty());
         QString visit;
         QVERIFY(VisitLink(Laptop("a"), 0, 300, 0, &visit));
-        QCOMPARE(Logbook({"sync", "--archive", Laptop("a"), "--server", server}).status, 0);
+        QCOMPARE(RunCli({"sync", "--archive", Laptop("a"), "--server", server}).status, 0);
         // The pull names the server through libpq's PG* variables alone, the push through a service.
         const QString database = server.section("dbname=", 1).section(' ', 0, 0);
         qputenv("PGHOST", m_dir.toLocal8Bit());
         qputenv("PGDATABASE", database.toLocal8Bit());
         qputenv("PGUSER", "lmx207_reader");
-        const CommandResult pull = Logbook({"sync", "--archive", Laptop("office"), "--server", ""});
+        const CliRun pull = RunCli({"sync", "--archive", Laptop("office"), "--server", ""});
         qunsetenv("PGHOST");
         qunsetenv("PGDATABASE");
         qunsetenv("PGUSER");
@@ -282,8 +259,7 @@ private slots:
             QStringLiteral("[team]\nhost=%1\ndbname=%2\nuser=lmx207_reader\n").arg(m_dir, database).toUtf8());
         services.close();
         qputenv("PGSERVICEFILE", services.fileName().toLocal8Bit());
-        const CommandResult push =
-            Logbook({"sync", "--archive", Laptop("office"), "--server", "service=team"});
+        const CliRun push = RunCli({"sync", "--archive", Laptop("office"), "--server", "service=team"});
         qunsetenv("PGSERVICEFILE");
         QCOMPARE(push.status, 1);
         QVERIFY2(push.err.startsWith("lmx207-logbook: the server refuses writes for this role (user "
@@ -301,7 +277,7 @@ private slots:
         QVERIFY(!server.isEmpty());
         QString error;
         QVERIFY2(MakeSampleArchive(Laptop("a"), 10, 1000, &error), qPrintable(error));
-        QCOMPARE(Logbook({"sync", "--archive", Laptop("a"), "--server", server}).status, 0);
+        QCOMPARE(RunCli({"sync", "--archive", Laptop("a"), "--server", server}).status, 0);
         CLogbookWindow overFile(Laptop("a"));
         CLogbookWindow overServer(ServerLocation(server + " password=hunter2"));
         QList<QStringList> firstRows;
@@ -334,7 +310,7 @@ private slots:
         QVERIFY2(sample == 0 ? MakeTourArchive(Laptop("a"), &error)
                              : MakeSampleArchive(Laptop("a"), 20, 300, &error),
                  qPrintable(error));
-        const CommandResult sync = Logbook({"sync", "--archive", Laptop("a"), "--server", server});
+        const CliRun sync = RunCli({"sync", "--archive", Laptop("a"), "--server", server});
         QVERIFY2(sync.status == 0, sync.err.constData());
         Archive file, pg;
         QVERIFY(file.Open(Laptop("a"), Archive::Mode::ReadOnly));

@@ -13,6 +13,7 @@
 
 #include <chrono>
 #include <condition_variable>
+#include <cstdlib>
 #include <deque>
 #include <mutex>
 #include <thread>
@@ -156,6 +157,16 @@ private:
         return true;
     }
 
+    // Qt SQL's register of connections is made at the first open, on this thread, and goes with the
+    // process's other statics in the reverse order of their making. A process that ends without
+    // destroying its application object (so without the post routine) must still end this thread,
+    // and close its connection, while the register is there: a handler registered after it runs
+    // before it goes.
+    static void StopBeforeQtSqlEnds() {
+        static std::once_flag once;
+        std::call_once(once, [] { std::atexit([] { Instance().Stop(); }); });
+    }
+
     static void Keep(Archive& archive, std::unique_ptr<VisitRecorder>& recorder, const Fact& fact) {
         if (fact.kind == FactKind::NewVisit) {
             recorder.reset();
@@ -170,6 +181,7 @@ private:
                         QStringLiteral("%1 not kept: %2").arg(KindText(fact.kind), archive.LastError()));
                     return;
                 }
+                StopBeforeQtSqlEnds();
             }
             if (!recorder)
                 recorder = std::make_unique<VisitRecorder>(archive, VisitInfo{});

@@ -61,7 +61,7 @@ inline void Check(bool ok, const char* what) {
     }
 }
 
-// Once per process: the application, a private settings store, lock folder and drive C (in
+// Once per process: the application, a private settings store, archive, lock folder and drive C (in
 // memory where the machine has /dev/shm, so record files cost no disk syncs), the in-memory line
 // and the hooks.
 // `warmUp` builds the target's dialog once in each language, so that what Qt and the font
@@ -71,16 +71,19 @@ inline void Initialize(int* argc, char*** argv, const std::function<void()>& war
     const QString base =
         QDir(QStringLiteral("/dev/shm")).exists() ? QStringLiteral("/dev/shm") : QDir::tempPath();
     static QTemporaryDir dir(base + QStringLiteral("/lmx207-fuzz-XXXXXX"));
-    for (const char* name : {"XDG_CONFIG_HOME", "XDG_RUNTIME_DIR", "LMX207_DRIVE_C"}) {
+    for (const char* name : {"XDG_CONFIG_HOME", "XDG_RUNTIME_DIR", "XDG_DATA_HOME", "LMX207_DRIVE_C"}) {
         const QString path = dir.path() + '/' + QString::fromLatin1(name);
         QDir().mkpath(path);
         QFile::setPermissions(path, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
         qputenv(name, path.toLocal8Bit());
     }
-    static QApplication app(*argc, *argv);
+    // Never destroyed: the fuzzer ends the process with exit(), and an application destroyed among
+    // the statics would run its post routines after Qt SQL's register of connections (made later,
+    // by the logbook's hand-over) is gone.
+    static QApplication* app = new QApplication(*argc, *argv);
     auto* answerer = new ConfirmAnswerer;
-    answerer->setParent(&app);
-    app.installEventFilter(answerer);
+    answerer->setParent(app);
+    app->installEventFilter(answerer);
     MemoryCommBackend::InstallFactory();
     SetMessageBoxHook([](const MessageBoxCall&) { return g_answerYes ? IDOK : IDNO; });
     SetSleepHook([](DWORD) {});

@@ -69,7 +69,8 @@ def run(cmd, timeout=None):
 
 # 'not compiling', 'killed' (naming the failed suites) or 'survived'.
 def build_and_test(args):
-    targets = sorted(t.stem for t in (ROOT / 'tests').glob('tst_*.cpp'))
+    # Every suite's executable: the Qt Test suites and the one run against a PostgreSQL server.
+    targets = sorted(t.stem for t in [*(ROOT / 'tests').glob('tst_*.cpp'), *(ROOT / 'tests/pg').glob('pg_*.cpp')])
     if run(['cmake', '--build', args.build_dir, '--target'] + targets)[1] != 0:
         return 'not compiling'
     out, status = run(['ctest', '--test-dir', args.build_dir, '-E', 'install_check|package_check', '-j2',

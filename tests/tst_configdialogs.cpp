@@ -2,6 +2,7 @@
 // their templates, Reset Config, the address check), then the remote one as its differences.
 #include "config/LocalConfigDlg.h"
 #include "config/RemoteConfigDlg.h"
+#include "link/DeviceLink.h"
 #include "support/Suite.h"
 
 namespace {
@@ -99,6 +100,20 @@ private slots:
         auto dlg = OpenShowing(fields[0] == "remote", fields[1] == "zh", char(fields[2].toInt(nullptr, 16)));
         const QString header = dlg->findChild<QGroupBox*>()->title();
         QCOMPARE(QStringList({dlg->windowTitle(), header, dlg->GetDlgItemText(1005)}), fields.mid(3));
+    }
+
+    // A static whose text fits keeps the template's font.
+    void fittingTextsKeepTheTemplatesFont_data() { RowsPerTemplate(); }
+    void fittingTextsKeepTheTemplatesFont() {
+        QFETCH(QStringList, fields);
+        auto dlg = OpenShowing(fields[0] == "remote", fields[1] == "zh", char(fields[2].toInt(nullptr, 16)));
+        const int size = dlg->font().pixelSize();
+        QStringList shrunk;
+        for (QLabel* label : dlg->findChildren<QLabel*>())
+            if (label->font().pixelSize() != size &&
+                QFontMetrics(dlg->font()).horizontalAdvance(label->text()) <= label->width())
+                shrunk << label->text();
+        QCOMPARE(shrunk, QStringList());
     }
 
     // The unit's date and time are centred in their read-only fields.
@@ -221,6 +236,17 @@ private slots:
         Line()->deliver(QByteArray::fromHex("91"));
         QCOMPARE(Line()->m_sent, QByteArray::fromHex("6E1002030000006F"));
         QCOMPARE(m_pauses, QStringList("60 ms after 7 bytes"));
+    }
+
+    // Write Config pressed before the first check: the check finds the write unanswered, reports
+    // the link error and reads no clock.
+    void remoteWriteBeforeTheFirstCheckUnanswered() {
+        auto dlg = OpenDialog<CRemoteConfigDlg>();
+        Line()->deliver(QByteArray::fromHex("8901012C81E4551B00"));
+        dlg->m_btnWriteConfig.click();
+        dlg->OnTimer(3);
+        QCOMPARE(Line()->m_sent, QByteArray::fromHex("766D"));
+        QCOMPARE(dlg->GetDlgItemText(1005), LinkErrorText());
     }
 
     // The read-back after a configuration write reports the remote unit unreachable (nine bytes,

@@ -55,6 +55,8 @@ private slots:
     void bcdDateAndTime() {
         const unsigned char read[] = {0x08, 0x12, 0x26, 0x09, 0x05, 0x07};
         QCOMPARE(FormatReadDate(read) + ' ' + FormatReadTime(read + 3), QString("2008-12-26 9:05:07"));
+        const unsigned char noBcd[] = {0x1A, 0x0B, 0xC3, 0x2E, 0xFF, 0x5D}; // in lower case, as ever
+        QCOMPARE(FormatReadDate(noBcd) + ' ' + FormatReadTime(noBcd + 3), QString("201a-b-c3 2e:ff:5d"));
         QCOMPARE(ToBcd(59), 0x59);
         QCOMPARE(QList<int>({ToBcd(-1), ToBcd(-42), ToBcd(123)}),
                  QList<int>({0x00, 0x00, 0x23})); // always BCD

@@ -72,12 +72,21 @@ private slots:
         QCOMPARE(ReadFile(File()), RecordFileContent(3, Lines(*dlg), g_bChinese));
     }
 
-    // Exit, Update Record and Clear Record are the dialog's bitmap buttons.
+    // Exit, Update Record and Clear Record are the dialog's bitmap buttons. Each is at least as
+    // wide as its caption picture with 3 px on both sides (the raised frame and the pressed
+    // shift), widened about the centre its template gives it.
     void buttonsAreBitmapButtons_data() { UnitRows(); }
     void buttonsAreBitmapButtons() {
         const auto dlg = Open();
-        for (int id : {2, 3, 4})
-            QVERIFY(qobject_cast<CBmpButton*>(dlg->GetDlgItem(id)));
+        CDialog plain(dlg->TemplateId());
+        plain.Create();
+        for (int id : {2, 3, 4}) {
+            const auto* button = qobject_cast<CBmpButton*>(dlg->GetDlgItem(id));
+            QVERIFY(button);
+            const QRect asBuilt = plain.GetDlgItem(id)->geometry();
+            QCOMPARE(button->width(), qMax(asBuilt.width(), button->m_nWidth + 6));
+            QVERIFY(qAbs(button->geometry().center().x() - asBuilt.center().x()) <= 1);
+        }
     }
 
     // A first byte 0x00 counts as no answer: the tick reports the link error.

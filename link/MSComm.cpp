@@ -97,13 +97,9 @@ MemoryCommBackend::~MemoryCommBackend() {
         g_lastMemory = nullptr;
 }
 
-bool MemoryCommBackend::open(int port, const QString& settings, QString* error) {
+bool MemoryCommBackend::open(int port, const QString& settings, QString*) {
     m_port = port;
     m_settings = settings;
-    if (m_refuseOpen) {
-        *error = m_refuseText;
-        return false;
-    }
     m_open = true;
     return true;
 }

@@ -100,11 +100,9 @@ public:
     // Adds bytes without an event: input waiting before the dialog opened the port, say.
     void preload(const QByteArray& bytes) { m_pending += bytes; }
 
-    QByteArray m_sent;         // every byte written, in order
-    int m_port = 0;            // the port asked for at open
-    QString m_settings;        // and the line settings, at open and set since
-    bool m_refuseOpen = false; // make open() fail with m_refuseText
-    QString m_refuseText = QStringLiteral("No such file or directory: /dev/ttyS0");
+    QByteArray m_sent;  // every byte written, in order
+    int m_port = 0;     // the port asked for at open
+    QString m_settings; // and the line settings, at open and set since
 
     static MemoryCommBackend* Last(); // the most recently created instance
     static void InstallFactory();     // every new CMSComm gets a MemoryCommBackend

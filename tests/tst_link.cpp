@@ -188,6 +188,18 @@ private slots:
                  guard + answer9 + flood.left(7) + guard);
     }
 
+    // Outside a receive event the step takes nothing: the bytes stay waiting for the event.
+    void nothingTakenOutsideAReceive() {
+        CMSComm comm;
+        comm.SetPortOpen(TRUE);
+        Line()->preload("\x76\x01");
+        BYTE rxBuf[4] = {};
+        int count = 0, answer = 0;
+        QVERIFY(!ReceiveIntoBuffer(comm, rxBuf, count, answer));
+        QCOMPARE(QPair(count, answer), QPair(0, 0));
+        QCOMPARE(comm.GetInput(), QByteArray("\x76\x01"));
+    }
+
     // Where port 2 leads, first found wins: LMX207_COM2; the store's "Ports" value "COM2"; the
     // second adapter under serial/by-id, in name order, as the device it links to; ttyS1.
     void devicePathOrder() {

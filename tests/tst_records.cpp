@@ -72,9 +72,9 @@ private slots:
         QCOMPARE(ReadFile(File()), RecordFileContent(3, Lines(*dlg), g_bChinese));
     }
 
-    // Exit, Update Record and Clear Record are the dialog's bitmap buttons. Each is at least as
-    // wide as its caption picture with 3 px on both sides (the raised frame and the pressed
-    // shift), widened about the centre its template gives it.
+    // Exit, Update Record and Clear Record are the dialog's bitmap buttons, each with its picture
+    // centred. Each is at least as wide as the picture with 3 px on both sides (the raised frame
+    // and the pressed shift), widened about the centre its template gives it.
     void buttonsAreBitmapButtons_data() { UnitRows(); }
     void buttonsAreBitmapButtons() {
         const auto dlg = Open();
@@ -82,7 +82,7 @@ private slots:
         plain.Create();
         for (int id : {2, 3, 4}) {
             const auto* button = qobject_cast<CBmpButton*>(dlg->GetDlgItem(id));
-            QVERIFY(button);
+            QVERIFY(button && button->m_bCenter);
             const QRect asBuilt = plain.GetDlgItem(id)->geometry();
             QCOMPARE(button->width(), qMax(asBuilt.width(), button->m_nWidth + 6));
             QVERIFY(qAbs(button->geometry().center().x() - asBuilt.center().x()) <= 1);

@@ -66,16 +66,14 @@ bool AddLinkSampleVisit(const QString& path, const LinkSampleSpec& spec, LinkSam
         const qint64 toReceiver = fromLocal ? offset : 0;
         const QDateTime sent = sentLocal.addMSecs(toSender);
         sender << Logged{sent, 2 * k - 1} << Logged{sent.addMSecs(hold), 2 * k};
-        if (lost) {
-            f.lostSend = sent;
+        if (lost)
             continue;
-        }
         receiver << Logged{sentLocal.addMSecs(transfer + toReceiver), 16 + 2 * k - 1}
                  << Logged{sentLocal.addMSecs(hold + returnTransfer + toReceiver), 16 + 2 * k};
     }
     // Nobody sent this one.
-    f.unwantedRecv = spec.localStart.addMSecs(qint64(9) * 7 * 60 * 1000 + 3 * 60 * 1000 + 421 + offset);
-    remote << Logged{f.unwantedRecv, 16 + 2 * 3 - 1};
+    remote << Logged{spec.localStart.addMSecs(qint64(9) * 7 * 60 * 1000 + 3 * 60 * 1000 + 421 + offset),
+                     16 + 2 * 3 - 1};
     // Fibre A down for 40 s at both ends; a receive alarm and an unended fibre B interruption here.
     const QDateTime cut = spec.localStart.addMSecs(qint64(15) * 7 * 60 * 1000 + 90 * 1000);
     local << Logged{cut, 35} << Logged{cut.addSecs(40), 36};
@@ -126,8 +124,6 @@ bool AddLinkSampleVisit(const QString& path, const LinkSampleSpec& spec, LinkSam
     }
     f.visitId = visit.VisitId();
     f.visitUuid = visit.VisitUuid();
-    f.localEvents = int(local.size());
-    f.remoteEvents = int(remote.size());
     if (facts)
         *facts = f;
     return true;

@@ -133,8 +133,6 @@ private slots:
         QTest::newRow("no visit") << QStringList{"report", "-o", out} << 1 << "report needs --visit N";
         QTest::newRow("no output") << QStringList{"report", "--visit", "1"} << 1
                                    << "report needs -o FILE.pdf";
-        QTest::newRow("visit neither number nor id")
-            << QStringList{"report", "--visit", "x1", "-o", out} << 1 << "visit x1 is not in the archive";
         QTest::newRow("visit empty") << QStringList{"report", "--visit", "", "-o", out} << 1
                                      << "--visit takes a visit's number or id";
         QTest::newRow("unknown visit")

@@ -5,7 +5,6 @@
 #include "archive/ArchiveFormat.h"
 #include "archive/Matching.h"
 #include "archive/VisitRecorder.h"
-#include "logbook/LogbookCli.h"
 #include "sim/SimUnit.h"
 #include "support/LogbookRun.h"
 #include "support/LogbookSample.h"

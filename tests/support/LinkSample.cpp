@@ -12,10 +12,6 @@
 
 namespace {
 
-unsigned char bcd(int v) {
-    return static_cast<unsigned char>((v / 10) * 16 + v % 10);
-}
-
 PcTime pcAt(const QDateTime& t) {
     return {t.toMSecsSinceEpoch(), t.offsetFromUtc()};
 }
@@ -30,12 +26,6 @@ QByteArray recordsOf(const QList<Logged>& log) {
     for (const Logged& e : log)
         r += SampleEventRecord(e.at, e.at.time().msec(), e.code);
     return r;
-}
-
-QByteArray clockAnswer(char first, const QDateTime& t) {
-    return QByteArray(1, first) + char(bcd(t.date().year() % 100)) + char(bcd(t.date().month())) +
-           char(bcd(t.date().day())) + char(bcd(t.time().hour())) + char(bcd(t.time().minute())) +
-           char(bcd(t.time().second()));
 }
 
 } // namespace
@@ -95,11 +85,11 @@ bool AddLinkSampleVisit(const QString& path, const LinkSampleSpec& spec, LinkSam
     const QDateTime pcWall = QDateTime(spec.pcStart.date(), spec.pcStart.time(), Qt::UTC);
     bool ok =
         visit.ConfigAnswer(UnitSide::Local, port, at(5), SampleConfigAnswer(true, 8, spec.localAddress, 1)) &&
-        visit.ClockAnswer(UnitSide::Local, port, at(6), clockAnswer(0x6F, pcWall.addSecs(6 + 3))) &&
+        visit.ClockAnswer(UnitSide::Local, port, at(6), SampleClockAnswer(0x6F, pcWall.addSecs(6 + 3))) &&
         visit.ConfigAnswer(UnitSide::Remote, port, at(30),
                            SampleConfigAnswer(false, 8, spec.remoteAddress, 2)) &&
         visit.ClockAnswer(UnitSide::Remote, port, at(31),
-                          clockAnswer(char(0x90), pcWall.addMSecs((31 + 3) * 1000 + offset)));
+                          SampleClockAnswer(char(0x90), pcWall.addMSecs((31 + 3) * 1000 + offset)));
     // The local unit's command 2 gets a longer output delay, and the read-back shows it.
     QByteArray answer = SampleConfigAnswer(true, 8, spec.localAddress, 1);
     ConfigSettings settings;

@@ -152,6 +152,7 @@ private slots:
             write(dlg);
             QTRY_VERIFY_WITH_TIMEOUT(!Archived().actions.isEmpty() && Archived().actions[0].applied, kWaitMs);
         }
+        QCOMPARE(MessageBeepCount(), 0); // no link error on the way
         const Kept k = Archived();
         QCOMPARE(k.actions.size(), 1);
         const ActionRow& a = k.actions[0];

@@ -5,7 +5,6 @@
 #include "archive/ArchiveFormat.h"
 #include "archive/Import.h"
 #include "archive/VisitRecorder.h"
-#include "logbook/LogbookCli.h"
 #include "records/RecordFile.h"
 #include "records/RecordFormat.h"
 #include "sim/SimUnit.h"
@@ -64,8 +63,10 @@ class TestArchive : public QObject {
     std::unique_ptr<TestEnv> m_env;
     QString m_path;
 
+    // Writes `bytes` to the file `name` (under the test's folder unless absolute): its path, or
+    // empty when it cannot be written.
     QString WriteFile(const QString& name, const QByteArray& bytes) {
-        const QString path = m_env->root() + '/' + name;
+        const QString path = QDir(m_env->root()).filePath(name);
         QDir().mkpath(QFileInfo(path).absolutePath());
         QFile f(path);
         if (!f.open(QIODevice::WriteOnly) || f.write(bytes) != bytes.size())
@@ -462,11 +463,7 @@ private slots:
     }
     void damagedDatabaseKeptAside() {
         QFETCH(QByteArray, content);
-        QDir().mkpath(QFileInfo(m_path).absolutePath());
-        QFile f(m_path);
-        QVERIFY(f.open(QIODevice::WriteOnly));
-        f.write(content);
-        f.close();
+        QVERIFY(!WriteFile(m_path, content).isEmpty());
         Archive a;
         QVERIFY2(a.Open(m_path, Archive::Mode::ReadWrite), qPrintable(a.LastError()));
         QVERIFY(a.SetAsideAs().startsWith(m_path + ".damaged-"));

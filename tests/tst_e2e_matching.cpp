@@ -6,36 +6,14 @@
 #include "archive/HandOver.h"
 #include "config/LocalConfigDlg.h"
 #include "config/RemoteConfigDlg.h"
-#include "logbook/LogbookCli.h"
 #include "records/LocalRecordDlg.h"
 #include "records/RemoteRecordDlg.h"
+#include "support/LogbookRun.h"
 #include "support/Suite.h"
 
 namespace {
 
 constexpr int kWaitMs = 15000;
-
-// The lines of `text` that start with `kind`.
-QList<QByteArray> Rows(const QByteArray& text, const QByteArray& kind) {
-    QList<QByteArray> rows;
-    for (const QByteArray& line : text.split('\n'))
-        if (line.startsWith(kind))
-            rows << line;
-    return rows;
-}
-
-QByteArray Run(const QStringList& args, int* status) {
-    std::FILE* out = std::tmpfile();
-    *status = RunLogbookCommand(args, out, stderr);
-    std::rewind(out);
-    QByteArray text;
-    char buf[4096];
-    size_t n;
-    while ((n = std::fread(buf, 1, sizeof buf, out)) > 0)
-        text.append(buf, qsizetype(n));
-    std::fclose(out);
-    return text;
-}
 
 } // namespace
 
@@ -87,22 +65,9 @@ private slots:
         }
         QVERIFY(ArchiveHandOverFlush(kWaitMs));
 
-        int status = -1;
-        const QByteArray csv = Run({"match", "--visit", "1"}, &status);
-        QCOMPARE(status, 0);
-        const QList<QByteArray> lost = Rows(csv, "lost,");
-        QCOMPARE(lost.size(), 2); // the command and its return
-        QVERIFY2(lost[0].startsWith("lost,4,local-remote,command,") &&
-                     lost[1].startsWith("lost,4,local-remote,return,"),
-                 csv);
-        const QList<QByteArray> unwanted = Rows(csv, "unwanted,");
-        QCOMPARE(unwanted.size(), 2);
-        QVERIFY2(unwanted[0].startsWith("unwanted,6,remote-local,command,"), csv);
-        QCOMPARE(csv.count("\nmatch,"), 2 * 39);
-
-        const QJsonObject o =
-            QJsonDocument::fromJson(Run({"match", "--visit", "1", "--format", "json"}, &status)).object();
-        QCOMPARE(status, 0);
+        const CliRun json = RunCli({"match", "--visit", "1", "--format", "json"});
+        QCOMPARE(json.status, 0);
+        const QJsonObject o = QJsonDocument::fromJson(json.out).object();
         QCOMPARE(o["basis"].toString(), QStringLiteral("both-ways"));
         QVERIFY2(std::abs(o["offsetMs"].toDouble() - 2314) <= 1.5,
                  qPrintable(QString::number(o["offsetMs"].toDouble())));

@@ -176,7 +176,6 @@ private slots:
         QTest::newRow("command 8, returns only") << Bar{0, 8, {2}, {}, -1};
         QTest::newRow("alarms and fibre B") << Bar{0, 0, {3, 5}, {}, -1};
         QTest::newRow("invalid records") << Bar{0, 0, {6}, {}, -1};
-        QTest::newRow("text, English") << Bar{0, 0, {}, QStringLiteral("fiber a"), -1};
         QTest::newRow("text, Chinese") << Bar{0, 0, {}, QStringLiteral("收命令5"), -1};
         QTest::newRow("second unit, sends") << Bar{0, 0, {0}, {}, 1};
     }

@@ -167,16 +167,6 @@ private slots:
         QVERIFY2(page->OffsetLabel()->text().contains("+0.000 s, as corrected by hand"),
                  qPrintable(page->OffsetLabel()->text()));
 
-        // The right offset by hand matches what the estimate matched.
-        page->OffsetBox()->setValue(2314);
-        QVERIFY(QTest::qWaitFor(
-            [&] {
-                return allCounts(*page) == QStringList{"40", "40", "39", "1", "1"};
-            },
-            10000));
-        QVERIFY2(page->OffsetLabel()->text().contains("+2.314 s, as corrected by hand"),
-                 qPrintable(page->OffsetLabel()->text()));
-
         // Back to the estimate.
         page->HandBox()->setChecked(false);
         QVERIFY(matchedAgain(*page, OffsetBasis::BothWays));

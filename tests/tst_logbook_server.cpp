@@ -3,12 +3,10 @@
 // command line's answers when no server is named or none answers.
 
 #include "archive/ServerArchive.h"
-#include "logbook/LogbookCli.h"
 #include "logbook/ServerCli.h"
 #include "platform/Registry.h"
+#include "support/LogbookRun.h"
 #include "support/Suite.h"
-
-#include <cstdio>
 
 namespace {
 
@@ -17,26 +15,6 @@ QString Params(const QList<ConninfoParam>& params) {
     for (const ConninfoParam& p : params)
         out << p.first + '=' + p.second;
     return out.join('|');
-}
-
-struct Run {
-    int status;
-    QString out;
-    QString err;
-};
-
-Run Logbook(const QStringList& args) {
-    std::FILE* out = std::tmpfile();
-    std::FILE* err = std::tmpfile();
-    Run r{RunLogbookCommand(args, out, err), {}, {}};
-    for (auto [file, text] : {std::pair{out, &r.out}, std::pair{err, &r.err}}) {
-        std::rewind(file);
-        QByteArray bytes(65536, '\0');
-        bytes.truncate(qsizetype(std::fread(bytes.data(), 1, size_t(bytes.size()), file)));
-        *text = QString::fromUtf8(bytes);
-        std::fclose(file);
-    }
-    return r;
 }
 
 } // namespace
@@ -172,10 +150,10 @@ private slots:
         QFETCH(QStringList, args);
         QFETCH(int, status);
         QFETCH(QString, message);
-        const Run r = Logbook(args);
+        const CliRun r = RunCli(args);
         QCOMPARE(r.status, status);
-        QVERIFY2(r.err.startsWith(message), qPrintable(r.err));
-        QCOMPARE(r.out, QString());
+        QVERIFY2(r.err.startsWith(message.toUtf8()), r.err.constData());
+        QCOMPARE(r.out, QByteArray());
         // A server that did not answer as an archive is not remembered.
         QVERIFY(!QFile::exists(RegStorePath()));
     }

@@ -5,9 +5,9 @@
 #include "archive/ArchiveFormat.h"
 #include "archive/Matching.h"
 #include "archive/VisitRecorder.h"
-#include "logbook/LogbookCli.h"
 #include "sim/SimUnit.h"
 #include "support/LogbookRun.h"
+#include "support/LogbookSample.h"
 #include "support/Suite.h"
 
 namespace {
@@ -77,25 +77,14 @@ struct Traffic {
     }
 };
 
-SimRecord Record(const EventRow& row) {
-    const QDateTime t = UnitTimeDateTime(row.unitTime);
-    const int ms = t.time().msec();
-    return {toBcd(t.date().year() % 100),
-            toBcd(t.date().day()),
-            toBcd(t.time().hour()),
-            toBcd(t.time().minute()),
-            toBcd(t.time().second()),
-            quint8(t.date().month() << 4 | ms / 100),
-            quint8(row.code),
-            toBcd(ms % 100)};
-}
-
 // A record answer of a unit's log, newest first as a unit sends it.
-QByteArray Answer(const QList<EventRow>& rows, quint8 answerByte) {
-    SimUnit unit;
-    for (qsizetype i = rows.size() - 1; i >= 0; --i)
-        unit.log.push_back(Record(rows[i]));
-    return unit.recordAnswer(answerByte);
+QByteArray Answer(const QList<EventRow>& rows, bool local) {
+    QByteArray records;
+    for (qsizetype i = rows.size() - 1; i >= 0; --i) {
+        const QDateTime t = UnitTimeDateTime(rows[i].unitTime);
+        records += SampleEventRecord(t, t.time().msec(), rows[i].code);
+    }
+    return SampleRecordAnswer(local, records);
 }
 
 } // namespace
@@ -403,13 +392,13 @@ private slots:
             QVERIFY(archive.Open(QString(), Archive::Mode::ReadWrite));
             VisitRecorder visit(archive, {});
             QVERIFY(
-                visit.RecordAnswer(UnitSide::Local, "/dev/pts/9", PcTimeNow(), Answer(t.events.local, 0x78)));
+                visit.RecordAnswer(UnitSide::Local, "/dev/pts/9", PcTimeNow(), Answer(t.events.local, true)));
             uuid = visit.VisitUuid();
             QVERIFY(visit.RecordAnswer(UnitSide::Remote, "/dev/pts/9", PcTimeNow(),
-                                       Answer(t.events.remote, 0x87)));
+                                       Answer(t.events.remote, false)));
             VisitRecorder other(archive, {});
             QVERIFY(other.RecordAnswer(UnitSide::Local, "/dev/pts/9", PcTimeNow(),
-                                       Answer(t.events.local.mid(0, 3), 0x78)));
+                                       Answer(t.events.local.mid(0, 3), true)));
         }
         const CliRun csv = RunCli({"match", "--visit", "1"});
         QVERIFY2(csv.status == 0, csv.err);
@@ -475,9 +464,9 @@ private slots:
             QVERIFY(archive.Open(QString(), Archive::Mode::ReadWrite));
             VisitRecorder visit(archive, {});
             QVERIFY(visit.RecordAnswer(UnitSide::Local, "/dev/pts/9", PcTimeNow(),
-                                       Answer(oneWay.events.local, 0x78)));
+                                       Answer(oneWay.events.local, true)));
             QVERIFY(visit.RecordAnswer(UnitSide::Remote, "/dev/pts/9", PcTimeNow(),
-                                       Answer(oneWay.events.remote, 0x87)));
+                                       Answer(oneWay.events.remote, false)));
         }
         const CliRun one = RunCli({"match", "--visit", "3"});
         QVERIFY2(one.status == 0, one.err);

@@ -9,7 +9,6 @@
 #include "archive/Sync.h"
 #include "archive/VisitRecorder.h"
 #include "logbook/EventsPage.h"
-#include "logbook/LogbookCli.h"
 #include "logbook/LogbookTables.h"
 #include "logbook/LogbookWindow.h"
 #include "logbook/PagedTableModel.h"
@@ -21,7 +20,6 @@
 #include <QSqlQuery>
 
 #include <csignal>
-#include <cstdio>
 
 namespace {
 

@@ -6,8 +6,6 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QFile>
-#include <QLabel>
-#include <QLineEdit>
 #include <QListWidget>
 #include <QProgressBar>
 #include <QTimer>
@@ -56,17 +54,15 @@ QStringList Lines(CDialog& d) {
     return lines;
 }
 
-void AnswerConfirmation(int button, QString* title) {
+void AnswerConfirmation(int button) {
     auto* timer = new QTimer;
     timer->setInterval(5);
-    QObject::connect(timer, &QTimer::timeout, [timer, button, title] {
+    QObject::connect(timer, &QTimer::timeout, [timer, button] {
         auto* dlg = qobject_cast<CClearConfirmDlg*>(QApplication::activeModalWidget());
         if (!dlg)
             return;
         timer->stop();
         timer->deleteLater();
-        if (title)
-            *title = dlg->windowTitle();
         (button == IDOK ? dlg->m_btnYes : dlg->m_btnNo).click();
     });
     timer->start();

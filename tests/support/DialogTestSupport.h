@@ -39,9 +39,8 @@ QString ConfigState(CDialog& dlg, int timers);
 QString RecordState(CDialog& dlg);
 // The record list's lines, top to bottom.
 QStringList Lines(CDialog& dlg);
-// Presses Yes (IDOK) or No (IDCANCEL) on the clear confirmation as soon as it runs modally; its
-// title goes to *title when given.
-void AnswerConfirmation(int button, QString* title = nullptr);
+// Presses Yes (IDOK) or No (IDCANCEL) on the clear confirmation as soon as it runs modally.
+void AnswerConfirmation(int button);
 
 // A file's bytes, or "<missing>".
 QByteArray ReadFile(const QString& path);

@@ -12,10 +12,6 @@
 
 namespace {
 
-unsigned char bcd(int v) {
-    return static_cast<unsigned char>((v / 10) * 16 + v % 10);
-}
-
 PcTime pcAt(const QDateTime& t) {
     return {t.toMSecsSinceEpoch(), t.offsetFromUtc()};
 }
@@ -30,12 +26,6 @@ QByteArray recordsOf(const QList<Logged>& log) {
     for (const Logged& e : log)
         r += SampleEventRecord(e.at, e.at.time().msec(), e.code);
     return r;
-}
-
-QByteArray clockAnswer(char first, const QDateTime& t) {
-    return QByteArray(1, first) + char(bcd(t.date().year() % 100)) + char(bcd(t.date().month())) +
-           char(bcd(t.date().day())) + char(bcd(t.time().hour())) + char(bcd(t.time().minute())) +
-           char(bcd(t.time().second()));
 }
 
 } // namespace
@@ -66,16 +56,14 @@ bool AddLinkSampleVisit(const QString& path, const LinkSampleSpec& spec, LinkSam
         const qint64 toReceiver = fromLocal ? offset : 0;
         const QDateTime sent = sentLocal.addMSecs(toSender);
         sender << Logged{sent, 2 * k - 1} << Logged{sent.addMSecs(hold), 2 * k};
-        if (lost) {
-            f.lostSend = sent;
+        if (lost)
             continue;
-        }
         receiver << Logged{sentLocal.addMSecs(transfer + toReceiver), 16 + 2 * k - 1}
                  << Logged{sentLocal.addMSecs(hold + returnTransfer + toReceiver), 16 + 2 * k};
     }
     // Nobody sent this one.
-    f.unwantedRecv = spec.localStart.addMSecs(qint64(9) * 7 * 60 * 1000 + 3 * 60 * 1000 + 421 + offset);
-    remote << Logged{f.unwantedRecv, 16 + 2 * 3 - 1};
+    remote << Logged{spec.localStart.addMSecs(qint64(9) * 7 * 60 * 1000 + 3 * 60 * 1000 + 421 + offset),
+                     16 + 2 * 3 - 1};
     // Fibre A down for 40 s at both ends; a receive alarm and an unended fibre B interruption here.
     const QDateTime cut = spec.localStart.addMSecs(qint64(15) * 7 * 60 * 1000 + 90 * 1000);
     local << Logged{cut, 35} << Logged{cut.addSecs(40), 36};
@@ -97,11 +85,11 @@ bool AddLinkSampleVisit(const QString& path, const LinkSampleSpec& spec, LinkSam
     const QDateTime pcWall = QDateTime(spec.pcStart.date(), spec.pcStart.time(), Qt::UTC);
     bool ok =
         visit.ConfigAnswer(UnitSide::Local, port, at(5), SampleConfigAnswer(true, 8, spec.localAddress, 1)) &&
-        visit.ClockAnswer(UnitSide::Local, port, at(6), clockAnswer(0x6F, pcWall.addSecs(6 + 3))) &&
+        visit.ClockAnswer(UnitSide::Local, port, at(6), SampleClockAnswer(0x6F, pcWall.addSecs(6 + 3))) &&
         visit.ConfigAnswer(UnitSide::Remote, port, at(30),
                            SampleConfigAnswer(false, 8, spec.remoteAddress, 2)) &&
         visit.ClockAnswer(UnitSide::Remote, port, at(31),
-                          clockAnswer(char(0x90), pcWall.addMSecs((31 + 3) * 1000 + offset)));
+                          SampleClockAnswer(char(0x90), pcWall.addMSecs((31 + 3) * 1000 + offset)));
     // The local unit's command 2 gets a longer output delay, and the read-back shows it.
     QByteArray answer = SampleConfigAnswer(true, 8, spec.localAddress, 1);
     ConfigSettings settings;
@@ -126,8 +114,6 @@ bool AddLinkSampleVisit(const QString& path, const LinkSampleSpec& spec, LinkSam
     }
     f.visitId = visit.VisitId();
     f.visitUuid = visit.VisitUuid();
-    f.localEvents = int(local.size());
-    f.remoteEvents = int(remote.size());
     if (facts)
         *facts = f;
     return true;

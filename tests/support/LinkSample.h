@@ -28,9 +28,6 @@ struct LinkSampleSpec {
 struct LinkSampleFacts {
     qint64 visitId = 0;
     QString visitUuid;
-    int localEvents = 0, remoteEvents = 0;
-    QDateTime lostSend;     // the local clock time of the lost "Send Command 2."
-    QDateTime unwantedRecv; // the remote clock time of the unwanted "Receive Command 3."
     int transferMinMs = 8, transferMaxMs = 15;
 };
 

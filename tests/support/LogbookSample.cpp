@@ -64,6 +64,12 @@ QByteArray SampleRecordAnswer(bool local, const QByteArray& records) {
     return a;
 }
 
+QByteArray SampleClockAnswer(char first, const QDateTime& t) {
+    return QByteArray(1, first) + char(bcd(t.date().year() % 100)) + char(bcd(t.date().month())) +
+           char(bcd(t.date().day())) + char(bcd(t.time().hour())) + char(bcd(t.time().minute())) +
+           char(bcd(t.time().second()));
+}
+
 QByteArray SampleConfigAnswer(bool local, int commands, int address, int seed) {
     ConfigSettings s;
     s.nCommands = commands;
@@ -152,12 +158,8 @@ bool MakeTourArchive(const QString& path, QString* error) {
         if (!visit.ConfigAnswer(UnitSide::Local, port, step(5),
                                 SampleConfigAnswer(true, 8, vis.localAddress, seed)))
             return fail(error, QStringLiteral("configuration answer"), visit.LastError());
-        const QDateTime unitClock = at.addSecs(10 + vis.clockDriftSecs);
-        const QByteArray clock = QByteArray(1, char(0x6F)) + char(bcd(unitClock.date().year() % 100)) +
-                                 char(bcd(unitClock.date().month())) + char(bcd(unitClock.date().day())) +
-                                 char(bcd(unitClock.time().hour())) + char(bcd(unitClock.time().minute())) +
-                                 char(bcd(unitClock.time().second()));
-        if (!visit.ClockAnswer(UnitSide::Local, port, step(10), clock))
+        if (!visit.ClockAnswer(UnitSide::Local, port, step(10),
+                               SampleClockAnswer(0x6F, at.addSecs(10 + vis.clockDriftSecs))))
             return fail(error, QStringLiteral("clock answer"), visit.LastError());
         if (vis.remoteAddress && !visit.ConfigAnswer(UnitSide::Remote, port, step(40),
                                                      SampleConfigAnswer(false, 4, vis.remoteAddress, 3)))
@@ -178,11 +180,7 @@ bool MakeTourArchive(const QString& path, QString* error) {
             if (!visit.ConfigAnswer(UnitSide::Local, port, step(61), answer))
                 return fail(error, QStringLiteral("read-back"), visit.LastError());
             // And sets the clock right.
-            const QDateTime set = at.addSecs(70);
-            const QByteArray groups = QByteArray() + char(bcd(set.date().year() % 100)) +
-                                      char(bcd(set.date().month())) + char(bcd(set.date().day())) +
-                                      char(bcd(set.time().hour())) + char(bcd(set.time().minute())) +
-                                      char(bcd(set.time().second()));
+            const QByteArray groups = SampleClockAnswer(0x6F, at.addSecs(70)).mid(1);
             if (!visit.ClockWrite(UnitSide::Local, port, step(70), groups))
                 return fail(error, QStringLiteral("date/time write"), visit.LastError());
             // The poll after it reads the clock as set.

@@ -16,6 +16,10 @@ QByteArray SampleEventRecord(const QDateTime& unitTime, int ms, int code);
 // records, at most 255).
 QByteArray SampleRecordAnswer(bool local, const QByteArray& records);
 
+// A clock answer of a unit whose clock shows `t`: the answer byte `first` (0x6F local, 0x90
+// remote), then year, month, day, hour, minute and second in BCD.
+QByteArray SampleClockAnswer(char first, const QDateTime& t);
+
 // A 9-byte configuration answer (0x76 local, 0x89 remote) of an 8- or 4-command unit with the
 // given address; the delay codes follow from `seed`, so different seeds give different settings.
 QByteArray SampleConfigAnswer(bool local, int commands, int address, int seed);

@@ -109,6 +109,17 @@ private slots:
         QCOMPARE(dlg->TimerPeriod(1), 10);
     }
 
+    // Update Record empties the dialog and reads again.
+    void updateReadsAgain_data() { UnitRows(); }
+    void updateReadsAgain() {
+        const auto dlg = Open();
+        Line()->deliver(char(~u.read) + kThree);
+        dlg->GetDlgItemAs<QAbstractButton>(3)->click();
+        QCOMPARE(Line()->m_sent, QByteArray(2, u.read));
+        QCOMPARE(RecordState(*dlg),
+                 m_text["reading"] + " | list 0, progress 0, update off, clear off, timer 200");
+    }
+
     // Clear Record rings 100 beeps and asks first. No changes nothing and sends nothing. Yes sends
     // the clear command; the unit's acknowledgement starts a fresh read, which finds no record:
     // Clear stays off, and the text alone replaces the file.
@@ -123,6 +134,7 @@ private slots:
         QCOMPARE(MessageBeepCount(), 100);
         AnswerConfirmation(IDOK);
         dlg->GetDlgItemAs<QAbstractButton>(4)->click();
+        QCOMPARE(RecordState(*dlg), " | list 0, progress 0, update on, clear off, timer 200");
         Line()->deliver(QByteArray(1, char(~u.clear)));
         Line()->deliver(QByteArray(1, char(~u.read)) + '\0');
         QCOMPARE(Line()->m_sent, QByteArray(1, u.read) + u.clear + u.read);

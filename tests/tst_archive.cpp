@@ -192,9 +192,10 @@ private slots:
         QVERIFY(!why.isEmpty());
     }
 
-    // Reading a log again adds nothing; a grown log adds only its new events; records read before
-    // the configuration told the address go to the unit with that address; the same log in a
-    // later visit without a configuration read is found by its events.
+    // Reading a log again adds nothing; a grown log adds only its new events, each kept with the PC
+    // time of the read that brought it; records read before the configuration told the address go
+    // to the unit with that address; the same log in a later visit without a configuration read is
+    // found by its events.
     void eventsKeptOncePerUnit() {
         Archive a;
         QVERIFY2(a.Open(m_path, Archive::Mode::ReadWrite), qPrintable(a.LastError()));
@@ -217,6 +218,15 @@ private slots:
         QCOMPARE(units.size(), 1);
         QCOMPARE(units[0].address, std::optional<int>(300));
         QCOMPARE(units[0].eventCount, 4);
+        QStringList firstSeen; // oldest event first: each seen at the PC time of the read that brought it
+        a.ForEachEvent({}, EventSort::Unit, Qt::AscendingOrder, [&](const EventRow& r) {
+            firstSeen << QString("At(%1), %2 s east")
+                             .arg((r.firstSeen.utcMs - At(0).utcMs) / 1000)
+                             .arg(r.firstSeen.offsetSeconds);
+            return true;
+        });
+        QCOMPARE(firstSeen, QStringList({"At(0), 3600 s east", "At(0), 3600 s east", "At(0), 3600 s east",
+                                         "At(2), 3600 s east"}));
         {
             VisitRecorder v(a, {});
             QVERIFY(v.RecordAnswer(UnitSide::Remote, "/dev/ttyS0", At(10), Answer(log, 0x87), &added));

@@ -116,6 +116,13 @@ private slots:
         QCOMPARE(shrunk, QStringList());
     }
 
+    // A cell is as high as its edit field: the template's height is that of its drop-down list.
+    void cellsAsHighAsTheirField() {
+        auto dlg = OpenDialog<CRemoteConfigDlg>();
+        for (QComboBox* cell : dlg->findChildren<QComboBox*>())
+            QCOMPARE(cell->height(), cell->sizeHint().height());
+    }
+
     // The unit's date and time are centred in their read-only fields.
     void dateAndTimeCentred() {
         auto dlg = OpenDialog<CRemoteConfigDlg>();

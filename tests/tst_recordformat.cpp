@@ -56,6 +56,13 @@ private slots:
         QCOMPARE(RecordFileContent(int(lines.size()), lines, chinese), file);
     }
 
+    // A character GBK cannot hold becomes one '?', through Qt's encoder and through iconv alike.
+    void gbkReplacesWhatItCannotHold() {
+        const QString text = QStringLiteral("记录 \U0001F600 é");
+        for (const QByteArray& bytes : {ToGbk(text), IconvToGbk(text)})
+            QCOMPARE(bytes, QByteArray::fromHex("bcc7c2bc203f20a8a6"));
+    }
+
     // A folder that takes no new file (no write permission) with a writable record file in it:
     // the file is truncated and written in place, and no temporary file is left. Without the file
     // nothing is written. Root writes anywhere: it writes as user nobody

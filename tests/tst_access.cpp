@@ -69,21 +69,25 @@ private slots:
         QCOMPARE(done + ", stored " + ReadSetting("Password").data.toPercentEncoding(), expected);
     }
 
-    // Each of the three password edits (old, new, confirmation) takes printable ASCII only.
-    void changePasswordEditsTakeAsciiOnly() {
+    // Every password edit, the login's and change password's three (old, new, confirmation), takes
+    // printable ASCII only.
+    void passwordEditsTakeAsciiOnly() {
         TestEnv env;
         g_bChinese = 0;
-        CChangePasswordDlg dlg;
-        dlg.Create();
+        CLoginDlg login;
+        login.Create();
+        CChangePasswordDlg change;
+        change.Create();
         QStringList typed;
-        for (int id : {1069, 1070, 1071}) {
+        for (QLineEdit* edit : {login.GetDlgItemAs<QLineEdit>(57634), change.GetDlgItemAs<QLineEdit>(1069),
+                                change.GetDlgItemAs<QLineEdit>(1070), change.GetDlgItemAs<QLineEdit>(1071)}) {
             for (const char* key : {"a", "密", "é", " ", "b"}) {
                 QKeyEvent press(QEvent::KeyPress, Qt::Key_unknown, Qt::NoModifier, QString::fromUtf8(key));
-                QApplication::sendEvent(dlg.GetDlgItem(id), &press);
+                QApplication::sendEvent(edit, &press);
             }
-            typed << dlg.GetDlgItemText(id);
+            typed << edit->text();
         }
-        QCOMPARE(typed, QStringList({"a b", "a b", "a b"}));
+        QCOMPARE(typed, QStringList(4, "a b"));
     }
 };
 

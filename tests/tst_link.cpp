@@ -31,17 +31,20 @@ private slots:
     void initTestCase() { MemoryCommBackend::InstallFactory(); }
 
     // Port 1 only for exactly "COM1": any other text opens port 2.
-    void otherTextThanCom1OpensPort2_data() {
+    void portOneOnlyForExactlyCom1_data() {
         QTest::addColumn<QString>("text");
-        QTest::newRow("com1") << "com1";
-        QTest::newRow("COM1 with a blank") << "COM1 ";
+        QTest::addColumn<int>("port");
+        QTest::newRow("COM1") << "COM1" << 1;
+        QTest::newRow("com1") << "com1" << 2;
+        QTest::newRow("COM1 with a blank") << "COM1 " << 2;
     }
-    void otherTextThanCom1OpensPort2() {
+    void portOneOnlyForExactlyCom1() {
         QFETCH(QString, text);
+        QFETCH(int, port);
         AfxGetApp().m_strPort = text;
         CMSComm comm;
         QVERIFY(OpenDevicePort(&m_dlg, comm));
-        QCOMPARE(Line()->m_port, 2);
+        QCOMPARE(Line()->m_port, port);
     }
 
     // Every dialog opens its line at the unit's 9600 baud, no parity, 8 data bits, 1 stop bit.

@@ -70,6 +70,9 @@ private slots:
         QCOMPARE(dlg->GetDlgItem(1005)->toolTip(), m_text["saved"].arg(3).arg(File())); // when cut short
         QCOMPARE(Lines(*dlg), QStringList({m_text["three 3"], m_text["three 2"], m_text["three 1"]}));
         QCOMPARE(ReadFile(File()), RecordFileContent(3, Lines(*dlg), g_bChinese));
+        dlg->OnTimer(1); // the link check finds the answer in: only the check ends
+        QCOMPARE(RecordState(*dlg), m_text["saved"].arg(3).arg(File()) +
+                                        " | list 3, progress 24, update on, clear on, timer -1");
     }
 
     // Exit, Update Record and Clear Record are the dialog's bitmap buttons, each with its picture

@@ -6,6 +6,7 @@
 
 #include "archive/Archive.h"
 #include "archive/ArchiveFormat.h"
+#include "archive/VisitRecorder.h"
 #include "logbook/ClockChart.h"
 #include "logbook/ConfigDiffView.h"
 #include "logbook/ConfigPage.h"
@@ -356,6 +357,24 @@ private slots:
         QCOMPARE(marked,
                  (QStringList{"Command 2 Output Delay", "Command 5 Input Delay", "Command 7 Output Extend"}));
         QVERIFY(page.Chart()->Points().size() >= 4);
+        // Under the chart, the first reading's date at the left and the last one's at the right.
+        CClockChart chart;
+        chart.SetPoints(page.Chart()->Points());
+        chart.resize(560, 220);
+        const QImage shot = chart.grab().toImage();
+        const int w = shot.width(), top = shot.height() - 2 * QFontMetrics(chart.font()).height() + 1;
+        auto inked = [&shot, top](int from, int to) {
+            for (int y = top; y < shot.height(); ++y)
+                for (int x = from; x < to; ++x)
+                    if (qGray(shot.pixel(x, y)) < 128)
+                        return true;
+            return false;
+        };
+        QVERIFY(inked(0, w / 3) && !inked(w / 3, 2 * w / 3) && inked(2 * w / 3, w));
+        // Both lists name the snapshots in the language switched to.
+        page.SetChinese(true);
+        QVERIFY(page.FirstList()->itemText(written).endsWith(QStringLiteral("写入")));
+        QVERIFY(page.SecondList()->itemText(written).endsWith(QStringLiteral("写入")));
     }
 
     // The visits and the audit trail say who did what: the tour's fourth visit wrote unit 300's
@@ -379,6 +398,21 @@ private slots:
         QCOMPARE(v4.mid(2),
                  (QStringList{"wang.li@sub-east-laptop", "/dev/ttyUSB0", "local 300, remote 301", "2 actions",
                               "2 record reads (42 new events), 3 configurations, 2 clock readings"}));
+        // An import's visit says so beside its time.
+        const QString imported = m_env.dataHome() + "/imported.sqlite";
+        {
+            Archive a;
+            QVERIFY(a.Open(imported, Archive::Mode::ReadWrite));
+            VisitInfo info;
+            info.program = QStringLiteral("import");
+            VisitRecorder v(a, info);
+            QVERIFY(v.UnitNamed(QStringLiteral("Substation North"), UnitSide::Local, PcTimeNow()));
+        }
+        CVisitsPage importVisits(imported);
+        importVisits.SetChinese(false);
+        importVisits.Reload();
+        QVERIFY(settled(importVisits.Model()));
+        QVERIFY(cells(importVisits.Model(), 0).at(1).endsWith(QLatin1String(" (import)")));
 
         CActionsPage actions(m_tour);
         actions.SetChinese(false);

@@ -1,10 +1,12 @@
 // The link view over a made-up visit that read both ends of a link: a click on an event chooses it
 // and its pair and shows both records' lines as the record files print them; a hand correction of
-// the offset matches the link again; the wheel zooms around the pointer and keeps the moment under
+// the offset matches the link again, and the page says how the offset was found; two units chosen
+// by hand show their link; the wheel zooms around the pointer and keeps the moment under
 // it in place; a drag and the keys pan; the time scale marks round moments from decades down to
 // milliseconds.
 
 #include "archive/Matching.h"
+#include "logbook/LinkData.h"
 #include "logbook/LinkPage.h"
 #include "logbook/LinkTimeline.h"
 #include "logbook/LogbookTables.h"
@@ -143,6 +145,16 @@ private slots:
         QCOMPARE(page->LinkBox()->currentData().toLongLong(), m_facts.visitId);
         QVERIFY(!page->LocalBox()->isEnabled());
         QCOMPARE(window.Tabs()->tabText(5), QStringLiteral("&6 Link, both ends"));
+        // The same two units chosen on the right: their link, read by the units, not by a visit.
+        const LinkEnds ends = page->Result().ends;
+        page->LinkBox()->setCurrentIndex(page->LinkBox()->count() - 1);
+        page->LocalBox()->setCurrentIndex(page->LocalBox()->findData(ends.local.id));
+        page->RemoteBox()->setCurrentIndex(page->RemoteBox()->findData(ends.remote.id));
+        emit page->LinkBox()->activated(page->LinkBox()->currentIndex());
+        QVERIFY(page->LocalBox()->isEnabled());
+        QVERIFY(
+            QTest::qWaitFor([page] { return page->Result().events && !page->Result().ends.visitId; }, 10000));
+        QCOMPARE(page->Result().ends.remote.id, ends.remote.id);
     }
 
     void handCorrectionChangesTheMatches() {
@@ -171,6 +183,40 @@ private slots:
         page->HandBox()->setChecked(false);
         QVERIFY(matchedAgain(*page, OffsetBasis::BothWays));
         QVERIFY(std::abs(page->OffsetBox()->value() - 2314) <= 1.5);
+    }
+
+    // What the page says of the offset: how it was found, in either language, and what a visit's
+    // clock readings say of it.
+    void offsetStatementSaysHowItWasFound_data() {
+        QTest::addColumn<int>("basis");
+        QTest::addColumn<bool>("chinese");
+        QTest::addColumn<bool>("readings"); // a visit's clock readings 5 s apart, not agreeing
+        QTest::addColumn<QString>("text");
+        QTest::newRow("one way") << int(OffsetBasis::OneWay) << false << false
+                                 << "Commands went one way only: the apparent delay is +2.314 s, offset and "
+                                    "transfer time cannot be told apart.";
+        QTest::newRow("one way, Chinese")
+            << int(OffsetBasis::OneWay) << true << false
+            << "命令只有单向传送：表观延时为 +2.314 s，无法区分时钟之差与传输时间。";
+        QTest::newRow("no traffic") << int(OffsetBasis::None) << false << false
+                                    << "No command travelled between the two units: the offset between "
+                                       "their clocks is not known.";
+        QTest::newRow("both ways, readings disagree")
+            << int(OffsetBasis::BothWays) << false << true
+            << "Remote clock minus local clock: +2.314 s, from commands both ways; typical transfer time "
+               "11.5 ms. The clock readings of visit #3 say +5.000 s, -2.686 s apart.";
+    }
+    void offsetStatementSaysHowItWasFound() {
+        QFETCH(int, basis);
+        QFETCH(bool, chinese);
+        QFETCH(bool, readings);
+        QFETCH(QString, text);
+        LinkMatch m;
+        m.basis = OffsetBasis(basis);
+        m.offsetMs = 2314;
+        m.transferMs = 11.5;
+        m.crossCheck = {readings, 5000, 2314, -2686, false, 3};
+        QCOMPARE(OffsetStatement(m, chinese), text);
     }
 
     void zoomKeepsThePointUnderTheCursor_data() {

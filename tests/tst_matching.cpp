@@ -375,6 +375,16 @@ private slots:
         QCOMPARE(EventRecordLine(row, 2, true), QStringLiteral("2  2008-03-5  9:05:07.1665  收命令2返回。"));
     }
 
+    // An event's place on the axis is the milliseconds of its date and time in any month: January
+    // and February run on into March without a jump, leap day included.
+    void unitTimeOnTheAxis() {
+        for (const QDateTime& t : {QDateTime(QDate(2024, 1, 1), QTime(0, 0), Qt::UTC),
+                                   QDateTime(QDate(2024, 2, 29), QTime(23, 59, 59, 999), Qt::UTC),
+                                   QDateTime(QDate(2024, 3, 1), QTime(0, 0), Qt::UTC),
+                                   QDateTime(QDate(2026, 12, 31), QTime(23, 59, 59, 999), Qt::UTC)})
+            QCOMPARE(EventUnitMs(Event(t.toMSecsSinceEpoch(), 1, 1)), std::optional(t.toMSecsSinceEpoch()));
+    }
+
     // `match` over an archive: a visit that read both logs names the lost command and the
     // offset; two units by name give the same; bad input and a missing archive are refused.
     void matchCommand() {

@@ -1,7 +1,7 @@
 // The team's archive on a real PostgreSQL server (run-pg-tests.sh starts one and names it in
-// LMX207_PG_DIR): two laptops with overlapping reads of one link, a server killed in the middle of a
-// push, a role that may only read, and the archive's queries giving the same answers on the laptop's
-// SQLite file and on the server.
+// LMX207_PG_DIR): two laptops with overlapping reads of one link, a visit that grows after its
+// push, a server killed in the middle of a push, a role that may only read, and the archive's
+// queries giving the same answers on the laptop's SQLite file and on the server.
 
 #include "archive/Archive.h"
 #include "archive/ArchiveFormat.h"
@@ -176,6 +176,26 @@ private slots:
         QCOMPARE(again.status, 0);
         QVERIFY2(again.out.contains("pulled 0 visit(s), 0 new event(s); pushed 0 visit(s), 0 new event(s)"),
                  again.out.constData());
+    }
+
+    // A visit that grows after it was pushed goes up again with only what is new: the server
+    // keeps each of its configurations and reads once.
+    void visitGrownAfterASyncGoesUpOnce() {
+        const QString server = NewServer();
+        QVERIFY(!server.isEmpty());
+        Archive a;
+        QVERIFY(a.Open(Laptop("a"), Archive::Mode::ReadWrite));
+        VisitRecorder v(a, VisitInfo{});
+        QVERIFY(v.ConfigAnswer(UnitSide::Local, "/dev/ttyUSB0", At(0), SampleConfigAnswer(true, 8, 12, 1)));
+        QCOMPARE(RunCli({"sync", "--archive", Laptop("a"), "--server", server}).status, 0);
+        QVERIFY(v.RecordAnswer(UnitSide::Local, "/dev/ttyUSB0", At(10),
+                               SampleRecordAnswer(true, Records(0, 20))));
+        const CliRun again = RunCli({"sync", "--archive", Laptop("a"), "--server", server});
+        QVERIFY2(again.status == 0 && again.out.contains("pushed 1 visit(s)"), again.out.constData());
+        Archive onServer;
+        QVERIFY(onServer.Open(ServerLocation(server), Archive::Mode::ReadOnly));
+        QCOMPARE(Scalar(onServer, "SELECT COUNT(*) FROM config_snapshots"), 1);
+        QCOMPARE(Scalar(onServer, "SELECT COUNT(*) FROM reads"), 1);
     }
 
     // A push of 100,000 events is cut while under way: the server dies (SIGKILL), and the sync

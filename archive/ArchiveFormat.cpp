@@ -16,10 +16,6 @@ int HexDigitsAsNumber(int bcd) {
     return FromBcd(static_cast<unsigned char>(bcd));
 }
 
-bool ValidBcd(int b) {
-    return (b & 0x0F) <= 9 && (b >> 4) <= 9;
-}
-
 } // namespace
 
 QString SideText(UnitSide side) {

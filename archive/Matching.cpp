@@ -1,6 +1,7 @@
 #include "archive/Matching.h"
 
 #include "archive/ArchiveFormat.h"
+#include "config/ConfigFormat.h"
 #include "records/RecordFormat.h"
 
 #include <QDateTime>
@@ -30,10 +31,7 @@ constexpr double kOutlierFloorMs = 2.0;
 constexpr double kReadingResolutionMs = 1500.0;
 
 int BcdValue(int b) {
-    return (b >> 4) * 10 + (b & 0x0F);
-}
-bool ValidBcd(int b) {
-    return (b & 0x0F) <= 9 && (b >> 4) <= 9;
+    return FromBcd(static_cast<unsigned char>(b));
 }
 
 // Days since 1970-01-01 of a proleptic Gregorian date (H. Hinnant's days_from_civil).

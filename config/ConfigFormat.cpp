@@ -75,6 +75,10 @@ int FromBcd(unsigned char b) {
     return (b >> 4) * 10 + (b & 0x0F);
 }
 
+bool ValidBcd(int b) {
+    return (b & 0x0F) <= 9 && (b >> 4) <= 9;
+}
+
 QString FormatReadDate(const unsigned char* ymd) {
     if (!ymd)
         return QString();

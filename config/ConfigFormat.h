@@ -45,6 +45,8 @@ std::array<unsigned char, kConfigBlockLength> EncodeConfigBlock(const ConfigSett
 unsigned char ToBcd(int v);
 // A BCD byte back to a number: high nibble * 10 + low nibble, without checking the digits.
 int FromBcd(unsigned char b);
+// Whether both nibbles of b are decimal digits, as in a packed BCD byte.
+bool ValidBcd(int b);
 
 // The read date (year, month, day) and time (hour, minute, second) bytes as the dialogs show
 // them: printed in hexadecimal so the BCD digits show as decimal ones.

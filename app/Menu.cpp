@@ -1,6 +1,7 @@
 #include "app/Menu.h"
 
 #include "app/KelpApp.h"
+#include "platform/Platform.h"
 #include "res/Menus.h"
 
 #include <QAction>
@@ -58,5 +59,8 @@ bool CMenu::LoadMenu(int id) {
 }
 
 void CMenu::DestroyMenu() {
-    delete m_bar.data();
+    // The command that destroys the menu (a language item, Exit) arrives from inside the menu's own
+    // mouse or key handling: the bar leaves the window at once and is deleted once that is over.
+    DestroyWidgetLater(m_bar.data());
+    m_bar = nullptr;
 }

@@ -8,7 +8,9 @@ class CMenu {
 public:
     ~CMenu();
     bool LoadMenu(int id); // builds the menu bar of resource `id`
-    void DestroyMenu();    // destroys the menu bar it holds
+    // Destroys the menu bar it holds: off the window at once, deleted back in the event loop (a
+    // command of its own may be destroying it).
+    void DestroyMenu();
     QMenuBar* GetMenuBar() const { return m_bar; }
 
 private:

@@ -379,7 +379,12 @@ void CDialog::ReplaceDlgItem(int id, QWidget* replacement) {
         }
         replacement->stackUnder(old);
         QWidget::setTabOrder(old, replacement);
-        delete old;
+        // Before the dialog is shown nothing of the old control is running; later, the exchange
+        // that replaces it may come from its own click.
+        if (isVisible())
+            DestroyWidgetLater(old);
+        else
+            delete old;
     } else {
         replacement->show();
     }

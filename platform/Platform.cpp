@@ -12,6 +12,8 @@
 #include <QTranslator>
 #include <QWindow>
 
+#include <algorithm>
+
 #include <fcntl.h>
 #include <pwd.h>
 #include <sys/file.h>
@@ -125,6 +127,35 @@ void CenterOnOwner(QWidget* window, QWidget* owner) {
     const QSize size = window->frameGeometry().size();
     window->move(area.x() + (area.width() - size.width()) / 2,
                  area.y() + (area.height() - size.height()) / 2);
+    KeepOnScreen(window);
+}
+
+void KeepOnScreen(QWidget* window) {
+    // The screen the window's centre is on, else the owner's or the primary one.
+    const QRect frame = window->frameGeometry();
+    QScreen* screen = QGuiApplication::screenAt(frame.center());
+    if (!screen)
+        screen = window->screen() ? window->screen() : QGuiApplication::primaryScreen();
+    if (!screen)
+        return;
+    const QRect avail = screen->availableGeometry();
+    QPoint to = frame.topLeft();
+    // Right and bottom edges first, then left and top: a window larger than the area keeps its
+    // caption and its first column in view.
+    to.setX(std::max(avail.left(), std::min(to.x(), avail.right() + 1 - frame.width())));
+    to.setY(std::max(avail.top(), std::min(to.y(), avail.bottom() + 1 - frame.height())));
+    if (to != frame.topLeft())
+        window->move(window->pos() + (to - frame.topLeft()));
+}
+
+void DestroyWidgetLater(QWidget* widget) {
+    if (!widget)
+        return;
+    widget->hide();
+    // Out of its parent (and so out of the parent's layout, a main window's menu bar slot included)
+    // at once; its own children, an open drop-down among them, stay with it until it goes.
+    widget->setParent(nullptr);
+    widget->deleteLater();
 }
 
 int MessageBox(QWidget* owner, const QString& text, const QString& caption, UINT type) {

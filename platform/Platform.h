@@ -17,7 +17,19 @@ int MessageBox(QWidget* owner, const QString& text, const QString& caption, UINT
 // Moves the top-level `window` so that it is centred on `owner`'s window, as the platform placed
 // dialogs and message boxes. An owner that is not on screen yet (a dialog still in its
 // OnInitDialog) gives way to the main window; without either the window is centred on the screen.
+// Either way it is then kept on the screen (KeepOnScreen).
 void CenterOnOwner(QWidget* window, QWidget* owner);
+
+// Destroys a window or control that may be handling one of its own events at this moment (a menu
+// bar whose command replaces it, a dialog ended from its own button): it is hidden and taken out of
+// its parent at once, so whatever takes its place shows at once, and the object itself is deleted
+// when control is back in the event loop, as the platform delivered a menu's command only after the
+// menu had closed. Null does nothing.
+void DestroyWidgetLater(QWidget* widget);
+
+// Moves the top-level `window`, keeping its size, so that its frame lies within the available area
+// of the screen it is on (a window larger than that area keeps its top-left corner in it).
+void KeepOnScreen(QWidget* window);
 
 // The interface language of the framework's own texts (standard buttons of message boxes, the data
 // exchange's messages): Chinese while the process-wide language flag says so. Qt's own Chinese

@@ -1,6 +1,7 @@
 #include "app/Program.h"
 
 #include "app/KelpApp.h"
+#include "archive/HandOver.h"
 
 #include <QApplication>
 
@@ -11,6 +12,7 @@ int RunProgram(QApplication& app) {
     CKelpApp& theApp = AfxGetApp();
     if (!theApp.InitInstance())
         return 0;
+    ArchiveHandOverStart(); // facts a run before left waiting go in now
     if (theApp.RunLogin() == IDCANCEL)
         ::_exit(-1); // Escape at login: the process ends at once, without an orderly shutdown
     if (!theApp.m_pMainWnd)

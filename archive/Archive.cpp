@@ -3,6 +3,7 @@
 #include "archive/ArchiveFormat.h"
 #include "archive/Dialect.h"
 #include "archive/ServerArchive.h"
+#include "platform/SafeFile.h"
 
 #include <QAtomicInteger>
 #include <QDateTime>
@@ -14,6 +15,9 @@
 #include <QSqlQuery>
 #include <QTimeZone>
 
+#include <fcntl.h>
+#include <unistd.h>
+
 namespace {
 
 QAtomicInteger<quint64> g_connectionCounter;
@@ -24,9 +28,19 @@ QString NowIsoUtc() {
     return QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs);
 }
 
-void MakePrivate(const QString& path) {
-    if (QFile::exists(path))
-        QFile::setPermissions(path, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+// SQLite's primary result codes that mean the file is damaged or no database (sqlite3.h); QSQLITE
+// gives the extended code as the native error code, its low byte the primary one.
+constexpr int kSqliteCorrupt = 11;
+constexpr int kSqliteNotADb = 26;
+
+bool IsDamageCode(const QSqlError& error) {
+    bool ok = false;
+    const int code = error.nativeErrorCode().toInt(&ok);
+    return ok && ((code & 0xff) == kSqliteCorrupt || (code & 0xff) == kSqliteNotADb);
+}
+
+bool IsSqlite(const QSqlDatabase& db) {
+    return db.driverName() == QLatin1String("QSQLITE");
 }
 
 int SideNumber(UnitSide side) {
@@ -91,12 +105,17 @@ QString ArchiveJournalPath(const QString& databasePath) {
     return QFileInfo(db).absolutePath() + QStringLiteral("/logbook-journal.txt");
 }
 
+bool IsDefaultArchivePath(const QString& path) {
+    return !path.isEmpty() &&
+           QFileInfo(path).absoluteFilePath() == QFileInfo(DefaultArchivePath()).absoluteFilePath();
+}
+
 QList<JournalEntry> ReadArchiveJournal(const QString& databasePath, int limit) {
     QList<JournalEntry> entries;
-    QFile file(ArchiveJournalPath(databasePath));
-    if (!file.open(QIODevice::ReadOnly))
+    const FileReading file = ReadOwnFile(ArchiveJournalPath(databasePath), 4 * kJournalLimitBytes);
+    if (file.status != FileReading::Read)
         return entries;
-    const QList<QByteArray> lines = file.readAll().split('\n');
+    const QList<QByteArray> lines = file.bytes.split('\n');
     for (const QByteArray& raw : lines) {
         const QString line = QString::fromUtf8(raw).trimmed();
         if (line.isEmpty())
@@ -115,25 +134,20 @@ QList<JournalEntry> ReadArchiveJournal(const QString& databasePath, int limit) {
 bool AppendArchiveJournal(const QString& databasePath, const QString& message) {
     try {
         const QString path = ArchiveJournalPath(databasePath);
-        QDir().mkpath(QFileInfo(path).absolutePath());
-        QFile file(path);
-        if (file.size() > kJournalLimitBytes && file.open(QIODevice::ReadOnly)) {
-            QByteArray all = file.readAll();
-            file.close();
-            all = all.mid(all.size() / 2);
-            all = all.mid(all.indexOf('\n') + 1);
-            if (file.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
-                file.write(all);
-                file.close();
+        if (!MakeOwnFolder(QFileInfo(path).absolutePath(), nullptr))
+            return false;
+        if (QFileInfo(path).size() > kJournalLimitBytes) {
+            const FileReading old = ReadOwnFile(path, 4 * kJournalLimitBytes);
+            if (old.status == FileReading::Read) {
+                QByteArray rest = old.bytes.mid(old.bytes.size() / 2);
+                rest = rest.mid(rest.indexOf('\n') + 1);
+                ReplaceFile(path, rest, 0600, InPlaceWrite::Never, nullptr);
             }
         }
-        if (!file.open(QIODevice::WriteOnly | QIODevice::Append))
-            return false;
-        MakePrivate(path);
         QString text = message;
         text.replace('\n', ' ');
         const QByteArray line = (NowIsoUtc() + QStringLiteral("  ") + text + '\n').toUtf8();
-        return file.write(line) == line.size();
+        return AppendOwnFile(path, line, false, nullptr);
     } catch (...) {
         return false;
     }
@@ -144,24 +158,24 @@ struct Archive::Private {
     QSqlDatabase db;
     QString path;
     QString lastError;
+    bool lastErrorIsDamage = false;
+    bool lastErrorFromDatabase = false;
     QString setAsideAs;
     Mode mode = Mode::ReadOnly;
     int transactionDepth = 0;
     QHash<qint64, QString> unitLabels;
     QHash<qint64, QString> visitUuids;
 
-    bool Exec(QSqlQuery& q) {
-        if (q.exec())
-            return true;
-        lastError = q.lastError().text();
+    bool Fail(const QSqlError& error) {
+        lastError = error.text();
+        lastErrorIsDamage = IsDamageCode(error);
+        lastErrorFromDatabase = true;
         return false;
     }
+    bool Exec(QSqlQuery& q) { return q.exec() || Fail(q.lastError()); }
     bool Exec(const QString& sql) {
         QSqlQuery q(db);
-        if (q.exec(sql))
-            return true;
-        lastError = q.lastError().text() + QStringLiteral(" [") + sql.left(80) + ']';
-        return false;
+        return q.exec(sql) || Fail(q.lastError());
     }
 };
 
@@ -190,6 +204,17 @@ QSqlDatabase& Archive::Database() {
 }
 void Archive::SetLastError(const QString& text) {
     d->lastError = text;
+    d->lastErrorIsDamage = false;
+    d->lastErrorFromDatabase = false;
+}
+void Archive::SetLastError(const QSqlError& error) {
+    d->Fail(error);
+}
+bool Archive::LastErrorIsDamage() const {
+    return d->lastErrorIsDamage;
+}
+bool Archive::LastErrorFromDatabase() const {
+    return d->lastErrorFromDatabase;
 }
 
 void Archive::Close() {
@@ -204,39 +229,70 @@ void Archive::Close() {
 
 namespace {
 
-// A file that an SQLite database cannot be: present, not empty, and without SQLite's header.
-bool LooksForeign(const QString& path) {
-    QFile f(path);
-    if (!f.exists() || f.size() == 0)
-        return false;
-    if (!f.open(QIODevice::ReadOnly))
-        return false;
-    return f.read(16) != QByteArray("SQLite format 3\0", 16);
+// What makes the file at `path` no archive of this program, or empty when it may be one: a file
+// that is not SQLite (present, not empty, without SQLite's header), an SQLite database with tables
+// but no schema version, or one SQLite finds damaged. Reads the file without changing it.
+// *asideable: the file is this account's own regular file, which may be set aside; a link not
+// followed, a folder or another account's file never is.
+QString ForeignReason(const QString& path, const QString& connectionName, bool* asideable) {
+    *asideable = false;
+    QString why;
+    const int fd = OpenOwnFile(path, O_RDONLY, &why);
+    if (fd < 0)
+        return why;
+    *asideable = true;
+    char header[16];
+    const ssize_t n = ::read(fd, header, sizeof header);
+    ::close(fd);
+    if (n == 0)
+        return {};
+    if (n != sizeof header || QByteArray(header, 16) != QByteArray("SQLite format 3\0", 16))
+        return QStringLiteral("not an SQLite database");
+    {
+        QSqlDatabase probe = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), connectionName);
+        probe.setDatabaseName(path);
+        probe.setConnectOptions(QStringLiteral("QSQLITE_OPEN_READONLY;QSQLITE_BUSY_TIMEOUT=5000"));
+        if (probe.open()) {
+            QSqlQuery q(probe);
+            QStringList tables;
+            if (q.exec(QStringLiteral("SELECT name FROM sqlite_master WHERE type = 'table'")))
+                while (q.next())
+                    tables << q.value(0).toString();
+            if (q.lastError().isValid()) {
+                // Only damage makes it no archive; any other failure is the opening's to report.
+                if (IsDamageCode(q.lastError()))
+                    why = q.lastError().text();
+            } else if (!tables.isEmpty() && !tables.contains(QStringLiteral("schema_version"))) {
+                why = QStringLiteral("an SQLite database of another program");
+            }
+        } else if (IsDamageCode(probe.lastError())) {
+            why = probe.lastError().text();
+        }
+        probe.close();
+    }
+    QSqlDatabase::removeDatabase(connectionName);
+    return why;
 }
 
-bool IsDamageError(const QString& text) {
-    return text.contains(QLatin1String("malformed"), Qt::CaseInsensitive) ||
-           text.contains(QLatin1String("not a database"), Qt::CaseInsensitive) ||
-           text.contains(QLatin1String("corrupt"), Qt::CaseInsensitive) ||
-           text.contains(QLatin1String("not an archive"), Qt::CaseInsensitive);
+// Whether the open database `db` is damaged: a statement over its pages fails with a damage code
+// or the quick check finds a fault.
+bool LooksDamaged(QSqlDatabase& db) {
+    QSqlQuery q(db);
+    if (!q.exec(QStringLiteral("PRAGMA quick_check(1)")) || !q.next())
+        return IsDamageCode(q.lastError());
+    return q.value(0).toString() != QLatin1String("ok");
 }
 
 // Renames the damaged database (and its log files) aside, never over an existing file.
 QString SetAside(const QString& path) {
     const QString stamp = QDateTime::currentDateTimeUtc().toString(QStringLiteral("yyyyMMddTHHmmssZ"));
-    for (int n = 0; n < 1000; ++n) {
-        const QString target =
-            path + QStringLiteral(".damaged-") + stamp + (n ? QStringLiteral("-%1").arg(n) : QString());
-        if (QFile::exists(target))
-            continue;
-        if (!QFile::rename(path, target))
-            return {};
-        for (const char* suffix : {"-wal", "-shm"})
-            if (QFile::exists(path + suffix))
-                QFile::rename(path + suffix, target + suffix);
-        return target;
-    }
-    return {};
+    QString target;
+    if (!MoveAside(path, path + QStringLiteral(".damaged-") + stamp, &target))
+        return {};
+    for (const char* suffix : {"-wal", "-shm"})
+        if (QFileInfo::exists(path + suffix) && !MoveAside(path + suffix, target + suffix, nullptr))
+            QFile::remove(path + suffix); // a log of the damaged file must not meet the new one
+    return target;
 }
 
 } // namespace
@@ -244,6 +300,7 @@ QString SetAside(const QString& path) {
 bool Archive::Open(const QString& pathIn, Mode mode) {
     Close();
     d->lastError.clear();
+    d->lastErrorIsDamage = false;
     d->setAsideAs.clear();
     d->mode = mode;
     d->path = pathIn.isEmpty() ? DefaultArchivePath() : pathIn;
@@ -265,22 +322,47 @@ bool Archive::Open(const QString& pathIn, Mode mode) {
         d->lastError = QStringLiteral("%1: no archive there").arg(path);
         return false;
     }
-    if (mode == Mode::ReadWrite) {
-        const QString folder = QFileInfo(path).absolutePath();
-        if (!QDir().mkpath(folder)) {
-            d->lastError = QStringLiteral("%1: the folder cannot be created").arg(folder);
+    const bool isDefault = IsDefaultArchivePath(path);
+    const auto setAside = [&](const QString& why) {
+        d->setAsideAs = SetAside(path);
+        if (d->setAsideAs.isEmpty()) {
+            d->lastError = QStringLiteral("%1 is damaged (%2) and cannot be renamed aside").arg(path, why);
             return false;
         }
-        if (LooksForeign(path)) {
-            d->setAsideAs = SetAside(path);
-            if (d->setAsideAs.isEmpty()) {
-                d->lastError = QStringLiteral("%1 is damaged and cannot be renamed aside").arg(path);
+        AppendArchiveJournal(path, QStringLiteral("%1 was damaged (%2): kept as %3, a new archive started")
+                                       .arg(path, why, d->setAsideAs));
+        return true;
+    };
+    if (mode == Mode::ReadWrite) {
+        const QString folder = QFileInfo(path).absolutePath();
+        QString why;
+        if (!MakeOwnFolder(folder, &why)) {
+            d->lastError = QStringLiteral("%1: the folder cannot be used: %2").arg(folder, why);
+            return false;
+        }
+        if (QFileInfo::exists(path) || QFileInfo(path).isSymLink()) {
+            bool asideable = false;
+            why = ForeignReason(path, d->connectionName, &asideable);
+            if (!why.isEmpty() && !asideable) {
+                d->lastError = QStringLiteral("%1 cannot be used: %2").arg(path, why);
                 return false;
             }
-            AppendArchiveJournal(path,
-                                 QStringLiteral("%1 was not a database: kept as %2, a new archive started")
-                                     .arg(path, d->setAsideAs));
+            if (!why.isEmpty() && !isDefault) {
+                d->lastError =
+                    QStringLiteral("%1 is not an archive of this program (%2): left as it is").arg(path, why);
+                return false;
+            }
+            if (!why.isEmpty() && !setAside(why))
+                return false;
         }
+        // Created here, 0600 from its first byte; SQLite then writes a new database into the empty
+        // file, and gives its -wal and -shm files the same mode.
+        const int fd = OpenOwnFile(path, O_RDWR | O_CREAT, &why);
+        if (fd < 0) {
+            d->lastError = QStringLiteral("%1 cannot be used: %2").arg(path, why);
+            return false;
+        }
+        ::close(fd);
     }
     for (int attempt = 0; attempt < 2; ++attempt) {
         d->db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), d->connectionName);
@@ -292,36 +374,64 @@ bool Archive::Open(const QString& pathIn, Mode mode) {
         }
         d->db.setDatabaseName(path);
         d->db.setConnectOptions(SqliteConnectOptions(mode == Mode::ReadOnly));
-        const bool existed = QFileInfo::exists(path);
         if (!d->db.open()) {
-            d->lastError = d->db.lastError().text();
+            d->Fail(d->db.lastError());
             Close();
             return false;
         }
-        if (mode == Mode::ReadWrite && !existed)
-            MakePrivate(path);
         QString why;
         const bool ok = mode == Mode::ReadWrite ? PrepareSchema(d->db, &why) : CheckSchema(d->db, &why);
-        if (ok) {
-            for (const char* suffix : {"", "-wal", "-shm"})
-                if (mode == Mode::ReadWrite)
-                    MakePrivate(path + suffix);
+        if (ok)
             return true;
-        }
+        const bool damaged = LooksDamaged(d->db);
         d->lastError = why;
+        d->lastErrorIsDamage = damaged;
         Close();
-        if (mode == Mode::ReadOnly || attempt > 0 || !IsDamageError(why))
+        if (mode == Mode::ReadOnly || attempt > 0 || !damaged || !isDefault || !setAside(why))
             return false;
-        d->setAsideAs = SetAside(path);
-        if (d->setAsideAs.isEmpty()) {
-            d->lastError = QStringLiteral("%1 is damaged (%2) and cannot be renamed aside").arg(path, why);
+        const int fd = OpenOwnFile(path, O_RDWR | O_CREAT | O_EXCL, &why);
+        if (fd < 0) {
+            d->lastError = QStringLiteral("%1 cannot be used: %2").arg(path, why);
             return false;
         }
-        AppendArchiveJournal(path, QStringLiteral("%1 was damaged (%2): kept as %3, a new archive started")
-                                       .arg(path, why, d->setAsideAs));
+        ::close(fd);
     }
     return false;
 }
+
+bool Archive::SetAsideAndStartAgain() {
+    const QString path = d->path;
+    if (!IsDefaultArchivePath(path) || d->mode != Mode::ReadWrite) {
+        d->lastError = QStringLiteral("%1 is damaged: only the default archive is set aside").arg(path);
+        return false;
+    }
+    const QString why = d->lastError;
+    Close();
+    const QString aside = SetAside(path);
+    if (aside.isEmpty()) {
+        d->lastError = QStringLiteral("%1 is damaged (%2) and cannot be renamed aside").arg(path, why);
+        return false;
+    }
+    AppendArchiveJournal(
+        path, QStringLiteral("%1 was damaged (%2): kept as %3, a new archive started").arg(path, why, aside));
+    const bool opened = Open(path, Mode::ReadWrite);
+    if (d->setAsideAs.isEmpty())
+        d->setAsideAs = aside;
+    return opened;
+}
+
+namespace {
+
+// One statement of a transaction's frame, its failure kept in *failed.
+bool Run(QSqlDatabase& db, const char* sql, QSqlError* failed) {
+    QSqlQuery q(db);
+    if (q.exec(QString::fromLatin1(sql)))
+        return true;
+    *failed = q.lastError();
+    return false;
+}
+
+} // namespace
 
 bool Archive::InTransaction(const std::function<bool()>& work) {
     if (!IsOpen()) {
@@ -337,8 +447,12 @@ bool Archive::InTransaction(const std::function<bool()>& work) {
             return false;
         }
     }
-    if (!d->db.transaction()) {
-        d->lastError = d->db.lastError().text();
+    // SQLite: BEGIN IMMEDIATE takes the write lock now, waiting the busy timeout for another
+    // writer; a plain BEGIN would read first and then get "busy" at once at its first write.
+    const bool sqlite = IsSqlite(d->db);
+    QSqlError failed;
+    if (sqlite ? !Run(d->db, "BEGIN IMMEDIATE", &failed) : !d->db.transaction()) {
+        d->Fail(sqlite ? failed : d->db.lastError());
         return false;
     }
     bool ok = false;
@@ -350,11 +464,14 @@ bool Archive::InTransaction(const std::function<bool()>& work) {
         d->lastError = QStringLiteral("unexpected failure while writing");
     }
     --d->transactionDepth;
-    if (ok && d->db.commit())
+    if (ok && (sqlite ? Run(d->db, "COMMIT", &failed) : d->db.commit()))
         return true;
     if (ok)
-        d->lastError = d->db.lastError().text();
-    d->db.rollback();
+        d->Fail(sqlite ? failed : d->db.lastError());
+    if (sqlite)
+        Run(d->db, "ROLLBACK", &failed);
+    else
+        d->db.rollback();
     return false;
 }
 
@@ -366,7 +483,7 @@ QList<UnitRow> Archive::Units() {
     q.setForwardOnly(true);
     if (!q.exec(QStringLiteral(
             "SELECT id, uuid, name, address, side, command_count, event_count FROM units ORDER BY id"))) {
-        d->lastError = q.lastError().text();
+        d->Fail(q.lastError());
         return units;
     }
     while (q.next()) {
@@ -398,7 +515,7 @@ std::optional<UnitRow> Archive::Unit(qint64 id) {
 qint64 Archive::VisitCount() {
     QSqlQuery q(d->db);
     if (!q.exec(QStringLiteral("SELECT COUNT(*) FROM visits")) || !q.next()) {
-        d->lastError = q.lastError().text();
+        d->Fail(q.lastError());
         return 0;
     }
     return q.value(0).toLongLong();
@@ -668,7 +785,7 @@ bool Archive::ForEachEvent(const EventFilter& filter, EventSort sort, Qt::SortOr
             break;
     }
     if (q.lastError().isValid()) {
-        d->lastError = q.lastError().text();
+        d->Fail(q.lastError());
         return false;
     }
     d->lastError.clear();

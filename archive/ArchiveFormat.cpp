@@ -261,10 +261,14 @@ QString ClockAnswerText(const QByteArray& answer) {
 
 QByteArray CsvField(const QString& field) {
     QByteArray utf8 = field.toUtf8();
-    if (!utf8.contains(',') && !utf8.contains('"') && !utf8.contains('\r') && !utf8.contains('\n'))
+    // What a spreadsheet takes for a formula starts with one of these: a quote before it keeps
+    // the cell text, inside the field's double quotes.
+    const bool formula = !utf8.isEmpty() && QByteArrayLiteral("=+-@\t\r").contains(utf8.front());
+    if (!formula && !utf8.contains(',') && !utf8.contains('"') && !utf8.contains('\r') &&
+        !utf8.contains('\n'))
         return utf8;
     utf8.replace("\"", "\"\"");
-    return '"' + utf8 + '"';
+    return (formula ? QByteArrayLiteral("\"'") : QByteArrayLiteral("\"")) + utf8 + '"';
 }
 
 QByteArray CsvEventHeader() {

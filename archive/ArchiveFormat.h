@@ -61,7 +61,9 @@ std::optional<qint64> ClockDifferenceMs(const QByteArray& answer, const PcTime& 
 QString ClockAnswerText(const QByteArray& answer);
 
 // CSV per RFC 4180: a field in double quotes when it holds a comma, a quote, CR or LF, with each
-// quote doubled; lines end in CR LF.
+// quote doubled; lines end in CR LF. A text that a spreadsheet would run as a formula (first
+// character =, +, -, @, tab or CR) is written as "'text": the cell shows the text. For text
+// columns only; numbers are written as they are.
 QByteArray CsvField(const QString& field);
 // The header row of the event export: unit,side,time,code,English text,Chinese text,first seen,visit
 QByteArray CsvEventHeader();

@@ -195,7 +195,15 @@ bool ReadVersion(QSqlDatabase& db, int* version, QString* why) {
                                        : QStringLiteral("not an archive: no schema version");
         return false;
     }
-    *version = q.value(0).toInt();
+    // A version this program does not know is refused here, before any upgrade step is looked up.
+    const qint64 stored = q.value(0).toLongLong();
+    if (stored < 1 || stored > kArchiveSchemaVersion) {
+        *why = stored < 1
+                   ? QStringLiteral("not an archive: schema version %1").arg(stored)
+                   : QStringLiteral("the archive was written by a newer program (schema %1)").arg(stored);
+        return false;
+    }
+    *version = int(stored);
     return true;
 }
 

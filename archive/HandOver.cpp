@@ -1,12 +1,15 @@
 #include "archive/HandOver.h"
 
 #include "archive/Archive.h"
+#include "archive/Spool.h"
 #include "archive/VisitRecorder.h"
 #include "link/SerialCommBackend.h"
 
 #include <QCoreApplication>
+#include <QFileInfo>
 #include <QHash>
 #include <QObject>
+#include <QUuid>
 
 #include <sys/resource.h>
 #include <unistd.h>
@@ -20,53 +23,27 @@
 
 namespace {
 
-enum class FactKind { Records, Config, Clock, ConfigWrite, ClockWrite, Clear, Password, NewVisit };
+// What the hand-over's thread is asked to do: keep a fact, start a new visit, or move in what the
+// spool holds (a program's start).
+enum class Task { Fact, NewVisit, MoveSpoolIn };
 
-// One fact as the dialog handed it over, copied.
-struct Fact {
-    FactKind kind = FactKind::Records;
-    UnitSide side = UnitSide::Local;
-    QString port;
-    PcTime at;
-    QByteArray bytes;
-    int commandCount = 8;
+struct Work {
+    Task task = Task::Fact;
+    HandedFact fact;
     QString archivePath;
 };
 
-QString KindText(FactKind kind) {
-    switch (kind) {
-    case FactKind::Records:
-        return QStringLiteral("record answer");
-    case FactKind::Config:
-        return QStringLiteral("configuration answer");
-    case FactKind::Clock:
-        return QStringLiteral("date-and-time answer");
-    case FactKind::ConfigWrite:
-        return QStringLiteral("configuration write");
-    case FactKind::ClockWrite:
-        return QStringLiteral("date-and-time write");
-    case FactKind::Clear:
-        return QStringLiteral("record clear");
-    case FactKind::Password:
-        return QStringLiteral("password change");
-    case FactKind::NewVisit:
-        break;
-    }
-    return QString();
-}
+// How long the thread waits before it tries again to move in what the spool holds.
+constexpr auto kRetry = std::chrono::seconds(5);
 
-bool IsDamage(const QString& text) {
-    return text.contains(QLatin1String("malformed"), Qt::CaseInsensitive) ||
-           text.contains(QLatin1String("not a database"), Qt::CaseInsensitive) ||
-           text.contains(QLatin1String("corrupt"), Qt::CaseInsensitive);
-}
-
-// The thread that keeps the facts: its own connection, one visit per run (or per NewVisit).
+// The thread that keeps the facts: its own connection, one visit per run (or per NewVisit). Each
+// fact goes to the spool first and from there into the archive (Spool.h): what the archive cannot
+// take now waits there, and goes in at the next fact or the next retry.
 class Keeper {
 public:
     ~Keeper() { Stop(); }
 
-    void Post(Fact fact) {
+    void Post(Work work) {
         std::lock_guard lock(m_mutex);
         if (!m_thread.joinable()) {
             m_stop = false;
@@ -74,7 +51,7 @@ public:
             if (QCoreApplication::instance())
                 qAddPostRoutine([] { Instance().Stop(); });
         }
-        m_queue.push_back(std::move(fact));
+        m_queue.push_back(std::move(work));
         ++m_posted;
         m_wake.notify_one();
     }
@@ -109,52 +86,87 @@ private:
         // Below the dialogs' thread: on a busy PC the keeping waits, never the dialog.
         setpriority(PRIO_PROCESS, static_cast<id_t>(gettid()), 10);
         Archive archive;
-        std::unique_ptr<VisitRecorder> recorder;
+        FactKeeper keeper(archive);
+        VisitInfo visit;
+        QString waitingAt; // the archive whose spool holds facts still waiting
         for (;;) {
-            Fact fact;
+            Work work;
+            bool posted = true;
             {
                 std::unique_lock lock(m_mutex);
-                m_wake.wait(lock, [this] { return m_stop || !m_queue.empty(); });
-                if (m_queue.empty())
+                const auto ready = [this] { return m_stop || !m_queue.empty(); };
+                if (waitingAt.isEmpty())
+                    m_wake.wait(lock, ready);
+                else
+                    m_wake.wait_for(lock, kRetry, ready);
+                if (m_queue.empty() && m_stop)
                     break;
-                fact = std::move(m_queue.front());
-                m_queue.pop_front();
+                if (m_queue.empty()) {
+                    posted = false; // the retry
+                    work.task = Task::MoveSpoolIn;
+                    work.archivePath = waitingAt;
+                } else {
+                    work = std::move(m_queue.front());
+                    m_queue.pop_front();
+                }
             }
             try {
-                Keep(archive, recorder, fact);
+                if (work.task == Task::NewVisit) {
+                    visit = VisitInfo{};
+                } else {
+                    if (work.task == Task::Fact) {
+                        if (visit.uuid.isEmpty()) {
+                            visit.uuid = QUuid::createUuid().toString(QUuid::WithoutBraces);
+                            visit.started = work.fact.at;
+                        }
+                        work.fact.visit = visit;
+                    }
+                    waitingAt = Keep(archive, keeper, work) ? QString() : work.archivePath;
+                    StopBeforeQtSqlEnds();
+                }
             } catch (...) {
-                AppendArchiveJournal(fact.archivePath, QStringLiteral("unexpected failure keeping a fact"));
+                AppendArchiveJournal(work.archivePath, QStringLiteral("unexpected failure keeping a fact"));
             }
-            {
+            if (posted) {
                 std::lock_guard lock(m_mutex);
                 ++m_done;
             }
             m_idle.notify_all();
         }
-        recorder.reset();
+        keeper.Forget();
         archive.Close();
     }
 
-    static bool KeepOne(VisitRecorder& r, const Fact& f) {
-        switch (f.kind) {
-        case FactKind::Records:
-            return r.RecordAnswer(f.side, f.port, f.at, f.bytes);
-        case FactKind::Config:
-            return r.ConfigAnswer(f.side, f.port, f.at, f.bytes);
-        case FactKind::Clock:
-            return r.ClockAnswer(f.side, f.port, f.at, f.bytes);
-        case FactKind::ConfigWrite:
-            return r.ConfigWrite(f.side, f.port, f.at, f.bytes, f.commandCount);
-        case FactKind::ClockWrite:
-            return r.ClockWrite(f.side, f.port, f.at, f.bytes);
-        case FactKind::Clear:
-            return r.RecordClear(f.side, f.port, f.at);
-        case FactKind::Password:
-            return r.PasswordChange(f.at);
-        case FactKind::NewVisit:
-            return true;
+    // Keeps the work's fact (spooled first) and moves in what the spool holds; false while facts
+    // still wait there.
+    bool Keep(Archive& archive, FactKeeper& keeper, const Work& work) {
+        QString key;
+        if (work.task == Task::Fact) {
+            const QString kind = HandedFactText(work.fact.kind);
+            QString spoolError;
+            if (!SpoolFact(work.archivePath, work.fact, &key, &spoolError)) {
+                // No spool: straight into the archive, or into the journal as lost.
+                if (!archive.IsOpen() || archive.Path() != work.archivePath) {
+                    keeper.Forget();
+                    if (!archive.Open(work.archivePath, Archive::Mode::ReadWrite)) {
+                        AppendArchiveJournal(work.archivePath,
+                                             QStringLiteral("%1 not kept: %2 (the spool: %3)")
+                                                 .arg(kind, archive.LastError(), spoolError));
+                        return true;
+                    }
+                }
+                if (keeper.Keep(work.fact, QString()) == FactKeeper::Result::Failed)
+                    AppendArchiveJournal(work.archivePath, QStringLiteral("%1 not kept: %2 (the spool: %3)")
+                                                               .arg(kind, archive.LastError(), spoolError));
+                return true;
+            }
         }
-        return true;
+        const SpoolRun run = MoveSpoolIn(work.archivePath, archive, keeper, key);
+        if (work.task == Task::Fact && !run.justSpooledDone)
+            AppendArchiveJournal(
+                work.archivePath,
+                QStringLiteral("%1 waits in the spool: %2").arg(HandedFactText(work.fact.kind), run.error));
+        return run.waiting == 0;
     }
 
     // Qt SQL's register of connections is made at the first open, on this thread, and goes with the
@@ -167,62 +179,39 @@ private:
         std::call_once(once, [] { std::atexit([] { Instance().Stop(); }); });
     }
 
-    static void Keep(Archive& archive, std::unique_ptr<VisitRecorder>& recorder, const Fact& fact) {
-        if (fact.kind == FactKind::NewVisit) {
-            recorder.reset();
-            return;
-        }
-        for (int attempt = 0; attempt < 2; ++attempt) {
-            if (!archive.IsOpen() || archive.Path() != fact.archivePath) {
-                recorder.reset();
-                if (!archive.Open(fact.archivePath, Archive::Mode::ReadWrite)) {
-                    AppendArchiveJournal(
-                        fact.archivePath,
-                        QStringLiteral("%1 not kept: %2").arg(KindText(fact.kind), archive.LastError()));
-                    return;
-                }
-                StopBeforeQtSqlEnds();
-            }
-            if (!recorder)
-                recorder = std::make_unique<VisitRecorder>(archive, VisitInfo{});
-            if (KeepOne(*recorder, fact))
-                return;
-            const QString why = recorder->LastError();
-            if (attempt == 0 && IsDamage(why)) {
-                // Opened again, the damaged file is kept aside and a new archive started.
-                recorder.reset();
-                archive.Close();
-                continue;
-            }
-            AppendArchiveJournal(fact.archivePath,
-                                 QStringLiteral("%1 not kept: %2").arg(KindText(fact.kind), why));
-            return;
-        }
-    }
-
     std::mutex m_mutex;
     std::condition_variable m_wake;
     std::condition_variable m_idle;
-    std::deque<Fact> m_queue;
+    std::deque<Work> m_queue;
     quint64 m_posted = 0;
     quint64 m_done = 0;
     bool m_stop = false;
     std::thread m_thread;
 };
 
-void Post(FactKind kind, bool local, int port, QByteArray bytes, int commandCount = 8) noexcept {
+void Post(HandedFact::Kind kind, bool local, int port, QByteArray bytes, int commandCount = 8) noexcept {
     try {
-        Fact f;
-        f.kind = kind;
-        f.side = local ? UnitSide::Local : UnitSide::Remote;
-        f.port = port > 0 ? SerialDevicePath(port) : QString();
-        f.at = PcTimeNow();
-        f.bytes = std::move(bytes);
-        f.commandCount = commandCount;
-        f.archivePath = DefaultArchivePath();
-        Keeper::Instance().Post(std::move(f));
+        Work w;
+        w.fact.kind = kind;
+        w.fact.side = local ? UnitSide::Local : UnitSide::Remote;
+        w.fact.port = port > 0 ? SerialDevicePath(port) : QString();
+        w.fact.at = PcTimeNow();
+        w.fact.bytes = std::move(bytes);
+        w.fact.commandCount = commandCount;
+        w.archivePath = DefaultArchivePath();
+        Keeper::Instance().Post(std::move(w));
     } catch (...) {
         // Nothing of the dialog's may change because of the logbook.
+    }
+}
+
+void PostTask(Task task) noexcept {
+    try {
+        Work w;
+        w.task = task;
+        w.archivePath = DefaultArchivePath();
+        Keeper::Instance().Post(std::move(w));
+    } catch (...) {
     }
 }
 
@@ -255,11 +244,11 @@ ClockState& ClockStateOf(const QObject* dialog) {
 } // namespace
 
 void ArchiveRecordAnswer(bool local, int port, const unsigned char* buf, int len) noexcept {
-    Post(FactKind::Records, local, port, Copy(buf, len));
+    Post(HandedFact::Records, local, port, Copy(buf, len));
 }
 
 void ArchiveConfigAnswer(bool local, int port, const unsigned char* buf, int len) noexcept {
-    Post(FactKind::Config, local, port, Copy(buf, len));
+    Post(HandedFact::Config, local, port, Copy(buf, len));
 }
 
 void ArchiveClockAnswer(const QObject* dialog, bool local, int port, const unsigned char* buf,
@@ -273,12 +262,12 @@ void ArchiveClockAnswer(const QObject* dialog, bool local, int port, const unsig
     } catch (...) {
         return;
     }
-    Post(FactKind::Clock, local, port, Copy(buf, len));
+    Post(HandedFact::Clock, local, port, Copy(buf, len));
 }
 
 void ArchiveConfigWrite(bool local, int port, const unsigned char* block, int len,
                         int commandCount) noexcept {
-    Post(FactKind::ConfigWrite, local, port, Copy(block, len), commandCount);
+    Post(HandedFact::ConfigWrite, local, port, Copy(block, len), commandCount);
 }
 
 void ArchiveClockWrite(const QObject* dialog, bool local, int port, const QByteArray& sent) noexcept {
@@ -286,15 +275,15 @@ void ArchiveClockWrite(const QObject* dialog, bool local, int port, const QByteA
         ClockStateOf(dialog).afterWrite = true;
     } catch (...) {
     }
-    Post(FactKind::ClockWrite, local, port, sent);
+    Post(HandedFact::ClockWrite, local, port, sent);
 }
 
 void ArchiveRecordClear(bool local, int port) noexcept {
-    Post(FactKind::Clear, local, port, QByteArray());
+    Post(HandedFact::Clear, local, port, QByteArray());
 }
 
 void ArchivePasswordChange() noexcept {
-    Post(FactKind::Password, true, 0, QByteArray());
+    Post(HandedFact::Password, true, 0, QByteArray());
 }
 
 bool ArchiveHandOverFlush(int timeoutMs) noexcept {
@@ -306,5 +295,13 @@ bool ArchiveHandOverFlush(int timeoutMs) noexcept {
 }
 
 void ArchiveHandOverNewVisit() noexcept {
-    Post(FactKind::NewVisit, true, 0, QByteArray());
+    PostTask(Task::NewVisit);
+}
+
+void ArchiveHandOverStart() noexcept {
+    try {
+        if (QFileInfo(ArchiveSpoolPath(DefaultArchivePath())).size() > 0)
+            PostTask(Task::MoveSpoolIn);
+    } catch (...) {
+    }
 }

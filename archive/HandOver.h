@@ -8,8 +8,13 @@ class QObject;
 // unit answered or what it sent. Each call copies what it is given and returns at once; a thread
 // of its own keeps it in the archive at DefaultArchivePath() (a visit per run of the program).
 // A call never throws, never waits on the database, never shows anything and never changes what
-// the dialog does: when the archive cannot be written (disk full, folder read-only, database
-// locked or damaged) the failure goes to the journal beside the database, which the logbook shows.
+// the dialog does. The thread puts each fact in the spool beside the database first (Spool.h), then
+// into the archive: a fact the archive cannot take now (locked by another writer beyond the busy
+// timeout, damaged, full, not there) waits in the spool and goes in once, at the next fact, at a
+// retry every few seconds, or at the next start of either program; the journal beside the
+// database, which the logbook shows, says what waited and when it went in. A damaged default
+// archive is set aside and a new one started. Only a fact that neither the spool nor the archive
+// can take is lost, and the journal says so.
 //
 // `local` is the side (true: the local unit, false: the remote unit through it), `port` the
 // control's CommPort (1 = COM1, 2 = COM2), kept as its device path. `dialog` tells one dialog's
@@ -35,6 +40,9 @@ void ArchivePasswordChange() noexcept;
 // Waits up to timeoutMs until everything handed over so far is kept (or journaled); true when
 // nothing is left waiting. For tests, tools and the end of the program.
 bool ArchiveHandOverFlush(int timeoutMs) noexcept;
+// At the service program's start: moves in what the spool beside the default archive holds (on the
+// hand-over's thread; returns at once).
+void ArchiveHandOverStart() noexcept;
 // Ends the current visit: the next hand-over starts a new one (a new run of the program, for
 // tests and tools that play several in one process).
 void ArchiveHandOverNewVisit() noexcept;

@@ -133,7 +133,7 @@ struct VisitRecorder::Private {
 
     bool Fail(const QSqlQuery& q) {
         lastError = q.lastError().text();
-        archive.SetLastError(lastError);
+        archive.SetLastError(q.lastError());
         return false;
     }
     bool FailDropping(std::optional<QSqlQuery>* q) {
@@ -164,6 +164,15 @@ struct VisitRecorder::Private {
         if (info.program.isEmpty())
             info.program = QStringLiteral("service");
         QSqlQuery q(db());
+        // A visit kept in part before (its facts that waited in the spool come later) goes on.
+        q.prepare(QStringLiteral("SELECT id FROM visits WHERE uuid = ?"));
+        q.addBindValue(info.uuid);
+        if (!q.exec())
+            return Fail(q);
+        if (q.next()) {
+            visitId = q.value(0).toLongLong();
+            return true;
+        }
         q.prepare(QStringLiteral(
             "INSERT INTO visits (uuid, started_utc, utc_offset, pc_user, pc_host, port, program) "
             "VALUES (?, ?, ?, ?, ?, ?, ?)"));

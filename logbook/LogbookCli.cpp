@@ -121,6 +121,9 @@ int Import(const Options& o, const Output& io) {
     Archive archive;
     if (!archive.Open(o.archive, Archive::Mode::ReadWrite))
         return io.Fail(2, QStringLiteral("the archive cannot be used: %1").arg(archive.LastError()));
+    if (!archive.SetAsideAs().isEmpty())
+        io.Fail(0, QStringLiteral("%1 was damaged: kept as %2, a new archive started")
+                       .arg(archive.Path(), archive.SetAsideAs()));
     ImportOptions options;
     options.unitName = o.unit;
     options.side = o.side;

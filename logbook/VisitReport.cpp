@@ -1,5 +1,7 @@
 #include "logbook/VisitReport.h"
 
+#include "platform/SafeFile.h"
+
 #include "archive/Archive.h"
 #include "archive/ArchiveFormat.h"
 #include "logbook/ConfigDiff.h"
@@ -15,7 +17,6 @@
 #include <QImage>
 #include <QPageSize>
 #include <QPdfWriter>
-#include <QSaveFile>
 #include <QTextDocument>
 #include <QTextFrame>
 #include <QUrl>
@@ -435,10 +436,10 @@ bool WriteVisitReport(const VisitReportData& d, bool zh, const QString& pdfPath,
         pdf.setCreator(QStringLiteral("lmx207-logbook"));
         doc.print(&pdf);
     }
-    QSaveFile file(pdfPath);
-    if (!file.open(QIODevice::WriteOnly) || file.write(buffer.data()) != buffer.data().size() ||
-        !file.commit()) {
-        *error = LbText(zh, "%1 cannot be written: %2", "无法写入 %1：%2").arg(pdfPath, file.errorString());
+    // Whole or not at all, 0600, and never through a link another account could have planted.
+    QString why;
+    if (!ReplaceFile(pdfPath, buffer.data(), 0600, InPlaceWrite::Never, &why)) {
+        *error = LbText(zh, "%1 cannot be written: %2", "无法写入 %1：%2").arg(pdfPath, why);
         return false;
     }
     return true;

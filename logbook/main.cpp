@@ -1,4 +1,5 @@
 #include "archive/ServerArchive.h"
+#include "archive/Spool.h"
 #include "logbook/LogbookCli.h"
 #include "logbook/LogbookWindow.h"
 
@@ -17,6 +18,7 @@ int main(int argc, char* argv[]) {
         if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM"))
             qputenv("QT_QPA_PLATFORM", "offscreen");
         QGuiApplication app(argc, argv);
+        MoveDefaultSpoolIn();
         return RunLogbookCommand(QCoreApplication::arguments().mid(1), stdout, stderr);
     }
     // --server CONNINFO alone: the windows over the team's archive on a server.
@@ -27,11 +29,13 @@ int main(int argc, char* argv[]) {
         server = ServerLocation(QString::fromLocal8Bit(argc == 3 ? argv[2] : argv[1] + 9));
     if (argc > 1 && !serverWindow) {
         QCoreApplication app(argc, argv);
+        MoveDefaultSpoolIn(); // what the service program left waiting goes in first
         QStringList args = QCoreApplication::arguments();
         args.removeFirst();
         return RunLogbookCommand(args, stdout, stderr);
     }
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("lmx207-logbook"));
+    MoveDefaultSpoolIn();
     return RunLogbookWindow(server);
 }

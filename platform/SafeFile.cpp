@@ -142,10 +142,13 @@ bool ReplaceFile(const QString& path, const QByteArray& content, int mode, InPla
     return true;
 }
 
-bool MoveAside(const QString& path, const QString& aside) {
+bool MoveAside(const QString& path, const QString& aside, QString* movedTo) {
     const QByteArray from = QFile::encodeName(path);
     for (int n = 0; n < 100; ++n) {
-        const QByteArray to = QFile::encodeName(n == 0 ? aside : aside + '-' + QString::number(n));
+        const QString name = n == 0 ? aside : aside + '-' + QString::number(n);
+        const QByteArray to = QFile::encodeName(name);
+        if (movedTo)
+            *movedTo = name;
         if (::renameat2(AT_FDCWD, from.constData(), AT_FDCWD, to.constData(), RENAME_NOREPLACE) == 0)
             return true;
         if (errno == EINVAL || errno == ENOSYS) {
@@ -211,4 +214,74 @@ FileReading ReadOwnFile(const QString& path, qint64 maxSize) {
     }
     ::close(fd);
     return out;
+}
+
+bool MakeOwnFolder(const QString& path, QString* error) {
+    const auto fail = [error](const QString& text) {
+        if (error)
+            *error = text;
+        return false;
+    };
+    QString reason;
+    const QString folder = FollowOwnLinks(path, &reason);
+    if (folder.isEmpty())
+        return fail(reason);
+    const QByteArray name = QFile::encodeName(folder);
+    struct stat st;
+    if (::stat(name.constData(), &st) == 0)
+        return S_ISDIR(st.st_mode) ? true : fail(SystemText(ENOTDIR) + ": " + folder);
+    if (errno != ENOENT)
+        return fail(SystemText(errno) + ": " + folder);
+    const QString parent = FolderOf(folder);
+    if (parent != folder && !MakeOwnFolder(parent, error))
+        return false;
+    if (::mkdir(name.constData(), 0700) != 0 && errno != EEXIST)
+        return fail(SystemText(errno) + ": " + folder);
+    return true;
+}
+
+int OpenOwnFile(const QString& path, int flags, QString* error) {
+    const auto fail = [error](const QString& text) {
+        if (error)
+            *error = text;
+        return -1;
+    };
+    QString reason;
+    const QString target = FollowOwnLinks(path, &reason);
+    if (target.isEmpty())
+        return fail(reason);
+    // O_NONBLOCK: a FIFO planted in the file's place is never waited on; it is refused below.
+    const int fd =
+        ::open(QFile::encodeName(target).constData(), flags | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0600);
+    if (fd < 0)
+        return fail(SystemText(errno) + ": " + target);
+    struct stat st;
+    QString why;
+    if (::fstat(fd, &st) != 0)
+        why = SystemText(errno) + ": " + target;
+    else if (!S_ISREG(st.st_mode))
+        why = QStringLiteral("%1 is not a regular file: not used").arg(target);
+    else if (st.st_uid != ::geteuid())
+        why = QStringLiteral("%1 belongs to another account: not used").arg(target);
+    else if (::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0)
+        why = SystemText(errno) + ": " + target;
+    if (why.isEmpty())
+        return fd;
+    ::close(fd);
+    return fail(why);
+}
+
+bool AppendOwnFile(const QString& path, const QByteArray& bytes, bool sync, QString* error) {
+    const int fd = OpenOwnFile(path, O_WRONLY | O_APPEND | O_CREAT, error);
+    if (fd < 0)
+        return false;
+    bool ok = WriteAll(fd, bytes) && (!sync || ::fdatasync(fd) == 0);
+    int err = errno;
+    if (!CloseChecked(fd) && ok) {
+        ok = false;
+        err = errno;
+    }
+    if (!ok && error)
+        *error = SystemText(err) + ": " + path;
+    return ok;
 }

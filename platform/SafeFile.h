@@ -33,8 +33,26 @@ bool ReplaceFile(const QString& path, const QByteArray& content, int mode, InPla
                  QString* error);
 
 // Moves the file (or link) at `path` to the first free name of `aside`, `aside`-1, `aside`-2, ...:
-// never over anything that is there already, never through a link. False when it cannot.
-bool MoveAside(const QString& path, const QString& aside);
+// never over anything that is there already, never through a link. False when it cannot; the
+// name taken in *movedTo (when given).
+bool MoveAside(const QString& path, const QString& aside, QString* movedTo = nullptr);
+
+// Creates the folder at `path` and any missing folder above it, each new one with mode 0700 from
+// its creation. The folder itself may be a link only as FollowOwnLinks follows one. False with
+// *error (when given) set to the system's reason, or why a link was not followed.
+bool MakeOwnFolder(const QString& path, QString* error);
+
+// Opens the file at `path` (its links followed as FollowOwnLinks does) for the tool's own data:
+// `flags` as open(2) takes them (O_CREAT creates it with mode 0600 from the start, whatever the
+// umask; O_EXCL never opens a file that is there already); never a link at the last step, never
+// a FIFO or a device, and never a file another account owns. Returns the descriptor (close-on-
+// exec), or -1 with *error (when given) set to the system's reason or the refusal.
+int OpenOwnFile(const QString& path, int flags, QString* error);
+
+// Appends `bytes` to the file at `path` (opened as OpenOwnFile does, created 0600 when absent),
+// each call one write of the whole, synced to the disk when `sync` before it returns. False with
+// *error set to the system's reason.
+bool AppendOwnFile(const QString& path, const QByteArray& bytes, bool sync, QString* error);
 
 // One reading of a small file the tool keeps its own data in.
 struct FileReading {

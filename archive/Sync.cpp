@@ -490,7 +490,13 @@ bool MapUnits(QSqlDatabase& from, QSqlDatabase& to, QHash<qint64, qint64>* map,
         QHash<QString, qint64> byName;
         QHash<QString, qint64> byUuid;
         QSqlQuery t(to);
-        if (!Run(to, QStringLiteral("SELECT id, uuid, name, address FROM units ORDER BY id"), {}, f, &t))
+        // The server's texts no longer than a unit's can be (a longer one matches nothing).
+        if (!Run(to,
+                 QStringLiteral(
+                     "SELECT id, CASE WHEN length(uuid) <= 36 THEN uuid END, CASE WHEN length(name) <= "
+                     "%1 THEN name END, address FROM units ORDER BY id")
+                     .arg(kLongestText),
+                 {}, f, &t))
             return false;
         while (t.next()) {
             const qint64 id = t.value(0).toLongLong();
@@ -717,6 +723,21 @@ bool CopyVisitRow(VisitCopy& c, Failure* f) {
                {uuid}, f);
 }
 
+// The columns that make a row of `table` the same row, a text only within its bounds (a longer
+// one, which no copy can have written, matches nothing).
+QString KeyList(const FactTable& table) {
+    QStringList parts;
+    for (const QString& key : table.key)
+        for (const Column& c : table.columns)
+            if (key == QLatin1String(c.name))
+                parts << (c.type == Type::Integer
+                              ? key
+                              : QStringLiteral("CASE WHEN length(%1) <= %2 THEN %1 END AS %1")
+                                    .arg(key)
+                                    .arg(c.most));
+    return parts.join(QStringLiteral(", "));
+}
+
 // The rows of `table` of the visit that `to` lacks, each checked and its references resolved;
 // an action `to` holds undecided takes the decision `from` made since.
 bool CopyFacts(VisitCopy& c, const FactTable& table, Failure* f) {
@@ -727,7 +748,7 @@ bool CopyFacts(VisitCopy& c, const FactTable& table, Failure* f) {
     QHash<QString, qint64> existing;
     QSqlQuery e(c.to);
     if (!c.fresh &&
-        !Run(c.to, QStringLiteral("SELECT id, %1 FROM %2 WHERE visit_id = ?").arg(table.key.join(", "), name),
+        !Run(c.to, QStringLiteral("SELECT id, %1 FROM %2 WHERE visit_id = ?").arg(KeyList(table), name),
              {c.toVisit}, f, &e))
         return false;
     while (!c.fresh && e.next()) {

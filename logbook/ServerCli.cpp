@@ -43,15 +43,16 @@ std::optional<QString> AskPassword(const QString& user) {
     const QByteArray prompt =
         (user.isEmpty() ? QStringLiteral("Password: ") : QStringLiteral("Password for user %1: ").arg(user))
             .toUtf8();
-    (void)!::write(tty, prompt.constData(), size_t(prompt.size()));
     termios quiet = saved;
     quiet.c_lflag &= ~tcflag_t(ECHO);
+    // Echo off before the prompt shows: what is typed after it is never flushed away.
     ::tcsetattr(tty, TCSAFLUSH, &quiet);
+    (void)!::write(tty, prompt.constData(), size_t(prompt.size()));
     QByteArray typed;
     char c = 0;
     while (typed.size() < 1024 && ::read(tty, &c, 1) == 1 && c != '\n')
         typed += c;
-    ::tcsetattr(tty, TCSAFLUSH, &saved);
+    ::tcsetattr(tty, TCSANOW, &saved);
     (void)!::write(tty, "\n", 1);
     ::close(tty);
     return QString::fromUtf8(typed);

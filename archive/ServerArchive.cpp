@@ -1,6 +1,7 @@
 #include "archive/ServerArchive.h"
 
 #include <QByteArray>
+#include <QLibrary>
 #include <QSqlError>
 #include <QStringList>
 
@@ -12,7 +13,9 @@ bool IsUriText(const QString& s) {
     return s.startsWith(QLatin1String("postgresql://")) || s.startsWith(QLatin1String("postgres://"));
 }
 
-std::optional<QString> Unescape(const QString& text, QString* why) {
+// `text` with its percent-escapes decoded; the message names the part (`what`), never the text:
+// it may be a password.
+std::optional<QString> Unescape(const QString& text, const QString& what, QString* why) {
     const QByteArray bytes = text.toUtf8();
     for (qsizetype i = 0; i < bytes.size(); ++i) {
         if (bytes[i] != '%')
@@ -21,7 +24,7 @@ std::optional<QString> Unescape(const QString& text, QString* why) {
         bool ok = false;
         hex.toInt(&ok, 16);
         if (hex.size() != 2 || !ok) {
-            *why = QStringLiteral("a broken percent-escape in \"%1\"").arg(text);
+            *why = QStringLiteral("a broken percent-escape in the URI's %1").arg(what);
             return std::nullopt;
         }
     }
@@ -46,7 +49,7 @@ std::optional<QList<ConninfoParam>> ParseUri(const QString& uri, QString* why) {
     }
     const qsizetype at = rest.lastIndexOf('@');
     auto add = [&](const QString& key, const QString& raw) {
-        const std::optional<QString> value = Unescape(raw, why);
+        const std::optional<QString> value = Unescape(raw, key, why);
         if (value)
             params << ConninfoParam{key, *value};
         return value.has_value();
@@ -71,7 +74,7 @@ std::optional<QList<ConninfoParam>> ParseUri(const QString& uri, QString* why) {
             QString host = colon < 0 ? hostPort : hostPort.left(colon);
             if (close >= 0)
                 host = host.mid(1, close - 1);
-            const std::optional<QString> h = Unescape(host, why);
+            const std::optional<QString> h = Unescape(host, QStringLiteral("host"), why);
             if (!h)
                 return std::nullopt;
             hosts << *h;
@@ -85,10 +88,12 @@ std::optional<QList<ConninfoParam>> ParseUri(const QString& uri, QString* why) {
     if (!path.isEmpty() && !add(QStringLiteral("dbname"), path))
         return std::nullopt;
     if (!query.isEmpty()) {
-        for (const QString& pair : query.split('&')) {
+        const QStringList pairs = query.split('&');
+        for (qsizetype n = 0; n < pairs.size(); ++n) {
+            const QString& pair = pairs[n];
             const qsizetype eq = pair.indexOf('=');
             if (eq <= 0) {
-                *why = QStringLiteral("\"%1\" in the URI's parameters is not name=value").arg(pair);
+                *why = QStringLiteral("parameter %1 of the URI is not name=value").arg(n + 1);
                 return std::nullopt;
             }
             if (!add(pair.left(eq), pair.mid(eq + 1)))
@@ -117,7 +122,11 @@ std::optional<QList<ConninfoParam>> ParseKeywords(const QString& text, QString* 
         const QString key = text.mid(keyStart, i - keyStart);
         skipSpace();
         if (i >= n || text[i] != '=') {
-            *why = QStringLiteral("\"%1\" in the connection string has no \"=\"").arg(key);
+            // The word itself is not shown: it may be a password written without its keyword.
+            *why = params.isEmpty()
+                       ? QStringLiteral("the connection string's first word has no \"=\"")
+                       : QStringLiteral("a word after \"%1\" in the connection string has no \"=\"")
+                             .arg(params.last().first);
             return std::nullopt;
         }
         ++i;
@@ -183,6 +192,45 @@ QString ConninfoWithoutPassword(const QString& conninfo) {
         if (p.first != QLatin1String("password"))
             kept << p;
     return ConninfoText(kept);
+}
+
+bool ConninfoHasPassword(const QString& conninfo) {
+    QString why;
+    const std::optional<QList<ConninfoParam>> params = ParseConninfo(conninfo, &why);
+    if (!params)
+        return false;
+    for (const ConninfoParam& p : *params)
+        if (p.first == QLatin1String("password"))
+            return true;
+    return false;
+}
+
+QString ConninfoWithPassword(const QString& conninfo, const QString& password) {
+    QString why;
+    QList<ConninfoParam> params = ParseConninfo(conninfo, &why).value_or(QList<ConninfoParam>());
+    params << ConninfoParam{QStringLiteral("password"), password};
+    return ConninfoText(params);
+}
+
+bool ServerWantsPassword(const QString& conninfo) {
+    QString why;
+    const std::optional<QList<ConninfoParam>> params = ParseConninfo(conninfo, &why);
+    if (!params)
+        return false;
+    // libpq 5's own entry points; the library is there wherever Qt's PostgreSQL driver works.
+    QLibrary pq(QStringLiteral("pq"), 5);
+    using Connect = void* (*)(const char*);
+    using NeedsPassword = int (*)(const void*);
+    using Finish = void (*)(void*);
+    const auto connect = reinterpret_cast<Connect>(pq.resolve("PQconnectdb"));
+    const auto needs = reinterpret_cast<NeedsPassword>(pq.resolve("PQconnectionNeedsPassword"));
+    const auto finish = reinterpret_cast<Finish>(pq.resolve("PQfinish"));
+    if (!connect || !needs || !finish)
+        return false;
+    void* connection = connect(ConninfoText(*params).toUtf8().constData());
+    const bool wants = connection && needs(connection) != 0;
+    finish(connection);
+    return wants;
 }
 
 QString ServerLocation(const QString& conninfo) {

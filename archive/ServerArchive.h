@@ -32,6 +32,15 @@ QString ConninfoText(const QList<ConninfoParam>& params);
 // one.
 QString ConninfoWithoutPassword(const QString& conninfo);
 
+// Whether the connection string carries a password (then it is on the command line of the
+// program that was given it, where other accounts can read it).
+bool ConninfoHasPassword(const QString& conninfo);
+// The connection string with `password` added, as a keyword string.
+QString ConninfoWithPassword(const QString& conninfo, const QString& password);
+// Whether the server named asks for a password that neither the string, PGPASSWORD nor the
+// password file gave (libpq's PQconnectionNeedsPassword, through the libpq Qt's driver loads).
+bool ServerWantsPassword(const QString& conninfo);
+
 // A server location: "server:" followed by a connection string or URI. Archive::Open takes one
 // in place of a file path.
 QString ServerLocation(const QString& conninfo);

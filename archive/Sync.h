@@ -3,6 +3,7 @@
 #include "archive/Archive.h"
 
 #include <QString>
+#include <QStringList>
 
 #include <functional>
 
@@ -19,11 +20,20 @@
 //   is one event, kept first by whichever visit reached that side first;
 // - a record read, configuration snapshot, clock reading or action: its visit, unit, side and PC
 //   time (and the answer's hash, the source or the kind).
-// Each visit is copied in one transaction on the receiving side, so a sync cut at any moment (the
-// network, a server restart, Ctrl-C) leaves both sides as they were before that visit, and the next
-// sync copies it again; copying what is already there adds nothing. The laptop remembers, per
-// server, what each visit looked like when it last went either way (a table "sync_state" beside the
-// archive's own), so a sync after months away copies only what changed since.
+// A visit's row and facts are copied in one transaction on the receiving side, its events in short
+// transactions after them (so that a dialog writing the laptop's archive meanwhile waits a moment,
+// not for the whole visit). A sync cut at any moment (the network, a server restart, Ctrl-C) leaves
+// a visit whole or partly copied, and the next sync copies the rest; copying what is already there
+// adds nothing. The laptop remembers, per server, what each visit looked like when it last went
+// either way (a table "sync_state" beside the archive's own), so a sync after months away copies
+// only what changed since.
+//
+// A server is written by every laptop's role: what a pull takes is checked row by row against
+// what the tool can have written (values in range, references that resolve within the visit,
+// fields no longer than the protocol carries, measured by the server before they are fetched; a
+// visit's rows and bytes within what one visit can hold). A visit that fails is left out and named
+// in the report, and the sync goes on. A visit made on this laptop is never changed by a pull (the
+// laptop keeps the visits pulls brought in a table "sync_pulled").
 
 struct SyncReport {
     int visitsPulled = 0;
@@ -31,6 +41,7 @@ struct SyncReport {
     int visitsPushed = 0;
     qint64 eventsPushed = 0; // new on the server
     int visitsToPush = 0;    // left unpushed (a role that may not write)
+    QStringList refused;     // "visit <uuid> not pulled: <why>" (or "not pushed"), one per visit left out
 };
 
 enum class SyncOutcome {
@@ -43,8 +54,8 @@ enum class SyncOutcome {
 // opened ReadWrite on a server location. False with *why.
 bool InitServerArchive(Archive& server, QString* why);
 
-// Pulls, then pushes. `local` is the laptop's archive opened ReadWrite, `server` the server's
-// opened (ReadOnly suffices: the sync writes through its connection). `progress` (when given)
-// hears one line per step.
+// Pulls, then pushes; the push runs whatever the pull met (a visit refused, the pull stopped). `local` is the
+// laptop's archive opened ReadWrite, `server` the server's opened (ReadOnly suffices: the sync writes through
+// its connection). `progress` (when given) hears one line per step.
 SyncOutcome SyncArchives(Archive& local, Archive& server, SyncReport* report, QString* why,
                          const std::function<void(const QString&)>& progress = {});

@@ -7,6 +7,10 @@
 
 #include <QByteArray>
 
+#include <fcntl.h>
+#include <termios.h>
+#include <unistd.h>
+
 namespace {
 
 // The logbook's own key in the settings file.
@@ -21,6 +25,56 @@ int Fail(std::FILE* err, int status, const QString& message) {
 void Say(std::FILE* out, const QString& line) {
     std::fputs((line + '\n').toUtf8().constData(), out);
     std::fflush(out);
+}
+
+// The password typed at the terminal without echo, as psql asks for it; std::nullopt when the
+// command does not run at a terminal.
+std::optional<QString> AskPassword(const QString& user) {
+    if (!::isatty(STDIN_FILENO))
+        return std::nullopt;
+    const int tty = ::open("/dev/tty", O_RDWR | O_CLOEXEC | O_NOCTTY);
+    if (tty < 0)
+        return std::nullopt;
+    termios saved{};
+    if (::tcgetattr(tty, &saved) != 0) {
+        ::close(tty);
+        return std::nullopt;
+    }
+    const QByteArray prompt =
+        (user.isEmpty() ? QStringLiteral("Password: ") : QStringLiteral("Password for user %1: ").arg(user))
+            .toUtf8();
+    termios quiet = saved;
+    quiet.c_lflag &= ~tcflag_t(ECHO);
+    // Echo off before the prompt shows: what is typed after it is never flushed away.
+    ::tcsetattr(tty, TCSAFLUSH, &quiet);
+    (void)!::write(tty, prompt.constData(), size_t(prompt.size()));
+    QByteArray typed;
+    char c = 0;
+    while (typed.size() < 1024 && ::read(tty, &c, 1) == 1 && c != '\n')
+        typed += c;
+    ::tcsetattr(tty, TCSANOW, &saved);
+    (void)!::write(tty, "\n", 1);
+    ::close(tty);
+    return QString::fromUtf8(typed);
+}
+
+// Opens the server; when it asks for a password that nothing gave and the command runs at a
+// terminal, asks for it there (as psql does) and tries once more, the password in *conninfo.
+bool OpenServer(Archive& server, QString* conninfo, Archive::Mode mode) {
+    if (server.Open(ServerLocation(*conninfo), mode))
+        return true;
+    if (ConninfoHasPassword(*conninfo) || !::isatty(STDIN_FILENO) || !ServerWantsPassword(*conninfo))
+        return false;
+    QString user;
+    QString why;
+    for (const ConninfoParam& p : ParseConninfo(*conninfo, &why).value_or(QList<ConninfoParam>()))
+        if (p.first == QLatin1String("user"))
+            user = p.second;
+    const std::optional<QString> password = AskPassword(user);
+    if (!password)
+        return false;
+    *conninfo = ConninfoWithPassword(*conninfo, *password);
+    return server.Open(ServerLocation(*conninfo), mode);
 }
 
 } // namespace
@@ -110,6 +164,11 @@ int RunServerCommand(const QStringList& args, std::FILE* out, std::FILE* err) {
     QString why;
     if (!ParseConninfo(*conninfo, &why))
         return Fail(err, 1, QStringLiteral("the server's connection string cannot be read: %1").arg(why));
+    if (ConninfoHasPassword(*conninfo))
+        Fail(err, 0,
+             QStringLiteral(
+                 "warning: a password in --server can be read by other accounts on this computer while "
+                 "the command runs; keep it in ~/.pgpass (mode 0600) or PGPASSWORD instead"));
     // The server is remembered once it answered as an archive.
     auto remember = [&] {
         if (!RememberServer(*conninfo))
@@ -118,8 +177,7 @@ int RunServerCommand(const QStringList& args, std::FILE* out, std::FILE* err) {
 
     Archive server;
     if (command == QLatin1String("server")) {
-        if (!server.Open(ServerLocation(*conninfo), Archive::Mode::ReadWrite) ||
-            !InitServerArchive(server, &why))
+        if (!OpenServer(server, &*conninfo, Archive::Mode::ReadWrite) || !InitServerArchive(server, &why))
             return Fail(err, 2,
                         QStringLiteral("the server's archive cannot be set up: %1")
                             .arg(server.LastError().isEmpty() ? why : server.LastError()));
@@ -128,7 +186,7 @@ int RunServerCommand(const QStringList& args, std::FILE* out, std::FILE* err) {
                      .arg(LocationForDisplay(ServerLocation(*conninfo))));
         return 0;
     }
-    if (!server.Open(ServerLocation(*conninfo), Archive::Mode::ReadOnly)) {
+    if (!OpenServer(server, &*conninfo, Archive::Mode::ReadOnly)) {
         const QString text = server.LastError();
         return Fail(err, 2,
                     text.contains(QLatin1String("no schema version"))
@@ -147,9 +205,11 @@ int RunServerCommand(const QStringList& args, std::FILE* out, std::FILE* err) {
                  .arg(report.eventsPulled)
                  .arg(report.visitsPushed)
                  .arg(report.eventsPushed));
+    for (const QString& refused : report.refused)
+        Fail(err, 1, refused);
     switch (outcome) {
     case SyncOutcome::Done:
-        return 0;
+        return report.refused.isEmpty() ? 0 : 1;
     case SyncOutcome::WritesRefused:
         return Fail(err, 1, why);
     case SyncOutcome::Failed:

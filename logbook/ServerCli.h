@@ -7,7 +7,8 @@
 
 // The team's server from scripts: "server init" and "sync" (RunLogbookCommand hands them here).
 // `args` start with the command's name. Exit status: 0 done; 1 bad input, or the server refuses
-// writes for the role while there is something to push; 2 the archive or the server cannot be
+// writes for the role while there is something to push, or a visit was refused (each named on
+// `err`: a pull checks what it takes, see Sync.h); 2 the archive or the server cannot be
 // used.
 int RunServerCommand(const QStringList& args, std::FILE* out, std::FILE* err);
 // The lines of lmx207-logbook --help that tell these commands.

@@ -1,7 +1,9 @@
 // The team's archive on a real PostgreSQL server (run-pg-tests.sh starts one and names it in
 // LMX207_PG_DIR): two laptops with overlapping reads of one link, a visit that grows after its
 // push, a server killed in the middle of a push, a role that may only read, and the archive's
-// queries giving the same answers on the laptop's SQLite file and on the server.
+// queries giving the same answers on the laptop's SQLite file and on the server; the server as
+// untrusted input (rows no laptop can have written, facts added to another laptop's visit), the
+// laptops' role refused what it must not do, and libpq's ways of giving a password.
 
 #include "archive/Archive.h"
 #include "archive/ArchiveFormat.h"
@@ -100,6 +102,7 @@ class TestServerArchive : public QObject {
     const QString m_dir = qEnvironmentVariable("LMX207_PG_DIR");
     const QString m_script = qEnvironmentVariable("LMX207_PG_SH");
     int m_databases = 0;
+    QString m_database; // the last one NewServer made
 
     bool Server(const QStringList& args) {
         return QProcess::execute(QStringLiteral("bash"), QStringList{m_script} + args) == 0;
@@ -107,22 +110,49 @@ class TestServerArchive : public QObject {
     bool Psql(const QString& db, const QString& sql) {
         return Server({QStringLiteral("psql"), m_dir, db, QStringLiteral("-c"), sql});
     }
-    // A fresh database owned by the writing role, its archive set up by `server init`.
+    // `sql` on the last server as `role`.
+    bool PsqlAs(const QString& role, const QString& sql) {
+        return Server({QStringLiteral("psql"), m_dir, m_database, QStringLiteral("-U"), role,
+                       QStringLiteral("-c"), sql});
+    }
+    // A fresh database owned by the owner's role, its archive set up by `server init` and its
+    // roles granted by the set-up's script; the laptops' connection string.
     QString NewServer() {
-        const QString name = QStringLiteral("case%1").arg(++m_databases);
+        m_database = QStringLiteral("case%1").arg(++m_databases);
         if (!Psql(QStringLiteral("postgres"),
-                  QStringLiteral("CREATE DATABASE %1 OWNER lmx207_writer").arg(name)))
+                  QStringLiteral("CREATE DATABASE %1 OWNER lmx207_owner").arg(m_database)))
             return {};
-        const QString conninfo = QStringLiteral("host=%1 dbname=%2 user=lmx207_writer").arg(m_dir, name);
-        const CliRun init = RunCli({"server", "init", "--server", conninfo});
+        const CliRun init =
+            RunCli({"server", "init", "--server",
+                    QStringLiteral("host=%1 dbname=%2 user=lmx207_owner").arg(m_dir, m_database)});
         if (init.status != 0) {
             qWarning() << init.err;
             return {};
         }
-        // The reading role may read what there is.
-        if (!Psql(name, QStringLiteral("GRANT SELECT ON ALL TABLES IN SCHEMA public TO lmx207_reader")))
+        QProcess grants;
+        grants.setStandardInputFile(qEnvironmentVariable("LMX207_PG_GRANTS"));
+        grants.start(QStringLiteral("bash"), {m_script, "psql", m_dir, m_database, "-U", "lmx207_owner"});
+        if (!grants.waitForFinished(kWaitMs) || grants.exitCode() != 0) {
+            qWarning() << grants.readAllStandardError();
             return {};
-        return conninfo;
+        }
+        return QStringLiteral("host=%1 dbname=%2 user=lmx207_writer").arg(m_dir, m_database);
+    }
+    // The logbook's command line as a process of its own, with `env` added to its environment.
+    CliRun RunLogbook(const QStringList& args, const QStringList& env = {}) {
+        QProcess p;
+        QProcessEnvironment e = QProcessEnvironment::systemEnvironment();
+        for (const QString& pair : env)
+            e.insert(pair.section('=', 0, 0), pair.section('=', 1));
+        p.setProcessEnvironment(e);
+        p.start(QStringLiteral(LMX207_LOGBOOK_BINARY), args);
+        CliRun r;
+        if (!p.waitForFinished(kWaitMs))
+            return r;
+        r.status = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+        r.out = p.readAllStandardOutput();
+        r.err = p.readAllStandardError();
+        return r;
     }
     QString Laptop(const QString& name) { return m_env->root() + '/' + name + "/lmx207/logbook.sqlite"; }
 
@@ -447,6 +477,251 @@ private slots:
             }
         }
         QCOMPARE(pg.Actions(std::nullopt, 0, 100).size(), file.Actions(std::nullopt, 0, 100).size());
+    }
+
+    // A row on the server that no laptop can have written (a hostile role, a damaged server) keeps
+    // its visit off the laptop, named on standard error; the other visits are pulled, the laptop's
+    // own new visit still goes up, and the exit status says a visit was refused.
+    void badRowKeepsItsVisitOffTheLaptopAlone_data() {
+        QTest::addColumn<QString>("tamper"); // SQL on the server; %1 is the bad visit's id
+        QTest::addColumn<QString>("named");
+        QTest::newRow("an event of a unit the server does not hold")
+            << "UPDATE events SET unit_id = 99999 WHERE id = (SELECT MIN(id) FROM events WHERE visit_id = %1)"
+            << "events #%2: it refers to unit #99999, which the server does not hold";
+        QTest::newRow("NULL where the schema says NOT NULL")
+            << "ALTER TABLE reads ALTER COLUMN port DROP NOT NULL; UPDATE reads SET port = NULL WHERE "
+               "visit_id = %1"
+            << "reads #%2: port is empty";
+        QTest::newRow("an answer of 1 MiB")
+            << "UPDATE reads SET answer = answer || decode(repeat('00', 1048576), 'hex') WHERE visit_id = %1"
+            << "reads #%2: answer holds 1048816 bytes, more than the 262144 it can hold";
+        QTest::newRow("a unit's address beyond 16 bits")
+            << "UPDATE units SET address = 70000 WHERE id = (SELECT unit_id FROM reads WHERE visit_id = %1)"
+            << "is refused: address = 70000 is outside 0 to 65535";
+        QTest::newRow("an event of another visit's read")
+            << "UPDATE events SET read_id = (SELECT MIN(id) FROM reads WHERE visit_id <> %1) WHERE id = "
+               "(SELECT MIN(id) FROM events WHERE visit_id = %1)"
+            << "events #%2: it refers to reads #1, not one of this visit's";
+    }
+    void badRowKeepsItsVisitOffTheLaptopAlone() {
+        QFETCH(QString, tamper);
+        QFETCH(QString, named);
+        const QString server = NewServer();
+        QVERIFY(!server.isEmpty());
+        QString visitA, visitB;
+        QVERIFY(VisitLink(Laptop("a"), 0, 300, 0, &visitA));
+        QCOMPARE(RunCli({"sync", "--archive", Laptop("a"), "--server", server}).status, 0);
+        QVERIFY(ImportNamed(Laptop("b"), 0, 30));
+        QVERIFY(VisitLink(Laptop("b"), 200, 300, 86400, &visitB));
+        QCOMPARE(RunCli({"sync", "--archive", Laptop("b"), "--server", server}).status, 0);
+        Archive onServer;
+        QVERIFY(onServer.Open(ServerLocation(server), Archive::Mode::ReadOnly));
+        const qint64 bad = Scalar(onServer, "SELECT id FROM visits WHERE program = 'import'");
+        const qint64 firstOfBad =
+            Scalar(onServer, QStringLiteral("SELECT MIN(id) FROM %1 WHERE visit_id = %2")
+                                 .arg(named.startsWith("events") ? "events" : "reads")
+                                 .arg(bad));
+        onServer.Close();
+        QVERIFY(Psql(m_database, tamper.arg(bad)));
+        QString visitA2;
+        QVERIFY(VisitLink(Laptop("a"), 1000, 100, 2 * 86400, &visitA2));
+
+        const CliRun sync = RunCli({"sync", "--archive", Laptop("a"), "--server", server});
+        QCOMPARE(sync.status, 1);
+        Archive b;
+        QVERIFY(b.Open(Laptop("b"), Archive::Mode::ReadOnly));
+        const QString importUuid = [&] {
+            QSqlQuery q(b.Database());
+            return q.exec("SELECT uuid FROM visits WHERE program = 'import'") && q.next()
+                       ? q.value(0).toString()
+                       : QString();
+        }();
+        QVERIFY2(sync.err.startsWith(
+                     QStringLiteral("lmx207-logbook: visit %1 not pulled: ").arg(importUuid).toUtf8()) &&
+                     sync.err.contains((named.contains("%2") ? named.arg(firstOfBad) : named).toUtf8()),
+                 sync.err.constData());
+        QCOMPARE(sync.err.count('\n'), 1);
+        QVERIFY2(sync.out.contains("pulled 1 visit(s)") && sync.out.contains("pushed 1 visit(s)"),
+                 sync.out.constData());
+        Archive a;
+        QVERIFY(a.Open(Laptop("a"), Archive::Mode::ReadOnly));
+        QCOMPARE(Scalar(a, QStringLiteral("SELECT COUNT(*) FROM visits WHERE uuid = '%1'").arg(importUuid)),
+                 0);
+        QCOMPARE(Scalar(a, QStringLiteral("SELECT COUNT(*) FROM visits WHERE uuid = '%1'").arg(visitB)), 1);
+        QVERIFY(onServer.Open(ServerLocation(server), Archive::Mode::ReadOnly));
+        QCOMPARE(
+            Scalar(onServer, QStringLiteral("SELECT COUNT(*) FROM visits WHERE uuid = '%1'").arg(visitA2)),
+            1);
+    }
+
+    // Another laptop's role adds a fact (a password change) to this laptop's own visit on the
+    // server: this laptop's next sync leaves its visit as it was, and names it.
+    void ownVisitIsNeverChangedByAPull() {
+        const QString server = NewServer();
+        QVERIFY(!server.isEmpty());
+        QString visit;
+        QVERIFY(VisitLink(Laptop("a"), 0, 300, 0, &visit));
+        QCOMPARE(RunCli({"sync", "--archive", Laptop("a"), "--server", server}).status, 0);
+        QVERIFY(PsqlAs(
+            "lmx207_writer",
+            QStringLiteral("INSERT INTO actions (visit_id, side, pc_utc, utc_offset, port, kind, sent, "
+                           "shown_before) SELECT id, 0, 1800000009000, 3600, '', 'password-change', '', '' "
+                           "FROM visits WHERE uuid = '%1'")
+                .arg(visit)));
+        const CliRun sync = RunCli({"sync", "--archive", Laptop("a"), "--server", server});
+        QCOMPARE(sync.status, 1);
+        QCOMPARE(sync.err,
+                 QStringLiteral("lmx207-logbook: visit %1 not pulled: it was made on this laptop, and the "
+                                "server holds facts of it that this laptop did not push\n")
+                     .arg(visit)
+                     .toUtf8());
+        Archive a;
+        QVERIFY(a.Open(Laptop("a"), Archive::Mode::ReadOnly));
+        QCOMPARE(Scalar(a, "SELECT COUNT(*) FROM actions"), 0);
+    }
+
+    // The laptops' role adds rows and reads them, and changes only what a sync fills in later:
+    // it can neither delete, empty, alter nor drop a table, nor rewrite what a visit kept.
+    void laptopRoleMayNotDeleteOrAlter_data() {
+        QTest::addColumn<QString>("sql");
+        QTest::newRow("DELETE") << "DELETE FROM events";
+        QTest::newRow("TRUNCATE") << "TRUNCATE visits CASCADE";
+        QTest::newRow("ALTER") << "ALTER TABLE reads ADD COLUMN note TEXT";
+        QTest::newRow("DROP") << "DROP TABLE actions";
+        QTest::newRow("CREATE") << "CREATE TABLE visits_copy (id BIGINT)";
+        QTest::newRow("UPDATE of a kept fact") << "UPDATE reads SET answer = ''";
+        QTest::newRow("UPDATE of a visit's user") << "UPDATE visits SET pc_user = 'someone'";
+        QTest::newRow("UPDATE of an action's kind") << "UPDATE actions SET kind = 'record-clear'";
+        QTest::newRow("UPDATE of the schema version") << "UPDATE schema_version SET version = 0";
+        QTest::newRow("a second identity") << "INSERT INTO archive_identity VALUES ('x')";
+    }
+    void laptopRoleMayNotDeleteOrAlter() {
+        QFETCH(QString, sql);
+        const QString server = NewServer();
+        QVERIFY(!server.isEmpty());
+        QString visit;
+        QVERIFY(VisitLink(Laptop("a"), 0, 300, 0, &visit));
+        QCOMPARE(RunCli({"sync", "--archive", Laptop("a"), "--server", server}).status, 0);
+        QVERIFY(!PsqlAs("lmx207_writer", sql));
+        QVERIFY(
+            PsqlAs("lmx207_writer", "UPDATE actions SET applied = applied, decided_by_id = decided_by_id"));
+        Archive onServer;
+        QVERIFY(onServer.Open(ServerLocation(server), Archive::Mode::ReadOnly));
+        QCOMPARE(Scalar(onServer, "SELECT COUNT(*) FROM events"), 320);
+        QCOMPARE(Scalar(onServer, "SELECT COUNT(*) FROM reads WHERE length(answer) > 0"), 3);
+        QCOMPARE(Scalar(onServer, "SELECT COUNT(*) FROM visits WHERE pc_user <> 'someone'"), 1);
+    }
+
+    // A schema version no logbook wrote, on the server: `server init` refuses it with a message
+    // (exit status 2) and leaves it as it was.
+    void schemaVersionOutOfRangeIsRefused_data() {
+        QTest::addColumn<qint64>("version");
+        QTest::newRow("-3") << qint64(-3);
+        QTest::newRow("10^9") << qint64(1'000'000'000);
+    }
+    void schemaVersionOutOfRangeIsRefused() {
+        QFETCH(qint64, version);
+        QVERIFY(!NewServer().isEmpty());
+        QVERIFY(Psql(m_database, QStringLiteral("UPDATE schema_version SET version = %1").arg(version)));
+        const CliRun init =
+            RunLogbook({"server", "init", "--server",
+                        QStringLiteral("host=%1 dbname=%2 user=lmx207_owner").arg(m_dir, m_database)});
+        QCOMPARE(init.status, 2);
+        QVERIFY2(init.err.startsWith("lmx207-logbook: the server's archive cannot be set up: ") &&
+                     init.err.contains(QByteArray::number(version)),
+                 init.err.constData());
+        QVERIFY(
+            Psql(m_database, QStringLiteral("DO $$ BEGIN IF (SELECT version FROM schema_version) <> %1 THEN "
+                                            "RAISE EXCEPTION 'changed'; END IF; END $$")
+                                 .arg(version)));
+    }
+
+    // A role that must give a password reaches the server by each of libpq's ways; a password
+    // written in --server works and is warned about; without one the command says what is missing,
+    // and no password shows in any message.
+    void passwordByLibpqsWays_data() {
+        QTest::addColumn<QString>("conninfo"); // {dir} the socket folder, {db} the database
+        QTest::addColumn<QStringList>("env");  // {file} a password file
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QString>("err");
+        const QString plain = QStringLiteral("host={dir} dbname={db} user=lmx207_secret");
+        const QString warning =
+            QStringLiteral("lmx207-logbook: warning: a password in --server can be read by other "
+                           "accounts on this computer while the command runs; keep it in ~/.pgpass "
+                           "(mode 0600) or PGPASSWORD instead\n");
+        QTest::newRow("PGPASSWORD") << plain << QStringList{"PGPASSWORD=s3cret w0rd"} << 0 << "";
+        QTest::newRow("password file") << plain << QStringList{"PGPASSFILE={file}"} << 0 << "";
+        QTest::newRow("service and password file")
+            << "service=team" << QStringList{"PGPASSFILE={file}", "PGSERVICEFILE={file}.services"} << 0 << "";
+        QTest::newRow("in --server") << plain + " password='s3cret w0rd'" << QStringList{} << 0 << warning;
+        QTest::newRow("in a URI") << "postgresql://lmx207_secret:s3cret%20w0rd@/{db}?host={dir}"
+                                  << QStringList{} << 0 << warning;
+        QTest::newRow("none") << plain << QStringList{} << 2
+                              << "lmx207-logbook: the server cannot be used: connection to server on socket";
+        QTest::newRow("a wrong one")
+            << plain << QStringList{"PGPASSWORD=s3cret w0rd!"} << 2
+            << "lmx207-logbook: the server cannot be used: connection to server on socket";
+        QTest::newRow("a broken escape in a URI's password")
+            << "postgresql://lmx207_secret:s3cret%2w0rd@/{db}?host={dir}" << QStringList{} << 1
+            << "lmx207-logbook: the server's connection string cannot be read: a broken percent-escape in "
+               "the URI's "
+               "password\n";
+    }
+    void passwordByLibpqsWays() {
+        QFETCH(QString, conninfo);
+        QFETCH(QStringList, env);
+        QFETCH(int, status);
+        QFETCH(QString, err);
+        QVERIFY(!NewServer().isEmpty());
+        const QString passwords = m_env->root() + "/pgpass";
+        QFile file(passwords);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(QStringLiteral("*:*:%1:lmx207_secret:s3cret w0rd\n").arg(m_database).toUtf8());
+        file.close();
+        QVERIFY(file.setPermissions(QFile::ReadOwner | QFile::WriteOwner));
+        QFile services(passwords + ".services");
+        QVERIFY(services.open(QIODevice::WriteOnly));
+        services.write(QStringLiteral("[team]\nhost=%1\ndbname=%2\nuser=lmx207_secret\n")
+                           .arg(m_dir, m_database)
+                           .toUtf8());
+        services.close();
+        for (QString& e : env)
+            e.replace("{file}", passwords);
+        conninfo.replace("{dir}", m_dir).replace("{db}", m_database);
+        const CliRun r = RunLogbook({"sync", "--archive", Laptop("a"), "--server", conninfo}, env);
+        QCOMPARE(r.status, status);
+        QVERIFY2(r.err.startsWith(err.toUtf8()), r.err.constData());
+        QVERIFY2(!r.err.contains("s3cret") && !r.out.contains("s3cret"), r.err.constData());
+        if (status == 0)
+            QVERIFY2(r.out.endsWith("pulled 0 visit(s), 0 new event(s); pushed 0 visit(s), 0 new event(s)\n"),
+                     r.out.constData());
+    }
+
+    // At a terminal, a server that asks for a password nothing gave gets it typed, unseen, as
+    // psql asks for it.
+    void passwordAskedAtATerminal() {
+        QVERIFY(!NewServer().isEmpty());
+        const QString command =
+            QStringLiteral("%1 sync --archive %2 --server 'host=%3 dbname=%4 user=lmx207_secret'")
+                .arg(QStringLiteral(LMX207_LOGBOOK_BINARY), Laptop("a"), m_dir, m_database);
+        QProcess terminal;
+        terminal.setProcessChannelMode(QProcess::MergedChannels);
+        terminal.start(QStringLiteral("script"), {"-qefc", command, "/dev/null"});
+        QVERIFY(terminal.waitForStarted());
+        QByteArray seen;
+        QElapsedTimer t;
+        t.start();
+        while (!seen.contains("Password for user lmx207_secret: ") && t.elapsed() < kWaitMs &&
+               terminal.state() == QProcess::Running) {
+            terminal.waitForReadyRead(1000);
+            seen += terminal.readAll();
+        }
+        QVERIFY2(seen.contains("Password for user lmx207_secret: "), seen.constData());
+        terminal.write("s3cret w0rd\n");
+        QVERIFY(terminal.waitForFinished(kWaitMs));
+        seen += terminal.readAll();
+        QCOMPARE(terminal.exitCode(), 0);
+        QVERIFY2(seen.contains("pulled 0 visit(s)") && !seen.contains("s3cret"), seen.constData());
     }
 };
 

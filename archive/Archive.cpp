@@ -625,6 +625,24 @@ qint64 Archive::EventCount(const EventFilter& filter) {
 
 CommandCounters Archive::EventCounters(const EventFilter& filter) {
     CommandCounters c;
+    {
+        // Nothing chosen, nothing to count: the first event is looked for as the count finds its
+        // events (a date range on the time index), which proves at once that there is none where
+        // grouping would visit every candidate.
+        QVariantList any;
+        const bool range = !filter.unitId && (filter.from.isValid() || filter.to.isValid());
+        QSqlQuery probe(d->db);
+        probe.prepare(
+            QStringLiteral("SELECT 1 FROM events e WHERE %1 LIMIT 1").arg(FilterClause(filter, &any, range)));
+        for (const QVariant& v : any)
+            probe.addBindValue(v);
+        if (!d->Exec(probe))
+            return c;
+        if (!probe.next()) {
+            d->lastError.clear();
+            return c;
+        }
+    }
     QVariantList values;
     const QString where = FilterClause(filter, &values);
     QSqlQuery q(d->db);

@@ -502,10 +502,19 @@ PagePlan PlanOfPage(QSqlDatabase& db, const EventFilter& f, EventSort sort) {
     if (f.from.isValid() || f.to.isValid())
         return walkable ? PagePlan::Walk : PagePlan::Plain;
     constexpr int kRare = 4096;
+    // On the code index whatever else is chosen: the side's index would visit half the events
+    // to find kRare of a few codes.
+    EventFilter codesOnly = f;
+    codesOnly.side.reset();
     QVariantList values;
+    QString where = FilterClause(codesOnly, &values);
+    if (f.side) {
+        where += QStringLiteral(" AND %1 = ?").arg(NotIndexed(QStringLiteral("e.side")));
+        values << SideNumber(*f.side);
+    }
     QSqlQuery q(db);
     q.prepare(QStringLiteral("SELECT COUNT(*) FROM (SELECT 1 FROM events e WHERE %1 LIMIT %2) chosen")
-                  .arg(FilterClause(f, &values))
+                  .arg(where)
                   .arg(kRare));
     for (const QVariant& v : values)
         q.addBindValue(v);

@@ -564,12 +564,11 @@ QList<VisitRow> Archive::Visits(int offset, int limit) {
 
 namespace {
 
-// The WHERE clause of a filter (without "WHERE"; "1=1" for none) and its values. For a page in
-// unit-time or unit order over all units, the codes are checked on the sort's index, which holds
-// them, as it is walked: a few codes then take one page of that walk, where the code index would
-// fetch and sort every event of those codes.
-QString FilterClause(const EventFilter& f, QVariantList* values,
-                     std::optional<EventSort> page = std::nullopt) {
+// The WHERE clause of a filter (without "WHERE"; "1=1" for none) and its values. With `walk` (a
+// page in unit-time or unit order over all units, see PlanOfPage), the codes are checked on the
+// sort's index, which holds them, as it is walked: a few common codes then take one page of that
+// walk, where the code index would fetch and sort every event of those codes.
+QString FilterClause(const EventFilter& f, QVariantList* values, bool walk = false) {
     QStringList parts;
     if (f.unitId) {
         parts << QStringLiteral("e.unit_id = ?");
@@ -588,7 +587,6 @@ QString FilterClause(const EventFilter& f, QVariantList* values,
         QStringList list;
         for (int c : codes)
             list << QString::number(c);
-        const bool walk = page && !f.unitId && (*page == EventSort::UnitTime || *page == EventSort::Unit);
         parts << QStringLiteral("%1 IN (%2)")
                      .arg(walk ? NotIndexed(QStringLiteral("e.code")) : QStringLiteral("e.code"),
                           list.join(','));
@@ -604,11 +602,51 @@ QString FilterClause(const EventFilter& f, QVariantList* values,
     return parts.isEmpty() ? QStringLiteral("1 = 1") : parts.join(QStringLiteral(" AND "));
 }
 
-QString OrderClause(EventSort sort, Qt::SortOrder order) {
+// How a page of `f` in `sort` is found. Walk: the sort's index is walked and the codes checked on
+// it (FilterClause's `walk`), which pays while the chosen events are common: a page fills within a
+// few hundred steps; a date range bounds the walk to its own stretch of the time index. Codes
+// first: rare or absent events would have any walk in index order cross the whole index (a
+// million entries) for a page it never fills, so the chosen events are counted first on the code
+// index, up to kRare: fewer are fetched by that index and sorted, at most kRare rows. Where the
+// two cost the same: a page of 128 among kRare events of a million walks about as many entries as
+// there are events to sort.
+enum class PagePlan { Plain, Walk, CodesFirst };
+PagePlan PlanOfPage(QSqlDatabase& db, const EventFilter& f, EventSort sort) {
+    const bool walkable = !f.unitId && (sort == EventSort::UnitTime || sort == EventSort::Unit);
+    const qsizetype codes = EventCodesOfFilter(f).size();
+    if (codes == 0 || codes >= 256 || f.unitId)
+        return PagePlan::Plain;
+    if (f.from.isValid() || f.to.isValid())
+        return walkable ? PagePlan::Walk : PagePlan::Plain;
+    constexpr int kRare = 4096;
+    // On the code index whatever else is chosen: the side's index would visit half the events
+    // to find kRare of a few codes.
+    EventFilter codesOnly = f;
+    codesOnly.side.reset();
+    QVariantList values;
+    QString where = FilterClause(codesOnly, &values);
+    if (f.side) {
+        where += QStringLiteral(" AND %1 = ?").arg(NotIndexed(QStringLiteral("e.side")));
+        values << SideNumber(*f.side);
+    }
+    QSqlQuery q(db);
+    q.prepare(QStringLiteral("SELECT COUNT(*) FROM (SELECT 1 FROM events e WHERE %1 LIMIT %2) chosen")
+                  .arg(where)
+                  .arg(kRare));
+    for (const QVariant& v : values)
+        q.addBindValue(v);
+    if (q.exec() && q.next() && q.value(0).toLongLong() < kRare)
+        return PagePlan::CodesFirst;
+    return walkable ? PagePlan::Walk : PagePlan::Plain; // a failure: the page's statement says it
+}
+
+// The ORDER BY of a sort; for codes first, in terms no index can give, so that the code index
+// finds the rows.
+QString OrderClause(EventSort sort, Qt::SortOrder order, PagePlan plan = PagePlan::Plain) {
     const QString dir = order == Qt::AscendingOrder ? QStringLiteral(" ASC") : QStringLiteral(" DESC");
     QStringList cols = SortColumns(sort);
     for (QString& c : cols)
-        c += dir;
+        c = (plan == PagePlan::CodesFirst ? NotIndexed(c) : c) + dir;
     return cols.join(QStringLiteral(", "));
 }
 
@@ -617,9 +655,10 @@ QString OrderClause(EventSort sort, Qt::SortOrder order) {
 QString Archive::EventPageSql(const EventFilter& filter, EventSort sort, Qt::SortOrder order, qint64 offset,
                               int limit, QList<QVariant>* values) {
     QVariantList v;
-    const QString where = FilterClause(filter, &v, sort);
+    const PagePlan plan = PlanOfPage(d->db, filter, sort);
+    const QString where = FilterClause(filter, &v, plan == PagePlan::Walk);
     QString sql = QStringLiteral("SELECT %1 FROM events e WHERE %2 ORDER BY %3 LIMIT ? OFFSET ?")
-                      .arg(QLatin1String(kEventColumns), where, OrderClause(sort, order));
+                      .arg(QLatin1String(kEventColumns), where, OrderClause(sort, order, plan));
     v << limit << offset;
     if (values)
         *values = v;
@@ -667,7 +706,8 @@ QList<EventRow> Archive::EventPageAfter(const EventFilter& filter, EventSort sor
                                         const EventRow& last, int limit) {
     QList<EventRow> rows;
     QVariantList values;
-    const QString where = FilterClause(filter, &values, sort);
+    const PagePlan plan = PlanOfPage(d->db, filter, sort);
+    const QString where = FilterClause(filter, &values, plan == PagePlan::Walk);
     const QStringList cols = SortColumns(sort);
     QStringList marks;
     for (qsizetype i = 0; i < cols.size(); ++i)
@@ -676,7 +716,7 @@ QList<EventRow> Archive::EventPageAfter(const EventFilter& filter, EventSort sor
                               .arg(cols.join(','), order == Qt::AscendingOrder ? ">" : "<", marks.join(','));
     values << SortValues(sort, last);
     const QString sql = QStringLiteral("SELECT %1 FROM events e WHERE %2 AND %3 ORDER BY %4 LIMIT ?")
-                            .arg(QLatin1String(kEventColumns), where, after, OrderClause(sort, order));
+                            .arg(QLatin1String(kEventColumns), where, after, OrderClause(sort, order, plan));
     values << limit;
     QSqlQuery q(d->db);
     q.setForwardOnly(true);
@@ -695,7 +735,10 @@ QList<EventRow> Archive::EventPageAfter(const EventFilter& filter, EventSort sor
 
 qint64 Archive::EventCount(const EventFilter& filter) {
     QVariantList values;
-    const QString where = FilterClause(filter, &values);
+    // Over a date range of all units, count on the time index, which holds the codes: the code
+    // index would visit every event of the codes to look at its time.
+    const bool range = !filter.unitId && (filter.from.isValid() || filter.to.isValid());
+    const QString where = FilterClause(filter, &values, range);
     QSqlQuery q(d->db);
     q.prepare(QStringLiteral("SELECT COUNT(*) FROM events e WHERE %1").arg(where));
     for (const QVariant& v : values)
@@ -708,12 +751,33 @@ qint64 Archive::EventCount(const EventFilter& filter) {
 
 CommandCounters Archive::EventCounters(const EventFilter& filter) {
     CommandCounters c;
+    {
+        // Nothing chosen, nothing to count: the first event is looked for as the count finds its
+        // events (a date range on the time index), which proves at once that there is none where
+        // grouping would visit every candidate.
+        QVariantList any;
+        const bool range = !filter.unitId && (filter.from.isValid() || filter.to.isValid());
+        QSqlQuery probe(d->db);
+        probe.prepare(
+            QStringLiteral("SELECT 1 FROM events e WHERE %1 LIMIT 1").arg(FilterClause(filter, &any, range)));
+        for (const QVariant& v : any)
+            probe.addBindValue(v);
+        if (!d->Exec(probe))
+            return c;
+        if (!probe.next()) {
+            d->lastError.clear();
+            return c;
+        }
+    }
     QVariantList values;
     const QString where = FilterClause(filter, &values);
     QSqlQuery q(d->db);
     q.setForwardOnly(true);
-    // Over a narrowed choice, group the rows chosen; over everything, walk the code index.
-    const bool narrowed = filter.unitId || filter.side || filter.from.isValid() || filter.to.isValid();
+    // Over a narrowed choice, group the rows chosen; over everything, walk the code index. A side
+    // alone narrows to half the events at best: chosen codes narrow better on their own index.
+    const bool codesChosen = EventCodesOfFilter(filter).size() < 256;
+    const bool narrowed =
+        filter.unitId || filter.from.isValid() || filter.to.isValid() || (filter.side && !codesChosen);
     const QString code = narrowed ? NotIndexed(QStringLiteral("e.code")) : QStringLiteral("e.code");
     q.prepare(QStringLiteral("SELECT %1, COUNT(*) FROM events e WHERE %2 GROUP BY %1").arg(code, where));
     for (const QVariant& v : values)
@@ -769,11 +833,12 @@ bool Archive::ForEachEvent(const EventFilter& filter, EventSort sort, Qt::SortOr
         return d->lastError.isEmpty();
     }
     QVariantList values;
-    const QString where = FilterClause(filter, &values, sort);
+    const PagePlan plan = PlanOfPage(d->db, filter, sort);
+    const QString where = FilterClause(filter, &values, plan == PagePlan::Walk);
     QSqlQuery q(d->db);
     q.setForwardOnly(true);
     q.prepare(QStringLiteral("SELECT %1 FROM events e WHERE %2 ORDER BY %3")
-                  .arg(QLatin1String(kEventColumns), where, OrderClause(sort, order)));
+                  .arg(QLatin1String(kEventColumns), where, OrderClause(sort, order, plan)));
     for (const QVariant& v : values)
         q.addBindValue(v);
     if (!d->Exec(q))

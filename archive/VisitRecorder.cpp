@@ -762,6 +762,10 @@ bool VisitRecorder::ImportedFile(qint64 unitId, UnitSide side, const QString& pa
     });
 }
 
+std::optional<qint64> VisitRecorder::UnitHolding(const QList<QPair<qint64, int>>& events) {
+    return d->UnitByOverlap(events);
+}
+
 std::optional<qint64> VisitRecorder::UnitNamed(const QString& name, UnitSide side, const PcTime& at) {
     QSqlQuery q(d->db());
     q.prepare(QStringLiteral("SELECT id FROM units WHERE name = ? ORDER BY id"));

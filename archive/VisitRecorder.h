@@ -63,6 +63,9 @@ public:
     // For the import: the unit called `name` (or, when `name` is an address code 0 to 65000, the
     // unit known by that address), created with that name when there is none.
     std::optional<qint64> UnitNamed(const QString& name, UnitSide side, const PcTime& at);
+    // For the import, the rule of records read before a configuration answer: the unit that holds
+    // most of these events already (the same log read again, or grown), if one.
+    std::optional<qint64> UnitHolding(const QList<QPair<qint64, int>>& events);
     // An imported record file: its bytes and its events (unit-clock key, code; code -1 for an
     // invalid record whose code the text does not tell). A file whose bytes this unit was given
     // before adds nothing and sets *unchanged.

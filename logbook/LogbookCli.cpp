@@ -16,9 +16,12 @@ const char* const kUsage =
     "Usage:\n"
     "  lmx207-logbook                       the logbook's windows\n"
     "  lmx207-logbook import [--unit NAME] [--side local|remote] FILE|FOLDER...\n"
-    "        keep the records of LocalRecord.txt, RemoteRecord.txt (and their Chinese twins) in the\n"
-    "        archive, as the records of unit NAME (a name, or the address code of a known unit;\n"
-    "        default: the folder holding the file); a folder is searched for record files\n"
+    "        keep the records of record files (any name; ASCII, GBK or UTF-8) in the archive, as\n"
+    "        the records of unit NAME (a name, or the address code of a known unit; default: the\n"
+    "        unit that holds the file's events already, else one named after the file's folder and\n"
+    "        side); the side from the file's name (Local, Remote, 本地, 对端) unless --side gives\n"
+    "        it; a folder is searched at any depth, and each of its files not taken is listed on\n"
+    "        standard error with the reason\n"
     "  lmx207-logbook export [--unit NAME] [--side local|remote] [--from DATE] [--to DATE]\n"
     "                        [--format csv|json]\n"
     "        write the events to standard output, unit by unit, each unit's oldest first (DATE\n"
@@ -136,6 +139,8 @@ int Import(const Options& o, const Output& io) {
                  .arg(report.events)
                  .arg(report.newEvents)
                  .toUtf8());
+    for (const QString& line : report.skipped)
+        io.Fail(0, QStringLiteral("skipped: %1").arg(line));
     for (const QString& line : report.refused)
         io.Fail(1, QStringLiteral("refused: %1").arg(line));
     return report.refused.isEmpty() ? 0 : 1;

@@ -5,6 +5,7 @@
 #include "archive/Archive.h"
 #include "logbook/ConfigPage.h"
 #include "logbook/EventsPage.h"
+#include "logbook/ImportDialog.h"
 #include "logbook/LinkPage.h"
 #include "logbook/ListPages.h"
 #include "logbook/LogbookLanguage.h"
@@ -47,6 +48,7 @@ CLogbookWindow::CLogbookWindow(const QString& archivePath, QWidget* parent)
     connect(m_tabs, &QTabWidget::currentChanged, this, &CLogbookWindow::ReloadShown);
 
     m_menuFile = menuBar()->addMenu(QString());
+    m_actImport = m_menuFile->addAction(QString(), this, &CLogbookWindow::ImportFiles);
     m_actReload = m_menuFile->addAction(QString(), this, &CLogbookWindow::Reload);
     m_actReload->setShortcut(QKeySequence::Refresh);
     m_menuFile->addSeparator();
@@ -118,6 +120,7 @@ void CLogbookWindow::Retranslate() {
     m_tabs->setTabText(4, LbText(zh, "&5 Archive failures", "&5 归档故障"));
     m_tabs->setTabText(5, LbText(zh, "&6 Link, both ends", "&6 链路两端"));
     m_menuFile->setTitle(LbText(zh, "&File", "文件(&F)"));
+    m_actImport->setText(LbText(zh, "&Import...", "导入(&I)..."));
     m_actReload->setText(LbText(zh, "&Reload", "刷新(&R)"));
     m_actExit->setText(LbText(zh, "E&xit", "退出(&X)"));
     m_menuLanguage->setTitle(LbText(zh, "&Language", "语言(&L)"));
@@ -136,6 +139,14 @@ void CLogbookWindow::Retranslate() {
     m_actions->SetChinese(zh);
     m_journal->SetChinese(zh);
     m_link->SetChinese(zh);
+}
+
+void CLogbookWindow::ImportFiles() {
+    CImportDialog dlg(m_strPath, m_bChinese, this);
+    dlg.setFont(font());
+    dlg.exec();
+    if (dlg.ArchiveChanged())
+        Reload();
 }
 
 void CLogbookWindow::Reload() {

@@ -29,6 +29,8 @@ public:
     // Reads everything again from the archive (F5): what the service program added shows up;
     // the tab in view at once, the others when shown.
     void Reload();
+    // File → Import…: record files into this archive (CImportDialog), then Reload when it kept any.
+    void ImportFiles();
 
     QTabWidget* Tabs() const { return m_tabs; }
     CEventsPage* Events() const { return m_events; }
@@ -56,6 +58,7 @@ private:
     CLinkPage* m_link;
     QMenu* m_menuFile;
     QMenu* m_menuLanguage;
+    QAction* m_actImport;
     QAction* m_actReload;
     QAction* m_actExit;
     QAction* m_actEnglish;

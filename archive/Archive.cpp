@@ -607,9 +607,10 @@ QString FilterClause(const EventFilter& f, QVariantList* values, bool walk = fal
 // few hundred steps; a date range bounds the walk to its own stretch of the time index. Codes
 // first: rare or absent events would have any walk in index order cross the whole index (a
 // million entries) for a page it never fills, so the chosen events are counted first on the code
-// index, up to kRare: fewer are fetched by that index and sorted, at most kRare rows. Where the
-// two cost the same: a page of 128 among kRare events of a million walks about as many entries as
-// there are events to sort.
+// index, up to kRare: fewer are fetched by that index and sorted, at most kRare rows. kRare keeps
+// the count cheap (each event it visits is looked up for its side) where it runs for nothing,
+// among common codes; a walk to a page of 128 among kRare events of a million steps over 125,000
+// index entries, a few times what sorting them costs.
 enum class PagePlan { Plain, Walk, CodesFirst };
 PagePlan PlanOfPage(QSqlDatabase& db, const EventFilter& f, EventSort sort) {
     const bool walkable = !f.unitId && (sort == EventSort::UnitTime || sort == EventSort::Unit);
@@ -618,7 +619,7 @@ PagePlan PlanOfPage(QSqlDatabase& db, const EventFilter& f, EventSort sort) {
         return PagePlan::Plain;
     if (f.from.isValid() || f.to.isValid())
         return walkable ? PagePlan::Walk : PagePlan::Plain;
-    constexpr int kRare = 4096;
+    constexpr int kRare = 1024;
     // On the code index whatever else is chosen: the side's index would visit half the events
     // to find kRare of a few codes.
     EventFilter codesOnly = f;

@@ -303,9 +303,10 @@ bool ImportRecordPaths(Archive& archive, const QStringList& paths, const ImportO
 
     // Many files a transaction (a few large transactions write each page of the event indexes once
     // where one per file writes it again and again), but never for long: the service program's
-    // hand-over waits for the write lock while a transaction runs.
+    // hand-over waits for the write lock while a transaction runs: a second at most (20,000 events
+    // take a fifth of that on an idle machine; the time bound holds on a busy one).
     constexpr qint64 kEventsPerTransaction = 20000;
-    constexpr qint64 kLongestTransactionMs = 250;
+    constexpr qint64 kLongestTransactionMs = 1000;
     qsizetype next = 0;
     while (next < files.size() && !r.stopped) {
         const qint64 start = r.events;

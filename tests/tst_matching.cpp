@@ -9,6 +9,7 @@
 #include "archive/MatchPairing.h"
 #include "archive/Matching.h"
 #include "archive/VisitRecorder.h"
+#include "sim/SimTraffic.h"
 #include "sim/SimUnit.h"
 #include "support/LinkTruth.h"
 #include "support/LogbookRun.h"
@@ -286,6 +287,46 @@ private slots:
                  (std::vector<std::pair<int, int>>{{0, 0}, {2, 2}}));
         QCOMPARE(PairInOrder({0, 20, 40}, {10, 30, 33, 50}, 8, 24),
                  (std::vector<std::pair<int, int>>{{0, 0}, {1, 1}, {2, 3}}));
+    }
+
+    // The simulator's traffic with the remote clock set +1 h halfway and drifting a second a day:
+    // two segments, the step found in the traffic, the lost command and the invented receive named.
+    void simulatorClockSetAndDrift() {
+        SimPair pair;
+        pair.local().log.clear();
+        pair.remote().log.clear();
+        SimTraffic t;
+        t.commands = 60;
+        t.spacingMs = 1'800'000;
+        t.remoteClockOffsetMs = 2314;
+        t.remoteDriftMsPerDay = 1000;
+        t.remoteClockSetAfter = 30;
+        t.remoteClockSetMs = 3'600'000;
+        t.lose = {10};
+        t.invent = {20};
+        AddSimTraffic(pair, t, QDateTime(QDate(2026, 12, 7), QTime(9, 0), Qt::UTC));
+        LinkEvents events;
+        for (int end = 0; end < 2; ++end) {
+            const std::vector<SimRecord>& log = (end == 0 ? pair.local() : pair.remote()).log;
+            for (auto r = log.rbegin(); r != log.rend(); ++r) {
+                EventRow row;
+                row.id = (end + 1) * 1000 + (r - log.rbegin());
+                row.unitTime = UnitTimeKey(r->data());
+                row.code = (*r)[6];
+                (end == 0 ? events.local : events.remote) << row;
+            }
+        }
+        const LinkMatch m = MatchLink(events);
+        QCOMPARE(m.segments.size(), 2);
+        QCOMPARE(m.segments[1].start, SegmentStart::Step);
+        QVERIFY(std::abs(m.segments[1].OffsetAt(m.segments[1].fromMs) -
+                         m.segments[0].OffsetAt(m.segments[0].toMs) - 3'600'000) <= 100);
+        QVERIFY(std::abs(m.segments[0].MsPerDay() - 1000) <= 50);
+        QCOMPARE(m.matches.size(), 118);
+        QCOMPARE(m.lost.size(), 2);
+        QCOMPARE(m.lost[0].command, (10 - 1) / 2 % 8 + 1); // the simulator numbers commands in turn, two each
+        QCOMPARE(m.unwanted.size(), 2);
+        QCOMPARE(m.notCovered.size(), 0);
     }
 
     // A hand correction replaces the model; no traffic with a visit's readings leaves the readings.

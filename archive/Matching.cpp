@@ -1,36 +1,44 @@
 #include "archive/Matching.h"
 
 #include "archive/ArchiveFormat.h"
+#include "archive/ClockSearch.h"
+#include "archive/MatchPairing.h"
+#include "archive/MatchStats.h"
 #include "config/ConfigFormat.h"
 #include "records/RecordFormat.h"
 
 #include <QDateTime>
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
-#include <QSqlError>
-#include <QSqlQuery>
-#include <QVariant>
 
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <numeric>
 #include <vector>
 
 namespace {
 
+// The archive's unit-time key: BCD year, day, hour, minute, second and the month as a number,
+// above 11 bits of milliseconds (see UnitTimeKey()).
 constexpr int kMsBits = 11;
-// Anchors a window's estimate looks at, per direction: enough for a sharp median, few enough that
-// a week of dense traffic estimates in milliseconds.
-constexpr int kWindowAnchors = 128;
-constexpr int kSearchAnchors = 64;
-// A pair further than this many median absolute deviations from the median is an outlier.
-constexpr double kOutlierMads = 4.0;
-constexpr double kOutlierFloorMs = 2.0;
-// The clock readings carry whole seconds, read a poll apart.
-constexpr double kReadingResolutionMs = 1500.0;
 
-int BcdValue(int b) {
+struct KeyFields {
+    int year, month, day, hour, minute, second, ms; // BCD bytes as stored, month and ms as numbers
+};
+
+KeyFields FieldsOfKey(qint64 key) {
+    KeyFields f{};
+    f.ms = int(key & ((1 << kMsBits) - 1));
+    key >>= kMsBits;
+    f.second = int(key & 0xFF);
+    f.minute = int((key >> 8) & 0xFF);
+    f.hour = int((key >> 16) & 0xFF);
+    f.day = int((key >> 24) & 0xFF);
+    f.month = int((key >> 32) & 0x0F);
+    f.year = int((key >> 36) & 0xFF);
+    return f;
+}
+
+int Bcd(int b) {
     return FromBcd(static_cast<unsigned char>(b));
 }
 
@@ -51,427 +59,57 @@ int DaysInMonth(int y, int m) {
     return days[m - 1];
 }
 
-double Median(std::vector<double> v) {
-    if (v.empty())
-        return 0;
-    const size_t n = v.size() / 2;
-    std::nth_element(v.begin(), v.begin() + qsizetype(n), v.end());
-    double m = v[n];
-    if (v.size() % 2 == 0) {
-        const double lower = *std::max_element(v.begin(), v.begin() + qsizetype(n));
-        m = (m + lower) / 2;
-    }
-    return m;
-}
+// The stamps are whole milliseconds and the envelope rests on them, so a transfer may read up to
+// this much below the fastest the fit found and still be the same link.
+constexpr double kStampSlackMs = 2.0;
+// The first pairing follows the votes' level, which lies a transfer above or below the relation and
+// scatters by the jitter between neighbouring votes: its window reaches this far past the
+// slowest transfer taken.
+constexpr double kLevelSlackMs = 250.0;
+// The accepted transfer window closes this many spreads above the fastest transfer (the spread:
+// the 90th percentile of the first pairing's transfers above the fastest), and this far beyond at
+// least; a twin or the next command of a burst lies outside it when the link is steady.
+constexpr double kWindowSpreads = 3.0;
+constexpr double kWindowFloorMs = 5.0;
+// A track must pair at least this part of the local end's traffic in its span to be a relation of
+// the clocks rather than chance (a link that loses a third of its commands is still found).
+constexpr double kTrackPaired = 0.3;
+// The clock readings carry whole seconds, read a poll apart.
+constexpr double kReadingResolutionMs = 1500.0;
 
-double Mad(const std::vector<double>& v, double median) {
-    std::vector<double> dev;
-    dev.reserve(v.size());
-    for (double x : v)
-        dev.push_back(std::abs(x - median));
-    return Median(std::move(dev));
-}
-
-// The median of `v` after the pairs far from the first median are dropped; *mad is the scatter
-// of what is left.
-double RobustMedian(std::vector<double> v, double* mad) {
-    const double first = Median(v);
-    const double limit = std::max(kOutlierMads * 1.4826 * Mad(v, first), kOutlierFloorMs);
-    std::vector<double> kept;
-    kept.reserve(v.size());
-    for (double x : v)
-        if (std::abs(x - first) <= limit)
-            kept.push_back(x);
-    const double m = Median(kept);
-    *mad = Mad(kept, m);
-    return m;
-}
-
-// One end's events of one kind (send or receive) of one command and pair, by unit-clock time.
+// One stream of events of one end: unit-clock times ascending, with their rows.
 struct Stream {
     std::vector<qint64> ms;
-    std::vector<int> row; // index into that end's event list
+    std::vector<int> row;
 };
 
-// The events of a link split by direction, command and pair: [direction][command - 1][pair].
+// [dir][command - 1][pair]: dir 0 local → remote. Sends are logged by the sender, receives by the
+// receiver.
 struct Streams {
     Stream sends[2][8][2];
     Stream receives[2][8][2];
 };
 
-int DirIndex(LinkDirection d) {
-    return d == LinkDirection::LocalToRemote ? 0 : 1;
-}
-int PairIndex(MatchPair p) {
-    return p == MatchPair::Command ? 0 : 1;
-}
-
-// What one window of the estimate found.
-struct WindowResult {
-    std::vector<double> d[2]; // apparent delays, L→R and R→L
-    std::vector<double> anchorMs;
-    int anchors = 0;
-    double centre[2] = {0, 0};
-};
-
-struct Prior {
-    double c1 = 0; // expected apparent delay local → remote
-    double c2 = 0; // expected apparent delay remote → local
-    double halfWidth = 0;
-};
-
-// The anchors of a window: the local end's events of each direction (the sends local → remote,
-// the receives remote → local) in [from, to), every `stride`-th.
-template <typename F> void ForAnchors(const Streams& s, int dir, qint64 from, qint64 to, int stride, F&& f) {
-    int n = 0;
-    for (int k = 0; k < 8; ++k)
-        for (int p = 0; p < 2; ++p) {
-            const Stream& anchors = dir == 0 ? s.sends[0][k][p] : s.receives[1][k][p];
-            const Stream& others = dir == 0 ? s.receives[0][k][p] : s.sends[1][k][p];
-            auto it = std::lower_bound(anchors.ms.begin(), anchors.ms.end(), from);
-            for (; it != anchors.ms.end() && *it < to; ++it)
-                if (n++ % stride == 0)
-                    f(*it, others);
-        }
-}
-
-int CountAnchors(const Streams& s, int dir, qint64 from, qint64 to) {
-    int n = 0;
-    for (int k = 0; k < 8; ++k)
-        for (int p = 0; p < 2; ++p) {
-            const Stream& anchors = dir == 0 ? s.sends[0][k][p] : s.receives[1][k][p];
-            n += int(std::lower_bound(anchors.ms.begin(), anchors.ms.end(), to) -
-                     std::lower_bound(anchors.ms.begin(), anchors.ms.end(), from));
-        }
-    return n;
-}
-
-// The first anchor at or after `t` (or the largest time when none is).
-qint64 NextAnchor(const Streams& s, qint64 t) {
-    qint64 next = std::numeric_limits<qint64>::max();
-    for (int k = 0; k < 8; ++k)
-        for (int p = 0; p < 2; ++p)
-            for (const Stream* a : {&s.sends[0][k][p], &s.receives[1][k][p]}) {
-                const auto it = std::lower_bound(a->ms.begin(), a->ms.end(), t);
-                if (it != a->ms.end())
-                    next = std::min(next, *it);
-            }
-    return next;
-}
-
-// The apparent delay of an anchor at local time `a` against an event `o` of the other end: the
-// receive minus the send, each on its own clock.
-double Apparent(int dir, qint64 a, qint64 o) {
-    return dir == 0 ? double(o - a) : double(a - o);
-}
-
-// The other end's events that may pair with the anchor at `a` for an apparent delay in [lo, hi].
-std::pair<std::vector<qint64>::const_iterator, std::vector<qint64>::const_iterator>
-Candidates(int dir, qint64 a, const Stream& others, double lo, double hi) {
-    // dir 0: o = a + d; dir 1: o = a - d.
-    const double from = dir == 0 ? double(a) + lo : double(a) - hi;
-    const double to = dir == 0 ? double(a) + hi : double(a) - lo;
-    auto b = std::lower_bound(others.ms.begin(), others.ms.end(), qint64(std::floor(from)));
-    auto e = std::upper_bound(b, others.ms.end(), qint64(std::ceil(to)));
-    return {b, e};
-}
-
-// Where the clock offset can be when nothing is known: the offset within `maxOffset` of `centre`
-// that the most anchors agree on, each anchor allowing any transfer from 0 to `transfer` ms.
-std::optional<Prior> SearchPrior(const Streams& s, qint64 from, qint64 to, double centre, double maxOffset,
-                                 double transfer) {
-    std::vector<std::pair<double, int>> edges; // (offset, +1 opens / -1 closes)
-    for (int dir = 0; dir < 2; ++dir) {
-        const int total = CountAnchors(s, dir, from, to);
-        const int stride = std::max(1, (total + kSearchAnchors - 1) / kSearchAnchors);
-        ForAnchors(s, dir, from, to, stride, [&](qint64 a, const Stream& others) {
-            const double c = dir == 0 ? centre : -centre;
-            const auto [b, e] =
-                Candidates(dir, a, others, c - maxOffset - transfer, c + maxOffset + transfer);
-            for (auto it = b; it != e; ++it) {
-                const double d = Apparent(dir, a, *it);
-                // d1 = offset + transfer; d2 = transfer - offset.
-                const double lo = dir == 0 ? d - transfer : -d;
-                edges.push_back({lo, +1});
-                edges.push_back({lo + transfer, -1});
-            }
-        });
-    }
-    if (edges.empty())
-        return std::nullopt;
-    std::sort(edges.begin(), edges.end(), [](const auto& x, const auto& y) {
-        return x.first != y.first ? x.first < y.first : x.second > y.second;
-    });
-    int cover = 0;
-    int best = 0;
-    double bestFrom = 0;
-    double bestTo = 0;
-    for (size_t i = 0; i < edges.size(); ++i) {
-        cover += edges[i].second;
-        if (cover > best) {
-            best = cover;
-            bestFrom = edges[i].first;
-            bestTo = i + 1 < edges.size() ? edges[i + 1].first : edges[i].first;
-        }
-    }
-    const double offset = (bestFrom + bestTo) / 2;
-    Prior prior;
-    // Both ways: the region's middle is the offset, the transfers lie in [0, transfer]. One way:
-    // the region is [d - transfer, d], its middle half a transfer below the apparent delay.
-    prior.c1 = offset + transfer / 2;
-    prior.c2 = transfer / 2 - offset;
-    prior.halfWidth = transfer;
-    return prior;
-}
-
-// The apparent delays of a window's anchors nearest the prior's expectation.
-WindowResult Collect(const Streams& s, qint64 from, qint64 to, const Prior& prior) {
-    WindowResult w;
-    w.centre[0] = prior.c1;
-    w.centre[1] = prior.c2;
-    for (int dir = 0; dir < 2; ++dir) {
-        const int total = CountAnchors(s, dir, from, to);
-        w.anchors += std::min(total, kWindowAnchors);
-        const int stride = std::max(1, (total + kWindowAnchors - 1) / kWindowAnchors);
-        const double c = dir == 0 ? prior.c1 : prior.c2;
-        ForAnchors(s, dir, from, to, stride, [&](qint64 a, const Stream& others) {
-            const auto [b, e] = Candidates(dir, a, others, c - prior.halfWidth, c + prior.halfWidth);
-            double best = 0;
-            double bestDistance = -1;
-            for (auto it = b; it != e; ++it) {
-                const double d = Apparent(dir, a, *it);
-                if (bestDistance < 0 || std::abs(d - c) < bestDistance) {
-                    bestDistance = std::abs(d - c);
-                    best = d;
-                }
-            }
-            if (bestDistance >= 0) {
-                w.d[dir].push_back(best);
-                w.anchorMs.push_back(double(a));
-            }
-        });
-    }
-    return w;
-}
-
-int Pairs(const WindowResult& w) {
-    return int(w.d[0].size() + w.d[1].size());
-}
-
-QString AxisText(double ms) {
-    return QDateTime::fromMSecsSinceEpoch(qint64(std::llround(ms)), Qt::UTC).toString(Qt::ISODateWithMs);
-}
-
-QString BasisText(OffsetBasis basis) {
-    switch (basis) {
-    case OffsetBasis::None:
-        return QStringLiteral("none");
-    case OffsetBasis::BothWays:
-        return QStringLiteral("both-ways");
-    case OffsetBasis::OneWay:
-        return QStringLiteral("one-way");
-    case OffsetBasis::HandCorrection:
-        return QStringLiteral("hand");
-    }
-    return {};
-}
-
-QString Ms(double ms) {
-    return QString::number(ms, 'f', 3);
-}
-
-void FillStats(CommandMatchCounts* c, std::vector<double> transfers) {
-    if (transfers.empty())
-        return;
-    std::sort(transfers.begin(), transfers.end());
-    const size_t n = transfers.size();
-    c->transferMedianMs = n % 2 ? transfers[n / 2] : (transfers[n / 2 - 1] + transfers[n / 2]) / 2;
-    c->transferP95Ms = transfers[size_t(std::ceil(0.95 * double(n))) - 1];
-    c->transferMaxMs = transfers.back();
+bool SendsAreLocal(int dir) {
+    return dir == 0;
 }
 
 } // namespace
 
-// --- the archive's side ---------------------------------------------------------------------
-
-namespace {
-
-bool UnitOfRow(Archive& archive, qint64 id, UnitRow* out, QString* error) {
-    const std::optional<UnitRow> unit = archive.Unit(id);
-    if (!unit) {
-        *error = QStringLiteral("unit #%1 is not in the archive").arg(id);
-        return false;
-    }
-    *out = *unit;
-    return true;
-}
-
-// The unit a visit met last at each side, from the table `table` (reads or configuration answers).
-bool UnitsOfVisit(Archive& archive, const char* table, qint64 visitId, std::optional<qint64> units[2],
-                  QString* error) {
-    QSqlQuery q(archive.Database());
-    q.prepare(QStringLiteral("SELECT unit_id, side FROM %1 WHERE visit_id = ? ORDER BY id")
-                  .arg(QLatin1String(table)));
-    q.addBindValue(visitId);
-    if (!q.exec()) {
-        *error = q.lastError().text();
-        archive.SetLastError(*error);
-        return false;
-    }
-    while (q.next()) {
-        const int side = q.value(1).toInt() == 0 ? 0 : 1;
-        if (!units[side])
-            units[side] = q.value(0).toLongLong();
-    }
-    return true;
-}
-
-std::optional<UnitRow> UnitNamed(Archive& archive, const QString& name, QString* error) {
-    const QString n = name.trimmed();
-    if (n.startsWith('#')) {
-        bool ok = false;
-        const qint64 id = n.mid(1).toLongLong(&ok);
-        if (ok)
-            if (std::optional<UnitRow> unit = archive.Unit(id))
-                return unit;
-        *error = QStringLiteral("no unit %1 in the archive").arg(n);
-        return std::nullopt;
-    }
-    bool isNumber = false;
-    const int address = n.toInt(&isNumber);
-    std::optional<UnitRow> byName;
-    int named = 0;
-    const QList<UnitRow> units = archive.Units();
-    if (!archive.LastError().isEmpty()) {
-        *error = archive.LastError();
-        return std::nullopt;
-    }
-    for (const UnitRow& unit : units) {
-        if (isNumber && unit.address == address)
-            return unit;
-        if (unit.name == n) {
-            byName = unit;
-            ++named;
-        }
-    }
-    if (named > 1) {
-        *error = QStringLiteral("more than one unit is called \"%1\"; name it as #id").arg(n);
-        return std::nullopt;
-    }
-    if (!byName)
-        *error = QStringLiteral("no unit \"%1\" in the archive").arg(n);
-    return byName;
-}
-
-} // namespace
-
-bool LinkOfVisit(Archive& archive, qint64 visitId, LinkEnds* ends, QString* error) {
-    archive.SetLastError(QString());
-    QSqlQuery q(archive.Database());
-    q.prepare(QStringLiteral("SELECT id FROM visits WHERE id = ?"));
-    q.addBindValue(visitId);
-    if (!q.exec()) {
-        *error = q.lastError().text();
-        archive.SetLastError(*error);
-        return false;
-    }
-    if (!q.next()) {
-        *error = QStringLiteral("visit %1 is not in the archive").arg(visitId);
-        return false;
-    }
-    std::optional<qint64> units[2];
-    if (!UnitsOfVisit(archive, "reads", visitId, units, error) ||
-        !UnitsOfVisit(archive, "config_snapshots", visitId, units, error))
-        return false;
-    if (!units[0] || !units[1]) {
-        *error = QStringLiteral("visit %1 met no %2 unit").arg(visitId).arg(units[0] ? "remote" : "local");
-        return false;
-    }
-    if (!UnitOfRow(archive, *units[0], &ends->local, error) ||
-        !UnitOfRow(archive, *units[1], &ends->remote, error))
-        return false;
-    ends->visitId = visitId;
-    return true;
-}
-
-std::optional<qint64> VisitIdOf(Archive& archive, const QString& text) {
-    archive.SetLastError(QString());
-    bool isNumber = false;
-    const qint64 number = text.trimmed().toLongLong(&isNumber);
-    QSqlQuery q(archive.Database());
-    q.prepare(isNumber ? QStringLiteral("SELECT id FROM visits WHERE id = ?")
-                       : QStringLiteral("SELECT id FROM visits WHERE uuid = ?"));
-    q.addBindValue(isNumber ? QVariant(number) : QVariant(text.trimmed().toLower()));
-    if (!q.exec()) {
-        archive.SetLastError(q.lastError().text());
-        return std::nullopt;
-    }
-    if (!q.next())
-        return std::nullopt;
-    return q.value(0).toLongLong();
-}
-
-bool LinkOfUnits(Archive& archive, const QString& localName, const QString& remoteName, LinkEnds* ends,
-                 QString* error) {
-    archive.SetLastError(QString());
-    const std::optional<UnitRow> local = UnitNamed(archive, localName, error);
-    if (!local)
-        return false;
-    const std::optional<UnitRow> remote = UnitNamed(archive, remoteName, error);
-    if (!remote)
-        return false;
-    if (local->id == remote->id) {
-        *error = QStringLiteral("\"%1\" and \"%2\" are the same unit").arg(localName, remoteName);
-        return false;
-    }
-    ends->local = *local;
-    ends->remote = *remote;
-    ends->visitId.reset();
-    return true;
-}
-
-bool ReadLinkEvents(Archive& archive, const LinkEnds& ends, LinkEvents* events, QString* error) {
-    *events = LinkEvents();
-    for (int end = 0; end < 2; ++end) {
-        const UnitRow& unit = end == 0 ? ends.local : ends.remote;
-        QList<EventRow>& rows = end == 0 ? events->local : events->remote;
-        EventFilter filter;
-        filter.unitId = unit.id;
-        if (!archive.ForEachEvent(filter, EventSort::UnitTime, Qt::AscendingOrder,
-                                  [&rows](const EventRow& row) {
-                                      rows.append(row);
-                                      return true;
-                                  })) {
-            *error = archive.LastError();
-            return false;
-        }
-        (end == 0 ? events->localClock : events->remoteClock) = archive.ClockHistory(unit.id);
-    }
-    return true;
-}
-
-// --- the matching ---------------------------------------------------------------------------
+// --- times and codes ------------------------------------------------------------------------
 
 std::optional<qint64> EventUnitMs(const EventRow& event) {
-    qint64 key = event.unitTime;
-    const int ms = int(key & ((1 << kMsBits) - 1));
-    key >>= kMsBits;
-    const int second = int(key & 0xFF);
-    const int minute = int((key >> 8) & 0xFF);
-    const int hour = int((key >> 16) & 0xFF);
-    const int day = int((key >> 24) & 0xFF);
-    const int month = int((key >> 32) & 0x0F);
-    const int year = int((key >> 36) & 0xFF);
-    for (int b : {year, day, hour, minute, second})
+    const KeyFields f = FieldsOfKey(event.unitTime);
+    for (int b : {f.year, f.day, f.hour, f.minute, f.second})
         if (!ValidBcd(b))
             return std::nullopt;
-    const int y = 2000 + BcdValue(year);
-    const int d = BcdValue(day);
-    if (month < 1 || month > 12 || d < 1 || d > DaysInMonth(y, month) || BcdValue(hour) > 23 ||
-        BcdValue(minute) > 59 || BcdValue(second) > 59 || ms > 999)
+    const int y = 2000 + Bcd(f.year);
+    const int d = Bcd(f.day);
+    if (f.month < 1 || f.month > 12 || d < 1 || d > DaysInMonth(y, f.month) || Bcd(f.hour) > 23 ||
+        Bcd(f.minute) > 59 || Bcd(f.second) > 59 || f.ms > 999)
         return std::nullopt;
-    return ((DaysFromCivil(y, month, d) * 24 + BcdValue(hour)) * 60 + BcdValue(minute)) * 60000LL +
-           BcdValue(second) * 1000LL + ms;
+    return ((DaysFromCivil(y, f.month, d) * 24 + Bcd(f.hour)) * 60 + Bcd(f.minute)) * 60000LL +
+           Bcd(f.second) * 1000LL + f.ms;
 }
 
 std::optional<CommandCode> CommandOfCode(int code, UnitSide end) {
@@ -487,270 +125,89 @@ std::optional<CommandCode> CommandOfCode(int code, UnitSide end) {
     return c;
 }
 
-double OffsetAt(const LinkMatch& match, double localMs) {
-    const QList<OffsetSample>& s = match.offsets;
-    if (s.isEmpty())
-        return match.offsetMs;
-    // Beyond the first or last window the offset goes on as the two windows there say, for as
-    // far as they lie apart, and stays put after that.
-    const auto extrapolate = [localMs](const OffsetSample& edge, const OffsetSample& inner) {
-        const double span = edge.unitMs - inner.unitMs;
-        if (span == 0)
-            return edge.offsetMs;
-        const double beyond = std::clamp(localMs - edge.unitMs, -std::abs(span), std::abs(span));
-        return edge.offsetMs + (edge.offsetMs - inner.offsetMs) * beyond / span;
-    };
-    if (localMs <= s.first().unitMs)
-        return s.size() > 1 ? extrapolate(s.first(), s[1]) : s.first().offsetMs;
-    if (localMs >= s.last().unitMs)
-        return s.size() > 1 ? extrapolate(s.last(), s[s.size() - 2]) : s.last().offsetMs;
-    const auto it = std::lower_bound(s.begin(), s.end(), localMs,
-                                     [](const OffsetSample& a, double t) { return a.unitMs < t; });
-    const OffsetSample& b = *it;
-    const OffsetSample& a = *(it - 1);
-    if (b.unitMs <= a.unitMs)
-        return b.offsetMs;
-    return a.offsetMs + (b.offsetMs - a.offsetMs) * (localMs - a.unitMs) / (b.unitMs - a.unitMs);
+QString EventRecordLine(const EventRow& event, int number, bool chinese) {
+    const KeyFields f = FieldsOfKey(event.unitTime);
+    unsigned char rec[kEventRecordLength] = {};
+    rec[0] = static_cast<unsigned char>(f.year);
+    rec[1] = static_cast<unsigned char>(f.day);
+    rec[2] = static_cast<unsigned char>(f.hour);
+    rec[3] = static_cast<unsigned char>(f.minute);
+    rec[4] = static_cast<unsigned char>(f.second);
+    // The millisecond nibbles back from their value: the hundreds nibble takes what it can (up to
+    // 15), the tens and units the rest, so values above 999 print as the record did.
+    const int hundreds = std::min(f.ms / 100, 15);
+    const int rest = f.ms - hundreds * 100;
+    const int tens = std::min(rest / 10, 15);
+    const int units = rest - tens * 10;
+    rec[5] = static_cast<unsigned char>((f.month << 4) | hundreds);
+    rec[6] = static_cast<unsigned char>(event.code >= 0 && event.code <= 255 ? event.code : 0);
+    rec[7] = static_cast<unsigned char>((tens << 4) | (units & 0x0F));
+    return FormatRecordLine(number, rec, chinese);
 }
 
-namespace {
-// A remote-clock time on the local axis: the offset is a function of local time, so it is
-// looked up where the event lands, twice over (drift is far below one part in a thousand).
-double RemoteToAxis(const LinkMatch& match, double remoteMs) {
-    double x = remoteMs - match.offsetMs;
-    x = remoteMs - OffsetAt(match, x);
-    return remoteMs - OffsetAt(match, x);
+QString DirectionText(LinkDirection direction) {
+    return direction == LinkDirection::LocalToRemote ? QStringLiteral("local-remote")
+                                                     : QStringLiteral("remote-local");
 }
+
+QString UnitClockText(double ms) {
+    return QDateTime::fromMSecsSinceEpoch(qint64(std::llround(ms)), Qt::UTC)
+        .toString(QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz"));
+}
+
+// --- the model on the match -----------------------------------------------------------------
+
+namespace {
+
+// The segment a remote-clock time belongs to.
+const ClockSegment* SegmentOfRemote(const QList<ClockSegment>& s, double remoteMs) {
+    if (s.isEmpty())
+        return nullptr;
+    const ClockSegment* found = &s.first();
+    for (const ClockSegment& seg : s)
+        if (seg.startRemoteMs <= remoteMs)
+            found = &seg;
+    return found;
+}
+
+const ClockSegment* SegmentOfLocal(const QList<ClockSegment>& s, double localMs) {
+    if (s.isEmpty())
+        return nullptr;
+    const ClockSegment* found = &s.first();
+    for (const ClockSegment& seg : s)
+        if (seg.startLocalMs <= localMs)
+            found = &seg;
+    return found;
+}
+
 } // namespace
+
+const ClockSegment* SegmentAt(const LinkMatch& match, double localMs) {
+    return SegmentOfLocal(match.segments, localMs);
+}
+
+double OffsetAt(const LinkMatch& match, double localMs) {
+    const ClockSegment* s = SegmentAt(match, localMs);
+    return s ? s->OffsetAt(localMs) : 0.0;
+}
 
 std::optional<double> AxisMs(const LinkMatch& match, const EventRow& event, UnitSide end) {
     const std::optional<qint64> ms = EventUnitMs(event);
     if (!ms)
         return std::nullopt;
-    return end == UnitSide::Local ? double(*ms) : RemoteToAxis(match, double(*ms));
+    if (end == UnitSide::Local)
+        return double(*ms);
+    const ClockSegment* s = SegmentOfRemote(match.segments, double(*ms));
+    return s ? s->LocalAt(double(*ms)) : double(*ms);
 }
+
+// --- the matching ---------------------------------------------------------------------------
 
 namespace {
 
-// The sliding estimate: a window of `windowMs` on the local clock, moved by half of it over the
-// local end's traffic; each window starts from what the last one found and searches the whole
-// range only when that finds too little.
-void Estimate(const Streams& s, const MatchOptions& o, double centre, LinkMatch* m) {
-    qint64 first = std::numeric_limits<qint64>::max();
-    qint64 last = std::numeric_limits<qint64>::min();
-    for (int k = 0; k < 8; ++k)
-        for (int p = 0; p < 2; ++p)
-            for (const Stream* a : {&s.sends[0][k][p], &s.receives[1][k][p]})
-                if (!a->ms.empty()) {
-                    first = std::min(first, a->ms.front());
-                    last = std::max(last, a->ms.back());
-                }
-    if (first > last)
-        return;
-    const qint64 width = std::max<qint64>(o.windowMs, 1000);
-    const double transfer = std::max(o.acceptMs, 1);
-    struct Found {
-        WindowResult w;
-        double m[2] = {0, 0};
-        double mad[2] = {0, 0};
-    };
-    std::vector<Found> found;
-    std::optional<Prior> prior;
-    for (qint64 from = first;; from += width / 2) {
-        const qint64 to = from + width;
-        const int anchors = std::min(CountAnchors(s, 0, from, to), kWindowAnchors) +
-                            std::min(CountAnchors(s, 1, from, to), kWindowAnchors);
-        if (anchors > 0) {
-            std::optional<WindowResult> w;
-            if (prior)
-                w = Collect(s, from, to, *prior);
-            if (!w || Pairs(*w) * 2 < w->anchors) {
-                if (const std::optional<Prior> searched =
-                        SearchPrior(s, from, to, centre, double(o.maxOffsetMs), transfer)) {
-                    WindowResult again = Collect(s, from, to, *searched);
-                    // Once more around what the search found, so both directions centre on
-                    // their own medians.
-                    if (Pairs(again) > 0) {
-                        Prior refined = *searched;
-                        if (!again.d[0].empty())
-                            refined.c1 = Median(again.d[0]);
-                        if (!again.d[1].empty())
-                            refined.c2 = Median(again.d[1]);
-                        refined.halfWidth = transfer / 2;
-                        again = Collect(s, from, to, refined);
-                    }
-                    if (!w || Pairs(again) > Pairs(*w))
-                        w = std::move(again);
-                }
-            }
-            if (w && Pairs(*w) > 0) {
-                Found f;
-                f.w = std::move(*w);
-                Prior next;
-                next.c1 = f.w.centre[0];
-                next.c2 = f.w.centre[1];
-                for (int dir = 0; dir < 2; ++dir)
-                    if (!f.w.d[dir].empty()) {
-                        f.m[dir] = RobustMedian(f.w.d[dir], &f.mad[dir]);
-                        (dir == 0 ? next.c1 : next.c2) = f.m[dir];
-                    }
-                // The other direction follows an offset that moved: the transfer stays.
-                if (f.w.d[0].empty() != f.w.d[1].empty() && prior) {
-                    const double shift = f.w.d[0].empty() ? -(next.c2 - prior->c2) : next.c1 - prior->c1;
-                    if (f.w.d[0].empty())
-                        next.c1 = prior->c1 + shift;
-                    else
-                        next.c2 = prior->c2 - shift;
-                }
-                next.halfWidth = transfer;
-                prior = next;
-                found.push_back(std::move(f));
-            }
-        }
-        if (to > last)
-            break;
-        if (anchors == 0) {
-            // Nothing here: on to the window that holds the next anchor.
-            const qint64 next = NextAnchor(s, to);
-            if (next > last)
-                break;
-            from = std::max(from, next - width / 2) - width / 2;
-        }
-    }
-    if (found.empty())
-        return;
-
-    // The typical transfer where both ways were seen; one-way windows take their offset from it.
-    std::vector<double> transfers;
-    for (const Found& f : found) {
-        if (!f.w.d[0].empty() && !f.w.d[1].empty())
-            transfers.push_back((f.m[0] + f.m[1]) / 2);
-    }
-    m->split = !transfers.empty();
-    m->basis = m->split ? OffsetBasis::BothWays : OffsetBasis::OneWay;
-    const double tau = m->split ? Median(transfers) : 0.0;
-    std::vector<double> offsets;
-    for (const Found& f : found) {
-        OffsetSample sample;
-        sample.unitMs = Median(f.w.anchorMs);
-        const bool both = !f.w.d[0].empty() && !f.w.d[1].empty();
-        sample.split = both;
-        sample.pairs = Pairs(f.w);
-        if (both) {
-            sample.offsetMs = (f.m[0] - f.m[1]) / 2;
-            sample.transferMs = (f.m[0] + f.m[1]) / 2;
-            sample.spreadMs = (f.mad[0] + f.mad[1]) / 2;
-        } else if (!f.w.d[0].empty()) {
-            sample.offsetMs = f.m[0] - tau;
-            sample.transferMs = tau;
-            sample.spreadMs = f.mad[0];
-        } else {
-            sample.offsetMs = tau - f.m[1];
-            sample.transferMs = tau;
-            sample.spreadMs = f.mad[1];
-        }
-        offsets.push_back(sample.offsetMs);
-        m->offsets.append(sample);
-    }
-    std::sort(m->offsets.begin(), m->offsets.end(),
-              [](const OffsetSample& a, const OffsetSample& b) { return a.unitMs < b.unitMs; });
-    m->offsetMs = Median(offsets);
-    // One way only: the "offset" is the apparent delay (sent local → remote) or its negative, and
-    // the transfers left after it scatter around 0.
-    m->transferMs = tau;
-}
-
-// Pairs the sends and receives of one stream on the common axis: the candidate pairs whose
-// transfer lies within `accept` of `tau`, nearest first, each event in one pair at most.
-void MatchStream(const Stream& sends, const Stream& receives, bool sendsAreLocal, double tau, double accept,
-                 const LinkMatch& m, std::vector<std::pair<int, int>>* pairs, std::vector<double>* sendAxis,
-                 std::vector<double>* receiveAxis) {
-    sendAxis->resize(sends.ms.size());
-    receiveAxis->resize(receives.ms.size());
-    for (size_t i = 0; i < sends.ms.size(); ++i)
-        (*sendAxis)[i] = sendsAreLocal ? double(sends.ms[i]) : RemoteToAxis(m, double(sends.ms[i]));
-    for (size_t j = 0; j < receives.ms.size(); ++j)
-        (*receiveAxis)[j] = sendsAreLocal ? RemoteToAxis(m, double(receives.ms[j])) : double(receives.ms[j]);
-    // The axis keeps each end's order (the offset moves far slower than time), so one pass finds
-    // each send's candidates.
-    struct Candidate {
-        double cost;
-        int send;
-        int receive;
-    };
-    std::vector<Candidate> candidates;
-    size_t j0 = 0;
-    for (size_t i = 0; i < sendAxis->size(); ++i) {
-        const double lo = (*sendAxis)[i] + tau - accept;
-        const double hi = (*sendAxis)[i] + tau + accept;
-        while (j0 < receiveAxis->size() && (*receiveAxis)[j0] < lo)
-            ++j0;
-        for (size_t j = j0; j < receiveAxis->size() && (*receiveAxis)[j] <= hi; ++j)
-            candidates.push_back({std::abs((*receiveAxis)[j] - (*sendAxis)[i] - tau), int(i), int(j)});
-    }
-    std::sort(candidates.begin(), candidates.end(), [](const Candidate& a, const Candidate& b) {
-        return a.cost != b.cost   ? a.cost < b.cost
-               : a.send != b.send ? a.send < b.send
-                                  : a.receive < b.receive;
-    });
-    std::vector<char> sendTaken(sendAxis->size(), 0);
-    std::vector<char> receiveTaken(receiveAxis->size(), 0);
-    for (const Candidate& c : candidates)
-        if (!sendTaken[size_t(c.send)] && !receiveTaken[size_t(c.receive)]) {
-            sendTaken[size_t(c.send)] = receiveTaken[size_t(c.receive)] = 1;
-            pairs->push_back({c.send, c.receive});
-        }
-}
-
-// The clocks' offset by the latest visit that read both clocks (the first reading of each unit in
-// it); *localUnitMs is the local clock at that reading.
-void ReadingsOffset(const LinkEvents& e, LinkMatch* m, double* localUnitMs) {
-    // A reading whose bytes are no valid date and time tells nothing (its difference reads 0).
-    const auto valid = [](const ClockReading& r) {
-        return r.bytes.isEmpty() || ClockDifferenceMs(r.bytes, r.time).has_value();
-    };
-    const auto firstOf = [&valid](const QList<ClockReading>& readings,
-                                  qint64 visitId) -> const ClockReading* {
-        for (const ClockReading& r : readings)
-            if (r.visitId == visitId && valid(r))
-                return &r;
-        return nullptr;
-    };
-    for (qsizetype i = e.localClock.size() - 1; i >= 0; --i) {
-        const ClockReading* remote = firstOf(e.remoteClock, e.localClock[i].visitId);
-        const ClockReading* firstLocal = firstOf(e.localClock, e.localClock[i].visitId);
-        if (!remote || !firstLocal)
-            continue;
-        const ClockReading& local = *firstLocal;
-        ClockCrossCheck& c = m->crossCheck;
-        c.available = true;
-        c.visitId = local.visitId;
-        c.readingOffsetMs = double(remote->differenceMs - firstLocal->differenceMs);
-        *localUnitMs = double(firstLocal->time.utcMs) + firstLocal->time.offsetSeconds * 1000.0 +
-                       double(firstLocal->differenceMs);
-        return;
-    }
-}
-
-// The estimate against the readings. Without traffic the readings place the remote end.
-void CrossCheck(double localUnitMs, LinkMatch* m) {
-    ClockCrossCheck& c = m->crossCheck;
-    if (!c.available)
-        return;
-    if (m->basis == OffsetBasis::None)
-        m->offsetMs = c.readingOffsetMs;
-    c.estimateOffsetMs = OffsetAt(*m, localUnitMs);
-    c.differenceMs = c.estimateOffsetMs - c.readingOffsetMs;
-    c.agrees = m->basis != OffsetBasis::OneWay && std::abs(c.differenceMs) <= kReadingResolutionMs;
-}
-
-} // namespace
-
-LinkMatch MatchLink(const LinkEvents& events, const MatchOptions& options) {
-    LinkMatch m;
+Streams StreamsOf(const LinkEvents& events, std::vector<std::optional<qint64>> times[2], int* unplaced) {
     Streams s;
     const QList<EventRow>* ends[2] = {&events.local, &events.remote};
-    std::vector<std::optional<qint64>> times[2];
     for (int end = 0; end < 2; ++end) {
         const UnitSide side = end == 0 ? UnitSide::Local : UnitSide::Remote;
         times[end].reserve(size_t(ends[end]->size()));
@@ -758,15 +215,15 @@ LinkMatch MatchLink(const LinkEvents& events, const MatchOptions& options) {
             const EventRow& row = (*ends[end])[i];
             times[end].push_back(EventUnitMs(row));
             if (!times[end].back()) {
-                ++m.unplaced;
+                ++*unplaced;
                 continue;
             }
             const std::optional<CommandCode> c = CommandOfCode(row.code, side);
             if (!c)
                 continue;
-            Stream& stream =
-                (c->isSend ? s.sends
-                           : s.receives)[DirIndex(c->direction)][c->command - 1][PairIndex(c->pair)];
+            const int dir = c->direction == LinkDirection::LocalToRemote ? 0 : 1;
+            const int p = c->pair == MatchPair::Command ? 0 : 1;
+            Stream& stream = (c->isSend ? s.sends : s.receives)[dir][c->command - 1][p];
             stream.ms.push_back(*times[end].back());
             stream.row.push_back(int(i));
         }
@@ -775,11 +232,10 @@ LinkMatch MatchLink(const LinkEvents& events, const MatchOptions& options) {
         for (auto& dir : *group)
             for (auto& cmd : dir)
                 for (Stream& st : cmd) {
-                    std::vector<size_t> order(st.ms.size());
-                    for (size_t i = 0; i < order.size(); ++i)
-                        order[i] = i;
                     if (std::is_sorted(st.ms.begin(), st.ms.end()))
                         continue;
+                    std::vector<size_t> order(st.ms.size());
+                    std::iota(order.begin(), order.end(), size_t(0));
                     std::stable_sort(order.begin(), order.end(),
                                      [&](size_t a, size_t b) { return st.ms[a] < st.ms[b]; });
                     Stream sorted;
@@ -789,135 +245,467 @@ LinkMatch MatchLink(const LinkEvents& events, const MatchOptions& options) {
                     }
                     st = std::move(sorted);
                 }
+    return s;
+}
 
-    // Clocks set far apart (a unit never set, a year out) are found around what the readings say.
-    double readingAtMs = 0;
-    ReadingsOffset(events, &m, &readingAtMs);
-    if (options.handOffsetMs) {
-        m.basis = OffsetBasis::HandCorrection;
-        m.split = true;
-        m.offsetMs = *options.handOffsetMs;
-    } else {
-        Estimate(s, options, m.crossCheck.available ? m.crossCheck.readingOffsetMs : 0.0, &m);
-    }
-    CrossCheck(readingAtMs, &m);
+// A pair's apparent delay: receive minus send, each on its own clock.
+double Apparent(const Stream& sends, const Stream& receives, int i, int j) {
+    return double(receives.ms[size_t(j)] - sends.ms[size_t(i)]);
+}
 
-    // The matches, stream by stream, first as light records; the rows are copied once, in axis order.
-    const double accept = std::max(options.acceptMs, 1);
-    struct Found {
-        double sentAxis;
-        double receivedAxis;
-        double transfer;
-        int sendRow;
-        int receiveRow;
-        quint8 dir, k, p;
-    };
-    std::vector<Found> found;
-    std::vector<double> transfers[2][8];
+// The first pairing of a track: the events it spans on the common axis by the votes' level, each
+// send paired with the receive nearest the level (that pairing need not be right at a twin: it only
+// feeds the envelope, and a twin lies above it). The pairs as delay points of each way.
+void PairOnTrack(const Streams& s, const ClockTrack& track, double accept, std::vector<DelayPoint> points[2],
+                 double remoteSpan[2]) {
+    const double window = accept + kLevelSlackMs;
     for (int dir = 0; dir < 2; ++dir)
         for (int k = 0; k < 8; ++k)
             for (int p = 0; p < 2; ++p) {
                 const Stream& sends = s.sends[dir][k][p];
                 const Stream& receives = s.receives[dir][k][p];
-                const bool sendsAreLocal = dir == 0;
-                const QList<EventRow>& sendRows = sendsAreLocal ? events.local : events.remote;
-                const QList<EventRow>& receiveRows = sendsAreLocal ? events.remote : events.local;
-                std::vector<std::pair<int, int>> pairs;
-                std::vector<double> sendAxis;
-                std::vector<double> receiveAxis;
-                MatchStream(sends, receives, sendsAreLocal, m.transferMs, accept, m, &pairs, &sendAxis,
-                            &receiveAxis);
-                std::vector<char> sendMatched(sends.ms.size(), 0);
-                std::vector<char> receiveMatched(receives.ms.size(), 0);
-                const auto direction = dir == 0 ? LinkDirection::LocalToRemote : LinkDirection::RemoteToLocal;
+                const bool l2r = SendsAreLocal(dir);
+                // Local ends in the track's span; remote ends by the level there.
+                std::vector<double> sa;
+                std::vector<double> ra;
+                std::vector<int> si;
+                std::vector<int> ri;
+                const auto toAxis = [&](qint64 remote) {
+                    double t = double(remote) - track.LevelAt(track.fromMs, l2r);
+                    t = double(remote) - track.LevelAt(t, l2r);
+                    return double(remote) - track.LevelAt(t, l2r);
+                };
+                for (size_t i = 0; i < sends.ms.size(); ++i) {
+                    const double a = l2r ? double(sends.ms[i]) : toAxis(sends.ms[i]);
+                    if (a >= track.fromMs - window && a <= track.toMs + window) {
+                        sa.push_back(a);
+                        si.push_back(int(i));
+                    }
+                }
+                for (size_t j = 0; j < receives.ms.size(); ++j) {
+                    const double a = l2r ? toAxis(receives.ms[j]) : double(receives.ms[j]);
+                    if (a >= track.fromMs - window && a <= track.toMs + window) {
+                        ra.push_back(a);
+                        ri.push_back(int(j));
+                    }
+                }
+                if (sa.empty() || ra.empty())
+                    continue;
+                // The level already holds the typical transfer: the pairs scatter around 0.
+                for (const auto& [x, y] : PairInOrder(sa, ra, -window, window, 0.0)) {
+                    const int i = si[size_t(x)];
+                    const int j = ri[size_t(y)];
+                    const double d = Apparent(sends, receives, i, j);
+                    const double t = l2r ? double(sends.ms[size_t(i)]) : double(receives.ms[size_t(j)]);
+                    const double remote = l2r ? double(receives.ms[size_t(j)]) : double(sends.ms[size_t(i)]);
+                    // Returns too: each is a transmission of its own, another sample of the fast edge.
+                    points[dir].push_back({t, d});
+                    remoteSpan[0] = std::min(remoteSpan[0], remote);
+                    remoteSpan[1] = std::max(remoteSpan[1], remote);
+                }
+            }
+}
+
+// Places the break between two segments: at an archived clock write that falls between them, else
+// halfway across the gap between the last pair of one and the first of the next.
+void PlaceBreak(const ClockSegment& before, ClockSegment* after, const QList<ClockWriteMark>& writes) {
+    // A write sets the clock to the PC's time within a poll; the first pair after it comes later.
+    constexpr double kWriteSlackMs = 60'000;
+    for (const ClockWriteMark& w : writes) {
+        if (w.end == UnitSide::Local && w.unitMs > before.toMs && w.unitMs <= after->fromMs + kWriteSlackMs) {
+            after->startLocalMs = std::min(w.unitMs, after->fromMs);
+            after->startRemoteMs = after->RemoteAt(after->startLocalMs);
+            after->start = SegmentStart::ClockWrite;
+            after->clockWriteVisit = w.visitId;
+            return;
+        }
+        if (w.end == UnitSide::Remote && w.unitMs > before.remoteToMs &&
+            w.unitMs <= after->remoteFromMs + kWriteSlackMs) {
+            after->startRemoteMs = std::min(w.unitMs, after->remoteFromMs);
+            after->startLocalMs = after->LocalAt(after->startRemoteMs);
+            after->start = SegmentStart::ClockWrite;
+            after->clockWriteVisit = w.visitId;
+            return;
+        }
+    }
+    after->startLocalMs = (before.toMs + after->fromMs) / 2;
+    after->startRemoteMs = (before.remoteToMs + after->remoteFromMs) / 2;
+    after->start = SegmentStart::Step;
+}
+
+// The clock readings' offset by the latest visit that read both clocks (the first valid reading of
+// each unit in it); *localUnitMs is the local clock at that reading.
+void ReadingsOffset(const LinkEvents& e, ClockCrossCheck* c, double* localUnitMs) {
+    const auto firstOf = [](const QList<ClockReading>& readings, qint64 visitId) -> const ClockReading* {
+        for (const ClockReading& r : readings)
+            // A reading whose bytes are no valid date and time tells nothing.
+            if (r.visitId == visitId && (r.bytes.isEmpty() || ClockDifferenceMs(r.bytes, r.time)))
+                return &r;
+        return nullptr;
+    };
+    for (qsizetype i = e.localClock.size() - 1; i >= 0; --i) {
+        const ClockReading* remote = firstOf(e.remoteClock, e.localClock[i].visitId);
+        const ClockReading* local = firstOf(e.localClock, e.localClock[i].visitId);
+        if (!remote || !local)
+            continue;
+        c->available = true;
+        c->visitId = local->visitId;
+        c->readingOffsetMs = double(remote->differenceMs - local->differenceMs);
+        *localUnitMs =
+            double(local->time.utcMs) + local->time.offsetSeconds * 1000.0 + double(local->differenceMs);
+        return;
+    }
+}
+
+// The spans a unit's log covers: its reads', or its events' first to last.
+std::vector<std::pair<double, double>> Coverage(const QList<CoveredSpan>& spans,
+                                                const std::vector<std::optional<qint64>>& times) {
+    std::vector<std::pair<double, double>> out;
+    for (const CoveredSpan& s : spans)
+        out.push_back({double(s.fromMs), double(s.toMs)});
+    if (out.empty()) {
+        std::optional<qint64> lo;
+        std::optional<qint64> hi;
+        for (const auto& t : times)
+            if (t) {
+                lo = std::min(lo.value_or(*t), *t);
+                hi = std::max(hi.value_or(*t), *t);
+            }
+        if (lo)
+            out.push_back({double(*lo), double(*hi)});
+    }
+    return out;
+}
+
+bool Covers(const std::vector<std::pair<double, double>>& spans, double ms) {
+    return std::any_of(spans.begin(), spans.end(),
+                       [ms](const auto& s) { return ms >= s.first && ms <= s.second; });
+}
+
+void FillStats(CommandMatchCounts* c, std::vector<double> transfers) {
+    if (transfers.empty())
+        return;
+    c->transferMedianMs = Median(transfers);
+    c->transferP95Ms = NearestRank(transfers, 0.95);
+    c->transferMaxMs = *std::max_element(transfers.begin(), transfers.end());
+}
+
+// The segments of the link from its traffic: a track of votes each, fitted on its first pairing.
+QList<ClockSegment> SegmentsOfTraffic(const Streams& s, const LinkEvents& events, double accept) {
+    std::vector<StreamPair> pairs;
+    for (int dir = 0; dir < 2; ++dir)
+        for (int k = 0; k < 8; ++k)
+            for (int p = 0; p < 2; ++p)
+                pairs.push_back({&s.sends[dir][k][p].ms, &s.receives[dir][k][p].ms, SendsAreLocal(dir)});
+    QList<ClockSegment> segments;
+    for (const ClockTrack& track : FindClockTracks(pairs)) {
+        std::vector<DelayPoint> points[2];
+        double remoteSpan[2] = {INFINITY, -INFINITY};
+        PairOnTrack(s, track, accept, points, remoteSpan);
+        // A track of chance votes pairs next to nothing of the traffic in its span; a true one pairs
+        // most of it (all but the lost, the unwanted and what the other log does not cover).
+        qint64 inSpan = 0;
+        for (int k = 0; k < 8; ++k)
+            for (int p = 0; p < 2; ++p)
+                for (const Stream* local : {&s.sends[0][k][p], &s.receives[1][k][p]})
+                    inSpan +=
+                        std::upper_bound(local->ms.begin(), local->ms.end(), qint64(track.toMs)) -
+                        std::lower_bound(local->ms.begin(), local->ms.end(), qint64(std::ceil(track.fromMs)));
+        if (double(points[0].size() + points[1].size()) < kTrackPaired * double(inSpan))
+            continue;
+        const std::optional<EnvelopeFit> fit = FitEnvelope(points[0], points[1]);
+        if (!fit)
+            continue;
+        ClockSegment seg = SegmentOfFit(*fit);
+        seg.fromMs = INFINITY;
+        seg.toMs = -INFINITY;
+        for (int dir = 0; dir < 2; ++dir)
+            for (const DelayPoint& p : points[dir]) {
+                seg.fromMs = std::min(seg.fromMs, p.t);
+                seg.toMs = std::max(seg.toMs, p.t);
+            }
+        seg.remoteFromMs = remoteSpan[0];
+        seg.remoteToMs = remoteSpan[1];
+        segments.append(seg);
+    }
+    for (qsizetype i = 1; i < segments.size(); ++i)
+        PlaceBreak(segments[i - 1], &segments[i], events.clockWrites);
+    return segments;
+}
+
+} // namespace
+
+LinkMatch MatchLink(const LinkEvents& events, const MatchOptions& options) {
+    LinkMatch m;
+    m.asOfVisit = events.asOfVisit;
+    std::vector<std::optional<qint64>> times[2];
+    const Streams s = StreamsOf(events, times, &m.unplaced);
+    const double accept = std::max(options.acceptMs, 1);
+
+    double readingAtMs = 0;
+    ReadingsOffset(events, &m.crossCheck, &readingAtMs);
+    if (options.handOffsetMs) {
+        ClockSegment hand;
+        hand.offsetMs = *options.handOffsetMs;
+        hand.basis = SegmentBasis::Hand;
+        m.segments.append(hand);
+    } else {
+        m.segments = SegmentsOfTraffic(s, events, accept);
+        if (m.segments.isEmpty() && m.crossCheck.available) {
+            ClockSegment readings;
+            readings.offsetMs = m.crossCheck.readingOffsetMs;
+            readings.originMs = readingAtMs;
+            readings.basis = SegmentBasis::Readings;
+            m.segments.append(readings);
+        }
+    }
+
+    // The accepted transfer window, from the first pairing on the fitted model: from just under the
+    // fastest transfer to a few spreads above it.
+    const auto axisOf = [&m](qint64 ms, bool local) {
+        if (local)
+            return double(ms);
+        const ClockSegment* seg = SegmentOfRemote(m.segments, double(ms));
+        return seg ? seg->LocalAt(double(ms)) : double(ms);
+    };
+    double floor = INFINITY;
+    for (const ClockSegment& seg : m.segments)
+        floor = std::min(floor, seg.floorMs);
+    if (!std::isfinite(floor))
+        floor = 0;
+    double high = floor + accept;
+    {
+        // The spread from each command's nearest receive at or above the fastest transfer, shared or
+        // not: a lost command or a twin moves a few of these, never the 90th percentile.
+        std::vector<double> above;
+        for (int dir = 0; dir < 2; ++dir)
+            for (int k = 0; k < 8; ++k) {
+                std::vector<double> ra;
+                for (qint64 t : s.receives[dir][k][0].ms)
+                    ra.push_back(axisOf(t, !SendsAreLocal(dir)));
+                std::sort(ra.begin(), ra.end());
+                for (qint64 t : s.sends[dir][k][0].ms) {
+                    const double a = axisOf(t, SendsAreLocal(dir));
+                    const auto it = std::lower_bound(ra.begin(), ra.end(), a + floor - kStampSlackMs);
+                    if (it != ra.end() && *it - a <= floor + accept)
+                        above.push_back(std::max(0.0, *it - a - floor));
+                }
+            }
+        if (!above.empty())
+            high =
+                floor + std::min(accept, std::max(kWindowFloorMs,
+                                                  kWindowSpreads * NearestRank(above, 0.9) + kWindowFloorMs));
+    }
+    const double low = floor - kStampSlackMs;
+
+    const std::vector<std::pair<double, double>> covered[2] = {Coverage(events.localCovered, times[0]),
+                                                               Coverage(events.remoteCovered, times[1])};
+    struct Found {
+        double sentAxis;
+        double receivedAxis;
+        std::optional<double> transfer;
+        double apparent;
+        int sendRow;
+        int receiveRow;
+        quint8 dir, k, p;
+    };
+    std::vector<Found> found;
+    std::vector<double> transfers[2][2][8];
+    for (int dir = 0; dir < 2; ++dir)
+        for (int k = 0; k < 8; ++k)
+            for (int p = 0; p < 2; ++p) {
+                const Stream& sends = s.sends[dir][k][p];
+                const Stream& receives = s.receives[dir][k][p];
+                const bool l2r = SendsAreLocal(dir);
+                // On the common axis in axis order (a step of the remote clock may reorder its events).
+                std::vector<int> si(sends.ms.size());
+                std::vector<int> ri(receives.ms.size());
+                std::iota(si.begin(), si.end(), 0);
+                std::iota(ri.begin(), ri.end(), 0);
+                std::vector<double> sAxis(sends.ms.size());
+                std::vector<double> rAxis(receives.ms.size());
+                for (size_t i = 0; i < sAxis.size(); ++i)
+                    sAxis[i] = axisOf(sends.ms[i], l2r);
+                for (size_t j = 0; j < rAxis.size(); ++j)
+                    rAxis[j] = axisOf(receives.ms[j], !l2r);
+                std::stable_sort(si.begin(), si.end(),
+                                 [&](int a, int b) { return sAxis[size_t(a)] < sAxis[size_t(b)]; });
+                std::stable_sort(ri.begin(), ri.end(),
+                                 [&](int a, int b) { return rAxis[size_t(a)] < rAxis[size_t(b)]; });
+                std::vector<double> sa;
+                std::vector<double> ra;
+                for (int i : si)
+                    sa.push_back(sAxis[size_t(i)]);
+                for (int j : ri)
+                    ra.push_back(rAxis[size_t(j)]);
+                const QList<EventRow>& sendRows = l2r ? events.local : events.remote;
+                const QList<EventRow>& receiveRows = l2r ? events.remote : events.local;
+                std::vector<char> sendPaired(sa.size(), 0);
+                std::vector<char> receivePaired(ra.size(), 0);
+                CommandMatchCounts& c = m.counts[size_t(p)][size_t(dir)][size_t(k)];
+                const auto direction = l2r ? LinkDirection::LocalToRemote : LinkDirection::RemoteToLocal;
                 const auto pair = p == 0 ? MatchPair::Command : MatchPair::Return;
-                for (const auto& [i, j] : pairs) {
-                    sendMatched[size_t(i)] = receiveMatched[size_t(j)] = 1;
-                    Found f{sendAxis[size_t(i)],
-                            receiveAxis[size_t(j)],
-                            0,
+                for (const auto& [x, y] : PairInOrder(sa, ra, low, high)) {
+                    sendPaired[size_t(x)] = receivePaired[size_t(y)] = 1;
+                    const int i = si[size_t(x)];
+                    const int j = ri[size_t(y)];
+                    Found f{sa[size_t(x)],
+                            ra[size_t(y)],
+                            std::nullopt,
+                            Apparent(sends, receives, i, j),
                             sends.row[size_t(i)],
                             receives.row[size_t(j)],
                             quint8(dir),
                             quint8(k),
                             quint8(p)};
-                    f.transfer = m.split ? f.receivedAxis - f.sentAxis
-                                         : double(receives.ms[size_t(j)] - sends.ms[size_t(i)]);
-                    if (p == 0)
-                        transfers[dir][k].push_back(f.transfer);
+                    const ClockSegment* seg = SegmentOfLocal(m.segments, l2r ? f.sentAxis : f.receivedAxis);
+                    if (seg && (seg->basis == SegmentBasis::BothWays || seg->basis == SegmentBasis::Hand ||
+                                seg->basis == SegmentBasis::Readings))
+                        f.transfer = f.receivedAxis - f.sentAxis;
+                    else
+                        c.apparent = true;
+                    transfers[p][dir][k].push_back(f.transfer.value_or(f.apparent));
+                    ++c.matched;
                     found.push_back(f);
                 }
-                for (size_t i = 0; i < sendMatched.size(); ++i)
-                    if (!sendMatched[i])
-                        m.lost.append({k + 1, direction, pair, sendRows[sends.row[i]],
-                                       sendsAreLocal ? UnitSide::Local : UnitSide::Remote, sendAxis[i]});
-                for (size_t j = 0; j < receiveMatched.size(); ++j)
-                    if (!receiveMatched[j])
-                        m.unwanted.append({k + 1, direction, pair, receiveRows[receives.row[j]],
-                                           sendsAreLocal ? UnitSide::Remote : UnitSide::Local,
-                                           receiveAxis[j]});
-                if (p == 0) {
-                    CommandMatchCounts& c = m.perDirection[size_t(dir)][size_t(k)];
-                    c.sent = qint64(sends.ms.size());
-                    c.received = qint64(receives.ms.size());
-                    c.matched = qint64(pairs.size());
-                    c.lost = c.sent - c.matched;
-                    c.unwanted = c.received - c.matched;
+                const UnitSide sender = l2r ? UnitSide::Local : UnitSide::Remote;
+                const UnitSide receiver = l2r ? UnitSide::Remote : UnitSide::Local;
+                for (size_t x = 0; x < sa.size(); ++x) {
+                    if (sendPaired[x])
+                        continue;
+                    // Where the receive would have been, on the receiving unit's clock.
+                    const double arrival = sa[x] + floor;
+                    const ClockSegment* seg = SegmentOfLocal(m.segments, arrival);
+                    const double at = l2r ? (seg ? seg->RemoteAt(arrival) : arrival) : arrival;
+                    const bool inside = Covers(covered[l2r ? 1 : 0], at);
+                    UnmatchedEvent u{k + 1,  direction, pair, sendRows[sends.row[size_t(si[x])]],
+                                     sender, sa[x]};
+                    (inside ? m.lost : m.notCovered).append(u);
+                    ++(inside ? c.lost : c.sentNotCovered);
                 }
+                for (size_t y = 0; y < ra.size(); ++y) {
+                    if (receivePaired[y])
+                        continue;
+                    // Where the send would have been, on the sending unit's clock.
+                    const double departure = ra[y] - floor;
+                    const ClockSegment* seg = SegmentOfLocal(m.segments, departure);
+                    const double at = l2r ? departure : (seg ? seg->RemoteAt(departure) : departure);
+                    const bool inside = Covers(covered[l2r ? 0 : 1], at);
+                    UnmatchedEvent u{k + 1,    direction, pair, receiveRows[receives.row[size_t(ri[y])]],
+                                     receiver, ra[y]};
+                    (inside ? m.unwanted : m.notCovered).append(u);
+                    ++(inside ? c.unwanted : c.receivedNotCovered);
+                }
+                c.sent = c.matched + c.lost;
+                c.received = c.matched + c.unwanted;
             }
     std::sort(found.begin(), found.end(),
               [](const Found& a, const Found& b) { return a.sentAxis < b.sentAxis; });
     m.matches.reserve(qsizetype(found.size()));
-    for (const Found& f : found)
-        m.matches.append(
-            CommandMatch{f.k + 1, f.dir == 0 ? LinkDirection::LocalToRemote : LinkDirection::RemoteToLocal,
-                         f.p == 0 ? MatchPair::Command : MatchPair::Return,
-                         (f.dir == 0 ? events.local : events.remote)[f.sendRow],
-                         (f.dir == 0 ? events.remote : events.local)[f.receiveRow], f.sentAxis,
-                         f.receivedAxis, f.transfer});
+    for (const Found& f : found) {
+        const bool l2r = f.dir == 0;
+        m.matches.append(CommandMatch{f.k + 1,
+                                      l2r ? LinkDirection::LocalToRemote : LinkDirection::RemoteToLocal,
+                                      f.p == 0 ? MatchPair::Command : MatchPair::Return,
+                                      (l2r ? events.local : events.remote)[f.sendRow],
+                                      (l2r ? events.remote : events.local)[f.receiveRow], f.sentAxis,
+                                      f.receivedAxis, f.transfer, f.apparent});
+    }
+    for (int p = 0; p < 2; ++p)
+        for (int dir = 0; dir < 2; ++dir)
+            for (int k = 0; k < 8; ++k)
+                FillStats(&m.counts[size_t(p)][size_t(dir)][size_t(k)], transfers[p][dir][k]);
     for (int k = 0; k < 8; ++k) {
         CommandMatchCounts& all = m.perCommand[size_t(k)];
         std::vector<double> both;
         for (int dir = 0; dir < 2; ++dir) {
-            CommandMatchCounts& c = m.perDirection[size_t(dir)][size_t(k)];
-            FillStats(&c, transfers[dir][k]);
+            const CommandMatchCounts& c = m.counts[0][size_t(dir)][size_t(k)];
             all.sent += c.sent;
             all.received += c.received;
             all.matched += c.matched;
             all.lost += c.lost;
             all.unwanted += c.unwanted;
-            both.insert(both.end(), transfers[dir][k].begin(), transfers[dir][k].end());
+            all.sentNotCovered += c.sentNotCovered;
+            all.receivedNotCovered += c.receivedNotCovered;
+            all.apparent |= c.apparent;
+            both.insert(both.end(), transfers[0][dir][k].begin(), transfers[0][dir][k].end());
         }
         FillStats(&all, std::move(both));
     }
     const auto byAxis = [](const UnmatchedEvent& a, const UnmatchedEvent& b) { return a.axisMs < b.axisMs; };
-    std::sort(m.lost.begin(), m.lost.end(), byAxis);
-    std::sort(m.unwanted.begin(), m.unwanted.end(), byAxis);
+    std::stable_sort(m.lost.begin(), m.lost.end(), byAxis);
+    std::stable_sort(m.unwanted.begin(), m.unwanted.end(), byAxis);
+    std::stable_sort(m.notCovered.begin(), m.notCovered.end(), byAxis);
+
+    // Each segment's pairs and the span of local clock its events take.
+    for (const CommandMatch& c : m.matches)
+        if (c.pair == MatchPair::Command)
+            for (ClockSegment& seg : m.segments)
+                if (&seg == SegmentOfLocal(m.segments, c.direction == LinkDirection::LocalToRemote
+                                                           ? c.sentAxisMs
+                                                           : c.receivedAxisMs))
+                    ++seg.pairs[c.direction == LinkDirection::LocalToRemote ? 0 : 1];
+
+    // The summary: the segment most pairs carry.
+    const ClockSegment* main = nullptr;
+    for (const ClockSegment& seg : m.segments)
+        if (!main || seg.pairs[0] + seg.pairs[1] > main->pairs[0] + main->pairs[1])
+            main = &seg;
+    if (main) {
+        m.offsetMs = main->offsetMs;
+        m.transferMs = main->floorMs;
+        std::vector<double> carried;
+        for (const CommandMatch& c : m.matches)
+            if (c.pair == MatchPair::Command && SegmentOfLocal(m.segments, c.sentAxisMs) == main)
+                carried.push_back(c.transferMs.value_or(c.apparentMs));
+        if (!carried.empty())
+            m.transferMs = Median(carried);
+    }
+    bool anyBoth = false;
+    bool allBoth = !m.segments.isEmpty();
+    for (const ClockSegment& seg : m.segments) {
+        anyBoth |= seg.basis == SegmentBasis::BothWays;
+        allBoth &= seg.basis != SegmentBasis::OneWay;
+    }
+    m.split = allBoth;
+    if (options.handOffsetMs)
+        m.basis = OffsetBasis::HandCorrection;
+    else if (m.segments.isEmpty())
+        m.basis = OffsetBasis::None;
+    else if (anyBoth)
+        m.basis = OffsetBasis::BothWays;
+    else if (m.segments.first().basis == SegmentBasis::Readings)
+        m.basis = OffsetBasis::Readings;
+    else
+        m.basis = OffsetBasis::OneWay;
+
+    if (m.crossCheck.available) {
+        ClockCrossCheck& c = m.crossCheck;
+        c.estimateOffsetMs = OffsetAt(m, readingAtMs);
+        c.differenceMs = c.estimateOffsetMs - c.readingOffsetMs;
+        c.agrees = m.basis == OffsetBasis::BothWays && std::abs(c.differenceMs) <= kReadingResolutionMs;
+    }
 
     // Alarms and interruptions of both ends, and the bands from each to its return.
+    const QList<EventRow>* ends[2] = {&events.local, &events.remote};
     for (int end = 0; end < 2; ++end) {
         const UnitSide side = end == 0 ? UnitSide::Local : UnitSide::Remote;
-        std::optional<double> open[3];
+        QList<LinkIncident> mine;
         for (qsizetype i = 0; i < ends[end]->size(); ++i) {
             const EventRow& row = (*ends[end])[i];
             if (row.code < 33 || row.code > 38 || !times[end][size_t(i)])
                 continue;
             LinkIncident incident;
-            const int kind = (row.code - 33) / 2;
-            incident.kind = IncidentKind(kind);
+            incident.kind = IncidentKind((row.code - 33) / 2);
             incident.isReturn = row.code % 2 == 0;
             incident.end = side;
             incident.event = row;
-            incident.axisMs =
-                end == 0 ? double(*times[end][size_t(i)]) : RemoteToAxis(m, double(*times[end][size_t(i)]));
-            m.incidents.append(incident);
+            incident.axisMs = axisOf(*times[end][size_t(i)], end == 0);
+            mine.append(incident);
         }
-        QList<LinkIncident> mine;
-        for (const LinkIncident& incident : m.incidents)
-            if (incident.end == side)
-                mine.append(incident);
         std::stable_sort(mine.begin(), mine.end(),
                          [](const LinkIncident& a, const LinkIncident& b) { return a.axisMs < b.axisMs; });
+        std::optional<double> open[3];
         for (const LinkIncident& incident : mine) {
             std::optional<double>& o = open[int(incident.kind)];
             if (!incident.isReturn) {
@@ -932,6 +720,7 @@ LinkMatch MatchLink(const LinkEvents& events, const MatchOptions& options) {
         for (int kind = 0; kind < 3; ++kind)
             if (open[kind])
                 m.bands.append({IncidentKind(kind), side, *open[kind], std::nullopt});
+        m.incidents += mine;
     }
     std::stable_sort(m.incidents.begin(), m.incidents.end(),
                      [](const LinkIncident& a, const LinkIncident& b) { return a.axisMs < b.axisMs; });
@@ -939,138 +728,4 @@ LinkMatch MatchLink(const LinkEvents& events, const MatchOptions& options) {
         return a.startAxisMs < b.startAxisMs;
     });
     return m;
-}
-
-QString EventRecordLine(const EventRow& event, int number, bool chinese) {
-    qint64 key = event.unitTime;
-    const int ms = int(key & ((1 << kMsBits) - 1));
-    key >>= kMsBits;
-    unsigned char rec[kEventRecordLength] = {};
-    rec[4] = static_cast<unsigned char>(key & 0xFF);
-    rec[3] = static_cast<unsigned char>((key >> 8) & 0xFF);
-    rec[2] = static_cast<unsigned char>((key >> 16) & 0xFF);
-    rec[1] = static_cast<unsigned char>((key >> 24) & 0xFF);
-    const int month = int((key >> 32) & 0x0F);
-    rec[0] = static_cast<unsigned char>((key >> 36) & 0xFF);
-    // The millisecond nibbles back from their value: the hundreds nibble takes what it can (up to
-    // 15), the tens and units the rest, so values above 999 print as the record did.
-    const int hundreds = std::min(ms / 100, 15);
-    const int rest = ms - hundreds * 100;
-    const int tens = std::min(rest / 10, 15);
-    const int units = rest - tens * 10;
-    rec[5] = static_cast<unsigned char>((month << 4) | hundreds);
-    rec[6] = static_cast<unsigned char>(event.code >= 0 && event.code <= 255 ? event.code : 0);
-    rec[7] = static_cast<unsigned char>((tens << 4) | (units & 0x0F));
-    return FormatRecordLine(number, rec, chinese);
-}
-
-QString DirectionText(LinkDirection direction) {
-    return direction == LinkDirection::LocalToRemote ? QStringLiteral("local-remote")
-                                                     : QStringLiteral("remote-local");
-}
-
-QByteArray MatchCsv(const LinkMatch& match, const LinkEnds& ends) {
-    Q_UNUSED(ends);
-    QByteArray out = "kind,command,direction,pair,local time,remote time,axis time,transfer ms,offset ms\r\n";
-    const auto row = [&out](const QStringList& fields) {
-        QByteArray line;
-        for (qsizetype i = 0; i < fields.size(); ++i) {
-            if (i)
-                line += ',';
-            line += CsvField(fields[i]);
-        }
-        out += line + "\r\n";
-    };
-    row({QStringLiteral("estimate"), QString(), QString(), BasisText(match.basis), QString(), QString(),
-         QString(), Ms(match.transferMs), Ms(match.offsetMs)});
-    for (const OffsetSample& s : match.offsets)
-        row({QStringLiteral("offset"), QString(), QString(),
-             s.split ? QStringLiteral("split") : QStringLiteral("apparent"), AxisText(s.unitMs), QString(),
-             QString(), Ms(s.transferMs), Ms(s.offsetMs)});
-    const auto pairText = [](MatchPair p) {
-        return p == MatchPair::Command ? QStringLiteral("command") : QStringLiteral("return");
-    };
-    for (const CommandMatch& c : match.matches) {
-        const bool l2r = c.direction == LinkDirection::LocalToRemote;
-        const EventRow& local = l2r ? c.sent : c.received;
-        const EventRow& remote = l2r ? c.received : c.sent;
-        row({QStringLiteral("match"), QString::number(c.command), DirectionText(c.direction),
-             pairText(c.pair), UnitTimeText(local.unitTime), UnitTimeText(remote.unitTime),
-             AxisText(c.sentAxisMs), Ms(c.transferMs), Ms(OffsetAt(match, c.sentAxisMs))});
-    }
-    for (int lost = 1; lost >= 0; --lost)
-        for (const UnmatchedEvent& u : lost ? match.lost : match.unwanted) {
-            const QString time = UnitTimeText(u.event.unitTime);
-            row({lost ? QStringLiteral("lost") : QStringLiteral("unwanted"), QString::number(u.command),
-                 DirectionText(u.direction), pairText(u.pair), u.end == UnitSide::Local ? time : QString(),
-                 u.end == UnitSide::Remote ? time : QString(), AxisText(u.axisMs), QString(),
-                 Ms(OffsetAt(match, u.axisMs))});
-        }
-    return out;
-}
-
-QByteArray MatchJson(const LinkMatch& match, const LinkEnds& ends) {
-    const auto pairText = [](MatchPair p) {
-        return p == MatchPair::Command ? QStringLiteral("command") : QStringLiteral("return");
-    };
-    QJsonObject o;
-    o.insert(QStringLiteral("local"), UnitLabel(ends.local));
-    o.insert(QStringLiteral("remote"), UnitLabel(ends.remote));
-    o.insert(QStringLiteral("basis"), BasisText(match.basis));
-    o.insert(QStringLiteral("split"), match.split);
-    o.insert(QStringLiteral("offsetMs"), match.offsetMs);
-    o.insert(QStringLiteral("transferMs"), match.transferMs);
-    QJsonArray offsets;
-    for (const OffsetSample& s : match.offsets)
-        offsets.append(QJsonObject{{QStringLiteral("time"), AxisText(s.unitMs)},
-                                   {QStringLiteral("offsetMs"), s.offsetMs},
-                                   {QStringLiteral("spreadMs"), s.spreadMs},
-                                   {QStringLiteral("transferMs"), s.transferMs},
-                                   {QStringLiteral("pairs"), s.pairs},
-                                   {QStringLiteral("split"), s.split}});
-    o.insert(QStringLiteral("offsets"), offsets);
-    QJsonArray matches;
-    for (const CommandMatch& c : match.matches)
-        matches.append(QJsonObject{{QStringLiteral("command"), c.command},
-                                   {QStringLiteral("direction"), DirectionText(c.direction)},
-                                   {QStringLiteral("pair"), pairText(c.pair)},
-                                   {QStringLiteral("sent"), UnitTimeText(c.sent.unitTime)},
-                                   {QStringLiteral("received"), UnitTimeText(c.received.unitTime)},
-                                   {QStringLiteral("axisTime"), AxisText(c.sentAxisMs)},
-                                   {QStringLiteral("transferMs"), c.transferMs}});
-    o.insert(QStringLiteral("matches"), matches);
-    for (int lost = 1; lost >= 0; --lost) {
-        QJsonArray list;
-        for (const UnmatchedEvent& u : lost ? match.lost : match.unwanted)
-            list.append(QJsonObject{{QStringLiteral("command"), u.command},
-                                    {QStringLiteral("direction"), DirectionText(u.direction)},
-                                    {QStringLiteral("pair"), pairText(u.pair)},
-                                    {QStringLiteral("end"), SideText(u.end)},
-                                    {QStringLiteral("time"), UnitTimeText(u.event.unitTime)},
-                                    {QStringLiteral("axisTime"), AxisText(u.axisMs)}});
-        o.insert(lost ? QStringLiteral("lost") : QStringLiteral("unwanted"), list);
-    }
-    QJsonArray counts;
-    for (int k = 0; k < 8; ++k) {
-        const CommandMatchCounts& c = match.perCommand[size_t(k)];
-        QJsonObject co{{QStringLiteral("command"), k + 1},       {QStringLiteral("sent"), c.sent},
-                       {QStringLiteral("received"), c.received}, {QStringLiteral("matched"), c.matched},
-                       {QStringLiteral("lost"), c.lost},         {QStringLiteral("unwanted"), c.unwanted}};
-        if (c.transferMedianMs) {
-            co.insert(QStringLiteral("transferMedianMs"), *c.transferMedianMs);
-            co.insert(QStringLiteral("transferP95Ms"), *c.transferP95Ms);
-            co.insert(QStringLiteral("transferMaxMs"), *c.transferMaxMs);
-        }
-        counts.append(co);
-    }
-    o.insert(QStringLiteral("counts"), counts);
-    QJsonObject cc{{QStringLiteral("available"), match.crossCheck.available}};
-    if (match.crossCheck.available) {
-        cc.insert(QStringLiteral("readingOffsetMs"), match.crossCheck.readingOffsetMs);
-        cc.insert(QStringLiteral("estimateOffsetMs"), match.crossCheck.estimateOffsetMs);
-        cc.insert(QStringLiteral("differenceMs"), match.crossCheck.differenceMs);
-        cc.insert(QStringLiteral("agrees"), match.crossCheck.agrees);
-    }
-    o.insert(QStringLiteral("crossCheck"), cc);
-    return QJsonDocument(o).toJson(QJsonDocument::Compact) + '\n';
 }

@@ -2,6 +2,7 @@
 
 #include "archive/Archive.h"
 #include "archive/ArchiveTypes.h"
+#include "archive/ClockModel.h"
 
 #include <QList>
 #include <QString>
@@ -11,24 +12,27 @@
 
 // Both ends of one optical link side by side: each "Send Command k" at one unit matched with the
 // "Receive Command k" it caused at the other, each "Send Command k Return" with its "Receive
-// Command k Return", although the two units' clocks were set apart and drift freely.
+// Command k Return", although the two units' clocks were set apart (by seconds or by years), set
+// again in between, and drift freely.
 //
 // Times. A unit stamps its events on its own clock, to the millisecond. Here an event's time is
-// its unit-clock time as milliseconds since 1970-01-01 00:00 read as if it were UTC (the unit keeps
-// no zone). The common axis of a link is the LOCAL unit's clock: a remote event's corrected time
-// is its remote-clock time minus the clock offset at that moment.
+// its unit-clock time as milliseconds since 1970-01-01 00:00 of that clock (the unit keeps no
+// zone, so such a time is never UTC). The common axis of a link is the LOCAL unit's clock.
 //
-// Offset. offset = remote clock minus local clock. A command sent local → remote shows the
-// apparent delay d1 = transfer + offset (receive time at the remote end minus send time at the
-// local end, each on its own clock); one sent remote → local shows d2 = transfer − offset. Where
-// commands travelled both ways in the same stretch of time, and the path is symmetric, offset =
-// (d1 − d2) / 2 and transfer = (d1 + d2) / 2, as NTP splits a round trip. Where they went one way
-// only, the offset and the transfer time cannot be told apart: the match reports the apparent
-// delay instead and says so. The estimate takes medians, rejects outliers, and is made over a
-// sliding window of the local clock, so clocks that drift (a second a day, for weeks) or were set
-// in between still match.
+// The clocks. The remote clock is a piecewise-linear function of the local one (ClockModel.h):
+// segments break where a clock was set, found from the traffic and named by the archived clock
+// writes when there are some. The relation is found at any size from the commands themselves
+// (ClockSearch.h); each segment's offset and rate come from the fast edge of the transfers both
+// ways (ClockModel.h). Where commands went one way only, offset and transfer cannot be told apart:
+// the match gives the apparent delay under its own name. A path slower one way than the other
+// shifts the offset by half the difference and cannot be seen from the logs.
 //
-// Everything below except the two archive readers is a pure function of its arguments.
+// Judged where both logs look: a send is lost only when the receiving unit's log covers the moment
+// it should have arrived (from the oldest to the newest record of one of its reads), a receive
+// unwanted only when the sending unit's log covers the moment it would have been sent; outside
+// those, events are "not covered by the other log".
+//
+// Everything below except the archive readers (LinkReaders.cpp) is a pure function of its arguments.
 
 // Which way a command travelled.
 enum class LinkDirection { LocalToRemote, RemoteToLocal };
@@ -59,31 +63,52 @@ std::optional<qint64> VisitIdOf(Archive& archive, const QString& text);
 bool LinkOfUnits(Archive& archive, const QString& localName, const QString& remoteName, LinkEnds* ends,
                  QString* error);
 
+// A stretch of a unit's own clock that one read of its log saw: from its oldest record to its newest.
+struct CoveredSpan {
+    qint64 fromMs = 0;
+    qint64 toMs = 0;
+};
+
+// A date/time write the tool made: the unit's clock just after it (by the next clock reading of
+// that unit in the same visit, else the PC's local time of the write, which the tool writes).
+struct ClockWriteMark {
+    UnitSide end = UnitSide::Local;
+    double unitMs = 0;
+    qint64 visitId = 0;
+};
+
 // Everything the matching needs of a link's two units, as the archive holds it.
 struct LinkEvents {
     QList<EventRow> local;           // the local unit's events, in unit-clock order
     QList<EventRow> remote;          // the remote unit's events, in unit-clock order
     QList<ClockReading> localClock;  // the local unit's clock readings, oldest first
     QList<ClockReading> remoteClock; // the remote unit's clock readings, oldest first
+    // The spans each unit's reads saw. Empty: the whole log, from its first event to its last.
+    QList<CoveredSpan> localCovered;
+    QList<CoveredSpan> remoteCovered;
+    QList<ClockWriteMark> clockWrites; // of either unit, oldest first
+    // Set when read as of a visit: only what visits up to it kept (see ReadLinkEvents).
+    std::optional<qint64> asOfVisit;
 };
 
-// Reads both units' events and clock readings. All of each unit's events are taken, whichever
-// visit kept them. False with the database's message in *error.
-bool ReadLinkEvents(Archive& archive, const LinkEnds& ends, LinkEvents* events, QString* error);
+// Reads both units' events, clock readings, reads' spans and clock writes. Without `asOfVisit`
+// all of each unit's events are taken, whichever visit kept them; with it, only what the archive
+// held when that visit was kept (events, readings, reads and writes of visits up to it), so a
+// visit's report is the same whenever it is made. False with the database's message in *error.
+bool ReadLinkEvents(Archive& archive, const LinkEnds& ends, LinkEvents* events, QString* error,
+                    std::optional<qint64> asOfVisit = std::nullopt);
 
-// The knobs of the matching. The defaults suit a protection link: transfers of milliseconds,
-// clocks set by hand to within minutes, drifting seconds a day.
+// The knobs of the matching.
 struct MatchOptions {
-    // How far apart the clocks may be: from 0, or from what the clock readings of a visit that read
-    // both units say.
-    qint64 maxOffsetMs = 24LL * 3600 * 1000;
-    int acceptMs = 500; // a receive further than this from the typical transfer is not a match
-    qint64 windowMs = 6LL * 3600 * 1000; // the sliding window of the offset estimate (local clock)
-    std::optional<double> handOffsetMs;  // a hand correction: this offset everywhere, nothing estimated
+    // The slowest transfer taken for a command: a protection link carries a command in
+    // milliseconds, a multiplexed one in tens; half a second is far beyond either.
+    int acceptMs = 500;
+    std::optional<double> handOffsetMs; // a hand correction: this offset everywhere, nothing estimated
 };
 
 // The unit-clock time of an event in milliseconds (see Times above); std::nullopt when its time
-// bytes are no valid date and time (such an event is never matched, and is placed nowhere).
+// bytes are no valid date and time (such an event is never matched, and is placed nowhere). The
+// one place the matching reads the archive's unit-time key.
 std::optional<qint64> EventUnitMs(const EventRow& event);
 
 // One matched pair.
@@ -95,12 +120,14 @@ struct CommandMatch {
     EventRow received;         // the receive (or receive return) at the other unit
     double sentAxisMs = 0;     // the send on the common axis
     double receivedAxisMs = 0; // the receive on the common axis
-    // The transfer time after the offset is taken out; where the offset could not be split from
-    // the transfer (one-way traffic), the apparent delay (receive minus send, each on its own clock).
-    double transferMs = 0;
+    // The transfer time by the clock model (receive minus send on the common axis); empty where
+    // the segment went one way only and offset and transfer cannot be told apart.
+    std::optional<double> transferMs;
+    double apparentMs = 0; // receive minus send, each on its own clock
 };
 
-// A send that never arrived (lost) or a receive that nobody sent (unwanted).
+// A send that never arrived (lost), a receive that nobody sent (unwanted), or either outside the
+// period the other log covers.
 struct UnmatchedEvent {
     int command = 1;
     LinkDirection direction = LinkDirection::LocalToRemote; // the way it went, or should have gone
@@ -110,31 +137,23 @@ struct UnmatchedEvent {
     double axisMs = 0;              // on the common axis
 };
 
-// The offset in one window of the sliding estimate.
-struct OffsetSample {
-    double unitMs = 0;     // the window's middle, on the local clock
-    double offsetMs = 0;   // remote clock minus local clock (the apparent delay where not split)
-    double spreadMs = 0;   // the scatter of the apparent delays behind it (median absolute deviation)
-    double transferMs = 0; // the typical transfer time there (0 where not split)
-    int pairs = 0;         // the pairs it rests on
-    bool split = false;    // both directions were seen in this window
-};
-
-// How the offset was found.
+// How the match placed the remote clock, overall.
 enum class OffsetBasis {
-    None,          // nothing travelled: no offset
-    BothWays,      // split from traffic both ways (somewhere in the link's history)
+    None,          // nothing travelled and no clock readings: no offset
+    BothWays,      // split from traffic both ways (in at least one segment)
     OneWay,        // traffic one way only: the apparent delay, not split
+    Readings,      // no command matched: the visit's clock readings place the remote clock
     HandCorrection // given by the user
 };
 
 // The offset against the configuration dialogs' clock readings: each unit's clock minus the PC's,
-// taken in the same visit (whole seconds, a reading's bytes carry no milliseconds).
+// taken in the same visit (whole seconds, a reading's bytes carry no milliseconds). Only the
+// visit's own readings (or, for two units, the latest visit that read both) are used.
 struct ClockCrossCheck {
     bool available = false;      // a visit read both units' clocks
-    double readingOffsetMs = 0;  // remote minus local by the readings (the latest visit that had both)
-    double estimateOffsetMs = 0; // the estimate at the time of those readings
-    double differenceMs = 0;     // estimate minus readings
+    double readingOffsetMs = 0;  // remote minus local by the readings
+    double estimateOffsetMs = 0; // the model at the time of those readings
+    double differenceMs = 0;     // model minus readings
     bool agrees = false;         // within the readings' resolution (1.5 s)
     qint64 visitId = 0;          // the visit whose readings were used
 };
@@ -157,48 +176,56 @@ struct IncidentBand {
     std::optional<double> endAxisMs;
 };
 
-// The counts of one command (both directions together, or one direction). Commands only: the
-// returns are matched and listed, but not counted here.
+// The figures of one command one way (or both ways together, or its returns): as a
+// teleprotection engineer states a channel's performance over the period both logs cover.
 struct CommandMatchCounts {
     qint64 sent = 0;
     qint64 received = 0;
     qint64 matched = 0;
-    qint64 lost = 0;
-    qint64 unwanted = 0;
-    std::optional<double> transferMedianMs; // of the matched commands; empty without any
+    qint64 lost = 0;               // sent inside the receiving log's period, never received
+    qint64 unwanted = 0;           // received inside the sending log's period, never sent
+    qint64 sentNotCovered = 0;     // sent where the receiving log does not look
+    qint64 receivedNotCovered = 0; // received where the sending log does not look
+    // Of the matched ones (transfer times; apparent delays where the segment went one way).
+    std::optional<double> transferMedianMs;
     std::optional<double> transferP95Ms;
     std::optional<double> transferMaxMs;
+    bool apparent = false; // the times above are apparent delays (some pair was one way only)
 };
 
 // The whole match of a link.
 struct LinkMatch {
     OffsetBasis basis = OffsetBasis::None;
-    // Whether offset and transfer could be split (traffic both ways); when false, transfer times
-    // are apparent delays.
+    // Whether every matched segment split offset and transfer (traffic both ways); when false,
+    // some transfer times are apparent delays.
     bool split = false;
-    // The median offset over the whole link, and the typical transfer time (the apparent delay
-    // where not split).
+    // The offset and typical transfer of the segment that most pairs carry (the apparent delay
+    // where it went one way): a summary; the segments say it all.
     double offsetMs = 0;
     double transferMs = 0;
-    QList<OffsetSample> offsets;    // the sliding estimate, in local-clock order
-    QList<CommandMatch> matches;    // in the order of the sends on the common axis
-    QList<UnmatchedEvent> lost;     // sends never received, in axis order
-    QList<UnmatchedEvent> unwanted; // receives never sent, in axis order
-    QList<LinkIncident> incidents;  // alarms and fibre interruptions of both ends, in axis order
-    QList<IncidentBand> bands;      // from each interruption or alarm to its return
+    QList<ClockSegment> segments;     // in local-clock order
+    QList<CommandMatch> matches;      // in the order of the sends on the common axis
+    QList<UnmatchedEvent> lost;       // sends never received, in axis order
+    QList<UnmatchedEvent> unwanted;   // receives never sent, in axis order
+    QList<UnmatchedEvent> notCovered; // sends and receives the other log does not cover, in axis order
+    QList<LinkIncident> incidents;    // alarms and fibre interruptions of both ends, in axis order
+    QList<IncidentBand> bands;        // from each interruption or alarm to its return
     ClockCrossCheck crossCheck;
-    std::array<CommandMatchCounts, 8> perCommand{}; // index 0 is command 1, both directions
-    // [0] local → remote, [1] remote → local; index 0 is command 1
-    std::array<std::array<CommandMatchCounts, 8>, 2> perDirection{};
-    int unplaced = 0; // events whose time bytes are no valid date and time
+    // [pair][direction][command - 1]: pair 0 commands, 1 returns; direction 0 local → remote.
+    std::array<std::array<std::array<CommandMatchCounts, 8>, 2>, 2> counts{};
+    // Commands (not returns) of each command, both ways together. Index 0 is command 1.
+    std::array<CommandMatchCounts, 8> perCommand{};
+    int unplaced = 0;                // events whose time bytes are no valid date and time
+    std::optional<qint64> asOfVisit; // the events were those known as of this visit
 };
 
 // Matches a link's events. Pure: the same events give the same result.
 LinkMatch MatchLink(const LinkEvents& events, const MatchOptions& options = {});
 
-// The offset (remote minus local) of a match at a local-clock time: interpolated between the
-// sliding estimate's windows and carried on beyond them as the two outer windows slope (for as far
-// as they lie apart, then level); the overall offset when there is no window.
+// The segment of a match that holds local time `localMs` (the nearer one in a gap); nullptr when
+// the match has none.
+const ClockSegment* SegmentAt(const LinkMatch& match, double localMs);
+// The offset (remote minus local) of a match at a local-clock time; 0 without a segment.
 double OffsetAt(const LinkMatch& match, double localMs);
 // An event of either end on the common axis (local clock); std::nullopt for an invalid time.
 std::optional<double> AxisMs(const LinkMatch& match, const EventRow& event, UnitSide end);
@@ -218,15 +245,7 @@ std::optional<CommandCode> CommandOfCode(int code, UnitSide end);
 // `number` in front and the event text in the chosen language.
 QString EventRecordLine(const EventRow& event, int number, bool chinese);
 
-// The match as text for scripts. CSV (RFC 4180, CR LF): a header row "kind,command,direction,
-// pair,local time,remote time,axis time,transfer ms,offset ms", then the overall estimate
-// ("estimate", its pair column "both-ways", "one-way", "hand" or "none"), one row per window of
-// the sliding estimate ("offset", pair "split" or "apparent"), one per match ("match"), per lost
-// ("lost") and per unwanted ("unwanted") command or return. Unit times as the unit's clock shows
-// them, axis times on the local clock, ISO 8601 with milliseconds. JSON: one object with "local",
-// "remote", "basis", "split", "offsetMs", "transferMs", "offsets", "matches", "lost", "unwanted",
-// "counts" and "crossCheck", ending in a line feed.
-QByteArray MatchCsv(const LinkMatch& match, const LinkEnds& ends);
-QByteArray MatchJson(const LinkMatch& match, const LinkEnds& ends);
 // "local → remote" / "remote → local" in the command line's words: "local-remote", "remote-local".
 QString DirectionText(LinkDirection direction);
+// A time on a unit's clock as "2008-12-25 13:45:07.123" (no zone: the unit keeps none).
+QString UnitClockText(double ms);

@@ -2,12 +2,14 @@
 // returns, alternately each way, over five weeks, the remote clock 2.314 s ahead and drifting a
 // second a day, one command in a thousand lost), and what it found. Asserts nothing.
 #include "archive/ArchiveFormat.h"
+#include "archive/MatchOutput.h"
 #include "archive/Matching.h"
 #include "bench/BenchSupport.h"
 
 #include <QCoreApplication>
 #include <QDateTime>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QRandomGenerator>
 
 #include <cmath>
@@ -28,6 +30,17 @@ EventRow Event(qint64 unitMs, int code, qint64 unitId, qint64 id) {
         UnitTimeKeyOf(bcd(t.date().year() % 100), t.date().month(), bcd(t.date().day()), bcd(t.time().hour()),
                       bcd(t.time().minute()), bcd(t.time().second()), t.time().msec());
     return row;
+}
+
+// The process's peak resident set, from /proc (VmHWM).
+double PeakRssMb() {
+    QFile f(QStringLiteral("/proc/self/status"));
+    if (!f.open(QIODevice::ReadOnly))
+        return 0;
+    for (const QByteArray& line : f.readAll().split('\n'))
+        if (line.startsWith("VmHWM:"))
+            return line.mid(6).trimmed().split(' ').first().toDouble() / 1024.0;
+    return 0;
 }
 
 double ThreadCpuMs() {
@@ -90,12 +103,14 @@ int main(int argc, char* argv[]) {
         "matching 2 x 100,000 events: %.1f ms, %.1f ms of processor time (medians of 7; target 200 ms)\n",
         Median(times), Median(cpu));
     double worst = 0;
-    for (const OffsetSample& s : m.offsets)
-        worst = std::max(worst, std::abs(s.offsetMs - offset(qint64(s.unitMs))));
+    for (const CommandMatch& c : m.matches)
+        worst = std::max(worst, std::abs(OffsetAt(m, c.sentAxisMs) - offset(qint64(c.sentAxisMs))));
     std::printf(
-        "  %lld matches, %lld lost, %lld unwanted; %lld windows, offset within %.2f ms of the truth\n",
+        "  %lld matches, %lld lost, %lld unwanted; %lld segment(s), %.1f ms a day; offset within %.2f ms "
+        "of the truth\n",
         qlonglong(m.matches.size()), qlonglong(m.lost.size()), qlonglong(m.unwanted.size()),
-        qlonglong(m.offsets.size()), worst);
+        qlonglong(m.segments.size()), m.segments.isEmpty() ? 0.0 : m.segments.first().MsPerDay(), worst);
+    std::printf("  memory: %.1f MB resident at most\n", PeakRssMb());
     QElapsedTimer timer;
     timer.start();
     const QByteArray csv = MatchCsv(m, LinkEnds());

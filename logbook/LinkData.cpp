@@ -115,7 +115,9 @@ LinkResult LoadLink(const QString& path, std::optional<qint64> visitId, qint64 l
     if (!found)
         return r;
     auto events = std::make_shared<LinkEvents>();
-    if (!ReadLinkEvents(archive, r.ends, events.get(), &r.error))
+    // A visit's link is matched on what the archive held as of that visit, so that it reads the
+    // same whenever it is shown.
+    if (!ReadLinkEvents(archive, r.ends, events.get(), &r.error, visitId))
         return r;
     r.events = events;
     r.match = MatchLink(*events, options);
@@ -141,54 +143,80 @@ QString TransferCellText(const std::optional<double>& ms) {
 
 QStringList CommandCountHeaders(bool zh) {
     return {LbText(zh, "Command", "命令"),
+            LbText(zh, "Direction", "方向"),
             LbText(zh, "Sent", "发送"),
             LbText(zh, "Received", "接收"),
-            LbText(zh, "Matched", "匹配"),
             LbText(zh, "Lost", "丢失"),
             LbText(zh, "Unwanted", "误收"),
+            LbText(zh, "Not covered", "对端记录未覆盖"),
             LbText(zh, "Transfer median", "传输时间中位数"),
             LbText(zh, "95th percentile", "95%分位"),
             LbText(zh, "Maximum", "最大值")};
 }
 
+namespace {
+
+QString directionCell(int dir, bool zh) {
+    return dir == 0 ? LbText(zh, "local → remote", "本地 → 对端")
+                    : LbText(zh, "remote → local", "对端 → 本地");
+}
+
+// A transfer cell; an apparent delay (one-way segment) says so.
+QString timeCell(const std::optional<double>& ms, bool apparent, bool zh) {
+    if (!ms)
+        return QStringLiteral("-");
+    return apparent ? LbText(zh, "%1 (apparent delay)", "%1（表观延时）").arg(TransferCellText(ms))
+                    : TransferCellText(ms);
+}
+
+QStringList countRow(const QString& name, const QString& direction, const CommandMatchCounts& c, bool zh) {
+    return {name,
+            direction,
+            QString::number(c.sent),
+            QString::number(c.received),
+            QString::number(c.lost),
+            QString::number(c.unwanted),
+            QString::number(c.sentNotCovered + c.receivedNotCovered),
+            timeCell(c.transferMedianMs, c.apparent, zh),
+            timeCell(c.transferP95Ms, c.apparent, zh),
+            timeCell(c.transferMaxMs, c.apparent, zh)};
+}
+
+} // namespace
+
 QList<QStringList> CommandCountRows(const LinkMatch& match, bool zh) {
     QList<QStringList> rows;
-    bool any = false;
-    for (const CommandMatchCounts& c : match.perCommand)
-        any |= c.sent || c.received;
-    CommandMatchCounts total;
-    for (int k = 0; k < 8; ++k) {
-        const CommandMatchCounts& c = match.perCommand[k];
-        total.sent += c.sent;
-        total.received += c.received;
-        total.matched += c.matched;
-        total.lost += c.lost;
-        total.unwanted += c.unwanted;
-        if (any && !c.sent && !c.received)
-            continue;
-        rows << QStringList{QString::number(k + 1),
-                            QString::number(c.sent),
-                            QString::number(c.received),
-                            QString::number(c.matched),
-                            QString::number(c.lost),
-                            QString::number(c.unwanted),
-                            TransferCellText(c.transferMedianMs),
-                            TransferCellText(c.transferP95Ms),
-                            TransferCellText(c.transferMaxMs)};
+    for (int k = 0; k < 8; ++k)
+        for (int dir = 0; dir < 2; ++dir) {
+            const CommandMatchCounts& c = match.counts[0][size_t(dir)][size_t(k)];
+            if (c.sent || c.received || c.sentNotCovered || c.receivedNotCovered)
+                rows << countRow(QString::number(k + 1), directionCell(dir, zh), c, zh);
+        }
+    // The commands together, then the returns together, each under its own name.
+    for (int p = 0; p < 2; ++p) {
+        CommandMatchCounts total;
+        QList<double> times;
+        for (const CommandMatch& m : match.matches)
+            if ((m.pair == MatchPair::Command) == (p == 0)) {
+                times << m.transferMs.value_or(m.apparentMs);
+                total.apparent |= !m.transferMs;
+            }
+        for (int dir = 0; dir < 2; ++dir)
+            for (const CommandMatchCounts& c : match.counts[size_t(p)][size_t(dir)]) {
+                total.sent += c.sent;
+                total.received += c.received;
+                total.lost += c.lost;
+                total.unwanted += c.unwanted;
+                total.sentNotCovered += c.sentNotCovered;
+                total.receivedNotCovered += c.receivedNotCovered;
+            }
+        total.transferMedianMs = percentile(times, 0.5);
+        total.transferP95Ms = percentile(times, 0.95);
+        total.transferMaxMs = percentile(times, 1.0);
+        // "All" as the commands' column has it; the returns under their own name.
+        rows << countRow(p == 0 ? LbText(zh, "All", "命令合计") : LbText(zh, "Returns", "返回合计"),
+                         LbText(zh, "both", "双向"), total, zh);
     }
-    QList<double> transfers;
-    for (const CommandMatch& m : match.matches)
-        if (m.pair == MatchPair::Command)
-            transfers << m.transferMs;
-    rows << QStringList{LbText(zh, "All", "合计"),
-                        QString::number(total.sent),
-                        QString::number(total.received),
-                        QString::number(total.matched),
-                        QString::number(total.lost),
-                        QString::number(total.unwanted),
-                        TransferCellText(percentile(transfers, 0.5)),
-                        TransferCellText(percentile(transfers, 0.95)),
-                        TransferCellText(percentile(transfers, 1.0))};
     return rows;
 }
 
@@ -216,12 +244,45 @@ QString OffsetStatement(const LinkMatch& match, bool zh) {
                    "命令只有单向传送：表观延时为 %1，无法区分时钟之差与传输时间。")
                 .arg(offsetText(match.offsetMs));
         break;
+    case OffsetBasis::Readings:
+        text = LbText(zh, "No command matched: remote clock minus local clock is %1 by the clock readings.",
+                      "没有匹配的命令：按时钟读数，对端时钟减本地时钟为 %1。")
+                   .arg(offsetText(match.offsetMs));
+        break;
     case OffsetBasis::HandCorrection:
         text = LbText(zh, "Remote clock minus local clock: %1, as corrected by hand.",
                       "对端时钟减本地时钟：%1（手动修正）。")
                    .arg(offsetText(match.offsetMs));
         break;
     }
+    // Each stretch between clock sets, when there is more than one or the clocks drift.
+    const bool detail = match.segments.size() > 1 ||
+                        (match.segments.size() == 1 && std::abs(match.segments.first().MsPerDay()) >= 0.05);
+    if (detail)
+        for (const ClockSegment& s : match.segments) {
+            const double from = std::isfinite(s.startLocalMs) ? s.startLocalMs : s.fromMs;
+            QString start;
+            if (s.start == SegmentStart::ClockWrite)
+                start = LbText(zh, " after the clock set of visit #%1", "（访问 #%1 校时之后）")
+                            .arg(*s.clockWriteVisit);
+            else if (s.start == SegmentStart::Step)
+                start = LbText(zh, " after a step no archived clock set explains",
+                               "（记录中无校时可解释的跳变之后）");
+            const QString what = s.basis == SegmentBasis::OneWay
+                                     ? LbText(zh, "apparent delay %1 (one way)", "表观延时 %1（单向）")
+                                     : LbText(zh, "offset %1", "时钟之差 %1");
+            text += QLatin1Char(' ') +
+                    LbText(zh, "From %1 (local clock)%2: %3, drifting %4 ms a day, carried by %5 pairs.",
+                           "自 %1（本地时钟）%2：%3，每天漂移 %4 ms，依据 %5 对命令。")
+                        .arg(UnitClockText(from), start, what.arg(offsetText(s.OffsetAt(from))),
+                             QString::number(s.MsPerDay(), 'f', 1), QString::number(s.pairs[0] + s.pairs[1]));
+        }
+    if (match.basis == OffsetBasis::BothWays)
+        text +=
+            QLatin1Char(' ') + LbText(zh,
+                                      "A path slower one way than the other cannot be seen: it would shift "
+                                      "the offset by half the difference.",
+                                      "无法看出两个方向路径的不对称：它会使时钟之差偏移差值的一半。");
     const ClockCrossCheck& c = match.crossCheck;
     if (c.available)
         text += ' ' + (c.agrees ? LbText(zh, "The clock readings of visit #%1 agree (%2).",
@@ -255,11 +316,12 @@ QString ChosenMarkText(const LinkResult& link, const LinkMarkRef& mark, bool zh)
         const qint64 id = events[m.source].id;
         for (const CommandMatch& c : link.match.matches)
             if (c.sent.id == id || c.received.id == id) {
-                lines << (link.match.split
+                lines << (c.transferMs
                               ? LbText(zh, "Transfer time: %1 ms.", "传输时间：%1 ms。")
+                                    .arg(QString::number(*c.transferMs, 'f', 1))
                               : LbText(zh, "Apparent delay (offset and transfer not told apart): %1 ms.",
-                                       "表观延时（未能区分时钟之差与传输时间）：%1 ms。"))
-                             .arg(QString::number(c.transferMs, 'f', 1));
+                                       "表观延时（未能区分时钟之差与传输时间）：%1 ms。")
+                                    .arg(QString::number(c.apparentMs, 'f', 1)));
                 break;
             }
     } else if (m.lost) {

@@ -60,7 +60,8 @@ CLinkPage::CLinkPage(const QString& archivePath, QWidget* parent) : QWidget(pare
     m_spnOffset = new QDoubleSpinBox(this);
     m_spnOffset->setObjectName(QStringLiteral("offset"));
     m_spnOffset->setDecimals(1);
-    m_spnOffset->setRange(-double(MatchOptions{}.maxOffsetMs), double(MatchOptions{}.maxOffsetMs));
+    // Any offset the traffic can show: a clock never set reads decades off.
+    m_spnOffset->setRange(-1e13, 1e13);
     m_spnOffset->setSingleStep(1);
     m_spnOffset->setSuffix(QStringLiteral(" ms"));
     m_spnOffset->setKeyboardTracking(false); // matched again when the typing is done, not per digit
@@ -293,15 +294,30 @@ void CLinkPage::ShowResult(const LinkResult& result, bool keepView) {
                                 m_tblCounts->verticalHeader()->defaultSectionSize() * m_counts->rowCount() +
                                 2 * m_tblCounts->frameWidth() + 2);
     ShowChosenMark();
-    qint64 lost = match.lost.size(), unwanted = match.unwanted.size();
-    emit StatusText(LbText(zh, "%1 and %2: %3 events and %4 events, %5 matched, %6 lost, %7 unwanted.",
-                           "%1 与 %2：事件 %3 条和 %4 条，匹配 %5，丢失 %6，误收 %7。")
-                        .arg(UnitLabelText(m_result.ends.local, zh), UnitLabelText(m_result.ends.remote, zh))
-                        .arg(m_result.events->local.size())
-                        .arg(m_result.events->remote.size())
-                        .arg(match.matches.size())
-                        .arg(lost)
-                        .arg(unwanted));
+    // Commands and returns each under their own name, as the counts table has them.
+    qint64 n[2][3] = {};
+    for (const CommandMatch& c : match.matches)
+        ++n[c.pair == MatchPair::Command ? 0 : 1][0];
+    for (const UnmatchedEvent& u : match.lost)
+        ++n[u.pair == MatchPair::Command ? 0 : 1][1];
+    for (const UnmatchedEvent& u : match.unwanted)
+        ++n[u.pair == MatchPair::Command ? 0 : 1][2];
+    emit StatusText(
+        LbText(zh,
+               "%1 and %2: %3 events and %4 events; commands %5 matched, %6 lost, %7 unwanted; "
+               "returns %8 matched, %9 lost, %10 unwanted; %11 not covered by the other log.",
+               "%1 与 %2：事件 %3 条和 %4 条；命令匹配 %5，丢失 %6，误收 %7；返回匹配 %8，丢失 %9，"
+               "误收 %10；%11 条不在对端记录范围内。")
+            .arg(UnitLabelText(m_result.ends.local, zh), UnitLabelText(m_result.ends.remote, zh))
+            .arg(m_result.events->local.size())
+            .arg(m_result.events->remote.size())
+            .arg(n[0][0])
+            .arg(n[0][1])
+            .arg(n[0][2])
+            .arg(n[1][0])
+            .arg(n[1][1])
+            .arg(n[1][2])
+            .arg(match.notCovered.size()));
     emit Shown();
 }
 

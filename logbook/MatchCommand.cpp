@@ -2,6 +2,7 @@
 
 #include "archive/Archive.h"
 #include "archive/ArchiveFormat.h"
+#include "archive/MatchOutput.h"
 #include "archive/Matching.h"
 
 namespace {
@@ -71,7 +72,9 @@ int RunMatchCommand(const QStringList& args, std::FILE* out, std::FILE* err) {
                    ? Fail(err, 1, error)
                    : Fail(err, 2, QStringLiteral("the archive cannot be read: %1").arg(error));
     LinkEvents events;
-    if (!ReadLinkEvents(archive, ends, &events, &error))
+    // A visit is matched on what the archive held as of it, so its answer never changes later.
+    if (!ReadLinkEvents(archive, ends, &events, &error,
+                        byVisit ? std::optional<qint64>(visitId) : std::nullopt))
         return Fail(err, 2, QStringLiteral("the archive cannot be read: %1").arg(error));
     const LinkMatch match = MatchLink(events);
     const QByteArray text = format == QLatin1String("json") ? MatchJson(match, ends) : MatchCsv(match, ends);
@@ -81,11 +84,14 @@ int RunMatchCommand(const QStringList& args, std::FILE* out, std::FILE* err) {
         return Fail(err, 1, QStringLiteral("standard output cannot be written"));
     if (match.basis == OffsetBasis::OneWay)
         Fail(err, 0,
-             QStringLiteral("the commands went one way only: the offset shown is the apparent delay, which "
+             QStringLiteral("the commands went one way only: the times shown are apparent delays, which "
                             "cannot be split into clock offset and transfer time"));
-    else if (match.basis == OffsetBasis::None)
+    else if (match.basis == OffsetBasis::None || match.basis == OffsetBasis::Readings)
         Fail(err, 0,
-             QStringLiteral("no command went between %1 and %2: no offset")
-                 .arg(UnitLabel(ends.local), UnitLabel(ends.remote)));
+             QStringLiteral("no command of %1 matched one of %2: %3")
+                 .arg(UnitLabel(ends.local), UnitLabel(ends.remote),
+                      match.basis == OffsetBasis::None
+                          ? QStringLiteral("no offset")
+                          : QStringLiteral("the offset is the clock readings'")));
     return 0;
 }

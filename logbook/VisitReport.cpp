@@ -184,8 +184,10 @@ QString directionText(LinkDirection d, bool zh) {
 
 QString problemSection(const LinkResult& link, bool zh) {
     if (link.match.lost.isEmpty() && link.match.unwanted.isEmpty())
-        return para(LbText(zh, "None: every command sent arrived, and nothing arrived that was not sent.",
-                           "无：发出的命令都已收到，也没有收到未发出的命令。"));
+        return para(LbText(zh,
+                           "None: every command sent where the other log looks arrived, and nothing arrived "
+                           "there that was not sent.",
+                           "无：在对端记录覆盖的时段内，发出的命令都已收到，也没有收到未发出的命令。"));
     QList<QStringList> rows;
     auto add = [&](const UnmatchedEvent& u, bool lost) {
         const QList<EventRow>& events = u.end == UnitSide::Local ? link.events->local : link.events->remote;
@@ -206,7 +208,15 @@ QString problemSection(const LinkResult& link, bool zh) {
         add(u, true);
     for (const UnmatchedEvent& u : link.match.unwanted)
         add(u, false);
-    return table({LbText(zh, "What", "类别"), LbText(zh, "Command", "命令"), LbText(zh, "Direction", "方向"),
+    QString outside;
+    if (!link.match.notCovered.isEmpty())
+        outside = para(LbText(zh,
+                              "%1 commands and returns fall outside the period the other unit's log covers: "
+                              "neither lost nor unwanted, not judged.",
+                              "%1 条命令及返回不在对端记录覆盖的时段内：不判为丢失或误收。")
+                           .arg(link.match.notCovered.size()));
+    return outside +
+           table({LbText(zh, "What", "类别"), LbText(zh, "Command", "命令"), LbText(zh, "Direction", "方向"),
                   LbText(zh, "Logged by", "记录装置"), LbText(zh, "Record line", "记录行")},
                  rows);
 }
@@ -383,6 +393,14 @@ QString VisitReportHtml(const VisitReportData& d, bool zh) {
                       .arg(d.linkError));
     } else {
         const LinkResult& link = *d.link;
+        h += para(
+            LbText(zh,
+                   "Matched on what the archive held as of this visit (the events, clock readings and "
+                   "clock writes of visits up to #%1), so this section reads the same whenever the report "
+                   "is made. Times are the units' own clocks; the common axis is the local unit's clock.",
+                   "按本次访问时档案所存内容匹配（访问 #%1 及之前的事件、时钟读数和校时），因此无论何时生成"
+                   "报告，本节内容都相同。时间为装置自身的时钟；公共时间轴为本地装置的时钟。")
+                .arg(d.visit.id));
         h += para(OffsetStatement(link.match, zh));
         QList<QStringList> rows = CommandCountRows(link.match, zh);
         for (QStringList& r : rows)

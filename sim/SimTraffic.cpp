@@ -38,8 +38,12 @@ QList<SimTrafficCommand> AddSimTraffic(SimPair& pair, const SimTraffic& traffic,
     QRandomGenerator random(seed);
     const int kinds = std::min(pair.local().commands, pair.remote().commands);
     // A unit's clock at a PC time `before` ms ago: its offset now, less the drift since then.
+    qint64 setBefore[2] = {-1, -1}; // PC time before now of each clock's set (-1: none)
     const auto stamp = [&](bool local, qint64 before) {
-        const qint64 offset = local ? traffic.localClockOffsetMs : traffic.remoteClockOffsetMs;
+        const qint64 set = setBefore[local ? 0 : 1];
+        const qint64 offset =
+            (local ? traffic.localClockOffsetMs : traffic.remoteClockOffsetMs) -
+            (set >= 0 && before > set ? (local ? traffic.localClockSetMs : traffic.remoteClockSetMs) : 0);
         const double drift = local ? traffic.localDriftMsPerDay : traffic.remoteDriftMsPerDay;
         return pcNow.addMSecs(offset - before - qint64(std::floor(drift * double(before) / kDayMs)));
     };
@@ -50,6 +54,18 @@ QList<SimTrafficCommand> AddSimTraffic(SimPair& pair, const SimTraffic& traffic,
     for (qint64 g : gaps)
         before += g;
     before += kInventedAfterMs + kReturnAfterMs + traffic.transferMs + traffic.jitterMs; // all in the past
+    // Each set halfway between its command and the next one (gaps are a minute and more).
+    {
+        qint64 at = before;
+        for (int i = 0; i < traffic.commands; ++i) {
+            at -= gaps[size_t(i)];
+            const qint64 next = i + 1 < traffic.commands ? at - gaps[size_t(i + 1)] : 0;
+            if (traffic.localClockSetAfter == i + 1)
+                setBefore[0] = (at + next) / 2;
+            if (traffic.remoteClockSetAfter == i + 1)
+                setBefore[1] = (at + next) / 2;
+        }
+    }
 
     QList<Stamped> logs[2]; // local, remote
     const auto transfer = [&] {

@@ -20,6 +20,12 @@ struct SimTraffic {
     qint64 remoteClockOffsetMs = 0;
     double localDriftMsPerDay = 0; // how much faster each clock runs than the PC's, ms a day
     double remoteDriftMsPerDay = 0;
+    // A clock set during the traffic: after command n (1 = the first; 0: never) the unit's clock was
+    // set by this many ms (its clock before the set read that much less than the offset says).
+    int localClockSetAfter = 0;
+    qint64 localClockSetMs = 0;
+    int remoteClockSetAfter = 0;
+    qint64 remoteClockSetMs = 0;
     QList<int> lose;   // commands (1 = the first) that never arrive: no receive, no receive return
     QList<int> invent; // after these commands the receiving unit logs one more receive (and its
                        // return) of the same command, 2.5 s later, that nobody sent

@@ -119,6 +119,12 @@ int main(int argc, char* argv[]) {
         "-100000..100000 (default 0).",
         "ms");
     opt("remote-drift-ms-per-day", "The same for the remote clock (default 0).", "ms");
+    opt("local-clock-set-after", "The local clock was set after command n of the traffic (default: never).",
+        "n");
+    opt("local-clock-set-ms", "By how much that set moved the local clock, ms (default 3600000).", "ms");
+    opt("remote-clock-set-after", "The remote clock was set after command n of the traffic (default: never).",
+        "n");
+    opt("remote-clock-set-ms", "By how much that set moved the remote clock, ms (default 3600000).", "ms");
     opt("lose-command", "Fault: command n of the traffic (1 = the first) never arrives; repeat for more.",
         "n");
     opt("invent-command",
@@ -182,6 +188,14 @@ int main(int argc, char* argv[]) {
         parseInt(parser, QStringLiteral("local-drift-ms-per-day"), -100000, 100000, 0);
     traffic.remoteDriftMsPerDay =
         parseInt(parser, QStringLiteral("remote-drift-ms-per-day"), -100000, 100000, 0);
+    traffic.localClockSetAfter =
+        parseInt(parser, QStringLiteral("local-clock-set-after"), 0, std::max(traffic.commands, 0), 0);
+    traffic.localClockSetMs =
+        parseInt(parser, QStringLiteral("local-clock-set-ms"), -kMaxOffset, kMaxOffset, 3600000);
+    traffic.remoteClockSetAfter =
+        parseInt(parser, QStringLiteral("remote-clock-set-after"), 0, std::max(traffic.commands, 0), 0);
+    traffic.remoteClockSetMs =
+        parseInt(parser, QStringLiteral("remote-clock-set-ms"), -kMaxOffset, kMaxOffset, 3600000);
     for (const char* name : {"lose-command", "invent-command"})
         for (const QString& value : parser.values(QString::fromLatin1(name))) {
             bool ok = false;

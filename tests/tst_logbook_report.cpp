@@ -61,7 +61,8 @@ private slots:
                    "Configuration written.*yes",
                    "5 Commands between the units",
                    "Remote clock minus local clock: \\+2\\.31[345] s, from commands both ways",
-                   "All\\s+40\\s+40\\s+39\\s+1\\s+1\\s+1\\d\\.\\d ms\\s+1\\d\\.\\d ms\\s+1\\d\\.\\d ms",
+                   "All\\s+both\\s+40\\s+40\\s+1\\s+1\\s+0\\s+1\\d\\.\\d ms\\s+1\\d\\.\\d ms\\s+1\\d\\.\\d "
+                   "ms",
                    "6 Lost and unwanted commands",
                    "lost\\s+4\\s+local → remote\\s+Address 300\\s+\\d+\\s+2026-12-5\\s+8:42:00\\.822\\s+"
                    "Send Command 4\\.",
@@ -85,7 +86,7 @@ private slots:
                    "写入配置.*是",
                    "5 两端之间的命令",
                    "对端时钟减本地时钟：\\+2\\.31[345] s",
-                   "合计\\s+40\\s+40\\s+39\\s+1\\s+1",
+                   "命令合计\\s+双向\\s+40\\s+40\\s+1\\s+1\\s+0",
                    "6 丢失与误收的命令",
                    "丢失\\s+4\\s+本地 → 对端\\s+地址 300\\s+\\d+\\s+2026-12-5\\s+8:42:00\\.822\\s+发命令4。",
                    "误收\\s+3\\s+本地 → 对端\\s+地址 301",

@@ -1,0 +1,156 @@
+#include "archive/ClockModel.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace {
+
+// How much the envelope lines lie under the points for a given rate, with the lines as high as the
+// points let them be; a convex function of the rate (sums of a linear term and a minimum of lines).
+struct EnvelopeCost {
+    std::vector<DelayPoint> hull[2]; // centred on the origin
+    double n[2] = {0, 0};
+    double sumT[2] = {0, 0};
+
+    // The highest line under direction `dir` at `rate` (local → remote: d ≥ a + rate·t; remote →
+    // local: d ≥ a − rate·t).
+    double Intercept(int dir, double rate) const {
+        const double sign = dir == 0 ? 1 : -1;
+        double a = INFINITY;
+        for (const DelayPoint& p : hull[dir])
+            a = std::min(a, p.d - sign * rate * p.t);
+        return a;
+    }
+    // The sum of (point − line) over all points; the points' own sum is the same for any rate and
+    // left out.
+    double operator()(double rate) const {
+        double c = 0;
+        for (int dir = 0; dir < 2; ++dir)
+            if (n[dir] > 0)
+                c -= n[dir] * Intercept(dir, rate) + (dir == 0 ? 1 : -1) * rate * sumT[dir];
+        return c;
+    }
+};
+
+} // namespace
+
+namespace {
+
+std::optional<EnvelopeFit> FitOnce(const std::vector<DelayPoint>& localToRemote,
+                                   const std::vector<DelayPoint>& remoteToLocal) {
+    const std::vector<DelayPoint>* points[2] = {&localToRemote, &remoteToLocal};
+    if (localToRemote.empty() && remoteToLocal.empty())
+        return std::nullopt;
+    // Centred on the middle of the pairs' times, so intercepts are offsets of this stretch, not of 1970.
+    double first = INFINITY;
+    double last = -INFINITY;
+    for (const auto* list : points)
+        for (const DelayPoint& p : *list) {
+            first = std::min(first, p.t);
+            last = std::max(last, p.t);
+        }
+    EnvelopeFit fit;
+    fit.originMs = std::floor((first + last) / 2);
+    EnvelopeCost cost;
+    for (int dir = 0; dir < 2; ++dir) {
+        std::vector<DelayPoint> centred;
+        centred.reserve(points[dir]->size());
+        for (const DelayPoint& p : *points[dir]) {
+            centred.push_back({p.t - fit.originMs, p.d});
+            cost.sumT[dir] += p.t - fit.originMs;
+        }
+        cost.n[dir] = double(centred.size());
+        cost.hull[dir] = LowerHull(std::move(centred));
+        fit.has[dir] = !points[dir]->empty();
+    }
+    // A rate shows only over time: points all at one moment leave it at 0.
+    if (last - first >= 1000) {
+        // Golden-section search of the convex cost; 80 steps narrow 2 × kMaxRate to below 1e-19.
+        double lo = -kMaxRate;
+        double hi = kMaxRate;
+        const double g = (std::sqrt(5.0) - 1) / 2;
+        double x1 = hi - g * (hi - lo);
+        double x2 = lo + g * (hi - lo);
+        double f1 = cost(x1);
+        double f2 = cost(x2);
+        for (int i = 0; i < 80; ++i) {
+            if (f1 <= f2) {
+                hi = x2;
+                x2 = x1;
+                f2 = f1;
+                x1 = hi - g * (hi - lo);
+                f1 = cost(x1);
+            } else {
+                lo = x1;
+                x1 = x2;
+                f1 = f2;
+                x2 = lo + g * (hi - lo);
+                f2 = cost(x2);
+            }
+        }
+        fit.rate = (lo + hi) / 2;
+    }
+    for (int dir = 0; dir < 2; ++dir)
+        if (fit.has[dir])
+            fit.a[dir] = cost.Intercept(dir, fit.rate);
+    return fit;
+}
+
+// Points below the fast edge by far more than the edge scatters are pairs the first pairing got
+// wrong (a send taken with the receive of the command before it in a burst): the 10th percentile
+// of the points' heights above the envelope and their median say how the true ones lie; a point
+// below the 10th percentile by more than twice their distance (and 5 ms, two stamps and the
+// jitter of a steady link) is dropped, and the fit made again.
+constexpr double kTrimQuantile = 0.1;
+constexpr double kTrimSpreads = 2.0;
+constexpr double kTrimFloorMs = 5.0;
+constexpr int kTrimRounds = 3;
+
+} // namespace
+
+std::optional<EnvelopeFit> FitEnvelope(const std::vector<DelayPoint>& localToRemote,
+                                       const std::vector<DelayPoint>& remoteToLocal) {
+    std::vector<DelayPoint> kept[2] = {localToRemote, remoteToLocal};
+    std::optional<EnvelopeFit> fit = FitOnce(kept[0], kept[1]);
+    for (int round = 0; fit && round < kTrimRounds; ++round) {
+        bool dropped = false;
+        for (int dir = 0; dir < 2; ++dir) {
+            if (kept[dir].size() < 10)
+                continue;
+            const double sign = dir == 0 ? 1 : -1;
+            std::vector<double> above;
+            for (const DelayPoint& p : kept[dir])
+                above.push_back(p.d - fit->a[dir] - sign * fit->rate * (p.t - fit->originMs));
+            const double low = NearestRank(above, kTrimQuantile);
+            const double cut = low - std::max(kTrimFloorMs, kTrimSpreads * (Median(above) - low));
+            std::vector<DelayPoint> next;
+            for (size_t i = 0; i < kept[dir].size(); ++i)
+                if (above[i] >= cut)
+                    next.push_back(kept[dir][i]);
+            dropped |= next.size() < kept[dir].size();
+            kept[dir] = std::move(next);
+        }
+        if (!dropped)
+            break;
+        fit = FitOnce(kept[0], kept[1]);
+    }
+    return fit;
+}
+
+ClockSegment SegmentOfFit(const EnvelopeFit& fit) {
+    ClockSegment s;
+    s.originMs = fit.originMs;
+    s.rate = fit.rate;
+    if (fit.has[0] && fit.has[1]) {
+        s.basis = SegmentBasis::BothWays;
+        s.offsetMs = (fit.a[0] - fit.a[1]) / 2;
+        s.floorMs = (fit.a[0] + fit.a[1]) / 2;
+    } else {
+        s.basis = SegmentBasis::OneWay;
+        // The apparent delay of the way the commands went, as remote minus local: d1 = offset +
+        // transfer gives the remote clock a transfer late; d2 = transfer − offset a transfer early.
+        s.offsetMs = fit.has[0] ? fit.a[0] : -fit.a[1];
+        s.floorMs = 0;
+    }
+    return s;
+}

@@ -206,6 +206,13 @@ QString AppliedText(std::optional<bool> applied, bool zh) {
     return *applied ? LbText(zh, "yes", "是") : LbText(zh, "NO", "否");
 }
 
+QString AppliedText(const ActionEntry& a, bool zh) {
+    const QString text = AppliedText(a.row.applied, zh);
+    if (!a.row.applied || a.decidedBy == 0 || a.decidedBy == a.row.visitId)
+        return text;
+    return LbText(zh, "%1, read back in visit #%2", "%1，由访问 #%2 读回").arg(text).arg(a.decidedBy);
+}
+
 QString ActionSentText(const ActionEntry& a, bool zh) {
     const QString& kind = a.row.kind;
     if (kind == QLatin1String("config-write")) {
@@ -310,7 +317,8 @@ void CActionsPage::Fill() {
     const int current = m_table->currentIndex().row();
     m_model->SetHeaders({LbText(zh, "When", "时间"), LbText(zh, "Unit", "装置"), LbText(zh, "Side", "侧"),
                          LbText(zh, "Action", "操作"), LbText(zh, "Sent", "发送内容"),
-                         LbText(zh, "Applied", "已生效"), LbText(zh, "Port", "端口")});
+                         LbText(zh, "Applied", "已生效"), LbText(zh, "Port", "端口"),
+                         LbText(zh, "Visit", "访问"), LbText(zh, "Who", "用户")});
     QList<QStringList> rows;
     for (const ActionEntry& a : m_actions) {
         const bool password = a.row.kind == QLatin1String("password-change");
@@ -322,15 +330,18 @@ void CActionsPage::Fill() {
                             password ? QString() : SideLabel(a.row.side, zh),
                             ActionKindText(a.row.kind, zh),
                             ActionSentText(a, zh),
-                            hasApplied ? AppliedText(a.row.applied, zh) : QString(),
-                            a.row.port};
+                            hasApplied ? AppliedText(a, zh) : QString(),
+                            a.row.port,
+                            QStringLiteral("#%1").arg(a.row.visitId),
+                            a.user};
     }
     m_model->SetRows(rows);
     SizeColumns(m_table,
                 {QStringLiteral("2026-12-31 23:59:59"), UnitLabelText(QString(), 65000, 0, zh),
                  SideLabel(UnitSide::Remote, zh), ActionKindText(QStringLiteral("clock-write"), zh),
                  LbText(zh, "address 65000, 8 commands; 24 settings changed", "地址65000，8个命令；改变24项"),
-                 AppliedText(std::nullopt, zh)});
+                 LbText(zh, "yes, read back in visit #9999", "是，由访问 #9999 读回"),
+                 QStringLiteral("/dev/ttyUSB0"), QStringLiteral("#99999")});
     QString title =
         m_actions.isEmpty()
             ? LbText(zh, "No action was sent to a unit yet.", "还没有对装置的操作。")

@@ -124,6 +124,9 @@ constexpr int kJournalShown = 500;
 // the others), and whether the read-back showed it applied (yes, NO, not known).
 QString ActionKindText(const QString& kind, bool chinese);
 QString AppliedText(std::optional<bool> applied, bool chinese);
+// The same for one action: a write decided by a later visit's read-back names that visit
+// ("yes, read back in visit #7").
+QString AppliedText(const ActionEntry& action, bool chinese);
 // What an action sent, as a person reads it: the configuration written (address and codes), the
 // date and time groups ("unchanged" for a 0xFF group), nothing for a clear or a password change.
 QString ActionSentText(const ActionEntry& action, bool chinese);

@@ -336,12 +336,21 @@ void CActionsPage::Fill() {
                             a.user};
     }
     m_model->SetRows(rows);
+    // The visit and the user beside the time, where the eye starts; whether it applied beside
+    // what it was, before the bytes sent.
+    QHeaderView* header = m_table->horizontalHeader();
+    if (header->count() == 9 && header->visualIndex(7) != 1) {
+        header->moveSection(header->visualIndex(7), 1);
+        header->moveSection(header->visualIndex(8), 2);
+        header->moveSection(header->visualIndex(5), 6);
+    }
     SizeColumns(m_table,
                 {QStringLiteral("2026-12-31 23:59:59"), UnitLabelText(QString(), 65000, 0, zh),
                  SideLabel(UnitSide::Remote, zh), ActionKindText(QStringLiteral("clock-write"), zh),
                  LbText(zh, "address 65000, 8 commands; 24 settings changed", "地址65000，8个命令；改变24项"),
-                 LbText(zh, "yes, read back in visit #9999", "是，由访问 #9999 读回"),
-                 QStringLiteral("/dev/ttyUSB0"), QStringLiteral("#99999")});
+                 LbText(zh, "yes, read back in visit #999", "是，由访问 #999 读回"),
+                 QStringLiteral("/dev/ttyUSB0"), QStringLiteral("#9999"),
+                 QStringLiteral("wang.li@sub-east-laptop")});
     QString title =
         m_actions.isEmpty()
             ? LbText(zh, "No action was sent to a unit yet.", "还没有对装置的操作。")

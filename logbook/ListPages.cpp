@@ -12,6 +12,7 @@
 #include <QItemSelectionModel>
 #include <QLabel>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QSplitter>
 #include <QTableView>
 #include <QVBoxLayout>
@@ -393,6 +394,55 @@ void CActionsPage::ShowChosen() {
 
 // ---- journal
 
+QString JournalMessageText(const QString& message, bool zh) {
+    if (!zh)
+        return message;
+    static const std::pair<const char*, const char*> kinds[] = {
+        {"record answer", "记录应答"},
+        {"configuration answer", "配置应答"},
+        {"date-and-time answer", "日期时间应答"},
+        {"configuration write", "配置写入"},
+        {"date-and-time write", "日期时间写入"},
+        {"record clear", "清除记录"},
+        {"password change", "修改密码"},
+        {"visit", "访问"},
+    };
+    static const std::pair<const char*, const char*> reasons[] = {
+        {"database or disk is full", "数据库或磁盘已满"},
+        {"database is locked", "数据库被锁定"},
+        {"disk I/O error", "磁盘读写错误"},
+        {"unable to open database file", "无法打开数据库文件"},
+        {"attempt to write a readonly database", "数据库只读，无法写入"},
+        {"file is not a database", "文件不是数据库"},
+        {"database disk image is malformed", "数据库文件已损坏"},
+    };
+    auto reason = [](QString why) {
+        for (const auto& [english, chinese] : reasons)
+            why.replace(QLatin1String(english), QString::fromUtf8(chinese));
+        return why;
+    };
+    static const QRegularExpression notKept(QStringLiteral("^(.+) not kept: (.*)$"));
+    static const QRegularExpression notDatabase(
+        QStringLiteral("^(.+) was not a database: kept as (.+), a new archive started$"));
+    static const QRegularExpression damaged(
+        QStringLiteral("^(.+) was damaged \\((.*)\\): kept as (.+), a new archive started$"));
+    if (const auto m = notKept.match(message); m.hasMatch()) {
+        QString kind = m.captured(1);
+        for (const auto& [english, chinese] : kinds)
+            if (kind == QLatin1String(english))
+                kind = QString::fromUtf8(chinese);
+        return QStringLiteral("%1未保存：%2").arg(kind, reason(m.captured(2)));
+    }
+    if (const auto m = notDatabase.match(message); m.hasMatch())
+        return QStringLiteral("%1 不是数据库：已另存为 %2，并新建了档案").arg(m.captured(1), m.captured(2));
+    if (const auto m = damaged.match(message); m.hasMatch())
+        return QStringLiteral("%1 已损坏（%2）：已另存为 %3，并新建了档案")
+            .arg(m.captured(1), reason(m.captured(2)), m.captured(3));
+    if (message == QLatin1String("unexpected failure keeping a fact"))
+        return QStringLiteral("保存数据时发生意外故障");
+    return reason(message);
+}
+
 CJournalPage::CJournalPage(const QString& archivePath, QWidget* parent)
     : QWidget(parent), m_strPath(archivePath) {
     m_fetch = new CBackgroundFetch(this);
@@ -431,7 +481,7 @@ void CJournalPage::Fill() {
         const QDateTime t = QDateTime::fromString(e.time, Qt::ISODateWithMs);
         rows << QStringList{t.isValid() ? t.toLocalTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"))
                                         : e.time,
-                            e.message};
+                            JournalMessageText(e.message, zh)};
     }
     m_model->SetRows(rows);
     SizeColumns(m_table, {QStringLiteral("2026-12-31 23:59:59")});

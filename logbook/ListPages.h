@@ -120,6 +120,11 @@ constexpr int kActionsShown = 5000;
 // The newest failures the journal page shows.
 constexpr int kJournalShown = 500;
 
+// A line of the archive's failure journal in the language chosen. The journal keeps English
+// lines; in Chinese, the lines the archive writes and the database's common reasons are said in
+// Chinese, and what is not known (a path, another reason) stays as written.
+QString JournalMessageText(const QString& message, bool chinese);
+
 // Texts of an action for the audit table, in the language chosen: its kind ("config-write" and
 // the others), and whether the read-back showed it applied (yes, NO, not known).
 QString ActionKindText(const QString& kind, bool chinese);

@@ -12,6 +12,7 @@
 #include "logbook/LogbookSettings.h"
 #include "logbook/LogbookSources.h"
 #include "logbook/LogbookTables.h"
+#include "logbook/PeriodReport.h"
 #include "logbook/VisitReport.h"
 #include "platform/Platform.h"
 
@@ -20,17 +21,24 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QCloseEvent>
+#include <QComboBox>
+#include <QDateEdit>
+#include <QDialog>
+#include <QDialogButtonBox>
 #include <QDir>
 #include <QFileInfo>
+#include <QGridLayout>
 #include <QInputDialog>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenuBar>
 #include <QPrintDialog>
 #include <QPrinter>
+#include <QRadioButton>
 #include <QScreen>
 #include <QScrollArea>
 #include <QShortcut>
+#include <QSpinBox>
 #include <QStatusBar>
 #include <QTabWidget>
 #include <QTableView>
@@ -404,9 +412,84 @@ std::optional<qint64> CLogbookWindow::VisitForReport(const QString& title) {
 }
 
 void CLogbookWindow::Report() {
-    if (const std::optional<qint64> visit = VisitForReport(Text("Report", "报告")))
-        if (const QString done = SaveVisitReportAs(this, m_strPath, *visit, m_bChinese); !done.isEmpty())
+    // A visit, or one unit over a period of days.
+    Archive archive;
+    QList<VisitRow> newest;
+    QList<UnitRow> units;
+    if (archive.Open(m_strPath, Archive::Mode::ReadOnly)) {
+        newest = archive.Visits(0, 1);
+        units = archive.Units();
+    }
+    archive.Close();
+    if (newest.isEmpty() || units.isEmpty()) {
+        MessageBox(this,
+                   Text("The archive holds no visit yet: the service program keeps one for each run.",
+                        "档案中还没有访问记录：维护软件每次运行记录一次。"),
+                   Text("Report", "报告"), MB_OK | MB_ICONINFORMATION);
+        return;
+    }
+    QDialog dialog(this);
+    dialog.setObjectName(QStringLiteral("reportChoice"));
+    dialog.setWindowTitle(Text("Report", "报告"));
+    auto* ofVisit = new QRadioButton(Text("Of &visit #", "访问报告，访问 #(&V)"), &dialog);
+    ofVisit->setObjectName(QStringLiteral("ofVisit"));
+    auto* visit = new QSpinBox(&dialog);
+    visit->setObjectName(QStringLiteral("visit"));
+    visit->setRange(1, int(newest.first().id));
+    visit->setValue(int(m_visits->ChosenVisit().value_or(newest.first().id)));
+    auto* ofUnit = new QRadioButton(Text("Of &unit", "装置报告(&U)"), &dialog);
+    ofUnit->setObjectName(QStringLiteral("ofUnit"));
+    auto* unit = new QComboBox(&dialog);
+    unit->setObjectName(QStringLiteral("unit"));
+    for (const UnitRow& u : units)
+        unit->addItem(UnitLabelText(u, m_bChinese), u.id);
+    auto* from = new QDateEdit(QDate::currentDate().addMonths(-1), &dialog);
+    auto* to = new QDateEdit(QDate::currentDate(), &dialog);
+    from->setObjectName(QStringLiteral("from"));
+    to->setObjectName(QStringLiteral("to"));
+    for (QDateEdit* d : {from, to}) {
+        d->setDisplayFormat(QStringLiteral("yyyy-MM-dd"));
+        d->setCalendarPopup(true);
+    }
+    ofVisit->setChecked(true);
+    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, &dialog);
+    connect(buttons, &QDialogButtonBox::accepted, &dialog, &QDialog::accept);
+    connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
+    auto* grid = new QGridLayout(&dialog);
+    grid->addWidget(ofVisit, 0, 0);
+    grid->addWidget(visit, 0, 1);
+    grid->addWidget(ofUnit, 1, 0);
+    grid->addWidget(unit, 1, 1, 1, 3);
+    grid->addWidget(new QLabel(Text("from", "从"), &dialog), 2, 0, Qt::AlignRight);
+    grid->addWidget(from, 2, 1);
+    grid->addWidget(new QLabel(Text("to", "到"), &dialog), 2, 2);
+    grid->addWidget(to, 2, 3);
+    grid->addWidget(buttons, 3, 0, 1, 4);
+    if (dialog.exec() != QDialog::Accepted)
+        return;
+    if (ofVisit->isChecked()) {
+        if (const QString done = SaveVisitReportAs(this, m_strPath, visit->value(), m_bChinese);
+            !done.isEmpty())
             ShowStatus(done);
+        return;
+    }
+    const qint64 unitId = unit->currentData().toLongLong();
+    FileChoice choice;
+    choice.save = true;
+    choice.title = Text("Report of %1", "%1 的报告").arg(unit->currentText());
+    choice.suggested = QDir::home().filePath(
+        QStringLiteral("unit-%1-%2.pdf").arg(unitId).arg(from->date().toString(QStringLiteral("yyyyMMdd"))));
+    choice.filters = {Text("PDF (*.pdf)", "PDF 文件 (*.pdf)")};
+    const QString path = ChooseFile(this, choice).path;
+    if (path.isEmpty())
+        return;
+    QString error;
+    if (!WritePeriodReport(m_strPath, unitId, std::min(from->date(), to->date()),
+                           std::max(from->date(), to->date()), m_bChinese, path, &error)) {
+        MessageBox(this, error, Text("Report", "报告"), MB_OK | MB_ICONEXCLAMATION);
+        return;
+    }
+    ShowStatus(Text("The report of %1 is in %2.", "%1 的报告已保存到 %2。").arg(unit->currentText(), path));
 }
 
 void CLogbookWindow::Print() {

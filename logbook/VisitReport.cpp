@@ -5,6 +5,7 @@
 #include "archive/Archive.h"
 #include "archive/ArchiveFormat.h"
 #include "logbook/ConfigDiff.h"
+#include "logbook/FileChooser.h"
 #include "logbook/ListPages.h"
 #include "logbook/LogbookLanguage.h"
 #include "logbook/LogbookTables.h"
@@ -501,10 +502,12 @@ bool WriteVisitReport(const VisitReportData& d, bool zh, const QString& pdfPath,
 }
 
 QString SaveVisitReportAs(QWidget* parent, const QString& archivePath, qint64 visitId, bool zh) {
-    const QString path = QFileDialog::getSaveFileName(
-        parent, LbText(zh, "Report of visit #%1", "访问 #%1 的报告").arg(visitId),
-        QDir::home().filePath(QStringLiteral("visit-%1.pdf").arg(visitId)),
-        LbText(zh, "PDF (*.pdf)", "PDF 文件 (*.pdf)"));
+    FileChoice choice;
+    choice.save = true;
+    choice.title = LbText(zh, "Report of visit #%1", "访问 #%1 的报告").arg(visitId);
+    choice.suggested = QDir::home().filePath(QStringLiteral("visit-%1.pdf").arg(visitId));
+    choice.filters = {LbText(zh, "PDF (*.pdf)", "PDF 文件 (*.pdf)")};
+    const QString path = ChooseFile(parent, choice).path;
     if (path.isEmpty())
         return {};
     VisitReportData data;

@@ -344,6 +344,79 @@ private slots:
         qputenv("USER", saved);
     }
 
+    void journalSpeaksChinese_data() {
+        QTest::addColumn<QString>("line");
+        QTest::addColumn<QString>("chinese");
+        QTest::newRow("disk full") << "configuration answer not kept: database or disk is full"
+                                   << "配置应答未保存：数据库或磁盘已满";
+        QTest::newRow("set aside")
+            << "/d/logbook.sqlite was not a database: kept as /d/x.damaged, a new archive started"
+            << "/d/logbook.sqlite 不是数据库：已另存为 /d/x.damaged，并新建了档案";
+        QTest::newRow("reason not known") << "record answer not kept: constraint failed"
+                                          << "记录应答未保存：constraint failed";
+        QTest::newRow("line not known") << "something else"
+                                        << "something else";
+    }
+
+    // The failure journal's English lines read in Chinese in the Chinese window.
+    void journalSpeaksChinese() {
+        QFETCH(QString, line);
+        QFETCH(QString, chinese);
+        QCOMPARE(JournalMessageText(line, false), line);
+        QCOMPARE(JournalMessageText(line, true), chinese);
+    }
+
+    // File → Open server… keeps the connection string without its password, and a server that
+    // cannot be reached says so in the status line.
+    void openServerKeepsNoPassword() {
+        CLogbookWindow window(m_tour);
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        QTimer::singleShot(0, [] {
+            auto* dialog = qobject_cast<QInputDialog*>(QApplication::activeModalWidget());
+            QVERIFY(dialog);
+            dialog->setTextValue("host=/nonexistent-socket-folder dbname=lmx207 password=secret");
+            dialog->accept();
+        });
+        clickMenu(&window, "&File", "Open &server…");
+        QVERIFY(window.ArchivePath().startsWith("server:"));
+        const QString kept = ReadLogbookText("Server");
+        QVERIFY2(kept.contains("dbname") && !kept.contains("secret"), qPrintable(kept));
+        QVERIFY(!RecentArchives().join(' ').contains("secret"));
+        QTRY_VERIFY_WITH_TIMEOUT(!window.statusBar()->currentMessage().isEmpty(), 20000);
+    }
+
+    // File → Report… of one unit over a period writes an A4 PDF of the unit's events, the
+    // configuration written, its clock readings and the action, with its visit and its user.
+    void reportOfAUnitOverAPeriod() {
+        CLogbookWindow window(m_tour);
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        QTimer::singleShot(0, [] {
+            QWidget* dialog = QApplication::activeModalWidget();
+            QVERIFY(dialog && dialog->objectName() == "reportChoice");
+            QTest::mouseClick(dialog->findChild<QRadioButton*>("ofUnit"), Qt::LeftButton);
+            auto* unit = dialog->findChild<QComboBox*>("unit");
+            unit->setCurrentIndex(unit->findText("Address 300"));
+            dialog->findChild<QDateEdit*>("from")->setDate(QDate(2026, 11, 1));
+            dialog->findChild<QDateEdit*>("to")->setDate(QDate(2026, 11, 2));
+            qobject_cast<QDialog*>(dialog)->accept();
+        });
+        const QString pdf = m_env.root() + "/unit-300.pdf";
+        SetFileChooserHook([&](const FileChoice&) { return FileChosen{pdf, 0}; });
+        clickMenu(&window, "&File", "Re&port…");
+        QCOMPARE(window.statusBar()->currentMessage(), "The report of Address 300 is in " + pdf + ".");
+        QProcess p;
+        p.start("pdftotext", {"-layout", pdf, "-"});
+        QVERIFY(p.waitForFinished(60000));
+        const QString text = QString::fromUtf8(p.readAllStandardOutput()).replace(QChar(0xFB01), "fi");
+        for (const char* e : {"LMX-207 report of Address 300", "From 2026-11-01 to 2026-11-02", "1 Events",
+                              "2 Configurations read and written", "written\\s+300\\s+Command 2 Output Delay",
+                              "3 Clock readings", "4 Actions",
+                              "#4\\s+wang.li@sub-east-\\s+Configuration written\\s+address 300.*yes"})
+            QVERIFY2(QRegularExpression(e).match(text).hasMatch(), qPrintable(QString(e) + "\n---\n" + text));
+    }
+
     // An unreachable server's message is shown whole beside the archive's name.
     void longMessageIsNotCut() {
         CLogbookWindow window(m_tour);

@@ -33,11 +33,23 @@ bool WriteLogbookValue(const QString& name, const QByteArray& bytes) {
 }
 
 QString ReadLogbookText(const QString& name) {
-    return QString::fromUtf8(ReadLogbookValue(name).value_or(QByteArray()));
+    QByteArray bytes = ReadLogbookValue(name).value_or(QByteArray());
+    if (bytes.endsWith('\0'))
+        bytes.chop(1);
+    return QString::fromUtf8(bytes);
 }
 
 bool WriteLogbookText(const QString& name, const QString& text) {
-    return WriteLogbookValue(name, text.toUtf8());
+    // A string value (REG_SZ, UTF-8 with its terminating NUL): the settings file shows it as text
+    // a person can read and edit.
+    HKEY key;
+    if (RegCreateKeyEx(LogbookSettingsKey(), &key) != ERROR_SUCCESS)
+        return false;
+    const QByteArray bytes = text.toUtf8() + '\0';
+    const bool ok = RegSetValueEx(key, name, REG_SZ, reinterpret_cast<const BYTE*>(bytes.constData()),
+                                  DWORD(bytes.size())) == ERROR_SUCCESS;
+    RegCloseKey(&key);
+    return ok;
 }
 
 QStringList RecentArchives() {

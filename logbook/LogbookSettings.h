@@ -18,7 +18,7 @@ std::optional<QByteArray> ReadLogbookValue(const QString& name);
 // Writes a value (REG_BINARY bytes), creating the key when needed. False when the store refuses.
 bool WriteLogbookValue(const QString& name, const QByteArray& bytes);
 
-// A text value, kept as UTF-8.
+// A text value, kept as a string (REG_SZ) in UTF-8.
 QString ReadLogbookText(const QString& name);
 bool WriteLogbookText(const QString& name, const QString& text);
 

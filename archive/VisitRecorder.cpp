@@ -1,5 +1,7 @@
 #include "archive/VisitRecorder.h"
 
+#include "archive/AuditTrail.h"
+
 #include "archive/ArchiveFormat.h"
 #include "archive/Dialect.h"
 #include "config/ConfigFormat.h"
@@ -32,12 +34,7 @@ QString NewUuid() {
 }
 
 QString LoginName() {
-    for (const char* var : {"USER", "LOGNAME", "USERNAME"}) {
-        const QString v = qEnvironmentVariable(var);
-        if (!v.isEmpty())
-            return v;
-    }
-    return QStringLiteral("?");
+    return AccountUserName();
 }
 
 struct PendingConfigWrite {

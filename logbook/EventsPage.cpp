@@ -11,6 +11,8 @@
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QHeaderView>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -100,6 +102,7 @@ CEventsPage::CEventsPage(const QString& archivePath, QWidget* parent)
     m_btnReset->setAutoDefault(false);
     m_stcCount = new QLabel(this);
     m_stcCount->setObjectName(QStringLiteral("count"));
+    m_stcCount->setWordWrap(true);
 
     m_counters = new QTableWidget(kCounterRows, 9, this);
     m_counters->setObjectName(QStringLiteral("counters"));
@@ -209,7 +212,12 @@ CEventsPage::CEventsPage(const QString& archivePath, QWidget* parent)
     connect(m_table->horizontalHeader(), &QHeaderView::sortIndicatorChanged, this, &CEventsPage::ShowSort);
     connect(m_model, &CPagedTableModel::CountShown, this, &CEventsPage::ShowCounters);
     connect(m_model, &CPagedTableModel::FirstPageShown, this, &CEventsPage::ShowCounters);
-    connect(m_model, &CPagedTableModel::Failed, this, &CEventsPage::StatusText);
+    connect(m_model, &CPagedTableModel::Failed, this, [this](const QString& error) {
+        m_shown = Shown::Failed;
+        m_strFailure = error;
+        ShowCounters();
+        emit StatusText(error);
+    });
 
     // Tab goes row by row through the bar, then to the table and the counters.
     QList<QWidget*> chain{m_cmbUnit, m_cmbSide, m_cmbCommand, m_edtText};
@@ -329,14 +337,96 @@ void CEventsPage::SetUnits(const QList<std::pair<qint64, QString>>& units) {
         m_cmbUnit->removeItem(1);
     for (const auto& [id, name] : units)
         m_cmbUnit->addItem(name, id);
-    const int at = m_cmbUnit->findData(current);
+    const int at = m_cmbUnit->findData(m_pendingUnit ? *m_pendingUnit : current);
     m_cmbUnit->setCurrentIndex(at < 0 ? 0 : at);
+    // A remembered unit the archive no longer holds: all units.
+    const bool lost = m_pendingUnit && at < 0;
+    m_pendingUnit.reset();
+    if (lost)
+        Apply();
+}
+
+QString CEventsPage::State() const {
+    QJsonObject o;
+    const EventFilter f = Fields();
+    if (f.unitId)
+        o[QStringLiteral("unit")] = QString::number(*f.unitId);
+    o[QStringLiteral("side")] = m_cmbSide->currentIndex();
+    o[QStringLiteral("command")] = m_cmbCommand->currentIndex();
+    int kinds = 0;
+    for (int i = 0; i < kEventKinds; ++i)
+        kinds |= m_chkKind[i]->isChecked() ? 1 << i : 0;
+    o[QStringLiteral("kinds")] = kinds;
+    o[QStringLiteral("fromOn")] = m_chkFrom->isChecked();
+    o[QStringLiteral("from")] = m_dtpFrom->date().toString(Qt::ISODate);
+    o[QStringLiteral("toOn")] = m_chkTo->isChecked();
+    o[QStringLiteral("to")] = m_dtpTo->date().toString(Qt::ISODate);
+    o[QStringLiteral("text")] = m_edtText->text();
+    o[QStringLiteral("sort")] = m_model->Query().sortColumn;
+    o[QStringLiteral("descending")] = m_model->Query().order == Qt::DescendingOrder;
+    return QString::fromUtf8(QJsonDocument(o).toJson(QJsonDocument::Compact));
+}
+
+void CEventsPage::RestoreState(const QString& state) {
+    const QJsonDocument doc = QJsonDocument::fromJson(state.toUtf8());
+    if (!doc.isObject())
+        return;
+    const QJsonObject o = doc.object();
+    const QSignalBlocker b1(m_cmbSide), b2(m_cmbCommand), b3(m_chkFrom), b4(m_chkTo), b5(m_dtpFrom),
+        b6(m_dtpTo), b7(m_edtText);
+    bool ok = false;
+    if (const qint64 unit = o.value(QStringLiteral("unit")).toString().toLongLong(&ok); ok && unit >= 0)
+        m_pendingUnit = unit;
+    auto index = [&o](const char* name, int count) {
+        const int i = o.value(QLatin1String(name)).toInt();
+        return i >= 0 && i < count ? i : 0;
+    };
+    m_cmbSide->setCurrentIndex(index("side", m_cmbSide->count()));
+    m_cmbCommand->setCurrentIndex(index("command", m_cmbCommand->count()));
+    const int kinds = o.value(QStringLiteral("kinds")).toInt();
+    for (int i = 0; i < kEventKinds; ++i) {
+        const QSignalBlocker b(m_chkKind[i]);
+        m_chkKind[i]->setChecked(kinds & (1 << i));
+    }
+    const QDate from = QDate::fromString(o.value(QStringLiteral("from")).toString(), Qt::ISODate);
+    const QDate to = QDate::fromString(o.value(QStringLiteral("to")).toString(), Qt::ISODate);
+    if (from.isValid())
+        m_dtpFrom->setDate(from);
+    if (to.isValid())
+        m_dtpTo->setDate(to);
+    m_chkFrom->setChecked(o.value(QStringLiteral("fromOn")).toBool());
+    m_chkTo->setChecked(o.value(QStringLiteral("toOn")).toBool());
+    m_dtpFrom->setEnabled(m_chkFrom->isChecked());
+    m_dtpTo->setEnabled(m_chkTo->isChecked());
+    m_edtText->setText(o.value(QStringLiteral("text")).toString());
+    const int sort = o.value(QStringLiteral("sort")).toInt(-1);
+    if (sort >= 0 && sort < EventColumns)
+        m_table->sortByColumn(sort, o.value(QStringLiteral("descending")).toBool() ? Qt::DescendingOrder
+                                                                                   : Qt::AscendingOrder);
+}
+
+void CEventsPage::ShowNoArchive() {
+    m_shown = Shown::NoArchive;
+    ShowCounters();
+}
+
+QString CEventsPage::NoEventsText(bool zh) {
+    return LbText(zh,
+                  "No events yet: read a unit's records with the service program, or import record files: "
+                  "File → Import…",
+                  "还没有事件：请用维护软件读取装置的记录，或导入记录文件：文件 → 导入…");
+}
+
+QString CEventsPage::CountText() const {
+    return m_stcCount->text();
 }
 
 EventFilter CEventsPage::Fields() const {
     EventFilter f;
     if (const qint64 unit = m_cmbUnit->currentData().toLongLong(); unit >= 0)
         f.unitId = unit;
+    else if (m_pendingUnit)
+        f.unitId = m_pendingUnit;
     if (m_cmbSide->currentIndex() > 0)
         f.side = m_cmbSide->currentIndex() == 1 ? UnitSide::Local : UnitSide::Remote;
     if (m_cmbCommand->currentIndex() > 0)
@@ -357,6 +447,7 @@ EventFilter CEventsPage::Fields() const {
 
 void CEventsPage::Apply() {
     m_typing->stop();
+    m_shown = Shown::Query;
     PageQuery q = m_model->Query();
     q.filter = QVariant::fromValue(Fields());
     m_model->SetQuery(q);
@@ -365,8 +456,18 @@ void CEventsPage::Apply() {
 
 void CEventsPage::ShowCounters() {
     const bool zh = m_bChinese;
-    if (!m_model->CountKnown()) {
+    const EventFilter f = Fields();
+    const bool unfiltered = !f.unitId && !f.side && !f.command && f.kinds == unsigned(KindAll) &&
+                            !f.from.isValid() && !f.to.isValid() && f.text.isEmpty();
+    if (m_shown == Shown::NoArchive) {
+        m_stcCount->setText(NoEventsText(zh));
+    } else if (m_shown == Shown::Failed) {
+        m_stcCount->setText(
+            LbText(zh, "The events cannot be read: %1", "无法读取事件：%1").arg(m_strFailure));
+    } else if (!m_model->CountKnown()) {
         m_stcCount->setText(LbText(zh, "Counting events...", "正在统计事件..."));
+    } else if (m_model->TotalCount() == 0 && unfiltered) {
+        m_stcCount->setText(NoEventsText(zh));
     } else {
         m_stcCount->setText(
             LbText(zh, "%1 events match the filter.", "符合条件的事件共%1条。")
@@ -375,6 +476,7 @@ void CEventsPage::ShowCounters() {
     const CommandCounters counters = m_model->Summary().value<CommandCounters>();
     for (int r = 0; r < kCounterRows; ++r)
         for (int c = 0; c < 9; ++c)
-            m_counters->item(r, c)->setText(m_model->CountKnown() ? CounterCellText(counters, r, c)
-                                                                  : QString());
+            m_counters->item(r, c)->setText(m_model->CountKnown() && m_shown == Shown::Query
+                                                ? CounterCellText(counters, r, c)
+                                                : QString());
 }

@@ -4,7 +4,9 @@
 #include "logbook/PagedTableModel.h"
 
 #include <QDate>
+
 #include <QWidget>
+#include <optional>
 
 class QCheckBox;
 class QComboBox;
@@ -35,6 +37,16 @@ public:
     void SetUnits(const QList<std::pair<qint64, QString>>& units);
     // Reads the filter bar and runs the query again.
     void Apply();
+    // The filter bar and the sort as a text to keep in the settings, and back: a text that cannot
+    // be read changes nothing; a unit that is no longer in the archive gives all units.
+    QString State() const;
+    void RestoreState(const QString& state);
+    // There is no archive to read yet: the counter line says how one begins.
+    void ShowNoArchive();
+    // What the counter line says now.
+    QString CountText() const;
+    // The text of an empty archive's events: how events come into it.
+    static QString NoEventsText(bool chinese);
 
     // The filter the bar describes.
     EventFilter Fields() const;
@@ -54,6 +66,9 @@ private:
     void ShowSort(int column, Qt::SortOrder order);
 
     bool m_bChinese = false;
+    std::optional<qint64> m_pendingUnit; // the unit to choose once the unit list is read
+    enum class Shown { Query, NoArchive, Failed } m_shown = Shown::Query;
+    QString m_strFailure;
     CEventTableModel* m_model;
     QTableView* m_table;
     QComboBox* m_cmbUnit;

@@ -12,6 +12,7 @@
 #include <QItemSelectionModel>
 #include <QLabel>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QSplitter>
 #include <QTableView>
 #include <QVBoxLayout>
@@ -206,6 +207,13 @@ QString AppliedText(std::optional<bool> applied, bool zh) {
     return *applied ? LbText(zh, "yes", "是") : LbText(zh, "NO", "否");
 }
 
+QString AppliedText(const ActionEntry& a, bool zh) {
+    const QString text = AppliedText(a.row.applied, zh);
+    if (!a.row.applied || a.decidedBy == 0 || a.decidedBy == a.row.visitId)
+        return text;
+    return LbText(zh, "%1, read back in visit #%2", "%1，由访问 #%2 读回").arg(text).arg(a.decidedBy);
+}
+
 QString ActionSentText(const ActionEntry& a, bool zh) {
     const QString& kind = a.row.kind;
     if (kind == QLatin1String("config-write")) {
@@ -310,7 +318,8 @@ void CActionsPage::Fill() {
     const int current = m_table->currentIndex().row();
     m_model->SetHeaders({LbText(zh, "When", "时间"), LbText(zh, "Unit", "装置"), LbText(zh, "Side", "侧"),
                          LbText(zh, "Action", "操作"), LbText(zh, "Sent", "发送内容"),
-                         LbText(zh, "Applied", "已生效"), LbText(zh, "Port", "端口")});
+                         LbText(zh, "Applied", "已生效"), LbText(zh, "Port", "端口"),
+                         LbText(zh, "Visit", "访问"), LbText(zh, "Who", "用户")});
     QList<QStringList> rows;
     for (const ActionEntry& a : m_actions) {
         const bool password = a.row.kind == QLatin1String("password-change");
@@ -322,15 +331,27 @@ void CActionsPage::Fill() {
                             password ? QString() : SideLabel(a.row.side, zh),
                             ActionKindText(a.row.kind, zh),
                             ActionSentText(a, zh),
-                            hasApplied ? AppliedText(a.row.applied, zh) : QString(),
-                            a.row.port};
+                            hasApplied ? AppliedText(a, zh) : QString(),
+                            a.row.port,
+                            QStringLiteral("#%1").arg(a.row.visitId),
+                            a.user};
     }
     m_model->SetRows(rows);
+    // The visit and the user beside the time, where the eye starts; whether it applied beside
+    // what it was, before the bytes sent.
+    QHeaderView* header = m_table->horizontalHeader();
+    if (header->count() == 9 && header->visualIndex(7) != 1) {
+        header->moveSection(header->visualIndex(7), 1);
+        header->moveSection(header->visualIndex(8), 2);
+        header->moveSection(header->visualIndex(5), 6);
+    }
     SizeColumns(m_table,
                 {QStringLiteral("2026-12-31 23:59:59"), UnitLabelText(QString(), 65000, 0, zh),
                  SideLabel(UnitSide::Remote, zh), ActionKindText(QStringLiteral("clock-write"), zh),
                  LbText(zh, "address 65000, 8 commands; 24 settings changed", "地址65000，8个命令；改变24项"),
-                 AppliedText(std::nullopt, zh)});
+                 LbText(zh, "yes, read back in visit #999", "是，由访问 #999 读回"),
+                 QStringLiteral("/dev/ttyUSB0"), QStringLiteral("#9999"),
+                 QStringLiteral("wang.li@sub-east-laptop")});
     QString title =
         m_actions.isEmpty()
             ? LbText(zh, "No action was sent to a unit yet.", "还没有对装置的操作。")
@@ -373,6 +394,55 @@ void CActionsPage::ShowChosen() {
 
 // ---- journal
 
+QString JournalMessageText(const QString& message, bool zh) {
+    if (!zh)
+        return message;
+    static const std::pair<const char*, const char*> kinds[] = {
+        {"record answer", "记录应答"},
+        {"configuration answer", "配置应答"},
+        {"date-and-time answer", "日期时间应答"},
+        {"configuration write", "配置写入"},
+        {"date-and-time write", "日期时间写入"},
+        {"record clear", "清除记录"},
+        {"password change", "修改密码"},
+        {"visit", "访问"},
+    };
+    static const std::pair<const char*, const char*> reasons[] = {
+        {"database or disk is full", "数据库或磁盘已满"},
+        {"database is locked", "数据库被锁定"},
+        {"disk I/O error", "磁盘读写错误"},
+        {"unable to open database file", "无法打开数据库文件"},
+        {"attempt to write a readonly database", "数据库只读，无法写入"},
+        {"file is not a database", "文件不是数据库"},
+        {"database disk image is malformed", "数据库文件已损坏"},
+    };
+    auto reason = [](QString why) {
+        for (const auto& [english, chinese] : reasons)
+            why.replace(QLatin1String(english), QString::fromUtf8(chinese));
+        return why;
+    };
+    static const QRegularExpression notKept(QStringLiteral("^(.+) not kept: (.*)$"));
+    static const QRegularExpression notDatabase(
+        QStringLiteral("^(.+) was not a database: kept as (.+), a new archive started$"));
+    static const QRegularExpression damaged(
+        QStringLiteral("^(.+) was damaged \\((.*)\\): kept as (.+), a new archive started$"));
+    if (const auto m = notKept.match(message); m.hasMatch()) {
+        QString kind = m.captured(1);
+        for (const auto& [english, chinese] : kinds)
+            if (kind == QLatin1String(english))
+                kind = QString::fromUtf8(chinese);
+        return QStringLiteral("%1未保存：%2").arg(kind, reason(m.captured(2)));
+    }
+    if (const auto m = notDatabase.match(message); m.hasMatch())
+        return QStringLiteral("%1 不是数据库：已另存为 %2，并新建了档案").arg(m.captured(1), m.captured(2));
+    if (const auto m = damaged.match(message); m.hasMatch())
+        return QStringLiteral("%1 已损坏（%2）：已另存为 %3，并新建了档案")
+            .arg(m.captured(1), reason(m.captured(2)), m.captured(3));
+    if (message == QLatin1String("unexpected failure keeping a fact"))
+        return QStringLiteral("保存数据时发生意外故障");
+    return reason(message);
+}
+
 CJournalPage::CJournalPage(const QString& archivePath, QWidget* parent)
     : QWidget(parent), m_strPath(archivePath) {
     m_fetch = new CBackgroundFetch(this);
@@ -411,7 +481,7 @@ void CJournalPage::Fill() {
         const QDateTime t = QDateTime::fromString(e.time, Qt::ISODateWithMs);
         rows << QStringList{t.isValid() ? t.toLocalTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"))
                                         : e.time,
-                            e.message};
+                            JournalMessageText(e.message, zh)};
     }
     m_model->SetRows(rows);
     SizeColumns(m_table, {QStringLiteral("2026-12-31 23:59:59")});

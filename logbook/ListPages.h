@@ -120,10 +120,18 @@ constexpr int kActionsShown = 5000;
 // The newest failures the journal page shows.
 constexpr int kJournalShown = 500;
 
+// A line of the archive's failure journal in the language chosen. The journal keeps English
+// lines; in Chinese, the lines the archive writes and the database's common reasons are said in
+// Chinese, and what is not known (a path, another reason) stays as written.
+QString JournalMessageText(const QString& message, bool chinese);
+
 // Texts of an action for the audit table, in the language chosen: its kind ("config-write" and
 // the others), and whether the read-back showed it applied (yes, NO, not known).
 QString ActionKindText(const QString& kind, bool chinese);
 QString AppliedText(std::optional<bool> applied, bool chinese);
+// The same for one action: a write decided by a later visit's read-back names that visit
+// ("yes, read back in visit #7").
+QString AppliedText(const ActionEntry& action, bool chinese);
 // What an action sent, as a person reads it: the configuration written (address and codes), the
 // date and time groups ("unchanged" for a 0xFF group), nothing for a clear or a password change.
 QString ActionSentText(const ActionEntry& action, bool chinese);

@@ -1,6 +1,7 @@
 #include "logbook/LogbookLanguage.h"
 
 #include "app/KelpApp.h"
+#include "platform/Platform.h"
 #include "platform/Registry.h"
 
 bool StoredLanguageIsChinese() {
@@ -13,4 +14,11 @@ bool StoredLanguageIsChinese() {
         RegQueryValueEx(key, QStringLiteral("m_Language"), nullptr, data, &cb) == ERROR_SUCCESS;
     RegCloseKey(&key);
     return chinese;
+}
+
+extern int g_bChinese; // the process-wide language flag the platform layer's dialogs follow
+
+void UseFrameworkLanguage(bool chinese) {
+    g_bChinese = chinese ? 1 : 0;
+    SyncFrameworkTranslation();
 }

@@ -12,3 +12,8 @@ bool StoredLanguageIsChinese();
 inline QString LbText(bool chinese, const char* english, const char* chinese_) {
     return chinese ? QString::fromUtf8(chinese_) : QString::fromUtf8(english);
 }
+
+// Qt's own dialogs and standard buttons (the file chooser, the print dialog, message boxes) in the
+// language of the logbook's window: Qt's Chinese translation is installed for Chinese (when the
+// system has it), and dropped again for English.
+void UseFrameworkLanguage(bool chinese);

@@ -2,10 +2,12 @@
 
 #include "archive/Archive.h"
 #include "archive/ArchiveFormat.h"
+#include "archive/AuditTrail.h"
 #include "logbook/LogbookLanguage.h"
 
 #include <QDateTime>
 #include <QHash>
+#include <QSqlQuery>
 
 QString UnitLabelText(const QString& name, std::optional<int> address, qint64 id, bool chinese) {
     if (!name.isEmpty())
@@ -255,6 +257,38 @@ QList<ActionEntry> LoadActions(const QString& path, int limit, bool* more, QStri
         }
         out << e;
     }
+    DecideActions(archive, &out);
+    // Who: the user and host of each action's visit.
+    QHash<qint64, QString> users;
+    QSqlQuery q(archive.Database());
+    q.prepare(QStringLiteral("SELECT pc_user, pc_host FROM visits WHERE id = ?"));
+    for (ActionEntry& e : out) {
+        auto u = users.find(e.row.visitId);
+        if (u == users.end()) {
+            q.bindValue(0, e.row.visitId);
+            QString who;
+            if (q.exec() && q.next())
+                who = q.value(0).toString() +
+                      (q.value(1).toString().isEmpty() ? QString() : '@' + q.value(1).toString());
+            u = users.insert(e.row.visitId, who);
+        }
+        e.user = *u;
+    }
     *error = archive.LastError();
     return out;
+}
+
+void DecideActions(Archive& archive, QList<ActionEntry>* actions) {
+    QList<ActionRow> rows;
+    for (const ActionEntry& e : *actions)
+        rows << e.row;
+    const QHash<qint64, LaterReadBack> later = DecideByLaterReads(archive, rows);
+    for (ActionEntry& e : *actions) {
+        if (e.row.applied) {
+            e.decidedBy = e.row.visitId;
+        } else if (const auto d = later.constFind(e.row.id); d != later.constEnd()) {
+            e.row.applied = d->applied;
+            e.decidedBy = d->visitId;
+        }
+    }
 }

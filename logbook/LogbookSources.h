@@ -8,6 +8,8 @@
 #include "archive/ArchiveTypes.h"
 #include "logbook/PagedTableModel.h"
 
+class Archive;
+
 #include <QList>
 #include <QMetaType>
 #include <QString>
@@ -74,7 +76,15 @@ struct ActionEntry {
     std::optional<int> unitAddress;
     bool hasBefore = false, hasWritten = false;
     ConfigSnapshot before, written;
+    // Who sent it: the PC user and host of its visit.
+    QString user;
+    // The visit whose read-back decided "applied": its own, or a later one when its own read
+    // nothing back (0 while not known).
+    qint64 decidedBy = 0;
 };
+// Fills in "applied" of the writes whose own visit left it open from the first read-back in a
+// later visit (DecideByLaterReads), and the deciding visit of each.
+void DecideActions(Archive& archive, QList<ActionEntry>* actions);
 // The newest `limit` actions, newest first; *more tells whether older ones exist.
 QList<ActionEntry> LoadActions(const QString& path, int limit, bool* more, QString* error);
 

@@ -4,13 +4,14 @@
 #include "records/RecordFormat.h"
 
 #include <QHeaderView>
+#include <QItemSelectionModel>
 #include <QTableView>
 
 #include <algorithm>
 
 void ConfigureBigTable(QTableView* view) {
     view->setSelectionBehavior(QAbstractItemView::SelectRows);
-    view->setSelectionMode(QAbstractItemView::SingleSelection);
+    view->setSelectionMode(QAbstractItemView::ExtendedSelection);
     view->setEditTriggers(QAbstractItemView::NoEditTriggers);
     view->setWordWrap(false);
     view->setAlternatingRowColors(true);
@@ -20,6 +21,40 @@ void ConfigureBigTable(QTableView* view) {
     view->horizontalHeader()->setStretchLastSection(true);
     view->horizontalHeader()->setSectionResizeMode(QHeaderView::Interactive);
     view->horizontalHeader()->setHighlightSections(false);
+}
+
+QString SelectedRowsText(const QTableView* view, int* missing) {
+    const QAbstractItemModel* model = view->model();
+    const auto* paged = qobject_cast<const CPagedTableModel*>(model);
+    QList<int> rows;
+    for (const QModelIndex& i : view->selectionModel()->selectedRows())
+        rows << i.row();
+    std::sort(rows.begin(), rows.end());
+    auto cell = [](QString text) {
+        text.replace(QLatin1Char('\t'), QLatin1Char(' '));
+        text.replace(QLatin1String("\r\n"), QLatin1String(" "));
+        text.replace(QLatin1Char('\n'), QLatin1Char(' '));
+        text.replace(QLatin1Char('\r'), QLatin1Char(' '));
+        return text;
+    };
+    QStringList line;
+    for (int c = 0; c < model->columnCount(); ++c)
+        line << cell(model->headerData(c, Qt::Horizontal).toString());
+    QString out = line.join(QLatin1Char('\t')) + QLatin1String("\r\n");
+    int notRead = 0;
+    for (int r : rows) {
+        if (paged && !paged->RowAt(r)) {
+            ++notRead;
+            continue;
+        }
+        line.clear();
+        for (int c = 0; c < model->columnCount(); ++c)
+            line << cell(model->index(r, c).data().toString());
+        out += line.join(QLatin1Char('\t')) + QLatin1String("\r\n");
+    }
+    if (missing)
+        *missing = notRead;
+    return out;
 }
 
 namespace {

@@ -9,8 +9,13 @@
 class QTableView;
 
 // A table view for many rows: fixed row height (so a million rows cost nothing to lay out), whole
-// rows selected, columns resizable, last column stretched.
+// rows selected (several with Shift and Ctrl), columns resizable, last column stretched.
 void ConfigureBigTable(QTableView* view);
+// The selected rows of a table as a spreadsheet pastes them into columns: the header row, then
+// each selected row in the table's order, cells as shown, separated by tabs, lines ending in
+// CR LF. A tab or line end inside a cell becomes a space. *missing (when given) counts the rows
+// whose cells were not read yet (a paged table asks for them; they are left out).
+QString SelectedRowsText(const QTableView* view, int* missing = nullptr);
 // Widths for a table's columns from the widest text each is expected to show (or its title, when
 // wider), so nothing the table reads has to be asked for to lay it out; the last column stretches.
 // The widths hold until the next call, across resets of the view's model.

@@ -5,20 +5,26 @@
 #include "archive/Archive.h"
 #include "archive/ArchiveFormat.h"
 #include "logbook/ConfigDiff.h"
+#include "logbook/FileChooser.h"
 #include "logbook/ListPages.h"
 #include "logbook/LogbookLanguage.h"
 #include "logbook/LogbookTables.h"
 
+#include <QAbstractTextDocumentLayout>
 #include <QBuffer>
 #include <QDateTime>
 #include <QDir>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QFont>
 #include <QImage>
 #include <QPageSize>
 #include <QPdfWriter>
+#include <QTextBlock>
+#include <QTextCursor>
 #include <QTextDocument>
 #include <QTextFrame>
+#include <QTextLayout>
 #include <QUrl>
 
 #include <cmath>
@@ -41,23 +47,8 @@ QString sideText(UnitSide side, bool zh) {
     return SideLabel(side, zh);
 }
 
-// A table: a header row and rows of cells already escaped (so cells may hold markup).
 QString table(const QStringList& headers, const QList<QStringList>& rows) {
-    QString h = QStringLiteral("<table border=\"1\" cellspacing=\"0\" cellpadding=\"3\" width=\"100%\" "
-                               "style=\"border-collapse: collapse; border-color: #999999;\"><tr>");
-    for (const QString& c : headers)
-        h += QStringLiteral("<th align=\"left\" bgcolor=\"#e8e8e8\">") + esc(c) + QStringLiteral("</th>");
-    h += QStringLiteral("</tr>");
-    for (const QStringList& r : rows) {
-        h += QStringLiteral("<tr>");
-        for (const QString& c : r)
-            h += (c.startsWith(QLatin1String("<b>"))   ? QStringLiteral("<td bgcolor=\"#ffe9a8\">")
-                  : c.startsWith(QLatin1String("<tt")) ? QStringLiteral("<td style=\"white-space: pre;\">")
-                                                       : QStringLiteral("<td>")) +
-                 c + QStringLiteral("</td>");
-        h += QStringLiteral("</tr>");
-    }
-    return h + QStringLiteral("</table>");
+    return ReportTableHtml(headers, rows);
 }
 
 QString para(const QString& text) {
@@ -169,7 +160,7 @@ QString actionSection(const VisitReportData& d, bool zh) {
             esc(password ? QString() : sideText(a.row.side, zh)),
             esc(ActionKindText(a.row.kind, zh)),
             esc(ActionSentText(a, zh)),
-            esc(password ? QString() : AppliedText(a.row.applied, zh))};
+            esc(password ? QString() : AppliedText(a, zh))};
     }
     return table({LbText(zh, "When", "时间"), LbText(zh, "Unit", "装置"), LbText(zh, "Side", "侧"),
                   LbText(zh, "Action", "操作"), LbText(zh, "Sent", "发送内容"),
@@ -236,6 +227,27 @@ bool findVisit(Archive& archive, qint64 id, VisitRow* out) {
 }
 
 } // namespace
+
+QString ReportTableHtml(const QStringList& headers, const QList<QStringList>& rows) {
+    QString h = QStringLiteral("<table border=\"1\" cellspacing=\"0\" cellpadding=\"3\" width=\"100%\" "
+                               "style=\"border-collapse: collapse; border-color: #999999;\"><tr>");
+    for (const QString& c : headers)
+        h += QStringLiteral("<th align=\"left\" bgcolor=\"#e8e8e8\">") + esc(c) + QStringLiteral("</th>");
+    h += QStringLiteral("</tr>");
+    for (const QStringList& r : rows) {
+        h += QStringLiteral("<tr>");
+        // A record line keeps its blanks but may wrap: kept on one line, its width would be the
+        // column's least, and the table would break the words of the other columns to make room.
+        for (const QString& c : r)
+            h += (c.startsWith(QLatin1String("<b>")) ? QStringLiteral("<td bgcolor=\"#ffe9a8\">")
+                  : c.startsWith(QLatin1String("<tt"))
+                      ? QStringLiteral("<td style=\"white-space: pre-wrap;\">")
+                      : QStringLiteral("<td>")) +
+                 c + QStringLiteral("</td>");
+        h += QStringLiteral("</tr>");
+    }
+    return h + QStringLiteral("</table>");
+}
 
 bool LoadVisitReport(const QString& path, qint64 visitId, bool zh, VisitReportData* d, QString* error) {
     Archive archive;
@@ -327,6 +339,7 @@ bool LoadVisitReport(const QString& path, qint64 visitId, bool zh, VisitReportDa
         }
         d->actions << e;
     }
+    DecideActions(archive, &d->actions);
     if (!archive.LastError().isEmpty()) {
         *error = archive.LastError();
         return false;
@@ -423,25 +436,67 @@ QString VisitReportHtml(const VisitReportData& d, bool zh) {
     return h;
 }
 
-bool WriteVisitReport(const VisitReportData& d, bool zh, const QString& pdfPath, QString* error) {
-    QTextDocument doc;
+std::unique_ptr<QTextDocument> VisitReportDocument(const VisitReportData& d, bool zh) {
+    auto doc = std::make_unique<QTextDocument>();
     QFont font;
     font.setPointSizeF(9);
     if (zh)
         font.setFamilies({QStringLiteral("WenQuanYi Micro Hei"), font.family()});
-    doc.setDefaultFont(font);
+    doc->setDefaultFont(font);
     if (d.link)
-        doc.addResource(
+        doc->addResource(
             QTextDocument::ImageResource, QUrl(QString::fromLatin1(kReportPictureUrl)),
             RenderLinkPicture(d.link->picture, QSize(kPictureWidth, kPictureHeight), zh, kPictureScale));
-    doc.setHtml(VisitReportHtml(d, zh));
+    doc->setHtml(VisitReportHtml(d, zh));
     // A4 in the document's pixels (96 to the inch), 15 mm margins.
     const QSizeF a4 = QPageSize(QPageSize::A4).size(QPageSize::Inch) * 96;
-    doc.setPageSize(a4);
-    QTextFrameFormat frame = doc.rootFrame()->frameFormat();
+    doc->setPageSize(a4);
+    QTextFrameFormat frame = doc->rootFrame()->frameFormat();
     frame.setMargin(15 / 25.4 * 96);
-    doc.rootFrame()->setFrameFormat(frame);
+    doc->rootFrame()->setFrameFormat(frame);
+    KeepHeadingsWithNext(doc.get());
+    return doc;
+}
 
+void KeepHeadingsWithNext(QTextDocument* doc) {
+    const qreal pageHeight = doc->pageSize().height();
+    if (pageHeight <= 0)
+        return;
+    QAbstractTextDocumentLayout* layout = doc->documentLayout();
+    // Each pass moves the first stranded heading; what follows it moves with it, so look again.
+    for (int pass = 0; pass < 64; ++pass) {
+        bool moved = false;
+        for (QTextBlock b = doc->begin(); b.isValid() && !moved; b = b.next()) {
+            if (b.blockFormat().headingLevel() == 0 || !b.next().isValid())
+                continue;
+            if (b.blockFormat().pageBreakPolicy() & QTextFormat::PageBreak_AlwaysBefore)
+                continue;
+            // Where the first line of each is drawn: a line that would cross a page's foot is
+            // moved to the next page inside its block, which keeps its place.
+            auto firstLineTop = [layout](const QTextBlock& block) {
+                const qreal top = layout->blockBoundingRect(block).top();
+                const QTextLayout* lines = block.layout();
+                return lines && lines->lineCount() > 0 ? top + lines->lineAt(0).y() : top;
+            };
+            const int headingPage = int(firstLineTop(b) / pageHeight);
+            // The next block's first line on a later page than the heading: the heading is left
+            // alone at the foot of its page.
+            const int nextPage = int((firstLineTop(b.next()) + 1) / pageHeight);
+            if (nextPage > headingPage) {
+                QTextCursor c(b);
+                QTextBlockFormat f = b.blockFormat();
+                f.setPageBreakPolicy(QTextFormat::PageBreak_AlwaysBefore);
+                c.setBlockFormat(f);
+                moved = true;
+            }
+        }
+        if (!moved)
+            return;
+    }
+}
+
+bool WriteVisitReport(const VisitReportData& d, bool zh, const QString& pdfPath, QString* error) {
+    const std::unique_ptr<QTextDocument> doc = VisitReportDocument(d, zh);
     QBuffer buffer;
     buffer.open(QIODevice::WriteOnly);
     {
@@ -452,11 +507,12 @@ bool WriteVisitReport(const VisitReportData& d, bool zh, const QString& pdfPath,
         pdf.setTitle(
             LbText(zh, "LMX-207 visit report, visit #%1", "LMX-207 访问报告，访问 #%1").arg(d.visit.id));
         pdf.setCreator(QStringLiteral("lmx207-logbook"));
-        doc.print(&pdf);
+        doc->print(&pdf);
     }
-    // Whole or not at all, 0600, and never through a link another account could have planted.
+    // Whole or not at all, 0600 when new, and never through a link another account could have planted.
     QString why;
-    if (!ReplaceFile(pdfPath, buffer.data(), 0600, InPlaceWrite::Never, &why)) {
+    if (!ReplaceFile(pdfPath, buffer.data(), QFileInfo::exists(pdfPath) ? -1 : 0600, InPlaceWrite::Never,
+                     &why)) {
         *error = LbText(zh, "%1 cannot be written: %2", "无法写入 %1：%2").arg(pdfPath, why);
         return false;
     }
@@ -464,10 +520,12 @@ bool WriteVisitReport(const VisitReportData& d, bool zh, const QString& pdfPath,
 }
 
 QString SaveVisitReportAs(QWidget* parent, const QString& archivePath, qint64 visitId, bool zh) {
-    const QString path = QFileDialog::getSaveFileName(
-        parent, LbText(zh, "Report of visit #%1", "访问 #%1 的报告").arg(visitId),
-        QDir::home().filePath(QStringLiteral("visit-%1.pdf").arg(visitId)),
-        LbText(zh, "PDF (*.pdf)", "PDF 文件 (*.pdf)"));
+    FileChoice choice;
+    choice.save = true;
+    choice.title = LbText(zh, "Report of visit #%1", "访问 #%1 的报告").arg(visitId);
+    choice.suggested = QDir::home().filePath(QStringLiteral("visit-%1.pdf").arg(visitId));
+    choice.filters = {LbText(zh, "PDF (*.pdf)", "PDF 文件 (*.pdf)")};
+    const QString path = ChooseFile(parent, choice).path;
     if (path.isEmpty())
         return {};
     VisitReportData data;

@@ -8,8 +8,10 @@
 #include <QStringList>
 
 #include <cstdio>
+#include <memory>
 #include <optional>
 
+class QTextDocument;
 class QWidget;
 
 // The report of one visit, printable: its units, the configurations read and written with what
@@ -52,6 +54,18 @@ bool LoadVisitReport(const QString& path, qint64 visitId, bool chinese, VisitRep
 // resource named by kReportPictureUrl.
 QString VisitReportHtml(const VisitReportData& data, bool chinese);
 inline constexpr const char* kReportPictureUrl = "lmx207:link-picture";
+
+// A table of the report: a header row, then rows of cells already escaped (a cell may hold
+// markup: "<b>" marks a change, "<tt" a record line, which keeps its blanks). Words are never
+// broken inside a column: a long record line wraps instead.
+QString ReportTableHtml(const QStringList& headers, const QList<QStringList>& rows);
+
+// The report laid out on A4 pages (15 mm margins), its headings kept with what follows them: for
+// a PDF writer or a printer.
+std::unique_ptr<QTextDocument> VisitReportDocument(const VisitReportData& data, bool chinese);
+// Moves each heading that its page would leave alone at its foot to the top of the next page
+// (a page break before it), once `doc` has its page size.
+void KeepHeadingsWithNext(QTextDocument* doc);
 
 // Writes the report as an A4 PDF to `pdfPath`. False with a message in *error when the file cannot
 // be written.

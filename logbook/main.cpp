@@ -10,8 +10,8 @@
 #include <cstdio>
 #include <cstring>
 
-// lmx207-logbook: with no arguments the windows; with any argument the command line (import,
-// export, visits, report, --help), which needs no display.
+// lmx207-logbook: with no arguments (or only --archive FILE or --server CONNINFO) the windows; with
+// any other the command line (import, export, visits, report, --help), which needs no display.
 int main(int argc, char* argv[]) {
     if (argc > 1 && std::strcmp(argv[1], "report") == 0) {
         // The report paints (fonts, the link's picture) but shows no window: no display needed.
@@ -21,13 +21,18 @@ int main(int argc, char* argv[]) {
         MoveDefaultSpoolIn();
         return RunLogbookCommand(QCoreApplication::arguments().mid(1), stdout, stderr);
     }
-    // --server CONNINFO alone: the windows over the team's archive on a server.
-    QString server;
-    const bool serverWindow = (argc == 3 && QByteArray(argv[1]) == "--server") ||
-                              (argc == 2 && QByteArray(argv[1]).startsWith("--server="));
+    // --server CONNINFO or --archive FILE alone: the windows over that archive.
+    QString location;
+    const QByteArray first = argc > 1 ? QByteArray(argv[1]) : QByteArray();
+    const bool serverWindow =
+        (argc == 3 && first == "--server") || (argc == 2 && first.startsWith("--server="));
+    const bool archiveWindow =
+        (argc == 3 && first == "--archive") || (argc == 2 && first.startsWith("--archive="));
     if (serverWindow)
-        server = ServerLocation(QString::fromLocal8Bit(argc == 3 ? argv[2] : argv[1] + 9));
-    if (argc > 1 && !serverWindow) {
+        location = ServerLocation(QString::fromLocal8Bit(argc == 3 ? argv[2] : argv[1] + 9));
+    else if (archiveWindow)
+        location = QString::fromLocal8Bit(argc == 3 ? argv[2] : argv[1] + 10);
+    if (argc > 1 && !serverWindow && !archiveWindow) {
         QCoreApplication app(argc, argv);
         MoveDefaultSpoolIn(); // what the service program left waiting goes in first
         QStringList args = QCoreApplication::arguments();
@@ -37,5 +42,5 @@ int main(int argc, char* argv[]) {
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("lmx207-logbook"));
     MoveDefaultSpoolIn();
-    return RunLogbookWindow(server);
+    return RunLogbookWindow(location);
 }

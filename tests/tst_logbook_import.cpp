@@ -240,7 +240,7 @@ private slots:
         QMenu* file = window.menuBar()->actions().at(0)->menu();
         QAction* import = nullptr;
         for (QAction* a : file->actions())
-            if (a->text() == QLatin1String("&Import..."))
+            if (a->text() == QStringLiteral("I&mport…"))
                 import = a;
         QVERIFY(import);
         QString summary;

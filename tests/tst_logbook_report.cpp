@@ -4,9 +4,12 @@
 // WenQuanYi face; bad input is refused with a message and nothing written.
 
 #include "logbook/VisitReport.h"
+
 #include "support/LinkSample.h"
 #include "support/LogbookRun.h"
 #include "support/Suite.h"
+#include <QPdfWriter>
+#include <QTextDocument>
 
 namespace {
 
@@ -124,6 +127,72 @@ private slots:
         QVERIFY2(QRegularExpression("image\\s+1980\\s+900\\s").match(images).hasMatch(), qPrintable(images));
         if (chinese)
             QVERIFY2(poppler("pdffonts", {pdf}).contains("WenQuanYi"), "the Chinese face is embedded");
+    }
+
+    // A long record line wraps rather than squeeze the columns before it: "remote → local" and a
+    // unit's name stay whole on their line, as pdftotext -layout lays the page out.
+    void shortColumnsKeepTheirWords() {
+        const QString record =
+            QStringLiteral("<tt style=\"font-size: 8pt;\">") +
+            QStringLiteral(
+                "173     2026-12-15   18:42:00.822   Receive Command 3 Return, then more words here.")
+                .toHtmlEscaped() +
+            QStringLiteral("</tt>");
+        QTextDocument doc;
+        QFont font;
+        font.setPointSizeF(9);
+        doc.setDefaultFont(font);
+        doc.setHtml(ReportTableHtml({"What", "Command", "Direction", "Logged by", "Record line"},
+                                    {{"unwanted", "3", "<nobr>remote → local</nobr>",
+                                      "<nobr>Substation North-East feeder</nobr>", record}}));
+        doc.setPageSize(QPageSize(QPageSize::A4).size(QPageSize::Inch) * 96);
+        const QString pdf = m_env.root() + "/columns.pdf";
+        {
+            QPdfWriter writer(pdf);
+            writer.setPageSize(QPageSize(QPageSize::A4));
+            doc.print(&writer);
+        }
+        const QString text = poppler("pdftotext", {"-layout", pdf, "-"});
+        QVERIFY2(QRegularExpression("unwanted\\s+3\\s+remote → local\\s+Substation North-East feeder\\s+173")
+                     .match(text)
+                     .hasMatch(),
+                 qPrintable(text));
+    }
+
+    // A heading never stays alone at the foot of a page: however much comes before it, the picture
+    // that follows it is on its page.
+    void headingKeptWithWhatFollows() {
+        for (int filler = 26; filler <= 44; ++filler) {
+            QTextDocument doc;
+            QString html;
+            for (int i = 0; i < filler; ++i)
+                html += QStringLiteral("<p>Filler paragraph %1 of the report.</p>").arg(i);
+            // A picture cannot be split: it starts on the page that has room for it whole.
+            html += QStringLiteral("<h2>9 Heading under test</h2><p><img src=\"lmx207:test-picture\" "
+                                   "width=\"600\" height=\"300\"></p><p>Follows the heading</p>");
+            QImage picture(600, 300, QImage::Format_RGB32);
+            picture.fill(Qt::gray);
+            doc.addResource(QTextDocument::ImageResource, QUrl("lmx207:test-picture"), picture);
+            doc.setHtml(html);
+            doc.setPageSize(QPageSize(QPageSize::A4).size(QPageSize::Inch) * 96);
+            KeepHeadingsWithNext(&doc);
+            const QString pdf = m_env.root() + "/heading.pdf";
+            {
+                QPdfWriter writer(pdf);
+                writer.setPageSize(QPageSize(QPageSize::A4));
+                writer.setPageMargins(QMarginsF(0, 0, 0, 0));
+                doc.print(&writer);
+            }
+            // The heading's page as pdftotext -layout splits them; the picture's as pdfimages lists it.
+            const QStringList pages = poppler("pdftotext", {"-layout", pdf, "-"}).split('\f');
+            int headingPage = 0;
+            for (int p = 0; p < pages.size(); ++p)
+                if (pages[p].contains("9 Heading under test"))
+                    headingPage = p + 1;
+            const QStringList images = poppler("pdfimages", {"-list", pdf}).split('\n');
+            QVERIFY(images.size() > 2);
+            QCOMPARE(images[2].simplified().section(' ', 0, 0).toInt(), headingPage);
+        }
     }
 
     void reportCommandRefusesBadInput_data() {

@@ -1,7 +1,7 @@
 #include "logbook/LogbookLanguage.h"
 
-#include "app/KelpApp.h"
 #include "platform/Registry.h"
+#include "platform/SettingsKey.h"
 
 bool StoredLanguageIsChinese() {
     HKEY key;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/SettingsKey.h"
 #include "platform/Win.h"
 
 #include <QString>
@@ -14,9 +15,7 @@ extern int g_bChinese;
 // The menu bar currently set on the main window; owned by the document.
 extern CMenu* g_pMainMenu;
 
-// The settings key and the factory password.
-inline const QString SETTINGS_KEY =
-    QStringLiteral("SOFTWARE\\MICROSOFT\\WINDOWS\\CURRENTVERSION\\POLICIES\\EXPLORER");
+// The factory password (the settings key: platform/SettingsKey.h).
 inline const QString FACTORY_PASSWORD = QStringLiteral("RTN-615");
 
 // Command ids of the menus, accelerators and toolbars.

@@ -3,12 +3,16 @@
 #include "archive/Archive.h"
 #include "archive/ArchiveFormat.h"
 #include "archive/Import.h"
+#include "logbook/CliOptions.h"
 #include "logbook/MatchCommand.h"
 #include "logbook/ServerCli.h"
 #include "logbook/VisitReport.h"
+#include "platform/SafeFile.h"
 
 #include <QDate>
 #include <QDateTime>
+#include <QRegularExpression>
+#include <QScopeGuard>
 
 namespace {
 
@@ -18,23 +22,32 @@ const char* const kUsage =
     "  lmx207-logbook import [--unit NAME] [--side local|remote] FILE|FOLDER...\n"
     "        keep the records of record files (any name; ASCII, GBK or UTF-8) in the archive, as\n"
     "        the records of unit NAME (a name, or the address code of a known unit; default: the\n"
-    "        unit that holds the file's events already, else one named after the file's folder and\n"
-    "        side); the side from the file's name (Local, Remote, 本地, 对端) unless --side gives\n"
-    "        it; a folder is searched at any depth, and each of its files not taken is listed on\n"
-    "        standard error with the reason\n"
+    "        unit that holds the file's events already, else \"<folder> local\" or \"<folder> remote\"\n"
+    "        after the file's folder and side); a file is taken by its content, the side from\n"
+    "        --side, else from the file's name (Local, Remote, 本地, 对端); a folder is searched at\n"
+    "        any depth, and each of its files not taken is listed on standard error with the\n"
+    "        reason; a named file that cannot be taken makes the exit status 1\n"
     "  lmx207-logbook export [--unit NAME] [--side local|remote] [--from DATE] [--to DATE]\n"
-    "                        [--format csv|json]\n"
-    "        write the events to standard output, unit by unit, each unit's oldest first (DATE\n"
-    "        as 2026-12-07, on the unit's clock); CSV columns: unit, side, time, code, English\n"
-    "        text, Chinese text, first seen (PC time, UTC), visit\n"
-    "  lmx207-logbook visits                the visits, newest first\n"
-    "  lmx207-logbook report --visit N -o FILE.pdf\n"
-    "        the printable report of visit N (A4 PDF) in the language the logbook shows\n"
-    "  lmx207-logbook match [--visit N | --local NAME --remote NAME] [--format csv|json]\n"
+    "                        [--format csv|json] [-o FILE]\n"
+    "        the events, unit by unit, each unit's oldest first (DATE as 2026-12-07 or as the\n"
+    "        record files write it, 2026-12-7: whole days on the unit's clock); CSV columns: unit,\n"
+    "        side, time, code, English text, Chinese text, first seen (PC time, UTC), visit\n"
+    "  lmx207-logbook visits                the visits, newest first, each with its #N last\n"
+    "  lmx207-logbook report --visit N -o FILE.pdf [--lang en|zh]\n"
+    "        the printable report of visit N (A4 PDF), in English or Chinese (default: the\n"
+    "        language the logbook shows)\n"
+    "  lmx207-logbook match [--visit N | --local NAME --remote NAME] [--format csv|json] [-o FILE]\n"
     "        both ends of a link: each command sent at one unit matched with its receipt at the\n"
     "        other across the two clocks, the commands lost and unwanted, the clocks' offset\n"
-    "  lmx207-logbook --help                this text\n"
-    "Every command takes --archive FILE to use another archive than\n"
+    "  lmx207-logbook --help                this text\n";
+
+// What --help says of every command, after the commands of the team archive.
+const char* const kUsageNotes =
+    "A command that writes a file writes FILE whole or not at all with -o FILE (--output FILE),\n"
+    "  and standard output without it (report always needs -o). N is a visit's number as visits,\n"
+    "  the window and report show it (#12 or 12), or its id. Options take their value as the next\n"
+    "  word or after \"=\" (--unit=NAME); \"--\" ends the options.\n"
+    "Every command but server init takes --archive FILE to use another archive than\n"
     "  $XDG_DATA_HOME/lmx207/logbook.sqlite (default ~/.local/share/lmx207/logbook.sqlite).\n"
     "Exit status: 0 done, 1 bad input, 2 the archive cannot be used.\n";
 
@@ -58,61 +71,64 @@ struct Options {
     QDate to;
     QString format = QStringLiteral("csv");
     QString archive;
+    QString output; // -o FILE: written whole in its place; empty: standard output
     QStringList operands;
 };
 
-bool TakeOptions(const QStringList& args, const QStringList& allowed, Options* o, QString* error) {
-    for (qsizetype i = 0; i < args.size(); ++i) {
-        const QString& a = args[i];
-        if (!a.startsWith(QLatin1String("--")) || a == QLatin1String("--")) {
-            if (a != QLatin1String("--"))
-                o->operands << a;
-            else
-                o->operands << args.mid(i + 1);
-            if (a == QLatin1String("--"))
-                break;
-            continue;
-        }
-        QString name = a;
-        QString value;
-        const qsizetype eq = a.indexOf('=');
-        if (eq > 0) {
-            name = a.left(eq);
-            value = a.mid(eq + 1);
-        } else if (allowed.contains(name)) {
-            if (i + 1 >= args.size()) {
-                *error = QStringLiteral("%1 needs a value").arg(name);
-                return false;
-            }
-            value = args[++i];
-        }
-        if (!allowed.contains(name)) {
-            *error = QStringLiteral("unknown option %1").arg(name);
+// A day as the record files write it (2026-5-9) or as ISO 8601 (2026-05-09); anything else, a time of
+// day included, is not a day: the archive's filters are whole days on the unit's clock.
+QDate CliDate(const QString& text) {
+    static const QRegularExpression day(QStringLiteral("^(\\d{4})-(\\d{1,2})-(\\d{1,2})$"));
+    const QRegularExpressionMatch m = day.match(text);
+    if (!m.hasMatch())
+        return {};
+    return QDate(m.captured(1).toInt(), m.captured(2).toInt(), m.captured(3).toInt());
+}
+
+// The options of `command` as its runner uses them; false, with a one-line reason, for bad ones.
+bool TakeOptions(const QString& command, const QStringList& args, Options* o, QString* error) {
+    const std::optional<CliArgs> parsed = ParseCliOptions(command, args, LogbookOptions(), error);
+    if (!parsed)
+        return false;
+    o->operands = parsed->operands;
+    o->unit = parsed->Value("--unit");
+    o->archive = parsed->Value("--archive");
+    if (parsed->Has("--side")) {
+        const QString value = parsed->Value("--side");
+        o->side = SideFromText(value);
+        if (!o->side) {
+            *error = QStringLiteral("--side takes local or remote, not \"%1\"").arg(value);
             return false;
         }
-        if (name == QLatin1String("--unit")) {
-            o->unit = value;
-        } else if (name == QLatin1String("--side")) {
-            o->side = SideFromText(value);
-            if (!o->side) {
-                *error = QStringLiteral("--side takes local or remote, not \"%1\"").arg(value);
-                return false;
-            }
-        } else if (name == QLatin1String("--from") || name == QLatin1String("--to")) {
-            const QDate d = QDate::fromString(value, Qt::ISODate);
-            if (!d.isValid()) {
-                *error = QStringLiteral("%1 takes a date like 2026-12-07, not \"%2\"").arg(name, value);
-                return false;
-            }
-            (name == QLatin1String("--from") ? o->from : o->to) = d;
-        } else if (name == QLatin1String("--format")) {
-            if (value != QLatin1String("csv") && value != QLatin1String("json")) {
-                *error = QStringLiteral("--format takes csv or json, not \"%1\"").arg(value);
-                return false;
-            }
-            o->format = value;
-        } else if (name == QLatin1String("--archive")) {
-            o->archive = value;
+    }
+    for (const char* name : {"--from", "--to"}) {
+        if (!parsed->Has(name))
+            continue;
+        const QString value = parsed->Value(name);
+        const QDate d = CliDate(value);
+        if (!d.isValid()) {
+            *error = value.contains(QLatin1Char('T')) || value.contains(QLatin1Char(':'))
+                         ? QStringLiteral("%1 takes a whole day (2026-12-07 or 2026-12-7), not a time of "
+                                          "day: \"%2\"")
+                               .arg(QLatin1String(name), value)
+                         : QStringLiteral("%1 takes a date like 2026-12-07 or 2026-12-7, not \"%2\"")
+                               .arg(QLatin1String(name), value);
+            return false;
+        }
+        (qstrcmp(name, "--from") == 0 ? o->from : o->to) = d;
+    }
+    if (parsed->Has("--format")) {
+        o->format = parsed->Value("--format");
+        if (o->format != QLatin1String("csv") && o->format != QLatin1String("json")) {
+            *error = QStringLiteral("--format takes csv or json, not \"%1\"").arg(o->format);
+            return false;
+        }
+    }
+    if (parsed->Has("--output")) {
+        o->output = parsed->Value("--output");
+        if (o->output.isEmpty()) {
+            *error = QStringLiteral("-o needs a file name");
+            return false;
         }
     }
     return true;
@@ -146,9 +162,35 @@ int Import(const Options& o, const Output& io) {
     return report.refused.isEmpty() ? 0 : 1;
 }
 
-int Export(const Options& o, const Output& io) {
+int ExportTo(const Options& o, const Output& io);
+
+int Export(const Options& o, const Output& io0) {
+    // With -o the whole export is kept in memory and the file replaced at the end, whole or not at all.
+    char* fileBuf = nullptr;
+    size_t fileLen = 0;
+    std::FILE* toFile = o.output.isEmpty() ? nullptr : open_memstream(&fileBuf, &fileLen);
+    if (!o.output.isEmpty() && !toFile)
+        return io0.Fail(1, QStringLiteral("%1 cannot be written: out of memory").arg(o.output));
+    const auto freeFile = qScopeGuard([&] {
+        if (toFile)
+            std::fclose(toFile);
+        std::free(fileBuf);
+    });
+    const Output io{toFile ? toFile : io0.out, io0.err};
+    const int status = ExportTo(o, io);
+    if (status != 0 || !toFile)
+        return status;
+    std::fflush(toFile);
+    QString why;
+    if (!ReplaceFile(o.output, QByteArray::fromRawData(fileBuf, qsizetype(fileLen)), 0600,
+                     InPlaceWrite::Never, &why))
+        return io.Fail(1, QStringLiteral("%1 cannot be written: %2").arg(o.output, why));
+    return 0;
+}
+
+int ExportTo(const Options& o, const Output& io) {
     if (!o.operands.isEmpty())
-        return io.Fail(1, QStringLiteral("export takes no file names: it writes to standard output"));
+        return io.Fail(1, QStringLiteral("export takes no file names: -o FILE, or standard output"));
     if (o.from.isValid() && o.to.isValid() && o.from > o.to)
         return io.Fail(1, QStringLiteral("--from is after --to"));
     Archive archive;
@@ -209,7 +251,7 @@ int Visits(const Options& o, const Output& io) {
     if (!archive.Open(o.archive, Archive::Mode::ReadOnly))
         return io.Fail(2, QStringLiteral("the archive cannot be used: %1").arg(archive.LastError()));
     io.Write("started (PC local time)\tuser@host\tport\tprogram\tlocal\tremote\treads\tnew events\t"
-             "config reads\tclock readings\tactions\tvisit\n");
+             "config reads\tclock readings\tactions\tvisit\tnumber\n");
     constexpr int kPage = 500;
     for (int offset = 0;; offset += kPage) {
         const QList<VisitRow> visits = archive.Visits(offset, kPage);
@@ -222,7 +264,7 @@ int Visits(const Options& o, const Output& io) {
                                  AddressText(v.localAddress), AddressText(v.remoteAddress),
                                  QString::number(v.recordReads), QString::number(v.newEvents),
                                  QString::number(v.configReads), QString::number(v.clockReadings),
-                                 QString::number(v.actions), v.uuid}
+                                 QString::number(v.actions), v.uuid, QStringLiteral("#%1").arg(v.id)}
                          .join('\t')
                          .toUtf8() +
                      '\n');
@@ -241,6 +283,7 @@ int RunLogbookCommand(const QStringList& args, std::FILE* out, std::FILE* err) {
         args[0] == QLatin1String("help")) {
         std::fputs(kUsage, out);
         std::fputs(kServerUsage, out);
+        std::fputs(kUsageNotes, out);
         return 0;
     }
     const QString command = args[0];
@@ -251,20 +294,15 @@ int RunLogbookCommand(const QStringList& args, std::FILE* out, std::FILE* err) {
         return RunReportCommand(rest, out, err);
     if (command == QLatin1String("match"))
         return RunMatchCommand(rest, out, err);
-    QStringList allowed{QStringLiteral("--archive")};
-    if (command == QLatin1String("import"))
-        allowed << QStringLiteral("--unit") << QStringLiteral("--side");
-    else if (command == QLatin1String("export"))
-        allowed << QStringLiteral("--unit") << QStringLiteral("--side") << QStringLiteral("--from")
-                << QStringLiteral("--to") << QStringLiteral("--format");
-    else if (command != QLatin1String("visits")) {
+    if (command != QLatin1String("import") && command != QLatin1String("export") &&
+        command != QLatin1String("visits")) {
         std::fputs(("lmx207-logbook: unknown command \"" + command + "\"\n").toLocal8Bit().constData(), err);
         std::fputs(kUsage, err);
         return 1;
     }
     Options o;
     QString error;
-    if (!TakeOptions(rest, allowed, &o, &error))
+    if (!TakeOptions(command, rest, &o, &error))
         return io.Fail(1, error);
     if (command == QLatin1String("import"))
         return Import(o, io);

@@ -1,8 +1,8 @@
 #include "logbook/LogbookLanguage.h"
 
-#include "app/KelpApp.h"
 #include "platform/Platform.h"
 #include "platform/Registry.h"
+#include "platform/SettingsKey.h"
 
 bool StoredLanguageIsChinese() {
     HKEY key;

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/Lang.h"
+
 #include <QString>
 
 // The logbook speaks the language the service program stores: Chinese exactly when the value
@@ -8,9 +10,18 @@
 // logbook keeps no setting of its own there.
 bool StoredLanguageIsChinese();
 
+// The same as a language.
+inline Lang StoredLanguage() {
+    return StoredLanguageIsChinese() ? Lang::Chinese : Lang::English;
+}
+
 // A text of the logbook's windows in the language chosen: `english` or `chinese` (UTF-8).
 inline QString LbText(bool chinese, const char* english, const char* chinese_) {
     return chinese ? QString::fromUtf8(chinese_) : QString::fromUtf8(english);
+}
+
+inline QString LbText(Lang lang, const char* english, const char* chinese) {
+    return LbText(lang == Lang::Chinese, english, chinese);
 }
 
 // Qt's own dialogs and standard buttons (the file chooser, the print dialog, message boxes) in the

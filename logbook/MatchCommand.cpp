@@ -4,6 +4,8 @@
 #include "archive/ArchiveFormat.h"
 #include "archive/MatchOutput.h"
 #include "archive/Matching.h"
+#include "logbook/CliOptions.h"
+#include "platform/SafeFile.h"
 
 namespace {
 
@@ -15,40 +17,30 @@ int Fail(std::FILE* err, int status, const QString& message) {
 } // namespace
 
 int RunMatchCommand(const QStringList& args, std::FILE* out, std::FILE* err) {
-    QString visit;
-    QString local;
-    QString remote;
-    QString format = QStringLiteral("csv");
-    QString archivePath;
-    const QStringList names{QStringLiteral("--visit"), QStringLiteral("--local"), QStringLiteral("--remote"),
-                            QStringLiteral("--format"), QStringLiteral("--archive")};
-    QString* values[] = {&visit, &local, &remote, &format, &archivePath};
-    for (qsizetype i = 0; i < args.size(); ++i) {
-        QString name = args[i];
-        QString value;
-        const qsizetype eq = name.indexOf('=');
-        if (name.startsWith(QLatin1String("--")) && eq > 0) {
-            value = name.mid(eq + 1);
-            name = name.left(eq);
-        } else if (names.contains(name)) {
-            if (i + 1 >= args.size())
-                return Fail(err, 1, QStringLiteral("%1 needs a value").arg(name));
-            value = args[++i];
-        }
-        const qsizetype which = names.indexOf(name);
-        if (which < 0)
-            return Fail(err, 1,
-                        name.startsWith(QLatin1String("--")) ? QStringLiteral("unknown option %1").arg(name)
-                                                             : QStringLiteral("match takes no operands"));
-        *values[which] = value;
-    }
+    QString error;
+    const std::optional<CliArgs> parsed =
+        ParseCliOptions(QStringLiteral("match"), args, LogbookOptions(), &error);
+    if (!parsed)
+        return Fail(err, 1, error);
+    if (!parsed->operands.isEmpty())
+        return Fail(err, 1, QStringLiteral("match takes no operands"));
+    const QString format = parsed->Has("--format") ? parsed->Value("--format") : QStringLiteral("csv");
+    const QString output = parsed->Value("--output");
+    if (parsed->Has("--output") && output.isEmpty())
+        return Fail(err, 1, QStringLiteral("-o needs a file name"));
+    QString visit = parsed->Value("--visit").trimmed();
+    if (visit.startsWith(QLatin1Char('#'))) // the number as `visits` and the window show it
+        visit.remove(0, 1);
+    const QString local = parsed->Value("--local");
+    const QString remote = parsed->Value("--remote");
+    const QString archivePath = parsed->Value("--archive");
     if (format != QLatin1String("csv") && format != QLatin1String("json"))
         return Fail(err, 1, QStringLiteral("--format takes csv or json, not \"%1\"").arg(format));
-    const bool byVisit = !visit.isNull();
-    const bool byUnits = !local.isNull() || !remote.isNull();
+    const bool byVisit = parsed->Has("--visit");
+    const bool byUnits = parsed->Has("--local") || parsed->Has("--remote");
     if (byVisit == byUnits || (byUnits && (local.isEmpty() || remote.isEmpty())))
         return Fail(err, 1, QStringLiteral("match takes --visit N, or --local NAME and --remote NAME"));
-    if (byVisit && visit.trimmed().isEmpty())
+    if (byVisit && visit.isEmpty())
         return Fail(err, 1, QStringLiteral("--visit takes a visit's number or id"));
 
     Archive archive;
@@ -65,7 +57,6 @@ int RunMatchCommand(const QStringList& args, std::FILE* out, std::FILE* err) {
         visitId = *id;
     }
     LinkEnds ends;
-    QString error;
     if (!(byVisit ? LinkOfVisit(archive, visitId, &ends, &error)
                   : LinkOfUnits(archive, local, remote, &ends, &error)))
         return archive.LastError().isEmpty()
@@ -78,10 +69,16 @@ int RunMatchCommand(const QStringList& args, std::FILE* out, std::FILE* err) {
         return Fail(err, 2, QStringLiteral("the archive cannot be read: %1").arg(error));
     const LinkMatch match = MatchLink(events);
     const QByteArray text = format == QLatin1String("json") ? MatchJson(match, ends) : MatchCsv(match, ends);
-    std::fwrite(text.constData(), 1, size_t(text.size()), out);
-    std::fflush(out);
-    if (std::ferror(out))
-        return Fail(err, 1, QStringLiteral("standard output cannot be written"));
+    if (!output.isEmpty()) {
+        QString why;
+        if (!ReplaceFile(output, text, 0600, InPlaceWrite::Never, &why))
+            return Fail(err, 1, QStringLiteral("%1 cannot be written: %2").arg(output, why));
+    } else {
+        std::fwrite(text.constData(), 1, size_t(text.size()), out);
+        std::fflush(out);
+        if (std::ferror(out))
+            return Fail(err, 1, QStringLiteral("standard output cannot be written"));
+    }
     if (match.basis == OffsetBasis::OneWay)
         Fail(err, 0,
              QStringLiteral("the commands went one way only: the times shown are apparent delays, which "

@@ -3,6 +3,7 @@
 #include "archive/Archive.h"
 #include "archive/ServerArchive.h"
 #include "archive/Sync.h"
+#include "logbook/CliOptions.h"
 #include "platform/Registry.h"
 
 #include <QByteArray>
@@ -132,27 +133,19 @@ int RunServerCommand(const QStringList& args, std::FILE* out, std::FILE* err) {
             return Fail(err, 1, QStringLiteral("server takes init"));
         rest.removeFirst();
     }
+    QString error;
+    const std::optional<CliArgs> parsed =
+        ParseCliOptions(command == QLatin1String("server") ? QStringLiteral("server init") : command, rest,
+                        LogbookOptions(), &error);
+    if (!parsed)
+        return Fail(err, 1, error);
+    if (!parsed->operands.isEmpty())
+        return Fail(err, 1,
+                    QStringLiteral("%1 takes no operands, not \"%2\"").arg(command, parsed->operands[0]));
     std::optional<QString> conninfo;
-    QString archivePath;
-    for (qsizetype i = 0; i < rest.size(); ++i) {
-        QString name = rest[i];
-        QString value;
-        const qsizetype eq = name.indexOf('=');
-        if (name.startsWith(QLatin1String("--")) && eq > 0) {
-            value = name.mid(eq + 1);
-            name = name.left(eq);
-        } else if (i + 1 < rest.size()) {
-            value = rest[++i];
-        } else if (name == QLatin1String("--server") || name == QLatin1String("--archive")) {
-            return Fail(err, 1, QStringLiteral("%1 needs a value").arg(name));
-        }
-        if (name == QLatin1String("--server"))
-            conninfo = value;
-        else if (name == QLatin1String("--archive") && command == QLatin1String("sync"))
-            archivePath = value;
-        else
-            return Fail(err, 1, QStringLiteral("unknown option %1").arg(name));
-    }
+    if (parsed->Has("--server"))
+        conninfo = parsed->Value("--server");
+    QString archivePath = parsed->Value("--archive");
     if (!conninfo) {
         bool known = false;
         conninfo = RememberedServer(&known);

@@ -4,6 +4,7 @@
 
 #include "archive/Archive.h"
 #include "archive/ArchiveFormat.h"
+#include "logbook/CliOptions.h"
 #include "logbook/ConfigDiff.h"
 #include "logbook/FileChooser.h"
 #include "logbook/ListPages.h"
@@ -543,34 +544,29 @@ int RunReportCommand(const QStringList& args, std::FILE* out, std::FILE* err) {
         std::fputs(("lmx207-logbook: " + message + '\n').toLocal8Bit().constData(), err);
         return status;
     };
-    QString visit, output, archivePath;
-    for (qsizetype i = 0; i < args.size(); ++i) {
-        QString name = args[i], value;
-        const qsizetype eq = name.indexOf('=');
-        if (name.startsWith(QLatin1String("--")) && eq > 0) {
-            value = name.mid(eq + 1);
-            name = name.left(eq);
-        } else if (name == QLatin1String("--visit") || name == QLatin1String("-o") ||
-                   name == QLatin1String("--output") || name == QLatin1String("--archive")) {
-            if (i + 1 >= args.size())
-                return fail(1, QStringLiteral("%1 needs a value").arg(name));
-            value = args[++i];
-        } else {
-            return fail(1, QStringLiteral("report takes --visit N -o FILE.pdf, not \"%1\"").arg(name));
-        }
-        if (name == QLatin1String("--visit")) {
-            visit = value.trimmed();
-            if (visit.startsWith(QLatin1Char('#')))
-                visit.remove(0, 1);
-            if (visit.isEmpty())
-                return fail(1, QStringLiteral("--visit takes a visit's number or id"));
-        } else if (name == QLatin1String("-o") || name == QLatin1String("--output")) {
-            output = value;
-        } else if (name == QLatin1String("--archive")) {
-            archivePath = value;
-        } else {
-            return fail(1, QStringLiteral("unknown option %1").arg(name));
-        }
+    QString error;
+    const std::optional<CliArgs> parsed =
+        ParseCliOptions(QStringLiteral("report"), args, LogbookOptions(), &error);
+    if (!parsed)
+        return fail(1, error);
+    if (!parsed->operands.isEmpty())
+        return fail(
+            1, QStringLiteral("report takes --visit N -o FILE.pdf, not \"%1\"").arg(parsed->operands[0]));
+    QString visit; // null: not given
+    if (parsed->Has("--visit")) {
+        visit = parsed->Value("--visit").trimmed();
+        if (visit.startsWith(QLatin1Char('#')))
+            visit.remove(0, 1);
+        if (visit.isEmpty())
+            return fail(1, QStringLiteral("--visit takes a visit's number or id"));
+    }
+    const QString output = parsed->Value("--output");
+    QString archivePath = parsed->Value("--archive");
+    std::optional<Lang> chosen; // --lang; without it the language the logbook shows
+    if (parsed->Has("--lang")) {
+        chosen = LangFromCode(parsed->Value("--lang"));
+        if (!chosen)
+            return fail(1, QStringLiteral("--lang takes en or zh, not \"%1\"").arg(parsed->Value("--lang")));
     }
     if (visit.isNull())
         return fail(1, QStringLiteral("report needs --visit N"));
@@ -590,9 +586,8 @@ int RunReportCommand(const QStringList& args, std::FILE* out, std::FILE* err) {
                        : fail(2, QStringLiteral("the archive cannot be read: %1").arg(archive.LastError()));
         visitId = *id;
     }
-    const bool zh = StoredLanguageIsChinese();
+    const bool zh = chosen.value_or(StoredLanguage()) == Lang::Chinese;
     VisitReportData data;
-    QString error;
     if (!LoadVisitReport(archivePath, visitId, zh, &data, &error))
         return fail(2, error);
     if (!WriteVisitReport(data, zh, output, &error))

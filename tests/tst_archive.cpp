@@ -563,6 +563,14 @@ private slots:
              "unit,side,time,code,English text,Chinese text,first seen,visit\r\n"
              "\"A, \"\"B\"\"\",remote,2026-12-07T09:05:07.107,33,Receive Alarm.,接收告警。,*\r\n",
              ""},
+            {{"export", "--from", "2026-12-7"}, // the record files' own form of a day
+             0,
+             "unit,side,time,code,English text,Chinese text,first seen,visit\r\n"
+             "\"A, \"\"B\"\"\",remote,2026-12-07T09:05:07.107,33,Receive Alarm.,接收告警。,*\r\n",
+             ""},
+            {{"export", "--from", "2026-12-07T10:00"}, 1, "", "--from takes a whole day"},
+            {{"export", "-o"}, 1, "", "-o needs a value"},
+            {{"visits", "-o", "v.txt"}, 1, "", "unknown option -o"},
             {{"export", "--unit", "nobody"}, 1, "", "no unit called \"nobody\""},
             {{"export", "--from", "7.12.2026"}, 1, "", "--from takes a date"},
             {{"export", "--side", "left"}, 1, "", "--side takes local or remote"},
@@ -600,6 +608,27 @@ private slots:
         QCOMPARE(visits.status, 0);
         QCOMPARE(visits.out.count('\n'), 2); // the header and the one import that added something
         QVERIFY(visits.out.contains("\timport\t-\t-\t1\t2\t0\t0\t0\t"));
+        // The number the window, report and match use, last on each line.
+        QVERIFY2(QRegularExpression("\t#\\d+\n$").match(QString::fromUtf8(visits.out)).hasMatch(),
+                 visits.out);
+    }
+
+    // export -o FILE writes exactly what standard output would get, and nothing to standard output.
+    void exportWritesTheFileNamed() {
+        WriteFile("u/LocalRecord.txt", "1 record(s) :\r\n\r\n1  2026-12-07  9:05:07.107  Receive Alarm.\r\n");
+        QCOMPARE(RunCli({"import", m_env->root() + "/u"}).status, 0);
+        const QString path = m_env->root() + "/events.json";
+        const CliRun toFile = RunCli({"export", "--format", "json", "-o", path});
+        QCOMPARE(toFile.err, QByteArray());
+        QCOMPARE(toFile.status, 0);
+        QCOMPARE(toFile.out, QByteArray());
+        QFile f(path);
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        QCOMPARE(f.readAll(), RunCli({"export", "--format", "json"}).out);
+        QCOMPARE(f.permissions() & (QFile::ReadOther | QFile::ReadGroup), QFile::Permissions());
+        const CliRun noFolder = RunCli({"export", "-o", m_env->root() + "/none/e.csv"});
+        QCOMPARE(noFolder.status, 1);
+        QVERIFY2(noFolder.err.contains("none/e.csv cannot be written"), noFolder.err);
     }
 };
 

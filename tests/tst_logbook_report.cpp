@@ -209,6 +209,8 @@ private slots:
             << QStringList{"report", "--visit", "99", "-o", out} << 1 << "visit 99 is not in the archive";
         QTest::newRow("folder not there") << QStringList{"report", "--visit", "1", "-o", "/nonexistent/r.pdf"}
                                           << 1 << "/nonexistent/r.pdf cannot be written";
+        QTest::newRow("language unknown") << QStringList{"report", "--visit", "1", "-o", out, "--lang", "fr"}
+                                          << 1 << "--lang takes en or zh, not \"fr\"";
         QTest::newRow("stray operand") << QStringList{"report", "--visit", "1", "r.pdf"} << 1
                                        << "report takes --visit N -o FILE.pdf, not \"r.pdf\"";
     }
@@ -223,6 +225,33 @@ private slots:
         QVERIFY2(run.err.startsWith(("lmx207-logbook: " + message).toUtf8()), run.err.constData());
         QCOMPARE(run.out, QByteArray());
         QVERIFY(!QFile::exists(QDir::tempPath() + "/never-written.pdf"));
+    }
+
+    // --lang chooses the report's language whatever the logbook shows.
+    void reportLanguageChosenOnTheCommandLine_data() {
+        QTest::addColumn<bool>("storedChinese");
+        QTest::addColumn<QString>("lang");
+        QTest::addColumn<QString>("title");
+        QTest::newRow("zh over English") << false << "zh"
+                                         << "LMX-207 访问报告";
+        QTest::newRow("en over Chinese") << true << "en"
+                                         << "LMX-207 visit report";
+    }
+
+    void reportLanguageChosenOnTheCommandLine() {
+        QFETCH(bool, storedChinese);
+        QFETCH(QString, lang);
+        QFETCH(QString, title);
+        QFile::remove(RegStorePath());
+        if (storedChinese)
+            WriteSetting(QStringLiteral("m_Language"), REG_DWORD, QByteArray("\1\0\0\0", 4));
+        const QString pdf = m_env.root() + "/report-lang-" + lang + ".pdf";
+        const CliRun run = RunCli({"report", "--visit", QString::number(m_facts.visitId), "--lang", lang,
+                                   "-o", pdf, "--archive", m_archive});
+        QCOMPARE(run.status, 0);
+        const QString text = poppler("pdftotext", {"-layout", pdf, "-"});
+        QVERIFY2(text.contains(title), qPrintable(text));
+        QFile::remove(RegStorePath());
     }
 
     // An archive that is not there: status 2, and none is made.

@@ -457,6 +457,13 @@ private slots:
         QCOMPARE(csv.out.count("\nmatch,"), 2 * t.count - 1);
 
         QCOMPARE(RunCli({"match", "--visit", uuid.toUpper()}).out, csv.out); // the id `visits` prints
+        // -o FILE: the same text in the file, nothing on standard output.
+        const QString matchFile = env.root() + "/match.csv";
+        const CliRun toFile = RunCli({"match", "--visit", "#1", "-o", matchFile});
+        QVERIFY2(toFile.status == 0 && toFile.out.isEmpty(), toFile.err);
+        QFile written(matchFile);
+        QVERIFY(written.open(QIODevice::ReadOnly));
+        QCOMPARE(written.readAll(), csv.out);
         const CliRun json = RunCli({"match", "--local", "#1", "--remote=#2", "--format", "json"});
         QVERIFY2(json.status == 0, json.err);
         const QJsonObject o = QJsonDocument::fromJson(json.out).object();

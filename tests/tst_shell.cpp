@@ -99,18 +99,6 @@ private slots:
         QCOMPARE(CMainFrame::ClientSizeFor({500, 400}, {1, 20, 1, 5}), QSize(498, 375));
     }
 
-    // Exit closes the main window at once, so the application, whose last window it is, ends; the
-    // window object goes at the next turn of the event loop.
-    void exitClosesTheWindowAtOnce() {
-        TestEnv env;
-        AfxGetApp().InitMainWindow();
-        QPointer<CMainFrame> frame = AfxGetApp().m_pMainWnd;
-        QVERIFY(QTest::qWaitForWindowExposed(frame));
-        AfxGetApp().OnCommand(ID_APP_EXIT);
-        QVERIFY(frame && !frame->isVisible() && !AfxGetApp().m_pMainWnd);
-        QTRY_VERIFY(!frame);
-    }
-
     // Dialogs keep the framework's colours, grey with black text, whatever the desktop's palette.
     void dialogsInTheFrameworkColours() {
         TestEnv env;

@@ -77,7 +77,7 @@ CLogbookWindow::CLogbookWindow(const QString& archivePath, QWidget* parent)
     message->setObjectName(QStringLiteral("statusText"));
     message->setWordWrap(true);
     message->setTextInteractionFlags(Qt::TextSelectableByMouse);
-    message->setMinimumWidth(100);
+    message->setMinimumWidth(400);
     statusBar()->addPermanentWidget(message, 1);
     statusBar()->addPermanentWidget(m_stcPath);
     connect(statusBar(), &QStatusBar::messageChanged, message, &QLabel::setText);

@@ -44,6 +44,7 @@ constexpr qint64 kHighestAddress = 0xFFFF;
 // file (at most 256 KiB, the largest file the import takes).
 constexpr qint64 kLargestRecordAnswer = 2 + kEventRecordLength * 255;
 constexpr qint64 kLargestRead = 256 * 1024;
+static_assert(kLargestRecordAnswer <= kLargestRead, "a record answer is a read the pull must take");
 // A read of a record file cannot hold more records than it has 8-byte groups.
 constexpr qint64 kMostRecordsOfARead = kLargestRead / kEventRecordLength;
 // A configuration snapshot keeps a configuration answer (9 bytes) or the block a write sent (7),

@@ -16,6 +16,7 @@
 #include <QTimeZone>
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -40,7 +41,7 @@ bool IsDamageCode(const QSqlError& error) {
 }
 
 bool IsSqlite(const QSqlDatabase& db) {
-    return db.driverName() == QLatin1String("QSQLITE");
+    return DialectOf(db) == Dialect::Sqlite;
 }
 
 int SideNumber(UnitSide side) {
@@ -229,6 +230,17 @@ void Archive::Close() {
 
 namespace {
 
+QString NotSqliteText() {
+    return QStringLiteral("not an SQLite database");
+}
+
+// Whether the open file `fd` begins with SQLite's 16-byte header.
+bool HasSqliteHeader(int fd) {
+    char header[16];
+    return ::pread(fd, header, sizeof header, 0) == ssize_t(sizeof header) &&
+           QByteArray(header, 16) == QByteArray("SQLite format 3\0", 16);
+}
+
 // What makes the file at `path` no archive of this program, or empty when it may be one: a file
 // that is not SQLite (present, not empty, without SQLite's header), an SQLite database with tables
 // but no schema version, or one SQLite finds damaged. Reads the file without changing it.
@@ -241,17 +253,17 @@ QString ForeignReason(const QString& path, const QString& connectionName, bool* 
     if (fd < 0)
         return why;
     *asideable = true;
-    char header[16];
-    const ssize_t n = ::read(fd, header, sizeof header);
+    const bool empty = ::lseek(fd, 0, SEEK_END) == 0;
+    const bool sqlite = HasSqliteHeader(fd);
     ::close(fd);
-    if (n == 0)
+    if (empty)
         return {};
-    if (n != sizeof header || QByteArray(header, 16) != QByteArray("SQLite format 3\0", 16))
-        return QStringLiteral("not an SQLite database");
+    if (!sqlite)
+        return NotSqliteText();
     {
-        QSqlDatabase probe = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), connectionName);
+        QSqlDatabase probe = QSqlDatabase::addDatabase(DriverOf(Dialect::Sqlite), connectionName);
         probe.setDatabaseName(path);
-        probe.setConnectOptions(QStringLiteral("QSQLITE_OPEN_READONLY;QSQLITE_BUSY_TIMEOUT=5000"));
+        probe.setConnectOptions(SqliteConnectOptions(true));
         if (probe.open()) {
             QSqlQuery q(probe);
             QStringList tables;
@@ -307,7 +319,7 @@ bool Archive::Open(const QString& pathIn, Mode mode) {
     const QString& path = d->path;
     if (IsServerLocation(path)) {
         // A server: created and upgraded by ReadWrite (lmx207-logbook server init), never set aside.
-        d->db = QSqlDatabase::addDatabase(QStringLiteral("QPSQL"), d->connectionName);
+        d->db = QSqlDatabase::addDatabase(DriverOf(Dialect::Postgres), d->connectionName);
         QString why;
         if (!d->db.isValid())
             why = QStringLiteral("the Qt PostgreSQL driver (QPSQL) is missing: install libqt6sql6-psql");
@@ -364,8 +376,23 @@ bool Archive::Open(const QString& pathIn, Mode mode) {
         }
         ::close(fd);
     }
+    if (mode == Mode::ReadOnly) {
+        // A reader is told what a file that is no database is, before SQLite fails on it with
+        // whatever its first statement meets.
+        const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+        struct stat st;
+        if (fd >= 0 && ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0 &&
+            !HasSqliteHeader(fd)) {
+            ::close(fd);
+            d->lastError = QStringLiteral("%1 is not an archive of this program (%2): left as it is")
+                               .arg(path, NotSqliteText());
+            return false;
+        }
+        if (fd >= 0)
+            ::close(fd);
+    }
     for (int attempt = 0; attempt < 2; ++attempt) {
-        d->db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), d->connectionName);
+        d->db = QSqlDatabase::addDatabase(DriverOf(Dialect::Sqlite), d->connectionName);
         if (!d->db.isValid()) {
             d->lastError =
                 QStringLiteral("the Qt SQLite driver (QSQLITE) is missing: install libqt6sql6-sqlite");
@@ -818,7 +845,7 @@ CommandCounters Archive::EventCounters(const EventFilter& filter) {
 
 bool Archive::ForEachEvent(const EventFilter& filter, EventSort sort, Qt::SortOrder order,
                            const std::function<bool(const EventRow&)>& sink) {
-    if (d->db.driverName() == QLatin1String("QPSQL")) {
+    if (DialectOf(d->db) == Dialect::Postgres) {
         // A server streams a forward-only result only while the connection runs nothing else, and
         // the labels need queries of their own: the events go by pages instead, each after the last.
         constexpr int kPage = 10000;

@@ -204,23 +204,28 @@ private slots:
                  qPrintable(journal[0].message));
     }
 
-    // --archive names archives only: what is not one is refused and left byte for byte as it was;
-    // at the default path it is set aside, and the command line says so.
+    // --archive names archives only: what is not one is refused and left byte for byte as it was,
+    // by a writer and a reader alike; at the default path it is set aside, and the command line says so.
     void archiveOptionNamesArchivesOnly_data() {
+        QTest::addColumn<QString>("command");
         QTest::addColumn<bool>("atDefault");
         QTest::addColumn<QString>("sql"); // empty: `content` written as it is
         QTest::addColumn<QByteArray>("content");
         QTest::addColumn<int>("status");
         QTest::addColumn<QString>("said");
-        QTest::newRow("notes") << false << QString() << QByteArray("my notes\n") << 2
+        QTest::newRow("notes") << "import" << false << QString() << QByteArray("my notes\n") << 2
                                << "is not an archive of this program (not an SQLite database): left as it is";
+        QTest::newRow("notes, read")
+            << "visits" << false << QString() << QByteArray("my notes\n") << 2
+            << "is not an archive of this program (not an SQLite database): left as it is";
         QTest::newRow("another program's database")
-            << false << "CREATE TABLE contacts (name TEXT)" << QByteArray() << 2
+            << "import" << false << "CREATE TABLE contacts (name TEXT)" << QByteArray() << 2
             << "is not an archive of this program (an SQLite database of another program): left as it is";
         QTest::newRow("notes at the default path")
-            << true << QString() << QByteArray("my notes\n") << 0 << "was damaged: kept as ";
+            << "import" << true << QString() << QByteArray("my notes\n") << 0 << "was damaged: kept as ";
     }
     void archiveOptionNamesArchivesOnly() {
+        QFETCH(QString, command);
         QFETCH(bool, atDefault);
         QFETCH(QString, sql);
         QFETCH(QByteArray, content);
@@ -238,7 +243,8 @@ private slots:
         const QString records = m_env->root() + "/u/LocalRecord.txt";
         QVERIFY(ReplaceFile(records, "1 record(s) :\r\n\r\n1  2026-12-07  9:05:07.107  Receive Alarm.\r\n",
                             0600, InPlaceWrite::Never, nullptr));
-        const CliRun r = RunCli({"import", "--archive", path, records});
+        const CliRun r = command == "import" ? RunCli({command, "--archive", path, records})
+                                             : RunCli({command, "--archive", path});
         QVERIFY2(r.status == status && r.err.contains(said.toUtf8()), r.err);
         if (atDefault) {
             const QStringList aside = AsideFiles(folder);

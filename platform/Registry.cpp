@@ -91,7 +91,8 @@ bool save(const Loaded& store) {
     if (!store.writable)
         return false;
     const QByteArray bytes = SerialiseRegFile(store.file);
-    if (!QDir().mkpath(configFolder()))
+    // The store holds the login password's record: its folder is the user's alone, made 0700.
+    if (!MakeOwnFolder(configFolder(), nullptr))
         return false;
     const QFileInfo existing(RegStorePath());
     if (existing.exists() && !(existing.permissions() & QFileDevice::WriteOwner))

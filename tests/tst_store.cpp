@@ -121,6 +121,14 @@ private slots:
         QCOMPARE(int(QFile::permissions(RegStorePath()) & 0x7077), 0x6000); // rw for the owner only
     }
 
+    // The first write makes the store's folder, which holds the login password, the user's alone.
+    void firstWriteMakesAPrivateFolder() {
+        const QString folder = QFileInfo(RegStorePath()).absolutePath();
+        QVERIFY(QDir(folder).removeRecursively());
+        WriteSetting("COM1", REG_SZ, Z("/dev/ttyUSB0"), "Ports");
+        QCOMPARE(int(QFile::permissions(folder) & 0x7077), 0x7000); // rwx for the owner only
+    }
+
     // COM1 pinned to a device by hand in the file: the next dialog opens that device.
     // A key that was closed (or never opened) takes no value, reads none and deletes none.
     void closedKeyTakesNoValue() {

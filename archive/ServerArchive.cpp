@@ -194,6 +194,12 @@ QString ConninfoWithoutPassword(const QString& conninfo) {
     return ConninfoText(kept);
 }
 
+QString PasswordOnCommandLineWarning() {
+    return QStringLiteral(
+        "warning: a password in --server can be read by other accounts on this computer while "
+        "the command runs; keep it in ~/.pgpass (mode 0600) or PGPASSWORD instead");
+}
+
 bool ConninfoHasPassword(const QString& conninfo) {
     QString why;
     const std::optional<QList<ConninfoParam>> params = ParseConninfo(conninfo, &why);

@@ -35,6 +35,9 @@ QString ConninfoWithoutPassword(const QString& conninfo);
 // Whether the connection string carries a password (then it is on the command line of the
 // program that was given it, where other accounts can read it).
 bool ConninfoHasPassword(const QString& conninfo);
+// What a program says on standard error when it was given such a connection string: where to keep
+// the password instead.
+QString PasswordOnCommandLineWarning();
 // The connection string with `password` added, as a keyword string.
 QString ConninfoWithPassword(const QString& conninfo, const QString& password);
 // Whether the server named asks for a password that neither the string, PGPASSWORD nor the

@@ -158,10 +158,7 @@ int RunServerCommand(const QStringList& args, std::FILE* out, std::FILE* err) {
     if (!ParseConninfo(*conninfo, &why))
         return Fail(err, 1, QStringLiteral("the server's connection string cannot be read: %1").arg(why));
     if (ConninfoHasPassword(*conninfo))
-        Fail(err, 0,
-             QStringLiteral(
-                 "warning: a password in --server can be read by other accounts on this computer while "
-                 "the command runs; keep it in ~/.pgpass (mode 0600) or PGPASSWORD instead"));
+        Fail(err, 0, PasswordOnCommandLineWarning());
     // The server is remembered once it answered as an archive.
     auto remember = [&] {
         if (!RememberServer(*conninfo))

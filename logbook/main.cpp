@@ -28,9 +28,12 @@ int main(int argc, char* argv[]) {
         (argc == 3 && first == "--server") || (argc == 2 && first.startsWith("--server="));
     const bool archiveWindow =
         (argc == 3 && first == "--archive") || (argc == 2 && first.startsWith("--archive="));
-    if (serverWindow)
-        location = ServerLocation(QString::fromLocal8Bit(argc == 3 ? argv[2] : argv[1] + 9));
-    else if (archiveWindow)
+    if (serverWindow) {
+        const QString conninfo = QString::fromLocal8Bit(argc == 3 ? argv[2] : argv[1] + 9);
+        if (ConninfoHasPassword(conninfo))
+            std::fprintf(stderr, "%s\n", qPrintable(PasswordOnCommandLineWarning()));
+        location = ServerLocation(conninfo);
+    } else if (archiveWindow)
         location = QString::fromLocal8Bit(argc == 3 ? argv[2] : argv[1] + 10);
     if (argc > 1 && !serverWindow && !archiveWindow) {
         QCoreApplication app(argc, argv);

@@ -63,16 +63,7 @@ class TestArchive : public QObject {
     std::unique_ptr<TestEnv> m_env;
     QString m_path;
 
-    // Writes `bytes` to the file `name` (under the test's folder unless absolute): its path, or
-    // empty when it cannot be written.
-    QString WriteFile(const QString& name, const QByteArray& bytes) {
-        const QString path = QDir(m_env->root()).filePath(name);
-        QDir().mkpath(QFileInfo(path).absolutePath());
-        QFile f(path);
-        if (!f.open(QIODevice::WriteOnly) || f.write(bytes) != bytes.size())
-            return {};
-        return path;
-    }
+    QString WriteFile(const QString& name, const QByteArray& bytes) { return m_env->WriteFile(name, bytes); }
 
 private slots:
     void init() {

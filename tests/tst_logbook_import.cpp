@@ -65,14 +65,7 @@ class TstLogbookImport : public QObject {
 
     std::unique_ptr<TestEnv> m_env;
 
-    QString WriteFile(const QString& name, const QByteArray& bytes) {
-        const QString path = QDir(m_env->root()).filePath(name);
-        QDir().mkpath(QFileInfo(path).absolutePath());
-        QFile f(path);
-        if (!f.open(QIODevice::WriteOnly) || f.write(bytes) != bytes.size())
-            return {};
-        return path;
-    }
+    QString WriteFile(const QString& name, const QByteArray& bytes) { return m_env->WriteFile(name, bytes); }
 
     // A folder as an engineer keeps one: three renamed copies of local record files, each of one
     // event of its own.

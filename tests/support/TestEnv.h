@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArray>
 #include <QString>
 #include <QTemporaryDir>
 
@@ -15,6 +16,9 @@ public:
     QString runtimeDir() const { return m_dir.path() + "/runtime"; }
     QString driveC() const { return m_dir.path() + "/c"; }
     QString dataHome() const { return m_dir.path() + "/data"; }
+    // Writes `bytes` to the file `name` (below root() unless absolute), making its folders: its
+    // path, or empty when it cannot be written.
+    QString WriteFile(const QString& name, const QByteArray& bytes) const;
 
 private:
     QTemporaryDir m_dir;

@@ -46,6 +46,9 @@ struct LinkPictureData {
     std::array<QList<LinkMark>, 2> lanes;
     std::array<QList<LinkBand>, 2> bands;
     std::array<QString, 2> titles; // "Local: Address 300", ...
+    // The span the view opens on (the newest visit's traffic), from and to on the axis; empty:
+    // everything.
+    std::optional<std::pair<double, double>> opening;
     // The first and last moment of any mark or band; false when there is none.
     bool Extent(qint64* from, qint64* to) const;
 };

@@ -131,6 +131,9 @@ CLinkPage::CLinkPage(const QString& archivePath, QWidget* parent) : QWidget(pare
     connect(m_timeline, &CLinkTimeline::StepAsked, this, &CLinkPage::StepProblem);
     connect(m_tblProblems->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
             [this](const QModelIndex& current) { ChooseProblem(current.row()); });
+    // A click on the current row brings its event back to the middle after a pan.
+    connect(m_tblProblems, &QTableView::clicked, this,
+            [this](const QModelIndex& i) { ChooseProblem(i.row()); });
     Retranslate();
 }
 

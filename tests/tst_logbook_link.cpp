@@ -188,6 +188,12 @@ private slots:
         QCOMPARE(chosen(2, unwanted), QString());
         QTest::keyClick(page->ProblemsTable(), Qt::Key_Up);
         QCOMPARE(chosen(1, lost), QString());
+        // Panned away, a click on the current row brings its event back.
+        QTest::keyClick(timeline, Qt::Key_PageDown);
+        QTest::mouseClick(
+            page->ProblemsTable()->viewport(), Qt::LeftButton, {},
+            page->ProblemsTable()->visualRect(page->ProblemsTable()->model()->index(1, 0)).center());
+        QCOMPARE(chosen(1, lost), QString());
         // A click on a problem's mark in the picture makes its row current; elsewhere, none.
         timeline->Select(LinkProblems(page->Result(), false)[2].mark);
         QCOMPARE(page->ProblemsTable()->currentIndex().row(), 2);

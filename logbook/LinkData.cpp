@@ -365,16 +365,28 @@ QList<LinkProblem> LinkProblems(const LinkResult& link, bool zh) {
     QList<LinkProblem> problems;
     if (!link.events)
         return problems;
-    QHash<qint64, int> at[2];
     const QList<EventRow>* source[2] = {&link.events->local, &link.events->remote};
-    for (int l = 0; l < 2; ++l)
-        for (int i = 0; i < link.picture.lanes[l].size(); ++i)
-            at[l].insert(source[l]->at(link.picture.lanes[l][i].source).id, i);
+    // Its mark: by bisection near its moment (the list is made on the UI thread, and a lane may
+    // hold a million marks), else by the lane's marks by event id, gathered at the first miss.
+    std::optional<QHash<qint64, int>> byId[2];
+    auto markOf = [&](int lane, const UnmatchedEvent& u) {
+        const QList<LinkMark>& marks = link.picture.lanes[lane];
+        const auto [i0, i1] = MarksWithin(marks, u.axisMs - 1, u.axisMs + 1);
+        for (int i = i0; i < i1; ++i)
+            if (source[lane]->at(marks[i].source).id == u.event.id)
+                return i;
+        if (!byId[lane]) {
+            byId[lane].emplace();
+            for (int i = 0; i < marks.size(); ++i)
+                byId[lane]->insert(source[lane]->at(marks[i].source).id, i);
+        }
+        return byId[lane]->value(u.event.id, -1);
+    };
     QList<double> times;
     auto add = [&](const QList<UnmatchedEvent>& list, const QString& what) {
         for (const UnmatchedEvent& u : list) {
             const int lane = u.end == UnitSide::Local ? 0 : 1;
-            const int index = at[lane].value(u.event.id, -1);
+            const int index = markOf(lane, u);
             if (index < 0)
                 continue; // placed nowhere: its time is no valid date and time
             problems << LinkProblem{

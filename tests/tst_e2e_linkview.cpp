@@ -97,6 +97,7 @@ private slots:
         }
         QCOMPARE(listed, expected);
 
+        QVERIFY(page.Result().ends.visitId); // the visit that read both
         VisitReportData data;
         QString error;
         QVERIFY2(LoadVisitReport(DefaultArchivePath(), *page.Result().ends.visitId, false, &data, &error),

@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <numeric>
 
 namespace {
 
@@ -100,7 +101,26 @@ LinkPictureData LinkPictureOf(const LinkEvents& events, const LinkMatch& match, 
         band.to = std::max(band.to, band.from);
         d.bands[l] << band;
     }
+    d.opening = NewestVisitSpan(events, d);
     return d;
+}
+
+std::optional<std::pair<double, double>> NewestVisitSpan(const LinkEvents& events,
+                                                         const LinkPictureData& picture) {
+    const QList<EventRow>* source[2] = {&events.local, &events.remote};
+    qint64 newest = 0;
+    for (int l = 0; l < 2; ++l)
+        for (const LinkMark& m : picture.lanes[l])
+            newest = std::max(newest, source[l]->at(m.source).visitId);
+    if (newest == 0)
+        return std::nullopt;
+    std::optional<std::pair<double, double>> span;
+    for (int l = 0; l < 2; ++l)
+        for (const LinkMark& m : picture.lanes[l])
+            if (source[l]->at(m.source).visitId == newest)
+                span = span ? std::pair{std::min(span->first, m.t), std::max(span->second, m.t)}
+                            : std::pair{m.t, m.t};
+    return span;
 }
 
 LinkResult LoadLink(const QString& path, std::optional<qint64> visitId, qint64 localUnitId,
@@ -334,6 +354,61 @@ QString ChosenMarkText(const LinkResult& link, const LinkMarkRef& mark, bool zh)
                       : LbText(zh, "Unwanted: the local unit never sent it.", "误收：本地装置没有发出。"));
     }
     return lines.join('\n');
+}
+
+QStringList LinkProblemHeaders(bool zh) {
+    return {LbText(zh, "Local unit's clock", "本地装置时钟"), LbText(zh, "Command", "命令"),
+            LbText(zh, "Direction", "方向"), LbText(zh, "What", "类别")};
+}
+
+QList<LinkProblem> LinkProblems(const LinkResult& link, bool zh) {
+    QList<LinkProblem> problems;
+    if (!link.events)
+        return problems;
+    const QList<EventRow>* source[2] = {&link.events->local, &link.events->remote};
+    // Its mark: by bisection near its moment (the list is made on the UI thread, and a lane may
+    // hold a million marks), else by the lane's marks by event id, gathered at the first miss.
+    std::optional<QHash<qint64, int>> byId[2];
+    auto markOf = [&](int lane, const UnmatchedEvent& u) {
+        const QList<LinkMark>& marks = link.picture.lanes[lane];
+        const auto [i0, i1] = MarksWithin(marks, u.axisMs - 1, u.axisMs + 1);
+        for (int i = i0; i < i1; ++i)
+            if (source[lane]->at(marks[i].source).id == u.event.id)
+                return i;
+        if (!byId[lane]) {
+            byId[lane].emplace();
+            for (int i = 0; i < marks.size(); ++i)
+                byId[lane]->insert(source[lane]->at(marks[i].source).id, i);
+        }
+        return byId[lane]->value(u.event.id, -1);
+    };
+    QList<double> times;
+    auto add = [&](const QList<UnmatchedEvent>& list, const QString& what) {
+        for (const UnmatchedEvent& u : list) {
+            const int lane = u.end == UnitSide::Local ? 0 : 1;
+            const int index = markOf(lane, u);
+            if (index < 0)
+                continue; // placed nowhere: its time is no valid date and time
+            problems << LinkProblem{
+                {lane, index},
+                {UnitClockText(u.axisMs),
+                 u.pair == MatchPair::Command ? QString::number(u.command)
+                                              : LbText(zh, "%1 return", "%1 返回").arg(u.command),
+                 directionCell(u.direction == LinkDirection::LocalToRemote ? 0 : 1, zh), what}};
+            times << u.axisMs;
+        }
+    };
+    add(link.match.lost, LbText(zh, "lost", "丢失"));
+    add(link.match.unwanted, LbText(zh, "unwanted", "误收"));
+    add(link.match.notCovered, LbText(zh, "not covered by the other log", "不在对端记录范围内"));
+    QList<int> order(problems.size());
+    std::iota(order.begin(), order.end(), 0);
+    std::stable_sort(order.begin(), order.end(), [&](int a, int b) { return times[a] < times[b]; });
+    QList<LinkProblem> sorted;
+    sorted.reserve(problems.size());
+    for (int i : order)
+        sorted << problems[i];
+    return sorted;
 }
 
 LinkChoices LoadLinkChoices(const QString& path, int limit, QString* error) {

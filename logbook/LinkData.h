@@ -35,6 +35,11 @@ LinkResult RematchLink(const LinkResult& before, const MatchOptions& options, bo
 LinkPictureData LinkPictureOf(const LinkEvents& events, const LinkMatch& match, const LinkEnds& ends,
                               bool chinese);
 
+// The span of the newest visit's events on the picture (those the latest visit that kept any of
+// the link's events kept first), on the axis; std::nullopt when no mark has a visit.
+std::optional<std::pair<double, double>> NewestVisitSpan(const LinkEvents& events,
+                                                         const LinkPictureData& picture);
+
 // "Local: Address 300" / "本地：地址 300".
 QString LinkEndTitle(const UnitRow& unit, UnitSide side, bool chinese);
 
@@ -53,6 +58,19 @@ QString OffsetStatement(const LinkMatch& match, bool chinese);
 // What the view shows of a chosen mark: its record line and, when it has a pair, the pair's line
 // and the transfer time; for a lost or unwanted command, what is missing at the other end.
 QString ChosenMarkText(const LinkResult& link, const LinkMarkRef& mark, bool chinese);
+
+// A command the match could not pair, as the list beside the picture shows it: its mark on the
+// picture and the row's cells (the time on the local unit's clock; the command, "4" or "4 return";
+// the way it went or should have gone; and what it is: "lost", "unwanted" or "not covered by the
+// other log").
+struct LinkProblem {
+    LinkMarkRef mark;
+    QStringList cells;
+};
+QStringList LinkProblemHeaders(bool chinese);
+// The lost, unwanted and not covered commands of a link in the order of the axis (lost before
+// unwanted before not covered at one moment); none without events.
+QList<LinkProblem> LinkProblems(const LinkResult& link, bool chinese);
 
 // The choices of the link view: the visits that read both ends (newest first, at most `limit`),
 // and every unit.

@@ -1,6 +1,7 @@
 #include "logbook/LinkPage.h"
 
 #include "logbook/BackgroundFetch.h"
+#include "logbook/EventsPage.h"
 #include "logbook/LinkTimeline.h"
 #include "logbook/LogbookLanguage.h"
 #include "logbook/LogbookSources.h"
@@ -12,9 +13,11 @@
 #include <QFontDatabase>
 #include <QHBoxLayout>
 #include <QHeaderView>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QSignalBlocker>
+#include <QSplitter>
 #include <QTableView>
 #include <QVBoxLayout>
 
@@ -84,6 +87,23 @@ CLinkPage::CLinkPage(const QString& archivePath, QWidget* parent) : QWidget(pare
     m_tblCounts->setObjectName(QStringLiteral("counts"));
     ConfigureBigTable(m_tblCounts);
     m_tblCounts->setModel(m_counts);
+    m_problemRows = new CTextTableModel(this);
+    m_tblProblems = new QTableView(this);
+    m_tblProblems->setObjectName(QStringLiteral("problems"));
+    ConfigureBigTable(m_tblProblems);
+    m_tblProblems->setSelectionMode(QAbstractItemView::SingleSelection);
+    m_tblProblems->setModel(m_problemRows);
+    m_tblProblems->setMinimumWidth(160);
+    m_tblProblems->installEventFilter(this);
+    // The list beside the picture, so that it costs the page no height.
+    auto* split = new QSplitter(Qt::Horizontal, this);
+    split->setChildrenCollapsible(false);
+    split->addWidget(m_timeline);
+    split->addWidget(m_tblProblems);
+    // Room for the list's four columns at a 1024-pixel width; the divider moves.
+    split->setStretchFactor(0, 1);
+    split->setStretchFactor(1, 1);
+    split->setSizes({550, 450});
     // The picture on top; under it the chosen event's lines across the whole width (a record line
     // is long), then the counts.
     m_txtChosen->setMinimumHeight(m_txtChosen->fontMetrics().lineSpacing() * 3 + 12);
@@ -91,7 +111,7 @@ CLinkPage::CLinkPage(const QString& archivePath, QWidget* parent) : QWidget(pare
     auto* top = new QVBoxLayout(this);
     top->addLayout(choose);
     top->addLayout(offset);
-    top->addWidget(m_timeline, 1);
+    top->addWidget(split, 1);
     top->addWidget(m_stcHint);
     top->addWidget(m_txtChosen);
     top->addWidget(m_tblCounts);
@@ -108,6 +128,12 @@ CLinkPage::CLinkPage(const QString& archivePath, QWidget* parent) : QWidget(pare
     });
     connect(m_chkHand, &QCheckBox::toggled, this, &CLinkPage::Rematch);
     connect(m_timeline, &CLinkTimeline::SelectionChanged, this, &CLinkPage::ShowChosenMark);
+    connect(m_timeline, &CLinkTimeline::StepAsked, this, &CLinkPage::StepProblem);
+    connect(m_tblProblems->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
+            [this](const QModelIndex& current) { ChooseProblem(current.row()); });
+    // A click on the current row brings its event back to the middle after a pan.
+    connect(m_tblProblems, &QTableView::clicked, this,
+            [this](const QModelIndex& i) { ChooseProblem(i.row()); });
     Retranslate();
 }
 
@@ -137,9 +163,15 @@ void CLinkPage::Retranslate() {
     m_stcHint->setText(
         LbText(zh,
                "Wheel or + and -: zoom. Drag or Left and Right: move. Home: everything. "
-               "Click an event to see both records' lines.",
-               "滚轮或 + -：缩放。拖动或左右键：移动。Home：全部。单击事件可查看两端的记录行。"));
+               "F8 and Shift+F8: next and previous problem. Click an event to see both "
+               "records' lines.",
+               "滚轮或 + -：缩放。拖动或左右键：移动。Home：全部。F8 和 Shift+F8：下一个和上一个"
+               "问题。单击事件可查看两端的记录行。"));
     m_counts->SetHeaders(CommandCountHeaders(zh));
+    m_problemRows->SetHeaders(LinkProblemHeaders(zh));
+    SizeColumns(m_tblProblems, {UnitClockText(0), LbText(zh, "8 return", "8 返回"),
+                                LbText(zh, "remote → local", "对端 → 本地"), LbText(zh, "unwanted", "误收")});
+    m_timeline->SetEmptyText(m_result.error.isEmpty() ? CEventsPage::NoEventsText(zh) : m_result.error);
     if (m_result.events)
         m_counts->SetRows(CommandCountRows(m_result.match, zh));
     SizeColumns(m_tblCounts, {LbText(zh, "Command", "命令"), QStringLiteral("99999"), QStringLiteral("99999"),
@@ -274,6 +306,15 @@ void CLinkPage::ShowResult(const LinkResult& result, bool keepView) {
         m_result = result;
         m_timeline->SetData(m_result.picture, keepView);
     }
+    m_problems = LinkProblems(m_result, zh);
+    QList<QStringList> problemRows;
+    for (const LinkProblem& p : m_problems)
+        problemRows << p.cells;
+    {
+        const QSignalBlocker block(m_tblProblems->selectionModel());
+        m_problemRows->SetRows(problemRows);
+    }
+    m_timeline->SetEmptyText(m_result.error.isEmpty() ? CEventsPage::NoEventsText(zh) : m_result.error);
     if (!m_result.events) {
         m_counts->SetRows({});
         m_txtChosen->clear();
@@ -323,6 +364,19 @@ void CLinkPage::ShowResult(const LinkResult& result, bool keepView) {
 
 void CLinkPage::ShowChosenMark() {
     const std::optional<LinkMarkRef> chosen = m_timeline->Selected();
+    // The list follows a mark chosen on the picture, without moving the picture.
+    int row = -1;
+    for (int i = 0; chosen && i < m_problems.size() && row < 0; ++i)
+        if (m_problems[i].mark == *chosen)
+            row = i;
+    if (row != m_tblProblems->currentIndex().row()) {
+        m_bFollowing = true;
+        if (row >= 0)
+            m_tblProblems->setCurrentIndex(m_problemRows->index(row, 0));
+        else
+            m_tblProblems->selectionModel()->clear();
+        m_bFollowing = false;
+    }
     if (!chosen) {
         m_txtChosen->setPlainText(
             m_result.events ? LbText(m_bChinese, "Click an event to see its record line and its pair's.",
@@ -331,4 +385,54 @@ void CLinkPage::ShowChosenMark() {
         return;
     }
     m_txtChosen->setPlainText(ChosenMarkText(m_result, *chosen, m_bChinese));
+}
+
+void CLinkPage::ChooseProblem(int row) {
+    if (m_bFollowing || row < 0 || row >= m_problems.size())
+        return;
+    m_timeline->Select(m_problems[row].mark, true);
+}
+
+void CLinkPage::StepProblem(int step) {
+    if (m_problems.isEmpty())
+        return;
+    const int current = m_tblProblems->currentIndex().row();
+    const std::optional<LinkMarkRef> chosen = m_timeline->Selected();
+    const int n = int(m_problems.size());
+    int row = -1;
+    if (current >= 0 && chosen && m_problems[current].mark == *chosen) {
+        row = (current + step + n) % n;
+    } else {
+        // From the chosen event, or else from the middle of the view; past the last, the first.
+        const double t = chosen ? m_timeline->Data().lanes[chosen->lane][chosen->index].t
+                                : m_timeline->View().TimeAt(m_timeline->width() / 2.0);
+        auto timeOf = [this](int i) {
+            const LinkMarkRef& m = m_problems[i].mark;
+            return m_timeline->Data().lanes[m.lane][m.index].t;
+        };
+        if (step > 0) {
+            for (row = 0; row < n && timeOf(row) <= t; ++row) {
+            }
+            row = row < n ? row : 0;
+        } else {
+            for (row = n - 1; row >= 0 && timeOf(row) >= t; --row) {
+            }
+            row = row >= 0 ? row : n - 1;
+        }
+    }
+    if (row == current)
+        ChooseProblem(row); // the row stays current: no change to hear of
+    else
+        m_tblProblems->setCurrentIndex(m_problemRows->index(row, 0));
+}
+
+bool CLinkPage::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == m_tblProblems && event->type() == QEvent::KeyPress) {
+        const auto* key = static_cast<QKeyEvent*>(event);
+        if (key->key() == Qt::Key_F8) {
+            StepProblem(key->modifiers() & Qt::ShiftModifier ? -1 : 1);
+            return true;
+        }
+    }
+    return QWidget::eventFilter(watched, event);
 }

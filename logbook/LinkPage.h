@@ -16,10 +16,12 @@ class CTextTableModel;
 
 // Both ends of a link on one time axis: choose the link (a visit that read both units, or two
 // units), see the local unit's events above and the remote unit's below with matched commands
-// joined, lost and unwanted ones marked and fibre interruptions as bands; the offset between the
-// clocks as estimated, open to a hand correction in milliseconds that matches the link again; an
-// event clicked shows both records' lines; the counts per command below. Reads and matches off the
-// UI thread.
+// joined, lost and unwanted ones marked and fibre interruptions as bands, opening on the newest
+// visit's traffic; beside it the list of lost, unwanted and not covered commands, a row chosen (or
+// F8 and Shift+F8 from the picture or the list) centring the picture on its event; the offset
+// between the clocks as estimated, open to a hand correction in milliseconds that matches the link
+// again; an event chosen shows both records' lines; the counts per command below. Reads and matches
+// off the UI thread.
 class CLinkPage : public QWidget {
     Q_OBJECT
 public:
@@ -39,6 +41,7 @@ public:
     CLinkTimeline* Timeline() const { return m_timeline; }
     QPlainTextEdit* ChosenText() const { return m_txtChosen; }
     QTableView* CountsTable() const { return m_tblCounts; }
+    QTableView* ProblemsTable() const { return m_tblProblems; }
     const LinkResult& Result() const { return m_result; }
 
 signals:
@@ -46,8 +49,16 @@ signals:
     // A link was read (or matched again) and is on screen.
     void Shown();
 
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
 private:
     void Retranslate();
+    // Chooses row `row` of the problems' list: its mark, centred.
+    void ChooseProblem(int row);
+    // Chooses the next (`step` 1) or previous (-1) problem from the chosen mark (or the view's
+    // middle), round from the last to the first and back.
+    void StepProblem(int step);
     // Fills the choices; `fresh` (their first reading) chooses the newest visit.
     void FillChoices(bool fresh = false);
     void LoadChosen();
@@ -76,6 +87,10 @@ private:
     QPlainTextEdit* m_txtChosen;
     QTableView* m_tblCounts;
     CTextTableModel* m_counts;
+    QTableView* m_tblProblems;
+    CTextTableModel* m_problemRows;
+    QList<LinkProblem> m_problems;
+    bool m_bFollowing = false; // the list is following the picture's choice
     CBackgroundFetch* m_fetchChoices;
     CBackgroundFetch* m_fetch;
 };

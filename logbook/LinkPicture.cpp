@@ -251,7 +251,11 @@ void PaintLinkPicture(QPainter& p, const QRect& area, const LinkPictureData& dat
             break;
         }
     }
-    const QList<qint64> ticks = TimeTicks(qint64(std::floor(tFrom)), qint64(std::ceil(tTo)), step);
+    // No scale for a picture that holds nothing: it would count from 1970.
+    qint64 first = 0, last = 0;
+    const bool any = data.Extent(&first, &last);
+    const QList<qint64> ticks =
+        any ? TimeTicks(qint64(std::floor(tFrom)), qint64(std::ceil(tTo)), step) : QList<qint64>();
 
     // Lanes, their grid and their bands.
     for (int l = 0; l < 2; ++l) {
@@ -432,7 +436,7 @@ void PaintLinkPicture(QPainter& p, const QRect& area, const LinkPictureData& dat
         p.drawText(QPointF(x - w / 2.0, tickTop + 6 + fm.ascent()), label);
     }
     const QRect under(lay.axis.left() + 6, tickTop + 8 + fm.height(), lay.axis.width() - 12, fm.height());
-    const QString context = TimeContextLabel(qint64(view.TimeAt(area.width() / 2.0)), step);
+    const QString context = any ? TimeContextLabel(qint64(view.TimeAt(area.width() / 2.0)), step) : QString();
     if (!context.isEmpty())
         p.drawText(under, Qt::AlignLeft | Qt::AlignVCenter, context);
     p.setPen(QColor(90, 90, 90));

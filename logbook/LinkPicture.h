@@ -46,6 +46,9 @@ struct LinkPictureData {
     std::array<QList<LinkMark>, 2> lanes;
     std::array<QList<LinkBand>, 2> bands;
     std::array<QString, 2> titles; // "Local: Address 300", ...
+    // The span the view opens on (the newest visit's traffic), from and to on the axis; empty:
+    // everything.
+    std::optional<std::pair<double, double>> opening;
     // The first and last moment of any mark or band; false when there is none.
     bool Extent(qint64* from, qint64* to) const;
 };
@@ -68,7 +71,8 @@ LinkPictureLayout LayOutLinkPicture(const QRect& area, const QFontMetrics& fm, b
 
 // Paints the picture of `data` into `area` as `view` shows it (the axis's pixel 0 at area.left()),
 // only what falls within the area: the lanes' marks found by bisection, and where many marks fall
-// on one pixel, one of each kind drawn. `selected` (and its pair) drawn heavier.
+// on one pixel, one of each kind drawn. `selected` (and its pair) drawn heavier. A picture that
+// holds nothing gets no scale.
 void PaintLinkPicture(QPainter& p, const QRect& area, const LinkPictureData& data, const TimeView& view,
                       bool chinese, std::optional<LinkMarkRef> selected = std::nullopt);
 

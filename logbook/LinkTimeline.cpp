@@ -29,7 +29,7 @@ void CLinkTimeline::SetData(LinkPictureData data, bool keepView) {
     m_data = std::move(data);
     m_selected.reset();
     if (!keepView)
-        FitAll();
+        FitOpening();
     update();
     emit SelectionChanged();
 }
@@ -39,10 +39,15 @@ void CLinkTimeline::SetChinese(bool chinese) {
     update();
 }
 
+void CLinkTimeline::SetEmptyText(const QString& text) {
+    m_strEmpty = text;
+    update();
+}
+
 void CLinkTimeline::SetView(const TimeView& view) {
     m_view = view;
     m_view.msPerPixel = std::clamp(view.msPerPixel, kFinestMsPerPixel, CoarsestMsPerPixel(width()));
-    m_bFitted = false;
+    m_fit = Fit::None;
     update();
     emit ViewChanged();
 }
@@ -52,21 +57,31 @@ void CLinkTimeline::FitAll() {
     if (!m_data.Extent(&from, &to))
         from = to = 0;
     m_view = FittedView(from, to, width());
-    m_bFitted = true;
+    m_fit = Fit::All;
+    update();
+    emit ViewChanged();
+}
+
+void CLinkTimeline::FitOpening() {
+    if (!m_data.opening)
+        return FitAll();
+    m_view = FittedView(qint64(std::floor(m_data.opening->first)), qint64(std::ceil(m_data.opening->second)),
+                        width());
+    m_fit = Fit::Opening;
     update();
     emit ViewChanged();
 }
 
 void CLinkTimeline::ZoomAt(double x, double factor) {
     m_view = ZoomedView(m_view, x, factor, width());
-    m_bFitted = false;
+    m_fit = Fit::None;
     update();
     emit ViewChanged();
 }
 
 void CLinkTimeline::PanBy(double pixels) {
     m_view.start -= pixels * m_view.msPerPixel;
-    m_bFitted = false;
+    m_fit = Fit::None;
     update();
     emit ViewChanged();
 }
@@ -99,14 +114,14 @@ QPointF CLinkTimeline::PointOf(const LinkMarkRef& mark) const {
     return {m_view.XAt(m_data.lanes[mark.lane][mark.index].t), lay.lanes[mark.lane].center().y() + 0.5};
 }
 
-void CLinkTimeline::Select(std::optional<LinkMarkRef> mark) {
+void CLinkTimeline::Select(std::optional<LinkMarkRef> mark, bool centre) {
     if (mark && (mark->lane < 0 || mark->lane > 1 || mark->index < 0 ||
                  mark->index >= m_data.lanes[mark->lane].size()))
         mark.reset();
     m_selected = mark;
     if (mark) {
         const double x = m_view.XAt(m_data.lanes[mark->lane][mark->index].t);
-        if (x < 0 || x > width())
+        if (centre || x < 0 || x > width())
             PanBy(width() / 2.0 - x);
     }
     update();
@@ -116,7 +131,14 @@ void CLinkTimeline::Select(std::optional<LinkMarkRef> mark) {
 void CLinkTimeline::paintEvent(QPaintEvent*) {
     QPainter p(this);
     p.setFont(font());
-    PaintLinkPicture(p, rect(), m_data, m_view, m_bChinese, m_selected);
+    qint64 from = 0, to = 0;
+    if (!m_data.Extent(&from, &to)) {
+        p.fillRect(rect(), Qt::white);
+        p.setPen(Qt::black);
+        p.drawText(rect().adjusted(20, 10, -20, -10), Qt::AlignCenter | Qt::TextWordWrap, m_strEmpty);
+    } else {
+        PaintLinkPicture(p, rect(), m_data, m_view, m_bChinese, m_selected);
+    }
     if (hasFocus()) {
         p.setPen(QPen(palette().color(QPalette::Highlight), 1, Qt::DotLine));
         p.drawRect(rect().adjusted(0, 0, -1, -1));
@@ -152,7 +174,7 @@ void CLinkTimeline::mouseMoveEvent(QMouseEvent* e) {
     m_bDragged = true;
     setCursor(Qt::ClosedHandCursor);
     m_view.start = m_pressView.start - dx * m_view.msPerPixel;
-    m_bFitted = false;
+    m_fit = Fit::None;
     update();
     emit ViewChanged();
 }
@@ -191,12 +213,17 @@ void CLinkTimeline::keyPressEvent(QKeyEvent* e) {
     case Qt::Key_Home:
         FitAll();
         break;
+    case Qt::Key_F8:
+        emit StepAsked(e->modifiers() & Qt::ShiftModifier ? -1 : 1);
+        break;
     default:
         QWidget::keyPressEvent(e);
     }
 }
 
 void CLinkTimeline::resizeEvent(QResizeEvent*) {
-    if (m_bFitted)
+    if (m_fit == Fit::All)
         FitAll();
+    else if (m_fit == Fit::Opening)
+        FitOpening();
 }

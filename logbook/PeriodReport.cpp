@@ -309,6 +309,8 @@ LinkMatch MatchWithin(const LinkMatch& whole, double fromMs, double toMs) {
                 carried.push_back(c.transferMs.value_or(c.apparentMs));
         m.transferMs = carried.empty() ? main->floorMs : Median(carried);
     }
+    // The clock readings speak of the model; with no segment in the period there is none to check.
+    m.crossCheck.available &= main != nullptr;
     if (whole.basis == OffsetBasis::HandCorrection)
         m.basis = OffsetBasis::HandCorrection;
     else if (m.segments.isEmpty())

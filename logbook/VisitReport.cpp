@@ -250,7 +250,8 @@ QString ReportText(const QString& text) {
     broken.reserve(text.size());
     int run = 0;
     for (const QChar c : text) {
-        run = c.isSpace() ? 0 : run + 1;
+        // Lines break anyway at a blank, after a hyphen and between Chinese characters.
+        run = c.isSpace() || c == QLatin1Char('-') || c.unicode() >= 0x2E80 ? 0 : run + 1;
         if (run > kLongestRun) {
             broken += QChar(0x200B); // zero width space: a place to break, nothing shown
             run = 1;

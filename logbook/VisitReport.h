@@ -54,9 +54,10 @@ bool LoadVisitReport(const QString& path, qint64 visitId, bool chinese, VisitRep
 QString VisitReportHtml(const VisitReportData& data, bool chinese);
 inline constexpr const char* kReportPictureUrl = "lmx207:link-picture";
 
-// Plain text as the reports' HTML: escaped, and a run of more than 24 characters without a blank
-// (a unit's name, a host) given a chance to break after every 24, since a report's lines break
-// between words only and such a run would otherwise run past its column or the page.
+// Plain text as the reports' HTML: escaped, and a run of more than 24 characters with no place to
+// break (no blank, hyphen or Chinese character: a unit's name, a host) given one after every 24,
+// since a report's lines break between words only and such a run would otherwise run past its
+// column or the page.
 QString ReportText(const QString& text);
 
 // A table of the report: a header row, then rows of cells already escaped (a cell may hold

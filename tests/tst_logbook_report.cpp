@@ -4,6 +4,8 @@
 // the Chinese in an embedded WenQuanYi face; to a file, or to standard output but never a terminal;
 // bad input is refused with a message and nothing written.
 
+#include "archive/Archive.h"
+#include "logbook/PeriodReport.h"
 #include "logbook/VisitReport.h"
 
 #include "support/LinkSample.h"
@@ -170,6 +172,48 @@ private slots:
                      qPrintable(images));
         if (chinese)
             QVERIFY2(poppler("pdffonts", {pdf}).contains("WenQuanYi"), "the Chinese face is embedded");
+    }
+
+    // A link report's period takes its part of the whole match: cut at a send, the two parts' figures
+    // add up to the whole's, the send going with the later part; all time gives the whole's figures.
+    void periodPartsAddUpToTheWholeMatch() {
+        Archive archive;
+        QVERIFY(archive.Open(m_archive, Archive::Mode::ReadOnly));
+        LinkEnds ends;
+        LinkEvents events;
+        QString error;
+        QVERIFY2(LinkOfUnits(archive, "300", "301", &ends, &error) &&
+                     ReadLinkEvents(archive, ends, &events, &error),
+                 qPrintable(error));
+        const LinkMatch whole = MatchLink(events);
+        const double cut = whole.matches[whole.matches.size() / 2].sentAxisMs;
+        const LinkMatch all = MatchWithin(whole, -INFINITY, INFINITY);
+        const LinkMatch before = MatchWithin(whole, -INFINITY, cut);
+        const LinkMatch after = MatchWithin(whole, cut, INFINITY);
+        QCOMPARE(after.matches.first().sentAxisMs, cut);
+        QCOMPARE(before.matches.size() + after.matches.size(), whole.matches.size());
+        QCOMPARE(before.lost.size() + after.lost.size(), whole.lost.size());
+        QCOMPARE(before.unwanted.size() + after.unwanted.size(), whole.unwanted.size());
+        auto figures = [](const CommandMatchCounts& c) {
+            return QList<qint64>{c.sent,     c.received,       c.matched,           c.lost,
+                                 c.unwanted, c.sentNotCovered, c.receivedNotCovered};
+        };
+        for (size_t p = 0; p < 2; ++p)
+            for (size_t dir = 0; dir < 2; ++dir)
+                for (size_t k = 0; k < 8; ++k) {
+                    const CommandMatchCounts& w = whole.counts[p][dir][k];
+                    QCOMPARE(figures(all.counts[p][dir][k]), figures(w));
+                    QCOMPARE(all.counts[p][dir][k].transferMedianMs, w.transferMedianMs);
+                    QCOMPARE(all.counts[p][dir][k].transferP95Ms, w.transferP95Ms);
+                    QCOMPARE(all.counts[p][dir][k].transferMaxMs, w.transferMaxMs);
+                    QList<qint64> sum = figures(before.counts[p][dir][k]);
+                    for (qsizetype i = 0; i < sum.size(); ++i)
+                        sum[i] += figures(after.counts[p][dir][k])[i];
+                    QCOMPARE(sum, figures(w));
+                }
+        QCOMPARE(figures(all.perCommand[2]), figures(whole.perCommand[2]));
+        QCOMPARE(all.offsetMs, whole.offsetMs);
+        QCOMPARE(int(all.basis), int(whole.basis));
     }
 
     // The reports' page breaks lines between words only: a long record line wraps rather than

@@ -338,7 +338,7 @@ bool MakeLinkPeriodReport(const QString& path, qint64 localId, qint64 remoteId, 
     }
     const double fromMs = UnitDayMs(from);
     const double toMs = UnitDayMs(to.addDays(1));
-    const LinkMatch part = MatchWithin(link.match, fromMs, toMs);
+    const LinkMatch slice = MatchWithin(link.match, fromMs, toMs);
     const QString local = UnitLabelText(link.ends.local, zh);
     const QString remote = UnitLabelText(link.ends.remote, zh);
 
@@ -372,7 +372,7 @@ bool MakeLinkPeriodReport(const QString& path, qint64 localId, qint64 remoteId, 
 
     h += heading(LbText(zh, "2 The two clocks", "2 两端时钟"));
     rows.clear();
-    for (const ClockSegment& s : part.segments) {
+    for (const ClockSegment& s : slice.segments) {
         const double start = std::max(fromMs, std::isfinite(s.startLocalMs) ? s.startLocalMs : s.fromMs);
         rows << QStringList{UnitClockText(start),
                             UnitClockText(std::min(s.toMs, toMs)),
@@ -395,7 +395,7 @@ bool MakeLinkPeriodReport(const QString& path, qint64 localId, qint64 remoteId, 
                                    escaped(rows));
 
     h += heading(LbText(zh, "3 Commands between the units", "3 两端之间的命令"));
-    h += LinkSectionsHtml(link, part, 3, zh);
+    h += LinkSectionsHtml(link, slice, 3, zh);
     h += QStringLiteral("</body></html>");
     LayOutReport(doc, h, zh);
     error->clear();

@@ -21,7 +21,7 @@ class QTextDocument;
 bool MakePeriodReport(const QString& archivePath, qint64 unitId, QDate from, QDate to, bool chinese,
                       QTextDocument* doc, QString* error);
 
-// The part of a link's match in [fromMs, toMs) of the common axis (the local clock): the pairs
+// The slice of a link's match in [fromMs, toMs) of the common axis (the local clock): the pairs
 // whose send falls in it, the lost, unwanted and not covered events and the incidents in it, the
 // segments and bands that overlap it; the counts and their transfer times worked out anew from
 // those, and the summary offset that of the segment that carries most pairs. The match was made

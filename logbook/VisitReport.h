@@ -65,11 +65,11 @@ QString ReportText(const QString& text);
 // broken inside a column: a long record line wraps instead.
 QString ReportTableHtml(const QStringList& headers, const QList<QStringList>& rows);
 
-// The link's part of a report, inside section `first` (whose heading and opening words the caller
+// The link's sections of a report, inside section `first` (whose heading and opening words the caller
 // writes): how the remote clock was placed (OffsetStatement) and the counts per command and
 // direction (CommandCountRows); then section first + 1, the lost and unwanted commands, each with
 // its record line and the same moment on the other unit's clock, after the count of those the
-// other log does not cover. `match` is `link.match` or a part of it (MatchWithin); the events
+// other log does not cover. `match` is `link.match` or a slice of it (MatchWithin); the events
 // are those of `link`.
 QString LinkSectionsHtml(const LinkResult& link, const LinkMatch& match, int first, bool chinese);
 

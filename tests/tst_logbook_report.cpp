@@ -174,8 +174,8 @@ private slots:
             QVERIFY2(poppler("pdffonts", {pdf}).contains("WenQuanYi"), "the Chinese face is embedded");
     }
 
-    // A link report's period takes its part of the whole match: cut at a send, the two parts' figures
-    // add up to the whole's, the send going with the later part; all time gives the whole's figures.
+    // A link report's period takes its slice of the whole match: cut at a send, the two slices' figures
+    // add up to the whole's, the send going with the later one; all time gives the whole's figures.
     void periodPartsAddUpToTheWholeMatch() {
         Archive archive;
         QVERIFY(archive.Open(m_archive, Archive::Mode::ReadOnly));

@@ -1,15 +1,17 @@
 #include "logbook/CliOptions.h"
 
+#include <QRegularExpression>
+
 const QList<CliOption>& LogbookOptions() {
     static const QList<CliOption> table{
-        {"--unit", nullptr, true, {"import", "export"}},
+        {"--unit", nullptr, true, {"import", "export", "report"}},
         {"--side", nullptr, true, {"import", "export"}},
-        {"--from", nullptr, true, {"export"}},
-        {"--to", nullptr, true, {"export"}},
+        {"--from", nullptr, true, {"export", "report"}},
+        {"--to", nullptr, true, {"export", "report"}},
         {"--format", nullptr, true, {"export", "match"}},
         {"--visit", nullptr, true, {"report", "match"}},
-        {"--local", nullptr, true, {"match"}},
-        {"--remote", nullptr, true, {"match"}},
+        {"--local", nullptr, true, {"report", "match"}},
+        {"--remote", nullptr, true, {"report", "match"}},
         {"--lang", nullptr, true, {"report"}},
         {"--output", "-o", true, {"export", "report", "match"}},
         {"--server", nullptr, true, {"sync", "server init"}},
@@ -75,4 +77,33 @@ QStringList CliOptionNames(const QString& command, const QList<CliOption>& table
         if (o.commands.contains(command))
             names << QLatin1String(o.name);
     return names;
+}
+
+std::optional<QDate> CliDay(const QString& name, const QString& text, QString* error) {
+    static const QRegularExpression day(QStringLiteral("^(\\d{4})-(\\d{1,2})-(\\d{1,2})$"));
+    const QRegularExpressionMatch m = day.match(text.trimmed());
+    const QDate d =
+        m.hasMatch() ? QDate(m.captured(1).toInt(), m.captured(2).toInt(), m.captured(3).toInt()) : QDate();
+    if (d.isValid())
+        return d;
+    *error = text.contains(QLatin1Char('T')) || text.contains(QLatin1Char(':'))
+                 ? QStringLiteral("%1 takes a whole day (2026-12-07 or 2026-12-7), not a time of day: \"%2\"")
+                       .arg(name, text)
+                 : QStringLiteral("%1 takes a date like 2026-12-07 or 2026-12-7, not \"%2\"").arg(name, text);
+    return std::nullopt;
+}
+
+bool CliPeriod(const CliArgs& args, QDate* from, QDate* to, QString* error) {
+    for (const char* name : {"--from", "--to"})
+        if (args.Has(name)) {
+            const std::optional<QDate> d = CliDay(QLatin1String(name), args.Value(name), error);
+            if (!d)
+                return false;
+            *(qstrcmp(name, "--from") == 0 ? from : to) = *d;
+        }
+    if (from->isValid() && to->isValid() && *from > *to) {
+        *error = QStringLiteral("--from is after --to");
+        return false;
+    }
+    return true;
 }

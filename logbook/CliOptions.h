@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QDate>
 #include <QHash>
 #include <QString>
 #include <QStringList>
@@ -43,3 +44,11 @@ std::optional<CliArgs> ParseCliOptions(const QString& command, const QStringList
 
 // The options `command` allows, in the table's order, as --help and the manual page list them.
 QStringList CliOptionNames(const QString& command, const QList<CliOption>& table);
+
+// A day given as `name` (--from, --to): as the record files write it (2026-5-9) or as ISO 8601
+// (2026-05-09). Days are whole: a time of day ("2026-05-09T10:00") is refused, never dropped.
+// std::nullopt with a one-line reason in *error for anything else.
+std::optional<QDate> CliDay(const QString& name, const QString& text, QString* error);
+// The days of --from and --to (each left as it is when not given), read by CliDay; false with a
+// one-line reason in *error for a bad one, or for --from after --to.
+bool CliPeriod(const CliArgs& args, QDate* from, QDate* to, QString* error);

@@ -4,15 +4,19 @@
 #include "archive/ArchiveFormat.h"
 #include "archive/Import.h"
 #include "logbook/CliOptions.h"
+#include "logbook/LogbookLanguage.h"
 #include "logbook/MatchCommand.h"
+#include "logbook/PeriodReport.h"
 #include "logbook/ServerCli.h"
 #include "logbook/VisitReport.h"
 #include "platform/SafeFile.h"
 
 #include <QDate>
 #include <QDateTime>
-#include <QRegularExpression>
 #include <QScopeGuard>
+#include <QTextDocument>
+
+#include <unistd.h>
 
 namespace {
 
@@ -33,9 +37,18 @@ const char* const kUsage =
     "        record files write it, 2026-12-7: whole days on the unit's clock); CSV columns: unit,\n"
     "        side, time, code, English text, Chinese text, first seen (PC time, UTC), visit\n"
     "  lmx207-logbook visits                the visits, newest first, each with its #N last\n"
-    "  lmx207-logbook report --visit N -o FILE.pdf [--lang en|zh]\n"
+    "  lmx207-logbook report --visit N [--lang en|zh] [-o FILE.pdf]\n"
     "        the printable report of visit N (A4 PDF), in English or Chinese (default: the\n"
     "        language the logbook shows)\n"
+    "  lmx207-logbook report --unit NAME --from DATE --to DATE [--lang en|zh] [-o FILE.pdf]\n"
+    "        the report of one unit over whole days (PC dates; its events by its clock): its\n"
+    "        events counted, the configurations read and written, its clock readings, the\n"
+    "        actions sent to it\n"
+    "  lmx207-logbook report --local NAME --remote NAME --from DATE --to DATE [--lang en|zh]\n"
+    "                        [-o FILE.pdf]\n"
+    "        the report of a link over whole days of the local unit's clock (NAME as match takes\n"
+    "        it): the clocks' segments, each command's figures both ways, the lost and unwanted\n"
+    "        commands on both clocks, the events the other log does not cover\n"
     "  lmx207-logbook match [--visit N | --local NAME --remote NAME] [--format csv|json] [-o FILE]\n"
     "        both ends of a link: each command sent at one unit matched with its receipt at the\n"
     "        other across the two clocks, the commands lost and unwanted, the clocks' offset\n"
@@ -44,9 +57,10 @@ const char* const kUsage =
 // What --help says of every command, after the commands of the team archive.
 const char* const kUsageNotes =
     "A command that writes a file writes FILE whole or not at all with -o FILE (--output FILE),\n"
-    "  and standard output without it (report always needs -o). N is a visit's number as visits,\n"
-    "  the window and report show it (#12 or 12), or its id. Options take their value as the next\n"
-    "  word or after \"=\" (--unit=NAME); \"--\" ends the options.\n"
+    "  and standard output without it (report refuses a terminal). N is a visit's number as visits,\n"
+    "  the window and report show it (#12 or 12), or its id. DATE is a whole day, 2026-12-07 or\n"
+    "  2026-12-7; a time of day is refused. Options take their value as the next word or after\n"
+    "  \"=\" (--unit=NAME); \"--\" ends the options.\n"
     "Every command but server init takes --archive FILE to use another archive than\n"
     "  $XDG_DATA_HOME/lmx207/logbook.sqlite (default ~/.local/share/lmx207/logbook.sqlite).\n"
     "Exit status: 0 done, 1 bad input, 2 the archive cannot be used.\n";
@@ -75,16 +89,6 @@ struct Options {
     QStringList operands;
 };
 
-// A day as the record files write it (2026-5-9) or as ISO 8601 (2026-05-09); anything else, a time of
-// day included, is not a day: the archive's filters are whole days on the unit's clock.
-QDate CliDate(const QString& text) {
-    static const QRegularExpression day(QStringLiteral("^(\\d{4})-(\\d{1,2})-(\\d{1,2})$"));
-    const QRegularExpressionMatch m = day.match(text);
-    if (!m.hasMatch())
-        return {};
-    return QDate(m.captured(1).toInt(), m.captured(2).toInt(), m.captured(3).toInt());
-}
-
 // The options of `command` as its runner uses them; false, with a one-line reason, for bad ones.
 bool TakeOptions(const QString& command, const QStringList& args, Options* o, QString* error) {
     const std::optional<CliArgs> parsed = ParseCliOptions(command, args, LogbookOptions(), error);
@@ -101,22 +105,8 @@ bool TakeOptions(const QString& command, const QStringList& args, Options* o, QS
             return false;
         }
     }
-    for (const char* name : {"--from", "--to"}) {
-        if (!parsed->Has(name))
-            continue;
-        const QString value = parsed->Value(name);
-        const QDate d = CliDate(value);
-        if (!d.isValid()) {
-            *error = value.contains(QLatin1Char('T')) || value.contains(QLatin1Char(':'))
-                         ? QStringLiteral("%1 takes a whole day (2026-12-07 or 2026-12-7), not a time of "
-                                          "day: \"%2\"")
-                               .arg(QLatin1String(name), value)
-                         : QStringLiteral("%1 takes a date like 2026-12-07 or 2026-12-7, not \"%2\"")
-                               .arg(QLatin1String(name), value);
-            return false;
-        }
-        (qstrcmp(name, "--from") == 0 ? o->from : o->to) = d;
-    }
+    if (!CliPeriod(*parsed, &o->from, &o->to, error))
+        return false;
     if (parsed->Has("--format")) {
         o->format = parsed->Value("--format");
         if (o->format != QLatin1String("csv") && o->format != QLatin1String("json")) {
@@ -162,6 +152,24 @@ int Import(const Options& o, const Output& io) {
     return report.refused.isEmpty() ? 0 : 1;
 }
 
+// The unit `name` names: its name, its label, its address code, or "#id". std::nullopt with a
+// message on io.err and *status set (1 no such unit, 2 the archive cannot be read).
+std::optional<qint64> UnitNamed(Archive& archive, const QString& name, const Output& io, int* status) {
+    const QList<UnitRow> units = archive.Units();
+    if (!archive.LastError().isEmpty()) {
+        *status = io.Fail(2, QStringLiteral("the archive cannot be read: %1").arg(archive.LastError()));
+        return std::nullopt;
+    }
+    std::optional<qint64> id;
+    for (const UnitRow& u : units)
+        if (u.name == name || UnitLabel(u) == name || (u.address && QString::number(*u.address) == name) ||
+            QStringLiteral("#%1").arg(u.id) == name)
+            id = u.id;
+    if (!id)
+        *status = io.Fail(1, QStringLiteral("no unit called \"%1\" in the archive").arg(name));
+    return id;
+}
+
 int ExportTo(const Options& o, const Output& io);
 
 int Export(const Options& o, const Output& io0) {
@@ -191,8 +199,6 @@ int Export(const Options& o, const Output& io0) {
 int ExportTo(const Options& o, const Output& io) {
     if (!o.operands.isEmpty())
         return io.Fail(1, QStringLiteral("export takes no file names: -o FILE, or standard output"));
-    if (o.from.isValid() && o.to.isValid() && o.from > o.to)
-        return io.Fail(1, QStringLiteral("--from is after --to"));
     Archive archive;
     if (!archive.Open(o.archive, Archive::Mode::ReadOnly))
         return io.Fail(2, QStringLiteral("the archive cannot be used: %1").arg(archive.LastError()));
@@ -201,15 +207,10 @@ int ExportTo(const Options& o, const Output& io) {
     filter.from = o.from;
     filter.to = o.to;
     if (!o.unit.isEmpty()) {
-        const QList<UnitRow> units = archive.Units();
-        if (!archive.LastError().isEmpty())
-            return io.Fail(2, QStringLiteral("the archive cannot be read: %1").arg(archive.LastError()));
-        for (const UnitRow& u : units)
-            if (u.name == o.unit || UnitLabel(u) == o.unit ||
-                (u.address && QString::number(*u.address) == o.unit))
-                filter.unitId = u.id;
+        int status = 0;
+        filter.unitId = UnitNamed(archive, o.unit, io, &status);
         if (!filter.unitId)
-            return io.Fail(1, QStringLiteral("no unit called \"%1\" in the archive").arg(o.unit));
+            return status;
     }
     const bool json = o.format == QLatin1String("json");
     io.Write(json ? QByteArrayLiteral("[") : CsvEventHeader());
@@ -275,6 +276,110 @@ int Visits(const Options& o, const Output& io) {
     return 0;
 }
 
+// report: the PDF of a visit, of a unit over days, or of a link over days, to -o FILE or to
+// standard output (never to a terminal).
+int Report(const QStringList& args, const Output& io) {
+    QString error;
+    const std::optional<CliArgs> parsed =
+        ParseCliOptions(QStringLiteral("report"), args, LogbookOptions(), &error);
+    if (!parsed)
+        return io.Fail(1, error);
+    const QString what = QStringLiteral("--visit N, --unit NAME, or --local NAME and --remote NAME");
+    if (!parsed->operands.isEmpty())
+        return io.Fail(1, QStringLiteral("report takes %1, not \"%2\"").arg(what, parsed->operands[0]));
+    std::optional<Lang> chosen; // --lang; without it the language the logbook shows
+    if (parsed->Has("--lang")) {
+        chosen = LangFromCode(parsed->Value("--lang"));
+        if (!chosen)
+            return io.Fail(1,
+                           QStringLiteral("--lang takes en or zh, not \"%1\"").arg(parsed->Value("--lang")));
+    }
+    const bool byVisit = parsed->Has("--visit");
+    const bool byUnit = parsed->Has("--unit");
+    const bool byLink = parsed->Has("--local") || parsed->Has("--remote");
+    if (int(byVisit) + int(byUnit) + int(byLink) != 1 ||
+        (byLink && (parsed->Value("--local").isEmpty() || parsed->Value("--remote").isEmpty())))
+        return io.Fail(1, QStringLiteral("report takes %1").arg(what));
+    QString visit = parsed->Value("--visit").trimmed();
+    if (visit.startsWith(QLatin1Char('#')))
+        visit.remove(0, 1);
+    if (byVisit && visit.isEmpty())
+        return io.Fail(1, QStringLiteral("--visit takes a visit's number or id"));
+    if (byUnit && parsed->Value("--unit").isEmpty())
+        return io.Fail(1, QStringLiteral("--unit takes a unit's name or address"));
+    QDate from, to;
+    if (!CliPeriod(*parsed, &from, &to, &error))
+        return io.Fail(1, error);
+    if (byVisit && (from.isValid() || to.isValid()))
+        return io.Fail(1, QStringLiteral("a visit's report takes no --from or --to"));
+    if (!byVisit && !(from.isValid() && to.isValid()))
+        return io.Fail(1, QStringLiteral("report of a unit or a link needs --from DATE and --to DATE"));
+    const QString output = parsed->Value("--output");
+    if (parsed->Has("--output") && output.isEmpty())
+        return io.Fail(1, QStringLiteral("-o needs a file name"));
+    if (output.isEmpty() && ::isatty(::fileno(io.out)))
+        return io.Fail(1,
+                       QStringLiteral("report writes a PDF: give -o FILE.pdf, or send standard output to a "
+                                      "file or a program"));
+
+    Archive archive;
+    if (!archive.Open(parsed->Value("--archive"), Archive::Mode::ReadOnly))
+        return io.Fail(2, QStringLiteral("the archive cannot be used: %1").arg(archive.LastError()));
+    const QString archivePath = archive.Path();
+    qint64 id = 0, remoteId = 0;
+    QString subject; // for the line that says where the report went
+    if (byVisit) {
+        // The visit's number, or its id as `lmx207-logbook visits` prints it.
+        const std::optional<qint64> v = VisitIdOf(archive, visit);
+        if (!v)
+            return archive.LastError().isEmpty()
+                       ? io.Fail(1, QStringLiteral("visit %1 is not in the archive").arg(visit))
+                       : io.Fail(2,
+                                 QStringLiteral("the archive cannot be read: %1").arg(archive.LastError()));
+        id = *v;
+        subject = QStringLiteral("visit #%1").arg(id);
+    } else if (byUnit) {
+        int status = 0;
+        const std::optional<qint64> u = UnitNamed(archive, parsed->Value("--unit"), io, &status);
+        if (!u)
+            return status;
+        id = *u;
+        subject = parsed->Value("--unit");
+    } else {
+        LinkEnds ends;
+        if (!LinkOfUnits(archive, parsed->Value("--local"), parsed->Value("--remote"), &ends, &error))
+            return archive.LastError().isEmpty()
+                       ? io.Fail(1, error)
+                       : io.Fail(2, QStringLiteral("the archive cannot be read: %1").arg(error));
+        id = ends.local.id;
+        remoteId = ends.remote.id;
+        subject = QStringLiteral("the link %1 - %2").arg(UnitLabel(ends.local), UnitLabel(ends.remote));
+    }
+    archive.Close();
+
+    const bool zh = chosen.value_or(StoredLanguage()) == Lang::Chinese;
+    QByteArray pdf;
+    if (byVisit) {
+        VisitReportData data;
+        if (!LoadVisitReport(archivePath, id, zh, &data, &error))
+            return io.Fail(2, error);
+        pdf = ReportPdf(VisitReportDocument(data, zh).get(), VisitReportTitle(id, zh));
+    } else {
+        pdf = PeriodReportPdf(archivePath, id, remoteId, from, to, zh, &error);
+        if (pdf.isEmpty())
+            return io.Fail(2, error);
+    }
+    if (output.isEmpty()) {
+        io.Write(pdf);
+        std::fflush(io.out);
+        return std::ferror(io.out) ? io.Fail(1, QStringLiteral("standard output cannot be written")) : 0;
+    }
+    if (!SaveReportPdf(pdf, output, zh, &error))
+        return io.Fail(1, error);
+    io.Write(QStringLiteral("report of %1 written to %2\n").arg(subject, output).toUtf8());
+    return 0;
+}
+
 } // namespace
 
 int RunLogbookCommand(const QStringList& args, std::FILE* out, std::FILE* err) {
@@ -291,7 +396,7 @@ int RunLogbookCommand(const QStringList& args, std::FILE* out, std::FILE* err) {
         return RunServerCommand(args, out, err);
     const QStringList rest = args.mid(1);
     if (command == QLatin1String("report"))
-        return RunReportCommand(rest, out, err);
+        return Report(rest, io);
     if (command == QLatin1String("match"))
         return RunMatchCommand(rest, out, err);
     if (command != QLatin1String("import") && command != QLatin1String("export") &&

@@ -460,6 +460,16 @@ void CLogbookWindow::Report() {
     unit->setObjectName(QStringLiteral("unit"));
     for (const UnitRow& u : units)
         unit->addItem(UnitLabelText(u, m_bChinese), u.id);
+    auto* ofLink = new QRadioButton(Text("Of &link", "链路报告(&L)"), &dialog);
+    ofLink->setObjectName(QStringLiteral("ofLink"));
+    auto* local = new QComboBox(&dialog);
+    auto* remote = new QComboBox(&dialog);
+    local->setObjectName(QStringLiteral("local"));
+    remote->setObjectName(QStringLiteral("remote"));
+    for (const UnitRow& u : units)
+        for (QComboBox* c : {local, remote})
+            c->addItem(UnitLabelText(u, m_bChinese), u.id);
+    remote->setCurrentIndex(units.size() > 1 ? 1 : 0);
     auto* from = new QDateEdit(QDate::currentDate().addMonths(-1), &dialog);
     auto* to = new QDateEdit(QDate::currentDate(), &dialog);
     from->setObjectName(QStringLiteral("from"));
@@ -477,11 +487,16 @@ void CLogbookWindow::Report() {
     grid->addWidget(visit, 0, 1);
     grid->addWidget(ofUnit, 1, 0);
     grid->addWidget(unit, 1, 1, 1, 3);
-    grid->addWidget(new QLabel(Text("from", "从"), &dialog), 2, 0, Qt::AlignRight);
-    grid->addWidget(from, 2, 1);
-    grid->addWidget(new QLabel(Text("to", "到"), &dialog), 2, 2);
-    grid->addWidget(to, 2, 3);
-    grid->addWidget(buttons, 3, 0, 1, 4);
+    grid->addWidget(ofLink, 2, 0);
+    grid->addWidget(new QLabel(Text("local", "本地"), &dialog), 2, 1, Qt::AlignRight);
+    grid->addWidget(local, 2, 2, 1, 2);
+    grid->addWidget(new QLabel(Text("remote", "对端"), &dialog), 3, 1, Qt::AlignRight);
+    grid->addWidget(remote, 3, 2, 1, 2);
+    grid->addWidget(new QLabel(Text("from", "从"), &dialog), 4, 0, Qt::AlignRight);
+    grid->addWidget(from, 4, 1);
+    grid->addWidget(new QLabel(Text("to", "到"), &dialog), 4, 2);
+    grid->addWidget(to, 4, 3);
+    grid->addWidget(buttons, 5, 0, 1, 4);
     if (dialog.exec() != QDialog::Accepted)
         return;
     if (ofVisit->isChecked()) {
@@ -490,23 +505,38 @@ void CLogbookWindow::Report() {
             ShowStatus(done);
         return;
     }
-    const qint64 unitId = unit->currentData().toLongLong();
+    const bool link = ofLink->isChecked();
+    const qint64 unitId = (link ? local : unit)->currentData().toLongLong();
+    const qint64 remoteId = link ? remote->currentData().toLongLong() : 0;
+    if (link && unitId == remoteId) {
+        MessageBox(this,
+                   Text("A link joins two units: choose another unit for its remote end.",
+                        "链路连接两台装置：请为对端另选一台装置。"),
+                   Text("Report", "报告"), MB_OK | MB_ICONEXCLAMATION);
+        return;
+    }
+    const QString subject = link ? QStringLiteral("%1 – %2").arg(local->currentText(), remote->currentText())
+                                 : unit->currentText();
+    const QDate first = std::min(from->date(), to->date());
+    const QDate last = std::max(from->date(), to->date());
     FileChoice choice;
     choice.save = true;
-    choice.title = Text("Report of %1", "%1 的报告").arg(unit->currentText());
-    choice.suggested = QDir::home().filePath(
-        QStringLiteral("unit-%1-%2.pdf").arg(unitId).arg(from->date().toString(QStringLiteral("yyyyMMdd"))));
+    choice.title = Text("Report of %1", "%1 的报告").arg(subject);
+    choice.suggested =
+        QDir::home().filePath((link ? QStringLiteral("link-%1-%2-%3.pdf").arg(unitId).arg(remoteId)
+                                    : QStringLiteral("unit-%1-%2.pdf").arg(unitId))
+                                  .arg(first.toString(QStringLiteral("yyyyMMdd"))));
     choice.filters = {Text("PDF (*.pdf)", "PDF 文件 (*.pdf)")};
     const QString path = ChooseFile(this, choice).path;
     if (path.isEmpty())
         return;
     QString error;
-    if (!WritePeriodReport(m_strPath, unitId, std::min(from->date(), to->date()),
-                           std::max(from->date(), to->date()), m_bChinese, path, &error)) {
+    const QByteArray pdf = PeriodReportPdf(m_strPath, unitId, remoteId, first, last, m_bChinese, &error);
+    if (pdf.isEmpty() || !SaveReportPdf(pdf, path, m_bChinese, &error)) {
         MessageBox(this, error, Text("Report", "报告"), MB_OK | MB_ICONEXCLAMATION);
         return;
     }
-    ShowStatus(Text("The report of %1 is in %2.", "%1 的报告已保存到 %2。").arg(unit->currentText(), path));
+    ShowStatus(Text("The report of %1 is in %2.", "%1 的报告已保存到 %2。").arg(subject, path));
 }
 
 void CLogbookWindow::Print() {

@@ -1,25 +1,25 @@
 #include "logbook/PeriodReport.h"
 
 #include "archive/Archive.h"
+#include "archive/MatchStats.h"
 #include "logbook/ConfigDiff.h"
 #include "logbook/ListPages.h"
 #include "logbook/LogbookLanguage.h"
 #include "logbook/LogbookSources.h"
 #include "logbook/LogbookTables.h"
+#include "logbook/TimeScale.h"
 #include "logbook/VisitReport.h"
-#include "platform/SafeFile.h"
 
-#include <QBuffer>
-#include <QFileInfo>
-#include <QPageSize>
-#include <QPdfWriter>
+#include <QDateTime>
 #include <QTextDocument>
-#include <QTextFrame>
+
+#include <cmath>
+#include <memory>
 
 namespace {
 
 QString esc(const QString& s) {
-    return s.toHtmlEscaped();
+    return ReportText(s);
 }
 
 QString heading(const QString& text) {
@@ -28,6 +28,12 @@ QString heading(const QString& text) {
 
 QString para(const QString& text) {
     return QStringLiteral("<p>") + esc(text) + QStringLiteral("</p>");
+}
+
+// The document's start: its title (the PDF's too) and the same as its first heading.
+QString opening(const QString& title) {
+    return QStringLiteral("<html><head><title>") + esc(title) + QStringLiteral("</title></head><body><h1>") +
+           esc(title) + QStringLiteral("</h1>");
 }
 
 QList<QStringList> escaped(QList<QStringList> rows) {
@@ -58,9 +64,7 @@ bool MakePeriodReport(const QString& path, qint64 unitId, QDate from, QDate to, 
     const qint64 endMs = to.addDays(1).startOfDay().toMSecsSinceEpoch();
     auto inPeriod = [&](const PcTime& t) { return t.utcMs >= startMs && t.utcMs < endMs; };
 
-    QString h = QStringLiteral("<html><body><h1>") +
-                esc(LbText(zh, "LMX-207 report of %1", "LMX-207 报告：%1").arg(UnitLabelText(*unit, zh))) +
-                QStringLiteral("</h1>");
+    QString h = opening(LbText(zh, "LMX-207 report of %1", "LMX-207 报告：%1").arg(UnitLabelText(*unit, zh)));
     h += para(LbText(zh, "From %1 to %2 (PC dates; the events by the unit's clock).",
                      "从 %1 到 %2（电脑日期；事件按装置时钟）。")
                   .arg(from.toString(Qt::ISODate), to.toString(Qt::ISODate)));
@@ -152,40 +156,261 @@ bool MakePeriodReport(const QString& path, qint64 unitId, QDate from, QDate to, 
     }
     error->clear();
 
-    QFont font;
-    font.setPointSizeF(9);
-    if (zh)
-        font.setFamilies({QStringLiteral("WenQuanYi Micro Hei"), font.family()});
-    doc->setDefaultFont(font);
-    doc->setHtml(h);
-    doc->setPageSize(QPageSize(QPageSize::A4).size(QPageSize::Inch) * 96);
-    QTextFrameFormat frame = doc->rootFrame()->frameFormat();
-    frame.setMargin(15 / 25.4 * 96);
-    doc->rootFrame()->setFrameFormat(frame);
-    KeepHeadingsWithNext(doc);
+    LayOutReport(doc, h, zh);
     return true;
 }
 
-bool WritePeriodReport(const QString& archivePath, qint64 unitId, QDate from, QDate to, bool zh,
-                       const QString& pdfPath, QString* error) {
-    QTextDocument doc;
-    if (!MakePeriodReport(archivePath, unitId, from, to, zh, &doc, error))
-        return false;
-    QBuffer buffer;
-    buffer.open(QIODevice::WriteOnly);
-    {
-        QPdfWriter pdf(&buffer);
-        pdf.setPageSize(QPageSize(QPageSize::A4));
-        pdf.setPageMargins(QMarginsF(0, 0, 0, 0));
-        pdf.setResolution(300);
-        pdf.setCreator(QStringLiteral("lmx207-logbook"));
-        doc.print(&pdf);
+namespace {
+
+// A unit-clock day's start as the matching counts unit time: ms since 1970-01-01 00:00 of that clock.
+double UnitDayMs(QDate day) {
+    return double(QDateTime(day, QTime(0, 0), Qt::UTC).toMSecsSinceEpoch());
+}
+
+bool InRange(double ms, double fromMs, double toMs) {
+    return ms >= fromMs && ms < toMs;
+}
+
+// A send, as against a receive: it was logged at the end the command left from.
+bool IsSend(const UnmatchedEvent& u) {
+    return (u.direction == LinkDirection::LocalToRemote) == (u.end == UnitSide::Local);
+}
+
+void FillTimes(CommandMatchCounts* c, const std::vector<double>& times) {
+    if (times.empty())
+        return;
+    c->transferMedianMs = Median(times);
+    c->transferP95Ms = NearestRank(times, 0.95);
+    c->transferMaxMs = NearestRank(times, 1.0);
+}
+
+QString signedText(double ms) {
+    const QString sign = ms < 0 ? QStringLiteral("-") : QStringLiteral("+");
+    const double a = std::abs(ms);
+    return sign + (a < 60000 ? QString::number(a / 1000, 'f', 3) + QStringLiteral(" s")
+                             : DurationText(qint64(std::llround(a))));
+}
+
+QString basisText(SegmentBasis b, bool zh) {
+    switch (b) {
+    case SegmentBasis::BothWays:
+        return LbText(zh, "commands both ways", "双向命令");
+    case SegmentBasis::OneWay:
+        return LbText(zh, "one way only: apparent delay", "仅单向：表观延时");
+    case SegmentBasis::Readings:
+        return LbText(zh, "clock readings", "时钟读数");
+    case SegmentBasis::Hand:
+        return LbText(zh, "by hand", "手动修正");
     }
-    QString why;
-    if (!ReplaceFile(pdfPath, buffer.data(), QFileInfo::exists(pdfPath) ? -1 : 0600, InPlaceWrite::Never,
-                     &why)) {
-        *error = LbText(zh, "%1 cannot be written: %2", "无法写入 %1：%2").arg(pdfPath, why);
+    return {};
+}
+
+QString startText(const ClockSegment& s, bool zh) {
+    switch (s.start) {
+    case SegmentStart::FirstTraffic:
+        return LbText(zh, "first traffic", "首条命令");
+    case SegmentStart::ClockWrite:
+        return LbText(zh, "clock set in visit #%1", "访问 #%1 校时").arg(s.clockWriteVisit.value_or(0));
+    case SegmentStart::Step:
+        return LbText(zh, "a step no clock set explains", "无校时可解释的跳变");
+    }
+    return {};
+}
+
+} // namespace
+
+LinkMatch MatchWithin(const LinkMatch& whole, double fromMs, double toMs) {
+    LinkMatch m;
+    m.crossCheck = whole.crossCheck;
+    m.unplaced = whole.unplaced;
+    m.asOfVisit = whole.asOfVisit;
+    for (const ClockSegment& s : whole.segments) {
+        const double start = std::isfinite(s.startLocalMs) ? std::min(s.startLocalMs, s.fromMs) : s.fromMs;
+        if (s.toMs >= fromMs && start < toMs)
+            m.segments << s;
+    }
+    std::vector<double> times[2][2][8];
+    for (const CommandMatch& c : whole.matches) {
+        if (!InRange(c.sentAxisMs, fromMs, toMs))
+            continue;
+        m.matches << c;
+        const size_t p = c.pair == MatchPair::Command ? 0 : 1;
+        const size_t dir = c.direction == LinkDirection::LocalToRemote ? 0 : 1;
+        CommandMatchCounts& k = m.counts[p][dir][size_t(c.command - 1)];
+        ++k.matched;
+        k.apparent |= !c.transferMs;
+        times[p][dir][c.command - 1].push_back(c.transferMs.value_or(c.apparentMs));
+    }
+    auto countOf = [&m](const UnmatchedEvent& u) -> CommandMatchCounts& {
+        return m.counts[u.pair == MatchPair::Command ? 0 : 1]
+                       [u.direction == LinkDirection::LocalToRemote ? 0 : 1][size_t(u.command - 1)];
+    };
+    for (const UnmatchedEvent& u : whole.lost)
+        if (InRange(u.axisMs, fromMs, toMs)) {
+            m.lost << u;
+            ++countOf(u).lost;
+        }
+    for (const UnmatchedEvent& u : whole.unwanted)
+        if (InRange(u.axisMs, fromMs, toMs)) {
+            m.unwanted << u;
+            ++countOf(u).unwanted;
+        }
+    for (const UnmatchedEvent& u : whole.notCovered)
+        if (InRange(u.axisMs, fromMs, toMs)) {
+            m.notCovered << u;
+            ++(IsSend(u) ? countOf(u).sentNotCovered : countOf(u).receivedNotCovered);
+        }
+    for (const LinkIncident& i : whole.incidents)
+        if (InRange(i.axisMs, fromMs, toMs))
+            m.incidents << i;
+    for (const IncidentBand& b : whole.bands)
+        if (b.startAxisMs < toMs && (!b.endAxisMs || *b.endAxisMs >= fromMs))
+            m.bands << b;
+    for (size_t p = 0; p < 2; ++p)
+        for (size_t dir = 0; dir < 2; ++dir)
+            for (size_t k = 0; k < 8; ++k) {
+                CommandMatchCounts& c = m.counts[p][dir][k];
+                c.sent = c.matched + c.lost;
+                c.received = c.matched + c.unwanted;
+                FillTimes(&c, times[p][dir][k]);
+            }
+    for (size_t k = 0; k < 8; ++k) {
+        CommandMatchCounts& all = m.perCommand[k];
+        std::vector<double> both;
+        for (size_t dir = 0; dir < 2; ++dir) {
+            const CommandMatchCounts& c = m.counts[0][dir][k];
+            all.sent += c.sent;
+            all.received += c.received;
+            all.matched += c.matched;
+            all.lost += c.lost;
+            all.unwanted += c.unwanted;
+            all.sentNotCovered += c.sentNotCovered;
+            all.receivedNotCovered += c.receivedNotCovered;
+            all.apparent |= c.apparent;
+            both.insert(both.end(), times[0][dir][k].begin(), times[0][dir][k].end());
+        }
+        FillTimes(&all, both);
+    }
+    // The summary and the basis as the whole match states them, from the period's segments.
+    const ClockSegment* main = nullptr;
+    bool anyBoth = false;
+    m.split = !m.segments.isEmpty();
+    for (const ClockSegment& s : m.segments) {
+        if (!main || s.pairs[0] + s.pairs[1] > main->pairs[0] + main->pairs[1])
+            main = &s;
+        anyBoth |= s.basis == SegmentBasis::BothWays;
+        m.split &= s.basis != SegmentBasis::OneWay;
+    }
+    if (main) {
+        m.offsetMs = main->offsetMs;
+        std::vector<double> carried;
+        for (const CommandMatch& c : m.matches)
+            if (c.pair == MatchPair::Command && SegmentAt(m, c.sentAxisMs) == main)
+                carried.push_back(c.transferMs.value_or(c.apparentMs));
+        m.transferMs = carried.empty() ? main->floorMs : Median(carried);
+    }
+    // The clock readings speak of the model; with no segment in the period there is none to check.
+    m.crossCheck.available &= main != nullptr;
+    if (whole.basis == OffsetBasis::HandCorrection)
+        m.basis = OffsetBasis::HandCorrection;
+    else if (m.segments.isEmpty())
+        m.basis = OffsetBasis::None;
+    else if (anyBoth)
+        m.basis = OffsetBasis::BothWays;
+    else if (m.segments.first().basis == SegmentBasis::Readings)
+        m.basis = OffsetBasis::Readings;
+    else
+        m.basis = OffsetBasis::OneWay;
+    return m;
+}
+
+bool MakeLinkPeriodReport(const QString& path, qint64 localId, qint64 remoteId, QDate from, QDate to, bool zh,
+                          QTextDocument* doc, QString* error) {
+    if (localId == remoteId) {
+        *error = LbText(zh, "A link joins two units: one unit cannot be both its ends.",
+                        "链路连接两台装置：同一装置不能同时作为两端。");
         return false;
     }
+    const LinkResult link = LoadLink(path, std::nullopt, localId, remoteId, MatchOptions{}, zh);
+    if (!link.events) {
+        *error = link.error;
+        return false;
+    }
+    const double fromMs = UnitDayMs(from);
+    const double toMs = UnitDayMs(to.addDays(1));
+    const LinkMatch slice = MatchWithin(link.match, fromMs, toMs);
+    const QString local = UnitLabelText(link.ends.local, zh);
+    const QString remote = UnitLabelText(link.ends.remote, zh);
+
+    QString h = opening(
+        LbText(zh, "LMX-207 report of the link %1 – %2", "LMX-207 链路报告：%1 – %2").arg(local, remote));
+    h += para(
+        LbText(zh,
+               "From %1 to %2 on the local unit's clock, the link's common axis; the remote unit's events "
+               "are placed on it by the clock model, which was found on both units' whole logs.",
+               "从 %1 到 %2（本地装置时钟，即链路的公共时间轴）；对端装置的事件按时钟模型换算到该轴，"
+               "时钟模型由两台装置的全部记录求得。")
+            .arg(from.toString(Qt::ISODate), to.toString(Qt::ISODate)));
+
+    h += heading(LbText(zh, "1 Units", "1 装置"));
+    QList<QStringList> rows;
+    for (const UnitSide side : {UnitSide::Local, UnitSide::Remote}) {
+        const UnitRow& u = side == UnitSide::Local ? link.ends.local : link.ends.remote;
+        qint64 inPeriod = 0;
+        for (const EventRow& e : side == UnitSide::Local ? link.events->local : link.events->remote)
+            if (const std::optional<double> t = AxisMs(link.match, e, side); t && InRange(*t, fromMs, toMs))
+                ++inPeriod;
+        rows << QStringList{SideLabel(side, zh), UnitLabelText(u, zh),
+                            u.address ? QString::number(*u.address) : QStringLiteral("-"),
+                            u.commandCount ? QString::number(*u.commandCount) : QStringLiteral("-"),
+                            QString::number(inPeriod)};
+    }
+    h += ReportTableHtml({LbText(zh, "Side", "侧"), LbText(zh, "Unit", "装置"), LbText(zh, "Address", "地址"),
+                          LbText(zh, "Commands", "命令数"),
+                          LbText(zh, "Events in the period", "此期间的事件")},
+                         escaped(rows));
+
+    h += heading(LbText(zh, "2 The two clocks", "2 两端时钟"));
+    rows.clear();
+    for (const ClockSegment& s : slice.segments) {
+        const double start = std::max(fromMs, std::isfinite(s.startLocalMs) ? s.startLocalMs : s.fromMs);
+        rows << QStringList{UnitClockText(start),
+                            UnitClockText(std::min(s.toMs, toMs)),
+                            signedText(s.OffsetAt(start)),
+                            QString::number(s.MsPerDay() + 0.0, 'f', 1),
+                            basisText(s.basis, zh),
+                            startText(s, zh),
+                            QString::number(s.pairs[0] + s.pairs[1])};
+    }
+    h += rows.isEmpty()
+             ? para(LbText(zh, "No segment of the clock model falls in the period: no command travelled.",
+                           "此期间没有时钟模型的分段：没有传送过命令。"))
+             : para(LbText(zh, "The remote clock minus the local clock, stretch by stretch (local clock):",
+                           "对端时钟减本地时钟，逐段列出（本地时钟）：")) +
+                   ReportTableHtml({LbText(zh, "From", "从"), LbText(zh, "To", "到"),
+                                    LbText(zh, "Remote minus local", "对端减本地"),
+                                    LbText(zh, "Drift (ms a day)", "漂移（ms/天）"),
+                                    LbText(zh, "Found from", "求得依据"), LbText(zh, "Starts at", "起点"),
+                                    LbText(zh, "Pairs", "命令对")},
+                                   escaped(rows));
+
+    h += heading(LbText(zh, "3 Commands between the units", "3 两端之间的命令"));
+    h += LinkSectionsHtml(link, slice, 3, zh);
+    h += QStringLiteral("</body></html>");
+    LayOutReport(doc, h, zh);
+    error->clear();
     return true;
+}
+
+QByteArray PeriodReportPdf(const QString& path, qint64 unitId, qint64 remoteUnitId, QDate from, QDate to,
+                           bool zh, QString* error) {
+    QTextDocument doc;
+    const bool made = remoteUnitId
+                          ? MakeLinkPeriodReport(path, unitId, remoteUnitId, from, to, zh, &doc, error)
+                          : MakePeriodReport(path, unitId, from, to, zh, &doc, error);
+    if (!made)
+        return {};
+    const QString period =
+        QStringLiteral(", %1 – %2").arg(from.toString(Qt::ISODate), to.toString(Qt::ISODate));
+    return ReportPdf(&doc, doc.metaInformation(QTextDocument::DocumentTitle) + period);
 }

@@ -4,7 +4,6 @@
 
 #include "archive/Archive.h"
 #include "archive/ArchiveFormat.h"
-#include "logbook/CliOptions.h"
 #include "logbook/ConfigDiff.h"
 #include "logbook/FileChooser.h"
 #include "logbook/ListPages.h"
@@ -37,7 +36,7 @@ namespace {
 constexpr int kPictureWidth = 660, kPictureHeight = 300, kPictureScale = 3;
 
 QString esc(const QString& s) {
-    return s.toHtmlEscaped();
+    return ReportText(s);
 }
 
 QString unitText(const UnitRow& u, bool zh) {
@@ -54,6 +53,10 @@ QString table(const QStringList& headers, const QList<QStringList>& rows) {
 
 QString para(const QString& text) {
     return QStringLiteral("<p>") + esc(text) + QStringLiteral("</p>");
+}
+
+QString heading(const QString& text) {
+    return QStringLiteral("<h2>") + esc(text) + QStringLiteral("</h2>");
 }
 
 QString offsetSeconds(qint64 ms) {
@@ -174,9 +177,26 @@ QString directionText(LinkDirection d, bool zh) {
                                              : LbText(zh, "remote → local", "对端 → 本地");
 }
 
-QString problemSection(const LinkResult& link, bool zh) {
-    if (link.match.lost.isEmpty() && link.match.unwanted.isEmpty())
-        return para(LbText(zh,
+// The moment of an unmatched event on the other unit's clock: the local clock is the common axis,
+// the remote clock is the segment's relation at it; "-" where no segment places the remote clock.
+QString otherClockText(const LinkMatch& match, const UnmatchedEvent& u) {
+    if (u.end == UnitSide::Remote)
+        return UnitClockText(u.axisMs);
+    const ClockSegment* s = SegmentAt(match, u.axisMs);
+    return s ? UnitClockText(s->RemoteAt(u.axisMs)) : QStringLiteral("-");
+}
+
+QString problemSection(const LinkResult& link, const LinkMatch& match, bool zh) {
+    QString outside;
+    if (!match.notCovered.isEmpty())
+        outside = para(LbText(zh,
+                              "%1 commands and returns fall outside the period the other unit's log covers: "
+                              "neither lost nor unwanted, not judged.",
+                              "%1 条命令及返回不在对端记录覆盖的时段内：不判为丢失或误收。")
+                           .arg(match.notCovered.size()));
+    if (match.lost.isEmpty() && match.unwanted.isEmpty())
+        return outside +
+               para(LbText(zh,
                            "None: every command sent where the other log looks arrived, and nothing arrived "
                            "there that was not sent.",
                            "无：在对端记录覆盖的时段内，发出的命令都已收到，也没有收到未发出的命令。"));
@@ -191,25 +211,20 @@ QString problemSection(const LinkResult& link, bool zh) {
             esc(lost ? LbText(zh, "lost", "丢失") : LbText(zh, "unwanted", "误收")),
             QString::number(u.command),
             QStringLiteral("<nobr>%1</nobr>").arg(esc(directionText(u.direction, zh))),
-            QStringLiteral("<nobr>%1</nobr>")
-                .arg(esc(UnitLabelText(u.end == UnitSide::Local ? link.ends.local : link.ends.remote, zh))),
+            esc(UnitLabelText(u.end == UnitSide::Local ? link.ends.local : link.ends.remote, zh)),
             QStringLiteral("<tt style=\"font-size: 8pt;\">") + esc(EventRecordLine(u.event, number, zh)) +
+                QStringLiteral("</tt>"),
+            QStringLiteral("<tt style=\"font-size: 8pt;\">") + esc(otherClockText(match, u)) +
                 QStringLiteral("</tt>")};
     };
-    for (const UnmatchedEvent& u : link.match.lost)
+    for (const UnmatchedEvent& u : match.lost)
         add(u, true);
-    for (const UnmatchedEvent& u : link.match.unwanted)
+    for (const UnmatchedEvent& u : match.unwanted)
         add(u, false);
-    QString outside;
-    if (!link.match.notCovered.isEmpty())
-        outside = para(LbText(zh,
-                              "%1 commands and returns fall outside the period the other unit's log covers: "
-                              "neither lost nor unwanted, not judged.",
-                              "%1 条命令及返回不在对端记录覆盖的时段内：不判为丢失或误收。")
-                           .arg(link.match.notCovered.size()));
     return outside +
            table({LbText(zh, "What", "类别"), LbText(zh, "Command", "命令"), LbText(zh, "Direction", "方向"),
-                  LbText(zh, "Logged by", "记录装置"), LbText(zh, "Record line", "记录行")},
+                  LbText(zh, "Logged by", "记录装置"), LbText(zh, "Record line", "记录行"),
+                  LbText(zh, "On the other clock", "对端时钟")},
                  rows);
 }
 
@@ -228,6 +243,23 @@ bool findVisit(Archive& archive, qint64 id, VisitRow* out) {
 }
 
 } // namespace
+
+QString ReportText(const QString& text) {
+    constexpr int kLongestRun = 24;
+    QString broken;
+    broken.reserve(text.size());
+    int run = 0;
+    for (const QChar c : text) {
+        // Lines break anyway at a blank, after a hyphen and between Chinese characters.
+        run = c.isSpace() || c == QLatin1Char('-') || c.unicode() >= 0x2E80 ? 0 : run + 1;
+        if (run > kLongestRun) {
+            broken += QChar(0x200B); // zero width space: a place to break, nothing shown
+            run = 1;
+        }
+        broken += c;
+    }
+    return broken.toHtmlEscaped();
+}
 
 QString ReportTableHtml(const QStringList& headers, const QList<QStringList>& rows) {
     QString h = QStringLiteral("<table border=\"1\" cellspacing=\"0\" cellpadding=\"3\" width=\"100%\" "
@@ -248,6 +280,20 @@ QString ReportTableHtml(const QStringList& headers, const QList<QStringList>& ro
         h += QStringLiteral("</tr>");
     }
     return h + QStringLiteral("</table>");
+}
+
+QString LinkSectionsHtml(const LinkResult& link, const LinkMatch& match, int first, bool zh) {
+    QString h = para(OffsetStatement(match, zh));
+    QList<QStringList> rows = CommandCountRows(match, zh);
+    for (QStringList& r : rows)
+        for (QString& c : r)
+            c = esc(c);
+    for (QStringList& r : rows) // "local → remote" on one line
+        r[1] = QStringLiteral("<nobr>%1</nobr>").arg(r[1]);
+    h += table(CommandCountHeaders(zh), rows);
+    h += heading(QStringLiteral("%1 ").arg(first + 1) +
+                 LbText(zh, "Lost and unwanted commands", "丢失与误收的命令"));
+    return h + problemSection(link, match, zh);
 }
 
 bool LoadVisitReport(const QString& path, qint64 visitId, bool zh, VisitReportData* d, QString* error) {
@@ -399,14 +445,14 @@ QString VisitReportHtml(const VisitReportData& d, bool zh) {
     h += QStringLiteral("<h2>") + esc(LbText(zh, "4 Actions", "4 操作")) + QStringLiteral("</h2>") +
          actionSection(d, zh);
 
-    h += QStringLiteral("<h2>") + esc(LbText(zh, "5 Commands between the units", "5 两端之间的命令")) +
-         QStringLiteral("</h2>");
     if (!d.link) {
+        h += heading(LbText(zh, "5 Commands between the units", "5 两端之间的命令"));
         h += para(LbText(zh, "This visit did not read the records of both ends: %1",
                          "本次访问没有读取两端的记录：%1")
                       .arg(d.linkError));
     } else {
         const LinkResult& link = *d.link;
+        h += heading(LbText(zh, "5 Commands between the units", "5 两端之间的命令"));
         h += para(
             LbText(zh,
                    "Matched on what the archive held as of this visit (the events, clock readings and "
@@ -415,14 +461,7 @@ QString VisitReportHtml(const VisitReportData& d, bool zh) {
                    "按本次访问时档案所存内容匹配（访问 #%1 及之前的事件、时钟读数和校时），因此无论何时生成"
                    "报告，本节内容都相同。时间为装置自身的时钟；公共时间轴为本地装置的时钟。")
                 .arg(d.visit.id));
-        h += para(OffsetStatement(link.match, zh));
-        QList<QStringList> rows = CommandCountRows(link.match, zh);
-        for (QStringList& r : rows)
-            for (QString& c : r)
-                c = esc(c);
-        h += table(CommandCountHeaders(zh), rows);
-        h += QStringLiteral("<h2>") + esc(LbText(zh, "6 Lost and unwanted commands", "6 丢失与误收的命令")) +
-             QStringLiteral("</h2>") + problemSection(link, zh);
+        h += LinkSectionsHtml(link, link.match, 5, zh);
         h += QStringLiteral("<h2>") + esc(LbText(zh, "7 Both ends on one time axis", "7 两端事件时间轴")) +
              QStringLiteral("</h2>");
         h += QStringLiteral("<p><img src=\"%1\" width=\"%2\" height=\"%3\"></p>")
@@ -439,24 +478,32 @@ QString VisitReportHtml(const VisitReportData& d, bool zh) {
 
 std::unique_ptr<QTextDocument> VisitReportDocument(const VisitReportData& d, bool zh) {
     auto doc = std::make_unique<QTextDocument>();
+    if (d.link)
+        doc->addResource(
+            QTextDocument::ImageResource, QUrl(QString::fromLatin1(kReportPictureUrl)),
+            RenderLinkPicture(d.link->picture, QSize(kPictureWidth, kPictureHeight), zh, kPictureScale));
+    LayOutReport(doc.get(), VisitReportHtml(d, zh), zh);
+    return doc;
+}
+
+void LayOutReport(QTextDocument* doc, const QString& html, bool zh) {
     QFont font;
     font.setPointSizeF(9);
     if (zh)
         font.setFamilies({QStringLiteral("WenQuanYi Micro Hei"), font.family()});
     doc->setDefaultFont(font);
-    if (d.link)
-        doc->addResource(
-            QTextDocument::ImageResource, QUrl(QString::fromLatin1(kReportPictureUrl)),
-            RenderLinkPicture(d.link->picture, QSize(kPictureWidth, kPictureHeight), zh, kPictureScale));
-    doc->setHtml(VisitReportHtml(d, zh));
+    // Lines break between words only: a table then never gives a column less than its longest
+    // word, so no heading or cell is cut inside a word to squeeze the columns beside it.
+    QTextOption wrap = doc->defaultTextOption();
+    wrap.setWrapMode(QTextOption::WordWrap);
+    doc->setDefaultTextOption(wrap);
+    doc->setHtml(html);
     // A4 in the document's pixels (96 to the inch), 15 mm margins.
-    const QSizeF a4 = QPageSize(QPageSize::A4).size(QPageSize::Inch) * 96;
-    doc->setPageSize(a4);
+    doc->setPageSize(QPageSize(QPageSize::A4).size(QPageSize::Inch) * 96);
     QTextFrameFormat frame = doc->rootFrame()->frameFormat();
     frame.setMargin(15 / 25.4 * 96);
     doc->rootFrame()->setFrameFormat(frame);
-    KeepHeadingsWithNext(doc.get());
-    return doc;
+    KeepHeadingsWithNext(doc);
 }
 
 void KeepHeadingsWithNext(QTextDocument* doc) {
@@ -496,8 +543,7 @@ void KeepHeadingsWithNext(QTextDocument* doc) {
     }
 }
 
-bool WriteVisitReport(const VisitReportData& d, bool zh, const QString& pdfPath, QString* error) {
-    const std::unique_ptr<QTextDocument> doc = VisitReportDocument(d, zh);
+QByteArray ReportPdf(QTextDocument* doc, const QString& title) {
     QBuffer buffer;
     buffer.open(QIODevice::WriteOnly);
     {
@@ -505,19 +551,30 @@ bool WriteVisitReport(const VisitReportData& d, bool zh, const QString& pdfPath,
         pdf.setPageSize(QPageSize(QPageSize::A4));
         pdf.setPageMargins(QMarginsF(0, 0, 0, 0));
         pdf.setResolution(300);
-        pdf.setTitle(
-            LbText(zh, "LMX-207 visit report, visit #%1", "LMX-207 访问报告，访问 #%1").arg(d.visit.id));
+        pdf.setTitle(title);
         pdf.setCreator(QStringLiteral("lmx207-logbook"));
         doc->print(&pdf);
     }
+    return buffer.data();
+}
+
+bool SaveReportPdf(const QByteArray& pdf, const QString& pdfPath, bool zh, QString* error) {
     // Whole or not at all, 0600 when new, and never through a link another account could have planted.
     QString why;
-    if (!ReplaceFile(pdfPath, buffer.data(), QFileInfo::exists(pdfPath) ? -1 : 0600, InPlaceWrite::Never,
-                     &why)) {
+    if (!ReplaceFile(pdfPath, pdf, QFileInfo::exists(pdfPath) ? -1 : 0600, InPlaceWrite::Never, &why)) {
         *error = LbText(zh, "%1 cannot be written: %2", "无法写入 %1：%2").arg(pdfPath, why);
         return false;
     }
     return true;
+}
+
+QString VisitReportTitle(qint64 visitId, bool zh) {
+    return LbText(zh, "LMX-207 visit report, visit #%1", "LMX-207 访问报告，访问 #%1").arg(visitId);
+}
+
+bool WriteVisitReport(const VisitReportData& d, bool zh, const QString& pdfPath, QString* error) {
+    const std::unique_ptr<QTextDocument> doc = VisitReportDocument(d, zh);
+    return SaveReportPdf(ReportPdf(doc.get(), VisitReportTitle(d.visit.id, zh)), pdfPath, zh, error);
 }
 
 QString SaveVisitReportAs(QWidget* parent, const QString& archivePath, qint64 visitId, bool zh) {
@@ -537,66 +594,4 @@ QString SaveVisitReportAs(QWidget* parent, const QString& archivePath, qint64 vi
     return LbText(zh, "The report of visit #%1 is in %2.", "访问 #%1 的报告已保存到 %2。")
         .arg(visitId)
         .arg(path);
-}
-
-int RunReportCommand(const QStringList& args, std::FILE* out, std::FILE* err) {
-    auto fail = [err](int status, const QString& message) {
-        std::fputs(("lmx207-logbook: " + message + '\n').toLocal8Bit().constData(), err);
-        return status;
-    };
-    QString error;
-    const std::optional<CliArgs> parsed =
-        ParseCliOptions(QStringLiteral("report"), args, LogbookOptions(), &error);
-    if (!parsed)
-        return fail(1, error);
-    if (!parsed->operands.isEmpty())
-        return fail(
-            1, QStringLiteral("report takes --visit N -o FILE.pdf, not \"%1\"").arg(parsed->operands[0]));
-    QString visit; // null: not given
-    if (parsed->Has("--visit")) {
-        visit = parsed->Value("--visit").trimmed();
-        if (visit.startsWith(QLatin1Char('#')))
-            visit.remove(0, 1);
-        if (visit.isEmpty())
-            return fail(1, QStringLiteral("--visit takes a visit's number or id"));
-    }
-    const QString output = parsed->Value("--output");
-    QString archivePath = parsed->Value("--archive");
-    std::optional<Lang> chosen; // --lang; without it the language the logbook shows
-    if (parsed->Has("--lang")) {
-        chosen = LangFromCode(parsed->Value("--lang"));
-        if (!chosen)
-            return fail(1, QStringLiteral("--lang takes en or zh, not \"%1\"").arg(parsed->Value("--lang")));
-    }
-    if (visit.isNull())
-        return fail(1, QStringLiteral("report needs --visit N"));
-    if (output.isEmpty())
-        return fail(1, QStringLiteral("report needs -o FILE.pdf"));
-    qint64 visitId = 0;
-    {
-        Archive archive;
-        if (!archive.Open(archivePath, Archive::Mode::ReadOnly))
-            return fail(2, QStringLiteral("the archive cannot be used: %1").arg(archive.LastError()));
-        archivePath = archive.Path();
-        // The visit's number, or its id as `lmx207-logbook visits` prints it.
-        const std::optional<qint64> id = VisitIdOf(archive, visit);
-        if (!id)
-            return archive.LastError().isEmpty()
-                       ? fail(1, QStringLiteral("visit %1 is not in the archive").arg(visit))
-                       : fail(2, QStringLiteral("the archive cannot be read: %1").arg(archive.LastError()));
-        visitId = *id;
-    }
-    const bool zh = chosen.value_or(StoredLanguage()) == Lang::Chinese;
-    VisitReportData data;
-    if (!LoadVisitReport(archivePath, visitId, zh, &data, &error))
-        return fail(2, error);
-    if (!WriteVisitReport(data, zh, output, &error))
-        return fail(1, error);
-    std::fputs(QStringLiteral("report of visit #%1 written to %2\n")
-                   .arg(visitId)
-                   .arg(output)
-                   .toLocal8Bit()
-                   .constData(),
-               out);
-    return 0;
 }

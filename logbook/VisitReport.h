@@ -7,7 +7,6 @@
 #include <QString>
 #include <QStringList>
 
-#include <cstdio>
 #include <memory>
 #include <optional>
 
@@ -55,17 +54,43 @@ bool LoadVisitReport(const QString& path, qint64 visitId, bool chinese, VisitRep
 QString VisitReportHtml(const VisitReportData& data, bool chinese);
 inline constexpr const char* kReportPictureUrl = "lmx207:link-picture";
 
+// Plain text as the reports' HTML: escaped, and a run of more than 24 characters with no place to
+// break (no blank, hyphen or Chinese character: a unit's name, a host) given one after every 24,
+// since a report's lines break between words only and such a run would otherwise run past its
+// column or the page.
+QString ReportText(const QString& text);
+
 // A table of the report: a header row, then rows of cells already escaped (a cell may hold
 // markup: "<b>" marks a change, "<tt" a record line, which keeps its blanks). Words are never
 // broken inside a column: a long record line wraps instead.
 QString ReportTableHtml(const QStringList& headers, const QList<QStringList>& rows);
 
+// The link's sections of a report, inside section `first` (whose heading and opening words the caller
+// writes): how the remote clock was placed (OffsetStatement) and the counts per command and
+// direction (CommandCountRows); then section first + 1, the lost and unwanted commands, each with
+// its record line and the same moment on the other unit's clock, after the count of those the
+// other log does not cover. `match` is `link.match` or a slice of it (MatchWithin); the events
+// are those of `link`.
+QString LinkSectionsHtml(const LinkResult& link, const LinkMatch& match, int first, bool chinese);
+
 // The report laid out on A4 pages (15 mm margins), its headings kept with what follows them: for
 // a PDF writer or a printer.
 std::unique_ptr<QTextDocument> VisitReportDocument(const VisitReportData& data, bool chinese);
+// Gives `doc` the reports' page: `html` in a 9 pt face (WenQuanYi first in Chinese) on A4 pages of
+// the document's pixels (96 to the inch) with 15 mm margins, headings kept with what follows them.
+// Resources the html names (pictures) are added to `doc` before.
+void LayOutReport(QTextDocument* doc, const QString& html, bool chinese);
 // Moves each heading that its page would leave alone at its foot to the top of the next page
 // (a page break before it), once `doc` has its page size.
 void KeepHeadingsWithNext(QTextDocument* doc);
+
+// A laid-out report as the bytes of an A4 PDF with the title `title`, made by lmx207-logbook.
+QByteArray ReportPdf(QTextDocument* doc, const QString& title);
+// Writes a report's PDF to `pdfPath` whole or not at all (platform/SafeFile's rules, 0600 when
+// new). False with "FILE cannot be written: why" in *error.
+bool SaveReportPdf(const QByteArray& pdf, const QString& pdfPath, bool chinese, QString* error);
+// The title of the report of a visit: "LMX-207 visit report, visit #N".
+QString VisitReportTitle(qint64 visitId, bool chinese);
 
 // Writes the report as an A4 PDF to `pdfPath`. False with a message in *error when the file cannot
 // be written.
@@ -75,8 +100,3 @@ bool WriteVisitReport(const VisitReportData& data, bool chinese, const QString& 
 // home folder) and writes it there. Returns what happened, for the status line; empty when the
 // user cancelled.
 QString SaveVisitReportAs(QWidget* parent, const QString& archivePath, qint64 visitId, bool chinese);
-
-// lmx207-logbook report --visit N -o FILE.pdf [--archive FILE]: the report of visit N (its number,
-// or its id as `visits` prints it) in the language the logbook shows. Exit status as the other commands: 0
-// done, 1 bad input, 2 the archive cannot be used.
-int RunReportCommand(const QStringList& args, std::FILE* out, std::FILE* err);

@@ -1,12 +1,16 @@
-// lmx207-logbook's command line read one way for every command: the option table's rules, and
-// --help and the manual page naming the same commands and options.
+// lmx207-logbook's command line read one way for every command: the option table's rules, days
+// read the same by every command that takes them, and --help and the manual page naming the same
+// commands and options.
 
+#include "archive/Archive.h"
 #include "logbook/CliOptions.h"
 #include "support/LogbookRun.h"
 #include "support/Suite.h"
 
 class TestLogbookCli : public QObject {
     Q_OBJECT
+
+    TestEnv m_env;
 
 private slots:
     // Each command line -> the operands and values read, or the one-line reason it is refused.
@@ -52,6 +56,46 @@ private slots:
             got = (values.join(' ') + " | " + parsed->operands.join(' ')).trimmed();
         }
         QCOMPARE(got, read);
+    }
+
+    // Days as the record files write them and as ISO 8601 taken alike by export and report; a time of
+    // day, or a day that is not one, refused by report as by export (tst_archive), never dropped.
+    void daysReadAlikeByEveryCommand_data() {
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QString>("err"); // standard error
+        const QString timeOfDay =
+            "lmx207-logbook: %1 takes a whole day (2026-12-07 or 2026-12-7), not a time "
+            "of day: \"%2\"\n";
+        QTest::newRow("export, both writings")
+            << QStringList{"export", "--from", "2026-5-9", "--to", "2026-05-09"} << 0 << "";
+        QTest::newRow("report, both writings")
+            << QStringList{"report", "--unit", "9", "--from", "2026-05-09", "--to", "2026-5-9"} << 1
+            << "lmx207-logbook: no unit called \"9\" in the archive\n";
+        QTest::newRow("report, time of day")
+            << QStringList{"report", "--local",  "1",    "--remote",      "2",
+                           "--from", "2026-5-9", "--to", "2026-5-9 10:00"}
+            << 1 << timeOfDay.arg("--to", "2026-5-9 10:00");
+        QTest::newRow("no such day") << QStringList{"report", "--unit", "9", "--to", "2026-02-30"} << 1
+                                     << "lmx207-logbook: --to takes a date like 2026-12-07 or 2026-12-7, not "
+                                        "\"2026-02-30\"\n";
+        QTest::newRow("from after to")
+            << QStringList{"report", "--unit", "9", "--from", "2026-5-10", "--to", "2026-05-09"} << 1
+            << "lmx207-logbook: --from is after --to\n";
+    }
+
+    void daysReadAlikeByEveryCommand() {
+        QFETCH(QStringList, args);
+        QFETCH(int, status);
+        QFETCH(QString, err);
+        const QString path = m_env.root() + "/days.sqlite";
+        Archive archive;
+        QVERIFY(archive.Open(path, Archive::Mode::ReadWrite));
+        archive.Close();
+        const CliRun run = RunCli(args << "--archive" << path << (args[0] == "report" ? "-o" : "--format")
+                                       << (args[0] == "report" ? m_env.root() + "/r.pdf" : "csv"));
+        QCOMPARE(QString::fromUtf8(run.err), err);
+        QCOMPARE(run.status, status);
     }
 
     // Every command and every option it allows is in --help and in the manual page.

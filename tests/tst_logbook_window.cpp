@@ -386,35 +386,62 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(!window.statusBar()->currentMessage().isEmpty(), 20000);
     }
 
-    // File → Report… of one unit over a period writes an A4 PDF of the unit's events, the
-    // configuration written, its clock readings and the action, with its visit and its user.
-    void reportOfAUnitOverAPeriod() {
+    // File → Report… of one unit, or of a link, over a period writes an A4 PDF: the unit's events,
+    // the configuration written, its clock readings and the action, with its visit and its user;
+    // the link's clocks and commands.
+    void reportOverAPeriod_data() {
+        QTest::addColumn<QString>("choice");       // the radio button
+        QTest::addColumn<QStringList>("units");    // combo box = unit, in turn
+        QTest::addColumn<QString>("subject");      // as the status line names it
+        QTest::addColumn<QStringList>("expected"); // regular expressions over pdftotext's text
+        QTest::newRow("unit") << "ofUnit" << QStringList{"unit=Address 300"} << "Address 300"
+                              << QStringList{
+                                     "LMX-207 report of Address 300",
+                                     "From 2026-11-01 to 2026-11-02",
+                                     "1 Events",
+                                     "2 Configurations read and written",
+                                     "written\\s+300\\s+Command 2 Output Delay",
+                                     "3 Clock readings",
+                                     "4 Actions",
+                                     "#4\\s+wang.li@sub-east-\\s+Configuration written\\s+address 300.*yes"};
+        QTest::newRow("link") << "ofLink" << QStringList{"local=Address 300", "remote=Address 301"}
+                              << "Address 300 – Address 301"
+                              << QStringList{"LMX-207 report of the link Address 300 – Address\\s+301",
+                                             "From 2026-11-01 to 2026-11-02 on the local unit's clock",
+                                             "2 The two clocks", "3 Commands between the units",
+                                             "4 Lost and unwanted commands"};
+    }
+
+    void reportOverAPeriod() {
+        QFETCH(QString, choice);
+        QFETCH(QStringList, units);
+        QFETCH(QString, subject);
+        QFETCH(QStringList, expected);
         CLogbookWindow window(m_tour);
         window.show();
         QVERIFY(QTest::qWaitForWindowExposed(&window));
-        QTimer::singleShot(0, [] {
+        QTimer::singleShot(0, [&] {
             QWidget* dialog = QApplication::activeModalWidget();
             QVERIFY(dialog && dialog->objectName() == "reportChoice");
-            QTest::mouseClick(dialog->findChild<QRadioButton*>("ofUnit"), Qt::LeftButton);
-            auto* unit = dialog->findChild<QComboBox*>("unit");
-            unit->setCurrentIndex(unit->findText("Address 300"));
+            QTest::mouseClick(dialog->findChild<QRadioButton*>(choice), Qt::LeftButton);
+            for (const QString& u : units) {
+                auto* unit = dialog->findChild<QComboBox*>(u.section('=', 0, 0));
+                unit->setCurrentIndex(unit->findText(u.section('=', 1)));
+            }
             dialog->findChild<QDateEdit*>("from")->setDate(QDate(2026, 11, 1));
             dialog->findChild<QDateEdit*>("to")->setDate(QDate(2026, 11, 2));
             qobject_cast<QDialog*>(dialog)->accept();
         });
-        const QString pdf = m_env.root() + "/unit-300.pdf";
+        const QString pdf = m_env.root() + "/" + choice + ".pdf";
         SetFileChooserHook([&](const FileChoice&) { return FileChosen{pdf, 0}; });
         clickMenu(&window, "&File", "Re&port…");
-        QCOMPARE(window.statusBar()->currentMessage(), "The report of Address 300 is in " + pdf + ".");
+        QCOMPARE(window.statusBar()->currentMessage(), "The report of " + subject + " is in " + pdf + ".");
         QProcess p;
         p.start("pdftotext", {"-layout", pdf, "-"});
         QVERIFY(p.waitForFinished(60000));
         const QString text = QString::fromUtf8(p.readAllStandardOutput()).replace(QChar(0xFB01), "fi");
-        for (const char* e : {"LMX-207 report of Address 300", "From 2026-11-01 to 2026-11-02", "1 Events",
-                              "2 Configurations read and written", "written\\s+300\\s+Command 2 Output Delay",
-                              "3 Clock readings", "4 Actions",
-                              "#4\\s+wang.li@sub-east-\\s+Configuration written\\s+address 300.*yes"})
-            QVERIFY2(QRegularExpression(e).match(text).hasMatch(), qPrintable(QString(e) + "\n---\n" + text));
+        for (const QString& e : expected)
+            QVERIFY2(QRegularExpression(e).match(text).hasMatch(), qPrintable(e + "\n---\n" + text));
     }
 
     // An unreachable server's message is shown whole beside the archive's name.

@@ -114,15 +114,26 @@ QPointF CLinkTimeline::PointOf(const LinkMarkRef& mark) const {
     return {m_view.XAt(m_data.lanes[mark.lane][mark.index].t), lay.lanes[mark.lane].center().y() + 0.5};
 }
 
+// The widest view a mark chosen to be centred is shown in: an hour.
+constexpr double kChosenSpanMs = 3600.0 * 1000;
+
 void CLinkTimeline::Select(std::optional<LinkMarkRef> mark, bool centre) {
     if (mark && (mark->lane < 0 || mark->lane > 1 || mark->index < 0 ||
                  mark->index >= m_data.lanes[mark->lane].size()))
         mark.reset();
     m_selected = mark;
     if (mark) {
-        const double x = m_view.XAt(m_data.lanes[mark->lane][mark->index].t);
-        if (centre || x < 0 || x > width())
+        const double t = m_data.lanes[mark->lane][mark->index].t;
+        const double x = m_view.XAt(t);
+        if (centre && width() > 0 && m_view.msPerPixel * width() > kChosenSpanMs) {
+            // Centred from a view of days or years the mark would stand among hundreds on one
+            // pixel: it is shown with the hour around it instead.
+            m_view = TimeView{t - kChosenSpanMs / 2, kChosenSpanMs / width()};
+            m_fit = Fit::None;
+            emit ViewChanged();
+        } else if (centre || x < 0 || x > width()) {
             PanBy(width() / 2.0 - x);
+        }
     }
     update();
     emit SelectionChanged();

@@ -39,7 +39,7 @@ public:
     QPointF PointOf(const LinkMarkRef& mark) const;
     std::optional<LinkMarkRef> Selected() const { return m_selected; }
     // Chooses a mark (or none), and brings it into view when it lies outside; `centre` puts it in
-    // the middle whatever.
+    // the middle whatever, in a view of an hour at most.
     void Select(std::optional<LinkMarkRef> mark, bool centre = false);
 
     QSize sizeHint() const override { return {800, 260}; }

@@ -170,13 +170,17 @@ private slots:
                 return QString("its mark is not chosen");
             if (std::abs(timeline->PointOf(mark).x() - timeline->width() / 2.0) > 1)
                 return QString("its mark is at x %1").arg(timeline->PointOf(mark).x());
+            if (timeline->View().msPerPixel * timeline->width() > 3600 * 1000 + 1)
+                return QString("the view spans %1 ms").arg(timeline->View().msPerPixel * timeline->width());
             if (!page->ChosenText()->toPlainText().contains(said))
                 return page->ChosenText()->toPlainText();
             return QString();
         };
         const QString lost = "Lost: the remote unit never received it.";
         const QString unwanted = "Unwanted: the local unit never sent it.";
-        // From the middle of the traffic, past the last problem: the first.
+        // From the middle of the traffic, past the last problem: the first, with the hour around it
+        // although the view spanned a year.
+        timeline->SetView(TimeView{timeline->View().start, 365 * 86400e3 / timeline->width()});
         timeline->setFocus();
         QTest::keyClick(timeline, Qt::Key_F8);
         QCOMPARE(chosen(0, lost), QString());

@@ -42,7 +42,7 @@ double paintMs(QImage& image, const LinkPictureData& d, const TimeView& view) {
     QElapsedTimer t;
     t.start();
     QPainter p(&image);
-    PaintLinkPicture(p, image.rect(), d, view, false, LinkMarkRef{0, 1000});
+    PaintLinkPicture(p, image.rect(), d, view, Lang::English, LinkMarkRef{0, 1000});
     p.end();
     return t.nsecsElapsed() / 1e6;
 }

@@ -42,8 +42,8 @@ void CClockChart::SetPoints(QList<ClockPoint> points) {
     update();
 }
 
-void CClockChart::SetChinese(bool chinese) {
-    m_bChinese = chinese;
+void CClockChart::SetLanguage(Lang lang) {
+    m_lang = lang;
     update();
 }
 
@@ -64,12 +64,11 @@ void CClockChart::paintEvent(QPaintEvent*) {
     p.fillRect(rect(), pal.color(QPalette::Base));
     p.setPen(pal.color(QPalette::Text));
     const QFontMetrics fm(font());
-    const QString title =
-        LbText(m_bChinese, "Unit clock minus PC clock (seconds)", "装置时钟减电脑时钟（秒）");
+    const QString title = LbText(m_lang, "Unit clock minus PC clock (seconds)", "装置时钟减电脑时钟（秒）");
     p.drawText(QRect(0, 4, width(), fm.height()), Qt::AlignHCenter, title);
     if (m_points.isEmpty()) {
         p.drawText(rect(), Qt::AlignCenter,
-                   LbText(m_bChinese, "No clock reading of this unit.", "该装置没有时钟读数。"));
+                   LbText(m_lang, "No clock reading of this unit.", "该装置没有时钟读数。"));
         return;
     }
 

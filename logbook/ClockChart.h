@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/Lang.h"
+
 #include <QDateTime>
 #include <QList>
 #include <QWidget>
@@ -23,7 +25,7 @@ public:
     explicit CClockChart(QWidget* parent = nullptr);
 
     void SetPoints(QList<ClockPoint> points);
-    void SetChinese(bool chinese);
+    void SetLanguage(Lang lang);
     const QList<ClockPoint>& Points() const { return m_points; }
 
     QSize sizeHint() const override { return {560, 220}; }
@@ -34,5 +36,5 @@ protected:
 
 private:
     QList<ClockPoint> m_points; // oldest first
-    bool m_bChinese = false;
+    Lang m_lang = Lang::English;
 };

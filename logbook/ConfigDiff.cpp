@@ -57,18 +57,18 @@ QList<ConfigDiffLine> DiffConfigLines(const ConfigSnapshot& a, const ConfigSnaps
     return lines;
 }
 
-QString ConfigLineName(const ConfigDiffLine& line, bool chinese) {
+QString ConfigLineName(const ConfigDiffLine& line, Lang lang) {
     switch (line.field) {
     case ConfigDiffLine::Address:
-        return LbText(chinese, "Address", "地址");
+        return LbText(lang, "Address", "地址");
     case ConfigDiffLine::Commands:
-        return LbText(chinese, "Commands", "命令数");
+        return LbText(lang, "Commands", "命令数");
     case ConfigDiffLine::OutputDelay:
-        return LbText(chinese, "Command %1 Output Delay", "命令%1 判别时间").arg(line.command);
+        return LbText(lang, "Command %1 Output Delay", "命令%1 判别时间").arg(line.command);
     case ConfigDiffLine::InputDelay:
-        return LbText(chinese, "Command %1 Input Delay", "命令%1 输入延时").arg(line.command);
+        return LbText(lang, "Command %1 Input Delay", "命令%1 输入延时").arg(line.command);
     case ConfigDiffLine::OutputExtend:
-        return LbText(chinese, "Command %1 Output Extend", "命令%1 输出扩展").arg(line.command);
+        return LbText(lang, "Command %1 Output Extend", "命令%1 输出扩展").arg(line.command);
     }
     return {};
 }

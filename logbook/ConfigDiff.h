@@ -1,6 +1,7 @@
 #pragma once
 
 #include "archive/ArchiveTypes.h"
+#include "platform/Lang.h"
 
 #include <QList>
 #include <QString>
@@ -27,4 +28,4 @@ QList<ConfigDiffLine> DiffConfigLines(const ConfigSnapshot& a, const ConfigSnaps
 QString DelayCodeText(ConfigDiffLine::Field row, int code);
 
 // The name of a line in the language chosen, e.g. "Command 3 Output Delay" / "命令3 判别时间".
-QString ConfigLineName(const ConfigDiffLine& line, bool chinese);
+QString ConfigLineName(const ConfigDiffLine& line, Lang lang);

@@ -40,21 +40,21 @@ void CConfigDiffView::SetOnlyChanged(bool only) {
     Fill();
 }
 
-void CConfigDiffView::SetChinese(bool chinese) {
-    m_bChinese = chinese;
+void CConfigDiffView::SetLanguage(Lang lang) {
+    m_lang = lang;
     Fill();
 }
 
 void CConfigDiffView::Fill() {
-    const bool zh = m_bChinese;
+    const Lang lang = m_lang;
     setHorizontalHeaderLabels(
-        {LbText(zh, "Setting", "设置"), m_titleA, m_titleB, LbText(zh, "Difference", "差异")});
+        {LbText(lang, "Setting", "设置"), m_titleA, m_titleB, LbText(lang, "Difference", "差异")});
     setRowCount(int(m_lines.size()));
     const QColor mark = palette().color(QPalette::Highlight).lighter(185);
     for (int r = 0; r < m_lines.size(); ++r) {
         const ConfigDiffLine& line = m_lines[r];
-        const QString cells[4] = {ConfigLineName(line, zh), line.a, line.b,
-                                  line.changed ? LbText(zh, "changed", "已改变") : QString()};
+        const QString cells[4] = {ConfigLineName(line, lang), line.a, line.b,
+                                  line.changed ? LbText(lang, "changed", "已改变") : QString()};
         for (int c = 0; c < 4; ++c) {
             auto* item = new QTableWidgetItem(cells[c]);
             if (line.changed) {

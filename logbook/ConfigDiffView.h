@@ -1,6 +1,7 @@
 #pragma once
 
 #include "logbook/ConfigDiff.h"
+#include "platform/Lang.h"
 
 #include <QTableWidget>
 
@@ -13,7 +14,7 @@ public:
     explicit CConfigDiffView(QWidget* parent = nullptr);
     // Shows a against b under the column titles given; none (null) empties the view.
     void Show(const ConfigSnapshot* a, const ConfigSnapshot* b, const QString& titleA, const QString& titleB);
-    void SetChinese(bool chinese);
+    void SetLanguage(Lang lang);
     // Shows only the lines that differ (true), or every line.
     void SetOnlyChanged(bool only);
     // The lines shown, and how many differ.
@@ -23,7 +24,7 @@ public:
 private:
     void Fill();
 
-    bool m_bChinese = false;
+    Lang m_lang = Lang::English;
     bool m_bOnlyChanged = false;
     QString m_titleA, m_titleB;
     QList<ConfigDiffLine> m_lines;

@@ -85,23 +85,23 @@ CConfigPage::CConfigPage(const QString& archivePath, QWidget* parent)
     Retranslate();
 }
 
-void CConfigPage::SetChinese(bool chinese) {
-    m_bChinese = chinese;
+void CConfigPage::SetLanguage(Lang lang) {
+    m_lang = lang;
     Retranslate();
 }
 
 void CConfigPage::Retranslate() {
-    const bool zh = m_bChinese;
-    m_stcUnit->setText(LbText(zh, "U&nit:", "装置(&N):"));
-    m_stcA->setText(LbText(zh, "Co&mpare:", "比较(&M):"));
-    m_stcB->setText(LbText(zh, "&with:", "与(&W):"));
-    m_chkOnlyChanged->setText(LbText(zh, "&Only the differences", "只显示差异(&O)"));
+    const Lang lang = m_lang;
+    m_stcUnit->setText(LbText(lang, "U&nit:", "装置(&N):"));
+    m_stcA->setText(LbText(lang, "Co&mpare:", "比较(&M):"));
+    m_stcB->setText(LbText(lang, "&with:", "与(&W):"));
+    m_chkOnlyChanged->setText(LbText(lang, "&Only the differences", "只显示差异(&O)"));
     m_stcClock->setText(LbText(
-        zh, "The unit's clock against the PC's, at each reading:", "每次读取时装置时钟与电脑时钟之差:"));
-    m_diff->SetChinese(zh);
-    m_chart->SetChinese(zh);
+        lang, "The unit's clock against the PC's, at each reading:", "每次读取时装置时钟与电脑时钟之差:"));
+    m_diff->SetLanguage(lang);
+    m_chart->SetLanguage(lang);
     for (int i = 0; i < m_cmbUnit->count() && i < m_units.size(); ++i)
-        m_cmbUnit->setItemText(i, UnitLabelText(m_units[i], zh));
+        m_cmbUnit->setItemText(i, UnitLabelText(m_units[i], lang));
     for (int i = 0; i < m_cmbA->count(); ++i) {
         m_cmbA->setItemText(i, SnapshotTitle(i));
         m_cmbB->setItemText(i, SnapshotTitle(i));
@@ -126,7 +126,7 @@ void CConfigPage::Reload() {
                 m_cmbUnit->clear();
                 m_units = result.first;
                 for (const UnitRow& u : m_units)
-                    m_cmbUnit->addItem(UnitLabelText(u, m_bChinese), u.id);
+                    m_cmbUnit->addItem(UnitLabelText(u, m_lang), u.id);
                 const int at = m_cmbUnit->findData(current);
                 m_cmbUnit->setCurrentIndex(at < 0 ? 0 : at);
             }
@@ -158,10 +158,9 @@ QString CConfigPage::SnapshotTitle(int index) const {
     if (index < 0 || index >= m_history.snapshots.size())
         return {};
     const ConfigSnapshot& s = m_history.snapshots[index];
-    return PcTimeLocalText(s.time) + QStringLiteral("  ") + SideLabel(s.side, m_bChinese) +
-           QStringLiteral("  ") +
-           (s.source == QLatin1String("write") ? LbText(m_bChinese, "written", "写入")
-                                               : LbText(m_bChinese, "read", "读取"));
+    return PcTimeLocalText(s.time) + QStringLiteral("  ") + SideLabel(s.side, m_lang) + QStringLiteral("  ") +
+           (s.source == QLatin1String("write") ? LbText(m_lang, "written", "写入")
+                                               : LbText(m_lang, "read", "读取"));
 }
 
 void CConfigPage::ShowHistory(const UnitHistory& history) {
@@ -189,18 +188,18 @@ void CConfigPage::ShowHistory(const UnitHistory& history) {
 
 void CConfigPage::ShowDiff() {
     const int a = m_cmbA->currentIndex(), b = m_cmbB->currentIndex();
-    const bool zh = m_bChinese;
+    const Lang lang = m_lang;
     if (a < 0 || b < 0 || a >= m_history.snapshots.size() || b >= m_history.snapshots.size()) {
         m_diff->Show(nullptr, nullptr, QString(), QString());
         m_stcSummary->setText(
             m_cmbUnit->count()
-                ? LbText(zh, "No configuration of this unit is kept.", "没有保存该装置的配置。")
-                : LbText(zh, "The archive holds no unit yet.", "档案中还没有装置。"));
+                ? LbText(lang, "No configuration of this unit is kept.", "没有保存该装置的配置。")
+                : LbText(lang, "The archive holds no unit yet.", "档案中还没有装置。"));
         return;
     }
     m_diff->Show(&m_history.snapshots[a], &m_history.snapshots[b], SnapshotTitle(a), SnapshotTitle(b));
     const int n = m_diff->ChangedCount();
-    m_stcSummary->setText(n == 0 ? LbText(zh, "The two configurations are the same.", "两次配置相同。")
-                          : n == 1 ? LbText(zh, "1 setting differs.", "有1项设置不同。")
-                                   : LbText(zh, "%1 settings differ.", "有%1项设置不同。").arg(n));
+    m_stcSummary->setText(n == 0 ? LbText(lang, "The two configurations are the same.", "两次配置相同。")
+                          : n == 1 ? LbText(lang, "1 setting differs.", "有1项设置不同。")
+                                   : LbText(lang, "%1 settings differ.", "有%1项设置不同。").arg(n));
 }

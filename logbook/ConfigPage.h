@@ -1,6 +1,7 @@
 #pragma once
 
 #include "logbook/LogbookSources.h"
+#include "platform/Lang.h"
 
 #include <QWidget>
 
@@ -19,7 +20,7 @@ class CConfigPage : public QWidget {
 public:
     CConfigPage(const QString& archivePath, QWidget* parent = nullptr);
 
-    void SetChinese(bool chinese);
+    void SetLanguage(Lang lang);
     // Reads the unit list again, then the chosen unit's history.
     void Reload();
     // Chooses the unit (by its place in the list) and the two configurations compared.
@@ -42,7 +43,7 @@ private:
     QString SnapshotTitle(int index) const;
 
     QString m_strPath;
-    bool m_bChinese = false;
+    Lang m_lang = Lang::English;
     UnitHistory m_history;
     QList<UnitRow> m_units;
     QComboBox* m_cmbUnit;

@@ -238,59 +238,59 @@ CEventsPage::CEventsPage(const QString& archivePath, QWidget* parent)
     Retranslate();
 }
 
-void CEventsPage::SetChinese(bool chinese) {
-    m_bChinese = chinese;
+void CEventsPage::SetLanguage(Lang lang) {
+    m_lang = lang;
     Retranslate();
 }
 
 void CEventsPage::Retranslate() {
-    const bool zh = m_bChinese;
-    m_stcUnit->setText(LbText(zh, "U&nit:", "装置(&N):"));
-    m_cmbUnit->setItemText(0, LbText(zh, "All units", "所有装置"));
+    const Lang lang = m_lang;
+    m_stcUnit->setText(LbText(lang, "U&nit:", "装置(&N):"));
+    m_cmbUnit->setItemText(0, LbText(lang, "All units", "所有装置"));
     for (int i = 0; i < m_units.size() && i + 1 < m_cmbUnit->count(); ++i)
-        m_cmbUnit->setItemText(i + 1, UnitLabelText(m_units[i], zh));
-    m_stcSide->setText(LbText(zh, "Si&de:", "侧(&D):"));
-    m_cmbSide->setItemText(0, LbText(zh, "Both", "两侧"));
-    m_cmbSide->setItemText(1, LbText(zh, "Local", "本地"));
-    m_cmbSide->setItemText(2, LbText(zh, "Remote", "对端"));
-    m_stcCommand->setText(LbText(zh, "&Command:", "命令(&C):"));
-    m_cmbCommand->setItemText(0, LbText(zh, "Any", "全部"));
-    m_chkFrom->setText(LbText(zh, "F&rom", "从(&R)"));
-    m_chkTo->setText(LbText(zh, "&To", "到(&T)"));
-    m_stcText->setText(LbText(zh, "Te&xt:", "内容(&X):"));
-    m_edtText->setPlaceholderText(LbText(zh, "part of the event text", "事件内容的一部分"));
-    m_stcKinds->setText(LbText(zh, "Kinds:", "类型:"));
+        m_cmbUnit->setItemText(i + 1, UnitLabelText(m_units[i], lang));
+    m_stcSide->setText(LbText(lang, "Si&de:", "侧(&D):"));
+    m_cmbSide->setItemText(0, LbText(lang, "Both", "两侧"));
+    m_cmbSide->setItemText(1, LbText(lang, "Local", "本地"));
+    m_cmbSide->setItemText(2, LbText(lang, "Remote", "对端"));
+    m_stcCommand->setText(LbText(lang, "&Command:", "命令(&C):"));
+    m_cmbCommand->setItemText(0, LbText(lang, "Any", "全部"));
+    m_chkFrom->setText(LbText(lang, "F&rom", "从(&R)"));
+    m_chkTo->setText(LbText(lang, "&To", "到(&T)"));
+    m_stcText->setText(LbText(lang, "Te&xt:", "内容(&X):"));
+    m_edtText->setPlaceholderText(LbText(lang, "part of the event text", "事件内容的一部分"));
+    m_stcKinds->setText(LbText(lang, "Kinds:", "类型:"));
     for (int i = 0; i < kEventKinds; ++i) {
-        QString t = LbText(zh, kKinds[i].english, kKinds[i].chinese);
+        QString t = LbText(lang, kKinds[i].english, kKinds[i].chinese);
         m_chkKind[i]->setText(t);
     }
-    m_btnReset->setText(LbText(zh, "R&eset filters", "清除筛选(&E)"));
+    m_btnReset->setText(LbText(lang, "R&eset filters", "清除筛选(&E)"));
 
-    m_dtpFrom->setToolTip(LbText(zh, "Unit clock date, first day shown", "装置时钟日期，起始日"));
-    m_dtpTo->setToolTip(LbText(zh, "Unit clock date, last day shown", "装置时钟日期，截止日"));
-    m_model->SetChinese(zh);
-    m_stcSort->setText(LbText(zh, "S&ort:", "排序(&O):"));
+    m_dtpFrom->setToolTip(LbText(lang, "Unit clock date, first day shown", "装置时钟日期，起始日"));
+    m_dtpTo->setToolTip(LbText(lang, "Unit clock date, last day shown", "装置时钟日期，截止日"));
+    m_model->SetLanguage(lang);
+    m_stcSort->setText(LbText(lang, "S&ort:", "排序(&O):"));
     for (int i = 0; i < m_cmbSort->count(); ++i)
         m_cmbSort->setItemText(
             i, m_model->headerData(m_cmbSort->itemData(i).toInt(), Qt::Horizontal).toString());
-    m_chkDescending->setText(LbText(zh, "Descendin&g", "降序(&G)"));
+    m_chkDescending->setText(LbText(lang, "Descendin&g", "降序(&G)"));
     // The widest event text of this language, as the font draws it.
     QString widestEvent;
     for (int code = 0; code <= kLastEventCode; ++code) {
-        const QString t = RecordEventText(code, zh);
+        const QString t = RecordEventText(code, lang == Lang::Chinese);
         if (m_table->fontMetrics().horizontalAdvance(t) >
             m_table->fontMetrics().horizontalAdvance(widestEvent))
             widestEvent = t;
     }
-    SizeColumns(m_table, {UnitLabelText(QString(), 65000, 0, zh), SideLabel(UnitSide::Remote, zh),
+    SizeColumns(m_table, {UnitLabelText(QString(), 65000, 0, lang), SideLabel(UnitSide::Remote, lang),
                           QStringLiteral("2026-12-31 23:59:59.999"), QStringLiteral("255"), widestEvent,
                           QStringLiteral("2026-12-31 23:59:59"), QStringLiteral("#999999")});
     for (int r = 0; r < kCounterRows; ++r)
-        m_counters->setVerticalHeaderItem(r, new QTableWidgetItem(CounterRowText(r, zh)));
+        m_counters->setVerticalHeaderItem(r, new QTableWidgetItem(CounterRowText(r, lang)));
     for (int c = 0; c < 8; ++c)
-        m_counters->setHorizontalHeaderItem(c,
-                                            new QTableWidgetItem(LbText(zh, "Cmd %1", "命令%1").arg(c + 1)));
-    m_counters->setHorizontalHeaderItem(8, new QTableWidgetItem(LbText(zh, "Total", "合计")));
+        m_counters->setHorizontalHeaderItem(
+            c, new QTableWidgetItem(LbText(lang, "Cmd %1", "命令%1").arg(c + 1)));
+    m_counters->setHorizontalHeaderItem(8, new QTableWidgetItem(LbText(lang, "Total", "合计")));
     // Exactly the five rows: no scrolling, no empty space under them.
     m_counters->verticalHeader()->setDefaultSectionSize(m_counters->fontMetrics().height() + 4);
     m_counters->setFixedHeight(m_counters->horizontalHeader()->sizeHint().height() +
@@ -316,7 +316,7 @@ void CEventsPage::Reload() {
             m_units = r.first;
             QList<std::pair<qint64, QString>> units;
             for (const UnitRow& u : m_units)
-                units.append({u.id, UnitLabelText(u, m_bChinese)});
+                units.append({u.id, UnitLabelText(u, m_lang)});
             SetUnits(units);
         });
 }
@@ -410,8 +410,8 @@ void CEventsPage::ShowNoArchive() {
     ShowCounters();
 }
 
-QString CEventsPage::NoEventsText(bool zh) {
-    return LbText(zh,
+QString CEventsPage::NoEventsText(Lang lang) {
+    return LbText(lang,
                   "No events yet: read a unit's records with the service program, or import record files: "
                   "File → Import…",
                   "还没有事件：请用维护软件读取装置的记录，或导入记录文件：文件 → 导入…");
@@ -455,23 +455,23 @@ void CEventsPage::Apply() {
 }
 
 void CEventsPage::ShowCounters() {
-    const bool zh = m_bChinese;
+    const Lang lang = m_lang;
     const EventFilter f = Fields();
     const bool unfiltered = !f.unitId && !f.side && !f.command && f.kinds == unsigned(KindAll) &&
                             !f.from.isValid() && !f.to.isValid() && f.text.isEmpty();
     if (m_shown == Shown::NoArchive) {
-        m_stcCount->setText(NoEventsText(zh));
+        m_stcCount->setText(NoEventsText(lang));
     } else if (m_shown == Shown::Failed) {
         m_stcCount->setText(
-            LbText(zh, "The events cannot be read: %1", "无法读取事件：%1").arg(m_strFailure));
+            LbText(lang, "The events cannot be read: %1", "无法读取事件：%1").arg(m_strFailure));
     } else if (!m_model->CountKnown()) {
-        m_stcCount->setText(LbText(zh, "Counting events...", "正在统计事件..."));
+        m_stcCount->setText(LbText(lang, "Counting events...", "正在统计事件..."));
     } else if (m_model->TotalCount() == 0 && unfiltered) {
-        m_stcCount->setText(NoEventsText(zh));
+        m_stcCount->setText(NoEventsText(lang));
     } else {
-        m_stcCount->setText(
-            LbText(zh, "%1 events match the filter.", "符合条件的事件共%1条。")
-                .arg(QLocale(zh ? QLocale::Chinese : QLocale::English).toString(m_model->TotalCount())));
+        m_stcCount->setText(LbText(lang, "%1 events match the filter.", "符合条件的事件共%1条。")
+                                .arg(QLocale(lang == Lang::Chinese ? QLocale::Chinese : QLocale::English)
+                                         .toString(m_model->TotalCount())));
     }
     const CommandCounters counters = m_model->Summary().value<CommandCounters>();
     for (int r = 0; r < kCounterRows; ++r)

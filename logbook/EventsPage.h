@@ -2,6 +2,7 @@
 
 #include "archive/ArchiveTypes.h"
 #include "logbook/PagedTableModel.h"
+#include "platform/Lang.h"
 
 #include <QDate>
 
@@ -30,7 +31,7 @@ class CEventsPage : public QWidget {
 public:
     CEventsPage(const QString& archivePath, QWidget* parent = nullptr);
 
-    void SetChinese(bool chinese);
+    void SetLanguage(Lang lang);
     // Reads the unit list again and runs the query again.
     void Reload();
     // The units the unit list offers: id and name as shown.
@@ -46,7 +47,7 @@ public:
     // What the counter line says now.
     QString CountText() const;
     // The text of an empty archive's events: how events come into it.
-    static QString NoEventsText(bool chinese);
+    static QString NoEventsText(Lang lang);
 
     // The filter the bar describes.
     EventFilter Fields() const;
@@ -65,7 +66,7 @@ private:
     void ShowCounters();
     void ShowSort(int column, Qt::SortOrder order);
 
-    bool m_bChinese = false;
+    Lang m_lang = Lang::English;
     std::optional<qint64> m_pendingUnit; // the unit to choose once the unit list is read
     enum class Shown { Query, NoArchive, Failed } m_shown = Shown::Query;
     QString m_strFailure;

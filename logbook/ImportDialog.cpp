@@ -18,31 +18,30 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
-CImportDialog::CImportDialog(const QString& archivePath, bool chinese, QWidget* parent)
-    : QDialog(parent), m_strArchive(archivePath), m_bChinese(chinese) {
-    const bool zh = chinese;
-    setWindowTitle(LbText(zh, "Import record files", "导入记录文件"));
+CImportDialog::CImportDialog(const QString& archivePath, Lang lang, QWidget* parent)
+    : QDialog(parent), m_strArchive(archivePath), m_lang(lang) {
+    setWindowTitle(LbText(lang, "Import record files", "导入记录文件"));
     m_list = new QListWidget(this);
     m_list->setMinimumHeight(60);
-    m_btnFiles = new QPushButton(LbText(zh, "Add &files...", "添加文件(&F)..."), this);
-    m_btnFolder = new QPushButton(LbText(zh, "Add f&older...", "添加文件夹(&O)..."), this);
+    m_btnFiles = new QPushButton(LbText(lang, "Add &files...", "添加文件(&F)..."), this);
+    m_btnFolder = new QPushButton(LbText(lang, "Add f&older...", "添加文件夹(&O)..."), this);
     m_editUnit = new QLineEdit(this);
-    m_editUnit->setPlaceholderText(LbText(zh,
+    m_editUnit->setPlaceholderText(LbText(lang,
                                           "the unit that holds the events, else the folder's name and side",
                                           "已有这些事件的装置，否则按文件夹名和侧别"));
     m_comboSide = new QComboBox(this);
-    m_comboSide->addItem(LbText(zh, "by the file's name", "按文件名"));
-    m_comboSide->addItem(LbText(zh, "local", "本地"));
-    m_comboSide->addItem(LbText(zh, "remote", "对端"));
+    m_comboSide->addItem(LbText(lang, "by the file's name", "按文件名"));
+    m_comboSide->addItem(LbText(lang, "local", "本地"));
+    m_comboSide->addItem(LbText(lang, "remote", "对端"));
     m_progress = new QProgressBar(this);
     m_progress->setRange(0, 1);
     m_progress->setValue(0);
     m_summary = new QPlainTextEdit(this);
     m_summary->setReadOnly(true);
     m_summary->setMinimumHeight(80);
-    m_btnImport = new QPushButton(LbText(zh, "&Import", "导入(&I)"), this);
-    m_btnStop = new QPushButton(LbText(zh, "&Stop", "停止(&S)"), this);
-    m_btnClose = new QPushButton(LbText(zh, "Close", "关闭"), this);
+    m_btnImport = new QPushButton(LbText(lang, "&Import", "导入(&I)"), this);
+    m_btnStop = new QPushButton(LbText(lang, "&Stop", "停止(&S)"), this);
+    m_btnClose = new QPushButton(LbText(lang, "Close", "关闭"), this);
     for (QPushButton* b : {m_btnFiles, m_btnFolder, m_btnImport, m_btnStop, m_btnClose})
         b->setAutoDefault(false);
 
@@ -51,15 +50,15 @@ CImportDialog::CImportDialog(const QString& archivePath, bool chinese, QWidget* 
     choose->addWidget(m_btnFolder);
     choose->addStretch();
     auto* form = new QFormLayout;
-    form->addRow(LbText(zh, "&Unit:", "装置(&U):"), m_editUnit);
-    form->addRow(LbText(zh, "Si&de:", "侧别(&D):"), m_comboSide);
+    form->addRow(LbText(lang, "&Unit:", "装置(&U):"), m_editUnit);
+    form->addRow(LbText(lang, "Si&de:", "侧别(&D):"), m_comboSide);
     auto* buttons = new QHBoxLayout;
     buttons->addStretch();
     buttons->addWidget(m_btnImport);
     buttons->addWidget(m_btnStop);
     buttons->addWidget(m_btnClose);
     auto* layout = new QVBoxLayout(this);
-    layout->addWidget(new QLabel(LbText(zh, "Record files and folders:", "记录文件和文件夹:"), this));
+    layout->addWidget(new QLabel(LbText(lang, "Record files and folders:", "记录文件和文件夹:"), this));
     layout->addWidget(m_list);
     layout->addLayout(choose);
     layout->addLayout(form);
@@ -86,12 +85,12 @@ void CImportDialog::AddPaths(const QStringList& paths) {
 }
 
 void CImportDialog::ChooseFiles() {
-    AddPaths(QFileDialog::getOpenFileNames(this, LbText(m_bChinese, "Record files", "记录文件")));
+    AddPaths(QFileDialog::getOpenFileNames(this, LbText(m_lang, "Record files", "记录文件")));
 }
 
 void CImportDialog::ChooseFolder() {
     AddPaths({QFileDialog::getExistingDirectory(
-        this, LbText(m_bChinese, "A folder of record files", "记录文件所在文件夹"))});
+        this, LbText(m_lang, "A folder of record files", "记录文件所在文件夹"))});
 }
 
 void CImportDialog::UpdateButtons() {
@@ -112,21 +111,21 @@ void CImportDialog::reject() {
 }
 
 QString CImportDialog::SummaryText(const ImportReport& report) const {
-    const bool zh = m_bChinese;
-    QString text = LbText(zh, "%1 file(s) imported, %2 unchanged; %3 record(s) read, %4 new event(s).",
+    const Lang lang = m_lang;
+    QString text = LbText(lang, "%1 file(s) imported, %2 unchanged; %3 record(s) read, %4 new event(s).",
                           "导入 %1 个文件，%2 个未变；读取 %3 条记录，新事件 %4 条。")
                        .arg(report.filesImported)
                        .arg(report.filesUnchanged)
                        .arg(report.events)
                        .arg(report.newEvents);
     if (report.stopped)
-        text += '\n' + LbText(zh, "Stopped: the files after the last one imported were not looked at.",
+        text += '\n' + LbText(lang, "Stopped: the files after the last one imported were not looked at.",
                               "已停止：其后的文件未处理。");
     if (!report.refused.isEmpty())
-        text += '\n' + LbText(zh, "Refused:", "拒绝:") + QStringLiteral("\n  ") +
+        text += '\n' + LbText(lang, "Refused:", "拒绝:") + QStringLiteral("\n  ") +
                 report.refused.join(QStringLiteral("\n  "));
     if (!report.skipped.isEmpty())
-        text += '\n' + LbText(zh, "Skipped:", "跳过:") + QStringLiteral("\n  ") +
+        text += '\n' + LbText(lang, "Skipped:", "跳过:") + QStringLiteral("\n  ") +
                 report.skipped.join(QStringLiteral("\n  "));
     return text;
 }
@@ -134,11 +133,11 @@ QString CImportDialog::SummaryText(const ImportReport& report) const {
 bool CImportDialog::Import() {
     if (m_running || m_paths.isEmpty())
         return false;
-    const bool zh = m_bChinese;
+    const Lang lang = m_lang;
     Archive archive;
     if (!archive.Open(m_strArchive, Archive::Mode::ReadWrite)) {
         m_summary->setPlainText(
-            LbText(zh, "The archive cannot be used: %1", "档案无法使用: %1").arg(archive.LastError()));
+            LbText(lang, "The archive cannot be used: %1", "档案无法使用: %1").arg(archive.LastError()));
         return false;
     }
     ImportOptions options;
@@ -157,7 +156,7 @@ bool CImportDialog::Import() {
     m_running = true;
     m_stopAsked = false;
     m_progress->setRange(0, 0); // busy until the files are found
-    m_summary->setPlainText(LbText(zh, "Importing...", "正在导入..."));
+    m_summary->setPlainText(LbText(lang, "Importing...", "正在导入..."));
     UpdateButtons();
     ImportReport report;
     const bool ok = ImportRecordPaths(archive, m_paths, options, &report, progress);
@@ -169,8 +168,9 @@ bool CImportDialog::Import() {
     m_changed = m_changed || report.filesImported > 0;
     QString text = SummaryText(report);
     if (!ok)
-        text = LbText(zh, "The archive cannot be written: %1", "档案无法写入: %1").arg(archive.LastError()) +
-               '\n' + text;
+        text =
+            LbText(lang, "The archive cannot be written: %1", "档案无法写入: %1").arg(archive.LastError()) +
+            '\n' + text;
     m_summary->setPlainText(text);
     UpdateButtons();
     return ok;

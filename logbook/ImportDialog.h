@@ -1,6 +1,7 @@
 #pragma once
 
 #include "archive/Import.h"
+#include "platform/Lang.h"
 
 #include <QDialog>
 #include <QStringList>
@@ -20,7 +21,7 @@ class QPushButton;
 class CImportDialog : public QDialog {
     Q_OBJECT
 public:
-    CImportDialog(const QString& archivePath, bool chinese, QWidget* parent = nullptr);
+    CImportDialog(const QString& archivePath, Lang lang, QWidget* parent = nullptr);
 
     // Adds files or folders to import (what the file chooser of "Add files…" / "Add folder…" gives).
     void AddPaths(const QStringList& paths);
@@ -47,7 +48,7 @@ private:
     QString SummaryText(const ImportReport& report) const;
 
     QString m_strArchive;
-    bool m_bChinese;
+    Lang m_lang;
     QStringList m_paths;
     bool m_running = false;
     bool m_stopAsked = false;

@@ -39,17 +39,17 @@ std::optional<double> percentile(QList<double> v, double p) {
 
 } // namespace
 
-QString LinkEndTitle(const UnitRow& unit, UnitSide side, bool zh) {
-    return (side == UnitSide::Local ? LbText(zh, "Local: %1", "本地：%1")
-                                    : LbText(zh, "Remote: %1", "对端：%1"))
-        .arg(UnitLabelText(unit, zh));
+QString LinkEndTitle(const UnitRow& unit, UnitSide side, Lang lang) {
+    return (side == UnitSide::Local ? LbText(lang, "Local: %1", "本地：%1")
+                                    : LbText(lang, "Remote: %1", "对端：%1"))
+        .arg(UnitLabelText(unit, lang));
 }
 
 LinkPictureData LinkPictureOf(const LinkEvents& events, const LinkMatch& match, const LinkEnds& ends,
-                              bool zh) {
+                              Lang lang) {
     LinkPictureData d;
-    d.titles = {LinkEndTitle(ends.local, UnitSide::Local, zh),
-                LinkEndTitle(ends.remote, UnitSide::Remote, zh)};
+    d.titles = {LinkEndTitle(ends.local, UnitSide::Local, lang),
+                LinkEndTitle(ends.remote, UnitSide::Remote, lang)};
     const QList<EventRow>* source[2] = {&events.local, &events.remote};
     for (int l = 0; l < 2; ++l) {
         const UnitSide end = l == 0 ? UnitSide::Local : UnitSide::Remote;
@@ -124,7 +124,7 @@ std::optional<std::pair<double, double>> NewestVisitSpan(const LinkEvents& event
 }
 
 LinkResult LoadLink(const QString& path, std::optional<qint64> visitId, qint64 localUnitId,
-                    qint64 remoteUnitId, const MatchOptions& options, bool zh) {
+                    qint64 remoteUnitId, const MatchOptions& options, Lang lang) {
     LinkResult r;
     Archive archive;
     if (!openReadOnly(archive, path, &r.error))
@@ -141,11 +141,11 @@ LinkResult LoadLink(const QString& path, std::optional<qint64> visitId, qint64 l
         return r;
     r.events = events;
     r.match = MatchLink(*events, options);
-    r.picture = LinkPictureOf(*events, r.match, r.ends, zh);
+    r.picture = LinkPictureOf(*events, r.match, r.ends, lang);
     return r;
 }
 
-LinkResult RematchLink(const LinkResult& before, const MatchOptions& options, bool zh) {
+LinkResult RematchLink(const LinkResult& before, const MatchOptions& options, Lang lang) {
     LinkResult r;
     r.ends = before.ends;
     r.events = before.events;
@@ -153,7 +153,7 @@ LinkResult RematchLink(const LinkResult& before, const MatchOptions& options, bo
     if (!r.events)
         return r;
     r.match = MatchLink(*r.events, options);
-    r.picture = LinkPictureOf(*r.events, r.match, r.ends, zh);
+    r.picture = LinkPictureOf(*r.events, r.match, r.ends, lang);
     return r;
 }
 
@@ -161,35 +161,35 @@ QString TransferCellText(const std::optional<double>& ms) {
     return ms ? QString::number(*ms, 'f', 1) + QStringLiteral(" ms") : QStringLiteral("-");
 }
 
-QStringList CommandCountHeaders(bool zh) {
-    return {LbText(zh, "Command", "命令"),
-            LbText(zh, "Direction", "方向"),
-            LbText(zh, "Sent", "发送"),
-            LbText(zh, "Received", "接收"),
-            LbText(zh, "Lost", "丢失"),
-            LbText(zh, "Unwanted", "误收"),
-            LbText(zh, "Not covered", "对端记录未覆盖"),
-            LbText(zh, "Transfer median", "传输时间中位数"),
-            LbText(zh, "95th percentile", "95%分位"),
-            LbText(zh, "Maximum", "最大值")};
+QStringList CommandCountHeaders(Lang lang) {
+    return {LbText(lang, "Command", "命令"),
+            LbText(lang, "Direction", "方向"),
+            LbText(lang, "Sent", "发送"),
+            LbText(lang, "Received", "接收"),
+            LbText(lang, "Lost", "丢失"),
+            LbText(lang, "Unwanted", "误收"),
+            LbText(lang, "Not covered", "对端记录未覆盖"),
+            LbText(lang, "Transfer median", "传输时间中位数"),
+            LbText(lang, "95th percentile", "95%分位"),
+            LbText(lang, "Maximum", "最大值")};
 }
 
 namespace {
 
-QString directionCell(int dir, bool zh) {
-    return dir == 0 ? LbText(zh, "local → remote", "本地 → 对端")
-                    : LbText(zh, "remote → local", "对端 → 本地");
+QString directionCell(int dir, Lang lang) {
+    return dir == 0 ? LbText(lang, "local → remote", "本地 → 对端")
+                    : LbText(lang, "remote → local", "对端 → 本地");
 }
 
 // A transfer cell; an apparent delay (one-way segment) says so.
-QString timeCell(const std::optional<double>& ms, bool apparent, bool zh) {
+QString timeCell(const std::optional<double>& ms, bool apparent, Lang lang) {
     if (!ms)
         return QStringLiteral("-");
-    return apparent ? LbText(zh, "%1 (apparent delay)", "%1（表观延时）").arg(TransferCellText(ms))
+    return apparent ? LbText(lang, "%1 (apparent delay)", "%1（表观延时）").arg(TransferCellText(ms))
                     : TransferCellText(ms);
 }
 
-QStringList countRow(const QString& name, const QString& direction, const CommandMatchCounts& c, bool zh) {
+QStringList countRow(const QString& name, const QString& direction, const CommandMatchCounts& c, Lang lang) {
     return {name,
             direction,
             QString::number(c.sent),
@@ -197,20 +197,20 @@ QStringList countRow(const QString& name, const QString& direction, const Comman
             QString::number(c.lost),
             QString::number(c.unwanted),
             QString::number(c.sentNotCovered + c.receivedNotCovered),
-            timeCell(c.transferMedianMs, c.apparent, zh),
-            timeCell(c.transferP95Ms, c.apparent, zh),
-            timeCell(c.transferMaxMs, c.apparent, zh)};
+            timeCell(c.transferMedianMs, c.apparent, lang),
+            timeCell(c.transferP95Ms, c.apparent, lang),
+            timeCell(c.transferMaxMs, c.apparent, lang)};
 }
 
 } // namespace
 
-QList<QStringList> CommandCountRows(const LinkMatch& match, bool zh) {
+QList<QStringList> CommandCountRows(const LinkMatch& match, Lang lang) {
     QList<QStringList> rows;
     for (int k = 0; k < 8; ++k)
         for (int dir = 0; dir < 2; ++dir) {
             const CommandMatchCounts& c = match.counts[0][size_t(dir)][size_t(k)];
             if (c.sent || c.received || c.sentNotCovered || c.receivedNotCovered)
-                rows << countRow(QString::number(k + 1), directionCell(dir, zh), c, zh);
+                rows << countRow(QString::number(k + 1), directionCell(dir, lang), c, lang);
         }
     // The commands together, then the returns together, each under its own name.
     for (int p = 0; p < 2; ++p) {
@@ -234,43 +234,43 @@ QList<QStringList> CommandCountRows(const LinkMatch& match, bool zh) {
         total.transferP95Ms = percentile(times, 0.95);
         total.transferMaxMs = percentile(times, 1.0);
         // "All" as the commands' column has it; the returns under their own name.
-        rows << countRow(p == 0 ? LbText(zh, "All", "命令合计") : LbText(zh, "Returns", "返回合计"),
-                         LbText(zh, "both", "双向"), total, zh);
+        rows << countRow(p == 0 ? LbText(lang, "All", "命令合计") : LbText(lang, "Returns", "返回合计"),
+                         LbText(lang, "both", "双向"), total, lang);
     }
     return rows;
 }
 
-QString OffsetStatement(const LinkMatch& match, bool zh) {
+QString OffsetStatement(const LinkMatch& match, Lang lang) {
     QString text;
     switch (match.basis) {
     case OffsetBasis::None:
         text = LbText(
-            zh, "No command travelled between the two units: the offset between their clocks is not known.",
+            lang, "No command travelled between the two units: the offset between their clocks is not known.",
             "两台装置之间没有传送过命令：无法得知两者时钟之差。");
         break;
     case OffsetBasis::BothWays:
         text =
             LbText(
-                zh,
+                lang,
                 "Remote clock minus local clock: %1, from commands both ways; typical transfer time %2 ms.",
                 "对端时钟减本地时钟：%1（由双向命令求得）；典型传输时间 %2 ms。")
                 .arg(offsetText(match.offsetMs), QString::number(match.transferMs, 'f', 1));
         break;
     case OffsetBasis::OneWay:
         text =
-            LbText(zh,
+            LbText(lang,
                    "Commands went one way only: the apparent delay is %1, offset and transfer time cannot be "
                    "told apart.",
                    "命令只有单向传送：表观延时为 %1，无法区分时钟之差与传输时间。")
                 .arg(offsetText(match.offsetMs));
         break;
     case OffsetBasis::Readings:
-        text = LbText(zh, "No command matched: remote clock minus local clock is %1 by the clock readings.",
+        text = LbText(lang, "No command matched: remote clock minus local clock is %1 by the clock readings.",
                       "没有匹配的命令：按时钟读数，对端时钟减本地时钟为 %1。")
                    .arg(offsetText(match.offsetMs));
         break;
     case OffsetBasis::HandCorrection:
-        text = LbText(zh, "Remote clock minus local clock: %1, as corrected by hand.",
+        text = LbText(lang, "Remote clock minus local clock: %1, as corrected by hand.",
                       "对端时钟减本地时钟：%1（手动修正）。")
                    .arg(offsetText(match.offsetMs));
         break;
@@ -283,40 +283,40 @@ QString OffsetStatement(const LinkMatch& match, bool zh) {
             const double from = std::isfinite(s.startLocalMs) ? s.startLocalMs : s.fromMs;
             QString start;
             if (s.start == SegmentStart::ClockWrite)
-                start = LbText(zh, " after the clock set of visit #%1", "（访问 #%1 校时之后）")
+                start = LbText(lang, " after the clock set of visit #%1", "（访问 #%1 校时之后）")
                             .arg(*s.clockWriteVisit);
             else if (s.start == SegmentStart::Step)
-                start = LbText(zh, " after a step no archived clock set explains",
+                start = LbText(lang, " after a step no archived clock set explains",
                                "（记录中无校时可解释的跳变之后）");
             const QString what = s.basis == SegmentBasis::OneWay
-                                     ? LbText(zh, "apparent delay %1 (one way)", "表观延时 %1（单向）")
-                                     : LbText(zh, "offset %1", "时钟之差 %1");
+                                     ? LbText(lang, "apparent delay %1 (one way)", "表观延时 %1（单向）")
+                                     : LbText(lang, "offset %1", "时钟之差 %1");
             text += QLatin1Char(' ') +
-                    LbText(zh, "From %1 (local clock)%2: %3, drifting %4 ms a day, carried by %5 pairs.",
+                    LbText(lang, "From %1 (local clock)%2: %3, drifting %4 ms a day, carried by %5 pairs.",
                            "自 %1（本地时钟）%2：%3，每天漂移 %4 ms，依据 %5 对命令。")
                         .arg(UnitClockText(from), start, what.arg(offsetText(s.OffsetAt(from))),
                              QString::number(s.MsPerDay(), 'f', 1), QString::number(s.pairs[0] + s.pairs[1]));
         }
     if (match.basis == OffsetBasis::BothWays)
         text +=
-            QLatin1Char(' ') + LbText(zh,
+            QLatin1Char(' ') + LbText(lang,
                                       "A path slower one way than the other cannot be seen: it would shift "
                                       "the offset by half the difference.",
                                       "无法看出两个方向路径的不对称：它会使时钟之差偏移差值的一半。");
     const ClockCrossCheck& c = match.crossCheck;
     if (c.available)
-        text += ' ' + (c.agrees ? LbText(zh, "The clock readings of visit #%1 agree (%2).",
+        text += ' ' + (c.agrees ? LbText(lang, "The clock readings of visit #%1 agree (%2).",
                                          "访问 #%1 的时钟读数与之相符（%2）。")
                                       .arg(c.visitId)
                                       .arg(offsetText(c.readingOffsetMs))
-                                : LbText(zh, "The clock readings of visit #%1 say %2, %3 apart.",
+                                : LbText(lang, "The clock readings of visit #%1 say %2, %3 apart.",
                                          "访问 #%1 的时钟读数为 %2，相差 %3。")
                                       .arg(c.visitId)
                                       .arg(offsetText(c.readingOffsetMs), offsetText(c.differenceMs)));
     return text;
 }
 
-QString ChosenMarkText(const LinkResult& link, const LinkMarkRef& mark, bool zh) {
+QString ChosenMarkText(const LinkResult& link, const LinkMarkRef& mark, Lang lang) {
     if (!link.events || mark.lane < 0 || mark.lane > 1 || mark.index < 0 ||
         mark.index >= link.picture.lanes[mark.lane].size())
         return {};
@@ -326,7 +326,7 @@ QString ChosenMarkText(const LinkResult& link, const LinkMarkRef& mark, bool zh)
         // Numbered as a read of the whole log would number it: the newest 1, the oldest N.
         const int number = int(events.size()) - m.source;
         return link.picture.titles[lane] + QStringLiteral("    ") +
-               EventRecordLine(events[m.source], number, zh);
+               EventRecordLine(events[m.source], number, lang == Lang::Chinese);
     };
     const LinkMark& m = link.picture.lanes[mark.lane][mark.index];
     QStringList lines{lineOf(mark.lane, mark.index)};
@@ -337,31 +337,31 @@ QString ChosenMarkText(const LinkResult& link, const LinkMarkRef& mark, bool zh)
         for (const CommandMatch& c : link.match.matches)
             if (c.sent.id == id || c.received.id == id) {
                 lines << (c.transferMs
-                              ? LbText(zh, "Transfer time: %1 ms.", "传输时间：%1 ms。")
+                              ? LbText(lang, "Transfer time: %1 ms.", "传输时间：%1 ms。")
                                     .arg(QString::number(*c.transferMs, 'f', 1))
-                              : LbText(zh, "Apparent delay (offset and transfer not told apart): %1 ms.",
+                              : LbText(lang, "Apparent delay (offset and transfer not told apart): %1 ms.",
                                        "表观延时（未能区分时钟之差与传输时间）：%1 ms。")
                                     .arg(QString::number(c.apparentMs, 'f', 1)));
                 break;
             }
     } else if (m.lost) {
         lines << (mark.lane == 0
-                      ? LbText(zh, "Lost: the remote unit never received it.", "丢失：对端装置没有收到。")
-                      : LbText(zh, "Lost: the local unit never received it.", "丢失：本地装置没有收到。"));
+                      ? LbText(lang, "Lost: the remote unit never received it.", "丢失：对端装置没有收到。")
+                      : LbText(lang, "Lost: the local unit never received it.", "丢失：本地装置没有收到。"));
     } else if (m.unwanted) {
         lines << (mark.lane == 0
-                      ? LbText(zh, "Unwanted: the remote unit never sent it.", "误收：对端装置没有发出。")
-                      : LbText(zh, "Unwanted: the local unit never sent it.", "误收：本地装置没有发出。"));
+                      ? LbText(lang, "Unwanted: the remote unit never sent it.", "误收：对端装置没有发出。")
+                      : LbText(lang, "Unwanted: the local unit never sent it.", "误收：本地装置没有发出。"));
     }
     return lines.join('\n');
 }
 
-QStringList LinkProblemHeaders(bool zh) {
-    return {LbText(zh, "Local unit's clock", "本地装置时钟"), LbText(zh, "Command", "命令"),
-            LbText(zh, "Direction", "方向"), LbText(zh, "What", "类别")};
+QStringList LinkProblemHeaders(Lang lang) {
+    return {LbText(lang, "Local unit's clock", "本地装置时钟"), LbText(lang, "Command", "命令"),
+            LbText(lang, "Direction", "方向"), LbText(lang, "What", "类别")};
 }
 
-QList<LinkProblem> LinkProblems(const LinkResult& link, bool zh) {
+QList<LinkProblem> LinkProblems(const LinkResult& link, Lang lang) {
     QList<LinkProblem> problems;
     if (!link.events)
         return problems;
@@ -393,14 +393,14 @@ QList<LinkProblem> LinkProblems(const LinkResult& link, bool zh) {
                 {lane, index},
                 {UnitClockText(u.axisMs),
                  u.pair == MatchPair::Command ? QString::number(u.command)
-                                              : LbText(zh, "%1 return", "%1 返回").arg(u.command),
-                 directionCell(u.direction == LinkDirection::LocalToRemote ? 0 : 1, zh), what}};
+                                              : LbText(lang, "%1 return", "%1 返回").arg(u.command),
+                 directionCell(u.direction == LinkDirection::LocalToRemote ? 0 : 1, lang), what}};
             times << u.axisMs;
         }
     };
-    add(link.match.lost, LbText(zh, "lost", "丢失"));
-    add(link.match.unwanted, LbText(zh, "unwanted", "误收"));
-    add(link.match.notCovered, LbText(zh, "not covered by the other log", "不在对端记录范围内"));
+    add(link.match.lost, LbText(lang, "lost", "丢失"));
+    add(link.match.unwanted, LbText(lang, "unwanted", "误收"));
+    add(link.match.notCovered, LbText(lang, "not covered by the other log", "不在对端记录范围内"));
     QList<int> order(problems.size());
     std::iota(order.begin(), order.end(), 0);
     std::stable_sort(order.begin(), order.end(), [&](int a, int b) { return times[a] < times[b]; });

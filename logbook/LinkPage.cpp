@@ -137,13 +137,13 @@ CLinkPage::CLinkPage(const QString& archivePath, QWidget* parent) : QWidget(pare
     Retranslate();
 }
 
-void CLinkPage::SetChinese(bool chinese) {
-    m_bChinese = chinese;
+void CLinkPage::SetLanguage(Lang lang) {
+    m_lang = lang;
     Retranslate();
     FillChoices();
     if (m_result.events) {
-        m_result.picture.titles = {LinkEndTitle(m_result.ends.local, UnitSide::Local, chinese),
-                                   LinkEndTitle(m_result.ends.remote, UnitSide::Remote, chinese)};
+        m_result.picture.titles = {LinkEndTitle(m_result.ends.local, UnitSide::Local, lang),
+                                   LinkEndTitle(m_result.ends.remote, UnitSide::Remote, lang)};
         const std::optional<LinkMarkRef> chosen = m_timeline->Selected();
         m_timeline->SetData(m_result.picture, true);
         ShowResult(m_result, true);
@@ -152,34 +152,36 @@ void CLinkPage::SetChinese(bool chinese) {
 }
 
 void CLinkPage::Retranslate() {
-    const bool zh = m_bChinese;
-    m_timeline->SetChinese(zh);
-    m_stcLink->setText(LbText(zh, "Lin&k:", "链路(&K)："));
-    m_stcLocal->setText(LbText(zh, "L&ocal unit:", "本地装置(&O)："));
-    m_stcRemote->setText(LbText(zh, "R&emote unit:", "对端装置(&E)："));
-    m_chkHand->setText(LbText(zh, "&Hand correction:", "手动修正(&H)："));
-    m_chkHand->setToolTip(LbText(zh, "Remote clock minus local clock, used instead of the estimate",
+    const Lang lang = m_lang;
+    m_timeline->SetLanguage(lang);
+    m_stcLink->setText(LbText(lang, "Lin&k:", "链路(&K)："));
+    m_stcLocal->setText(LbText(lang, "L&ocal unit:", "本地装置(&O)："));
+    m_stcRemote->setText(LbText(lang, "R&emote unit:", "对端装置(&E)："));
+    m_chkHand->setText(LbText(lang, "&Hand correction:", "手动修正(&H)："));
+    m_chkHand->setToolTip(LbText(lang, "Remote clock minus local clock, used instead of the estimate",
                                  "对端时钟减本地时钟，代替估计值使用"));
     m_stcHint->setText(
-        LbText(zh,
+        LbText(lang,
                "Wheel or + and -: zoom. Drag or Left and Right: move. Home: everything. "
                "F8 and Shift+F8: next and previous problem. Click an event to see both "
                "records' lines.",
                "滚轮或 + -：缩放。拖动或左右键：移动。Home：全部。F8 和 Shift+F8：下一个和上一个"
                "问题。单击事件可查看两端的记录行。"));
-    m_counts->SetHeaders(CommandCountHeaders(zh));
-    m_problemRows->SetHeaders(LinkProblemHeaders(zh));
-    SizeColumns(m_tblProblems, {UnitClockText(0), LbText(zh, "8 return", "8 返回"),
-                                LbText(zh, "remote → local", "对端 → 本地"), LbText(zh, "unwanted", "误收")});
-    m_timeline->SetEmptyText(m_result.error.isEmpty() ? CEventsPage::NoEventsText(zh) : m_result.error);
+    m_counts->SetHeaders(CommandCountHeaders(lang));
+    m_problemRows->SetHeaders(LinkProblemHeaders(lang));
+    SizeColumns(m_tblProblems,
+                {UnitClockText(0), LbText(lang, "8 return", "8 返回"),
+                 LbText(lang, "remote → local", "对端 → 本地"), LbText(lang, "unwanted", "误收")});
+    m_timeline->SetEmptyText(m_result.error.isEmpty() ? CEventsPage::NoEventsText(lang) : m_result.error);
     if (m_result.events)
-        m_counts->SetRows(CommandCountRows(m_result.match, zh));
-    SizeColumns(m_tblCounts, {LbText(zh, "Command", "命令"), QStringLiteral("99999"), QStringLiteral("99999"),
-                              QStringLiteral("99999"), QStringLiteral("99999"), QStringLiteral("99999"),
-                              QStringLiteral("99999.9 ms"), QStringLiteral("99999.9 ms")});
+        m_counts->SetRows(CommandCountRows(m_result.match, lang));
+    SizeColumns(m_tblCounts,
+                {LbText(lang, "Command", "命令"), QStringLiteral("99999"), QStringLiteral("99999"),
+                 QStringLiteral("99999"), QStringLiteral("99999"), QStringLiteral("99999"),
+                 QStringLiteral("99999.9 ms"), QStringLiteral("99999.9 ms")});
     if (!m_result.events)
         m_stcOffset->setText(m_result.error.isEmpty()
-                                 ? LbText(zh, "Choose a link: a visit that read both units, or two units.",
+                                 ? LbText(lang, "Choose a link: a visit that read both units, or two units.",
                                           "请选择链路：读取过两端装置的一次访问，或两台装置。")
                                  : m_result.error);
 }
@@ -218,7 +220,7 @@ void CLinkPage::ShowVisit(qint64 visitId) {
 }
 
 void CLinkPage::FillChoices(bool fresh) {
-    const bool zh = m_bChinese;
+    const Lang lang = m_lang;
     qint64 was = !fresh && m_cboLink->currentIndex() >= 0 ? m_cboLink->currentData().toLongLong() : 0;
     if (m_wantVisit) {
         was = *m_wantVisit;
@@ -232,17 +234,17 @@ void CLinkPage::FillChoices(bool fresh) {
         const VisitRow& v = m_choices.visits[i];
         const LinkEnds& e = m_choices.visitEnds[i];
         m_cboLink->addItem(
-            LbText(zh, "Visit #%1, %2: %3 and %4", "访问 #%1，%2：%3 与 %4")
+            LbText(lang, "Visit #%1, %2: %3 and %4", "访问 #%1，%2：%3 与 %4")
                 .arg(v.id)
-                .arg(PcTimeLocalText(v.started), UnitLabelText(e.local, zh), UnitLabelText(e.remote, zh)),
+                .arg(PcTimeLocalText(v.started), UnitLabelText(e.local, lang), UnitLabelText(e.remote, lang)),
             v.id);
     }
-    m_cboLink->addItem(LbText(zh, "Two units chosen on the right", "右侧选择的两台装置"), kTwoUnits);
+    m_cboLink->addItem(LbText(lang, "Two units chosen on the right", "右侧选择的两台装置"), kTwoUnits);
     m_cboLocal->clear();
     m_cboRemote->clear();
     for (const UnitRow& u : m_choices.units) {
-        m_cboLocal->addItem(UnitLabelText(u, zh), u.id);
-        m_cboRemote->addItem(UnitLabelText(u, zh), u.id);
+        m_cboLocal->addItem(UnitLabelText(u, lang), u.id);
+        m_cboRemote->addItem(UnitLabelText(u, lang), u.id);
     }
     const int at = m_cboLink->findData(was);
     m_cboLink->setCurrentIndex(at >= 0 ? at : 0);
@@ -283,9 +285,9 @@ void CLinkPage::LoadChosen() {
     }
     const QString path = m_strPath;
     const MatchOptions options = Options();
-    const bool zh = m_bChinese;
-    emit StatusText(LbText(zh, "Reading and matching the link...", "正在读取并匹配链路..."));
-    m_fetch->Run<LinkResult>([=] { return LoadLink(path, visit, local, remote, options, zh); },
+    const Lang lang = m_lang;
+    emit StatusText(LbText(lang, "Reading and matching the link...", "正在读取并匹配链路..."));
+    m_fetch->Run<LinkResult>([=] { return LoadLink(path, visit, local, remote, options, lang); },
                              [this](const LinkResult& r) { ShowResult(r, false); });
 }
 
@@ -294,19 +296,19 @@ void CLinkPage::Rematch() {
         return;
     const LinkResult before = m_result;
     const MatchOptions options = Options();
-    const bool zh = m_bChinese;
-    m_fetch->Run<LinkResult>([=] { return RematchLink(before, options, zh); },
+    const Lang lang = m_lang;
+    m_fetch->Run<LinkResult>([=] { return RematchLink(before, options, lang); },
                              [this](const LinkResult& r) { ShowResult(r, true); });
 }
 
 void CLinkPage::ShowResult(const LinkResult& result, bool keepView) {
-    const bool zh = m_bChinese;
+    const Lang lang = m_lang;
     const bool same = &result == &m_result;
     if (!same) {
         m_result = result;
         m_timeline->SetData(m_result.picture, keepView);
     }
-    m_problems = LinkProblems(m_result, zh);
+    m_problems = LinkProblems(m_result, lang);
     QList<QStringList> problemRows;
     for (const LinkProblem& p : m_problems)
         problemRows << p.cells;
@@ -314,7 +316,7 @@ void CLinkPage::ShowResult(const LinkResult& result, bool keepView) {
         const QSignalBlocker block(m_tblProblems->selectionModel());
         m_problemRows->SetRows(problemRows);
     }
-    m_timeline->SetEmptyText(m_result.error.isEmpty() ? CEventsPage::NoEventsText(zh) : m_result.error);
+    m_timeline->SetEmptyText(m_result.error.isEmpty() ? CEventsPage::NoEventsText(lang) : m_result.error);
     if (!m_result.events) {
         m_counts->SetRows({});
         m_txtChosen->clear();
@@ -324,12 +326,12 @@ void CLinkPage::ShowResult(const LinkResult& result, bool keepView) {
         return;
     }
     const LinkMatch& match = m_result.match;
-    m_stcOffset->setText(OffsetStatement(match, zh));
+    m_stcOffset->setText(OffsetStatement(match, lang));
     if (!m_chkHand->isChecked()) {
         const QSignalBlocker block(m_spnOffset);
         m_spnOffset->setValue(match.offsetMs);
     }
-    m_counts->SetRows(CommandCountRows(match, zh));
+    m_counts->SetRows(CommandCountRows(match, lang));
     // Every row of the counts in view: a command per row, and the total.
     m_tblCounts->setFixedHeight(m_tblCounts->horizontalHeader()->height() +
                                 m_tblCounts->verticalHeader()->defaultSectionSize() * m_counts->rowCount() +
@@ -344,12 +346,12 @@ void CLinkPage::ShowResult(const LinkResult& result, bool keepView) {
     for (const UnmatchedEvent& u : match.unwanted)
         ++n[u.pair == MatchPair::Command ? 0 : 1][2];
     emit StatusText(
-        LbText(zh,
+        LbText(lang,
                "%1 and %2: %3 events and %4 events; commands %5 matched, %6 lost, %7 unwanted; "
                "returns %8 matched, %9 lost, %10 unwanted; %11 not covered by the other log.",
                "%1 与 %2：事件 %3 条和 %4 条；命令匹配 %5，丢失 %6，误收 %7；返回匹配 %8，丢失 %9，"
                "误收 %10；%11 条不在对端记录范围内。")
-            .arg(UnitLabelText(m_result.ends.local, zh), UnitLabelText(m_result.ends.remote, zh))
+            .arg(UnitLabelText(m_result.ends.local, lang), UnitLabelText(m_result.ends.remote, lang))
             .arg(m_result.events->local.size())
             .arg(m_result.events->remote.size())
             .arg(n[0][0])
@@ -379,12 +381,12 @@ void CLinkPage::ShowChosenMark() {
     }
     if (!chosen) {
         m_txtChosen->setPlainText(
-            m_result.events ? LbText(m_bChinese, "Click an event to see its record line and its pair's.",
+            m_result.events ? LbText(m_lang, "Click an event to see its record line and its pair's.",
                                      "单击事件可查看其记录行及对端相应的记录行。")
                             : QString());
         return;
     }
-    m_txtChosen->setPlainText(ChosenMarkText(m_result, *chosen, m_bChinese));
+    m_txtChosen->setPlainText(ChosenMarkText(m_result, *chosen, m_lang));
 }
 
 void CLinkPage::ChooseProblem(int row) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "logbook/LinkData.h"
+#include "platform/Lang.h"
 
 #include <QWidget>
 
@@ -26,7 +27,7 @@ class CLinkPage : public QWidget {
     Q_OBJECT
 public:
     CLinkPage(const QString& archivePath, QWidget* parent = nullptr);
-    void SetChinese(bool chinese);
+    void SetLanguage(Lang lang);
     // Reads the choices again, and the chosen link.
     void Reload();
     // Shows the link of visit `visitId` (when the archive has it among the choices).
@@ -68,7 +69,7 @@ private:
     MatchOptions Options() const;
 
     QString m_strPath;
-    bool m_bChinese = false;
+    Lang m_lang = Lang::English;
     LinkChoices m_choices;
     bool m_bChoicesRead = false;
     std::optional<qint64> m_wantVisit; // to choose once the choices are read

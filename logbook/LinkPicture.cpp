@@ -130,13 +130,13 @@ struct LegendItem {
     QString text;
 };
 
-QList<LegendItem> legendItems(bool zh) {
+QList<LegendItem> legendItems(Lang lang) {
     return {
-        {ShapeSend, LbText(zh, "sent", "发送")},       {ShapeReceive, LbText(zh, "received", "接收")},
-        {12, LbText(zh, "matched", "已匹配")},         {ShapeReturn, LbText(zh, "return", "返回")},
-        {ShapeAlarm, LbText(zh, "alarm", "告警")},     {10, LbText(zh, "lost", "丢失")},
-        {11, LbText(zh, "unwanted", "误收")},          {13, LbText(zh, "fibre A down", "光路A中断")},
-        {14, LbText(zh, "fibre B down", "光路B中断")},
+        {ShapeSend, LbText(lang, "sent", "发送")},       {ShapeReceive, LbText(lang, "received", "接收")},
+        {12, LbText(lang, "matched", "已匹配")},         {ShapeReturn, LbText(lang, "return", "返回")},
+        {ShapeAlarm, LbText(lang, "alarm", "告警")},     {10, LbText(lang, "lost", "丢失")},
+        {11, LbText(lang, "unwanted", "误收")},          {13, LbText(lang, "fibre A down", "光路A中断")},
+        {14, LbText(lang, "fibre B down", "光路B中断")},
     };
 }
 
@@ -192,10 +192,10 @@ std::pair<int, int> MarksWithin(const QList<LinkMark>& lane, double from, double
     return {int(lo - lane.begin()), int(hi - lane.begin())};
 }
 
-LinkPictureLayout LayOutLinkPicture(const QRect& area, const QFontMetrics& fm, bool chinese) {
+LinkPictureLayout LayOutLinkPicture(const QRect& area, const QFontMetrics& fm, Lang lang) {
     LinkPictureLayout l;
     const int line = fm.height();
-    const QList<QPoint> places = legendPlaces(legendItems(chinese), fm, area);
+    const QList<QPoint> places = legendPlaces(legendItems(lang), fm, area);
     const int rows = places.isEmpty() ? 1 : (places.last().y() - area.top() - 4) / (line + 6) + 1;
     l.legend = QRect(area.left(), area.top(), area.width(), rows * (line + 6) + 4);
     l.axis = QRect(area.left(), area.bottom() - (2 * line + 12) + 1, area.width(), 2 * line + 12);
@@ -207,20 +207,19 @@ LinkPictureLayout LayOutLinkPicture(const QRect& area, const QFontMetrics& fm, b
 }
 
 void PaintLinkPicture(QPainter& p, const QRect& area, const LinkPictureData& data, const TimeView& view,
-                      bool chinese, std::optional<LinkMarkRef> selected) {
+                      Lang lang, std::optional<LinkMarkRef> selected) {
     p.save();
     p.setClipRect(area);
     p.setRenderHint(QPainter::Antialiasing);
     p.fillRect(area, Qt::white);
     const QFontMetrics fm = p.fontMetrics();
-    const LinkPictureLayout lay = LayOutLinkPicture(area, fm, chinese);
-    const bool zh = chinese;
+    const LinkPictureLayout lay = LayOutLinkPicture(area, fm, lang);
     auto xAt = [&](double t) { return area.left() + view.XAt(t); };
     const double tFrom = view.TimeAt(-10), tTo = view.TimeAt(area.width() + 10);
 
     // The legend.
     {
-        const QList<LegendItem> items = legendItems(zh);
+        const QList<LegendItem> items = legendItems(lang);
         const QList<QPoint> places = legendPlaces(items, fm, lay.legend);
         for (int i = 0; i < items.size(); ++i) {
             const LegendItem& it = items[i];
@@ -441,11 +440,11 @@ void PaintLinkPicture(QPainter& p, const QRect& area, const LinkPictureData& dat
         p.drawText(under, Qt::AlignLeft | Qt::AlignVCenter, context);
     p.setPen(QColor(90, 90, 90));
     p.drawText(under, Qt::AlignRight | Qt::AlignVCenter,
-               LbText(zh, "time on the local unit's clock", "本地装置时钟时间"));
+               LbText(lang, "time on the local unit's clock", "本地装置时钟时间"));
     p.restore();
 }
 
-QImage RenderLinkPicture(const LinkPictureData& data, const QSize& size, bool chinese, int scale) {
+QImage RenderLinkPicture(const LinkPictureData& data, const QSize& size, Lang lang, int scale) {
     scale = std::max(scale, 1);
     QImage image(size * scale, QImage::Format_RGB32);
     image.fill(Qt::white);
@@ -453,12 +452,12 @@ QImage RenderLinkPicture(const LinkPictureData& data, const QSize& size, bool ch
     p.scale(scale, scale);
     QFont f;
     f.setPixelSize(12);
-    if (chinese)
+    if (lang == Lang::Chinese)
         f.setFamilies({QStringLiteral("WenQuanYi Micro Hei"), f.family()});
     p.setFont(f);
     qint64 from = 0, to = 0;
     if (!data.Extent(&from, &to))
         from = to = 0;
-    PaintLinkPicture(p, QRect(QPoint(0, 0), size), data, FittedView(from, to, size.width()), chinese);
+    PaintLinkPicture(p, QRect(QPoint(0, 0), size), data, FittedView(from, to, size.width()), lang);
     return image;
 }

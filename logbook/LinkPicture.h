@@ -1,6 +1,7 @@
 #pragma once
 
 #include "logbook/TimeScale.h"
+#include "platform/Lang.h"
 
 #include <QList>
 #include <QRect>
@@ -67,18 +68,18 @@ struct LinkPictureLayout {
     std::array<QRect, 2> lanes;
     QRect axis; // the scale's marks, their labels and the day they leave out
 };
-LinkPictureLayout LayOutLinkPicture(const QRect& area, const QFontMetrics& fm, bool chinese);
+LinkPictureLayout LayOutLinkPicture(const QRect& area, const QFontMetrics& fm, Lang lang);
 
 // Paints the picture of `data` into `area` as `view` shows it (the axis's pixel 0 at area.left()),
 // only what falls within the area: the lanes' marks found by bisection, and where many marks fall
 // on one pixel, one of each kind drawn. `selected` (and its pair) drawn heavier. A picture that
 // holds nothing gets no scale.
 void PaintLinkPicture(QPainter& p, const QRect& area, const LinkPictureData& data, const TimeView& view,
-                      bool chinese, std::optional<LinkMarkRef> selected = std::nullopt);
+                      Lang lang, std::optional<LinkMarkRef> selected = std::nullopt);
 
 // The marks of `lane` whose moments fall within [from, to]: first index and one past the last.
 std::pair<int, int> MarksWithin(const QList<LinkMark>& lane, double from, double to);
 
 // The whole of `data` painted as it shows in `size` pixels (white, for print, a 12-pixel font),
 // into an image `scale` times finer.
-QImage RenderLinkPicture(const LinkPictureData& data, const QSize& size, bool chinese, int scale = 1);
+QImage RenderLinkPicture(const LinkPictureData& data, const QSize& size, Lang lang, int scale = 1);

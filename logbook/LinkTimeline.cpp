@@ -34,8 +34,8 @@ void CLinkTimeline::SetData(LinkPictureData data, bool keepView) {
     emit SelectionChanged();
 }
 
-void CLinkTimeline::SetChinese(bool chinese) {
-    m_bChinese = chinese;
+void CLinkTimeline::SetLanguage(Lang lang) {
+    m_lang = lang;
     update();
 }
 
@@ -87,7 +87,7 @@ void CLinkTimeline::PanBy(double pixels) {
 }
 
 std::optional<LinkMarkRef> CLinkTimeline::MarkAt(const QPoint& pos) const {
-    const LinkPictureLayout lay = LayOutLinkPicture(rect(), fontMetrics(), m_bChinese);
+    const LinkPictureLayout lay = LayOutLinkPicture(rect(), fontMetrics(), m_lang);
     for (int l = 0; l < 2; ++l) {
         if (pos.y() < lay.lanes[l].top() - 4 || pos.y() > lay.lanes[l].bottom() + 4)
             continue;
@@ -110,7 +110,7 @@ std::optional<LinkMarkRef> CLinkTimeline::MarkAt(const QPoint& pos) const {
 }
 
 QPointF CLinkTimeline::PointOf(const LinkMarkRef& mark) const {
-    const LinkPictureLayout lay = LayOutLinkPicture(rect(), fontMetrics(), m_bChinese);
+    const LinkPictureLayout lay = LayOutLinkPicture(rect(), fontMetrics(), m_lang);
     return {m_view.XAt(m_data.lanes[mark.lane][mark.index].t), lay.lanes[mark.lane].center().y() + 0.5};
 }
 
@@ -148,7 +148,7 @@ void CLinkTimeline::paintEvent(QPaintEvent*) {
         p.setPen(Qt::black);
         p.drawText(rect().adjusted(20, 10, -20, -10), Qt::AlignCenter | Qt::TextWordWrap, m_strEmpty);
     } else {
-        PaintLinkPicture(p, rect(), m_data, m_view, m_bChinese, m_selected);
+        PaintLinkPicture(p, rect(), m_data, m_view, m_lang, m_selected);
     }
     if (hasFocus()) {
         p.setPen(QPen(palette().color(QPalette::Highlight), 1, Qt::DotLine));

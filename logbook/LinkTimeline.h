@@ -1,6 +1,7 @@
 #pragma once
 
 #include "logbook/LinkPicture.h"
+#include "platform/Lang.h"
 
 #include <QWidget>
 
@@ -24,7 +25,7 @@ public:
     void SetEmptyText(const QString& text);
     QString EmptyText() const { return m_strEmpty; }
     const LinkPictureData& Data() const { return m_data; }
-    void SetChinese(bool chinese);
+    void SetLanguage(Lang lang);
 
     TimeView View() const { return m_view; }
     void SetView(const TimeView& view);
@@ -67,7 +68,7 @@ private:
 
     LinkPictureData m_data;
     TimeView m_view;
-    bool m_bChinese = false;
+    Lang m_lang = Lang::English;
     // What the view fits, so that a resize fits it again: nothing, everything, the opening span.
     enum class Fit { None, All, Opening } m_fit = Fit::None;
     QString m_strEmpty;

@@ -36,8 +36,8 @@ QTableView* makeTable(QWidget* parent, CTextTableModel* model, const char* name)
 CVisitTableModel::CVisitTableModel(PageSourceFactory factory, QObject* parent)
     : CPagedTableModel(std::move(factory), parent) {}
 
-void CVisitTableModel::SetChinese(bool chinese) {
-    m_bChinese = chinese;
+void CVisitTableModel::SetLanguage(Lang lang) {
+    m_lang = lang;
     Retranslate();
 }
 
@@ -48,22 +48,22 @@ int CVisitTableModel::columnCount(const QModelIndex& parent) const {
 QVariant CVisitTableModel::headerData(int section, Qt::Orientation orientation, int role) const {
     if (orientation != Qt::Horizontal || role != Qt::DisplayRole)
         return CPagedTableModel::headerData(section, orientation, role);
-    const bool zh = m_bChinese;
+    const Lang lang = m_lang;
     switch (section) {
     case 0:
-        return LbText(zh, "Visit", "访问");
+        return LbText(lang, "Visit", "访问");
     case 1:
-        return LbText(zh, "When", "时间");
+        return LbText(lang, "When", "时间");
     case 2:
-        return LbText(zh, "Who", "用户");
+        return LbText(lang, "Who", "用户");
     case 3:
-        return LbText(zh, "Port or file", "端口或文件");
+        return LbText(lang, "Port or file", "端口或文件");
     case 4:
-        return LbText(zh, "Units", "装置");
+        return LbText(lang, "Units", "装置");
     case 5:
-        return LbText(zh, "Changed", "更改");
+        return LbText(lang, "Changed", "更改");
     case 6:
-        return LbText(zh, "Read", "读取");
+        return LbText(lang, "Read", "读取");
     }
     return {};
 }
@@ -71,11 +71,11 @@ QVariant CVisitTableModel::headerData(int section, Qt::Orientation orientation, 
 QVariant CVisitTableModel::Cell(const QVariantList& row, int column, int role) const {
     if (role != Qt::DisplayRole || row.size() != VisitCells)
         return {};
-    const bool zh = m_bChinese;
-    auto counted = [zh](int n, const char* one, const char* many, const char* chinese) {
-        return zh       ? QString::fromUtf8(chinese).arg(n)
-               : n == 1 ? QString::fromUtf8(one)
-                        : QString::fromUtf8(many).arg(n);
+    const Lang lang = m_lang;
+    auto counted = [lang](int n, const char* one, const char* many, const char* chinese) {
+        return lang == Lang::Chinese ? QString::fromUtf8(chinese).arg(n)
+               : n == 1              ? QString::fromUtf8(one)
+                                     : QString::fromUtf8(many).arg(n);
     };
     switch (column) {
     case 0:
@@ -83,7 +83,7 @@ QVariant CVisitTableModel::Cell(const QVariantList& row, int column, int role) c
     case 1: {
         QString when = PcTimeLocalText(row.at(VisitStarted).toDateTime());
         if (row.at(VisitProgram).toString() == QLatin1String("import"))
-            when += LbText(zh, " (import)", "（导入）");
+            when += LbText(lang, " (import)", "（导入）");
         return when;
     }
     case 2: {
@@ -95,10 +95,10 @@ QVariant CVisitTableModel::Cell(const QVariantList& row, int column, int role) c
     case 4: {
         QStringList units;
         if (row.at(VisitLocal).isValid())
-            units << LbText(zh, "local %1", "本地 %1").arg(row.at(VisitLocal).toInt());
+            units << LbText(lang, "local %1", "本地 %1").arg(row.at(VisitLocal).toInt());
         if (row.at(VisitRemote).isValid())
-            units << LbText(zh, "remote %1", "对端 %1").arg(row.at(VisitRemote).toInt());
-        return units.join(zh ? QStringLiteral("，") : QStringLiteral(", "));
+            units << LbText(lang, "remote %1", "对端 %1").arg(row.at(VisitRemote).toInt());
+        return units.join(lang == Lang::Chinese ? QStringLiteral("，") : QStringLiteral(", "));
     }
     case 5: {
         const int n = row.at(VisitActions).toInt();
@@ -108,13 +108,13 @@ QVariant CVisitTableModel::Cell(const QVariantList& row, int column, int role) c
         QStringList read;
         if (const int n = row.at(VisitRecordReads).toInt())
             read << counted(n, "1 record read", "%1 record reads", "记录%1次") +
-                        LbText(zh, " (%1 new events)", "（新事件%1条）")
+                        LbText(lang, " (%1 new events)", "（新事件%1条）")
                             .arg(row.at(VisitNewEvents).toLongLong());
         if (const int n = row.at(VisitConfigReads).toInt())
             read << counted(n, "1 configuration", "%1 configurations", "配置%1次");
         if (const int n = row.at(VisitClockReadings).toInt())
             read << counted(n, "1 clock reading", "%1 clock readings", "时钟%1次");
-        return read.join(zh ? QStringLiteral("，") : QStringLiteral(", "));
+        return read.join(lang == Lang::Chinese ? QStringLiteral("，") : QStringLiteral(", "));
     }
     }
     return {};
@@ -146,14 +146,13 @@ CVisitsPage::CVisitsPage(const QString& archivePath, QWidget* parent) : QWidget(
     ShowTitle();
 }
 
-void CVisitsPage::SetChinese(bool chinese) {
-    m_bChinese = chinese;
-    m_model->SetChinese(chinese);
-    const bool zh = chinese;
+void CVisitsPage::SetLanguage(Lang lang) {
+    m_lang = lang;
+    m_model->SetLanguage(lang);
     SizeColumns(m_table, {QStringLiteral("#99999"), QStringLiteral("2026-12-31 23:59:59"),
                           QStringLiteral("engineer@sub-east-laptop"), QStringLiteral("/dev/ttyUSB0"),
-                          LbText(zh, "local 65000, remote 65000", "本地 65000，对端 65000"),
-                          LbText(zh, "99 actions", "99项操作")});
+                          LbText(lang, "local 65000, remote 65000", "本地 65000，对端 65000"),
+                          LbText(lang, "99 actions", "99项操作")});
     ShowTitle();
 }
 
@@ -171,64 +170,64 @@ std::optional<qint64> CVisitsPage::ChosenVisit() const {
 }
 
 void CVisitsPage::ShowTitle() {
-    const bool zh = m_bChinese;
-    m_btnReport->setText(LbText(zh, "&Report…", "报告(&R)…"));
+    const Lang lang = m_lang;
+    m_btnReport->setText(LbText(lang, "&Report…", "报告(&R)…"));
     m_btnReport->setToolTip(
-        LbText(zh, "The printable report of the visit chosen (PDF)", "所选访问的可打印报告（PDF）"));
+        LbText(lang, "The printable report of the visit chosen (PDF)", "所选访问的可打印报告（PDF）"));
     m_btnReport->setEnabled(ChosenVisit().has_value());
     if (!m_model->CountKnown())
-        m_stcTitle->setText(LbText(zh, "Reading the visits...", "正在读取访问记录..."));
+        m_stcTitle->setText(LbText(lang, "Reading the visits...", "正在读取访问记录..."));
     else if (m_model->TotalCount() == 0)
-        m_stcTitle->setText(LbText(zh, "No visit is kept yet: the service program keeps one for each run.",
+        m_stcTitle->setText(LbText(lang, "No visit is kept yet: the service program keeps one for each run.",
                                    "还没有访问记录：维护软件每次运行记录一次。"));
     else
-        m_stcTitle->setText(LbText(zh, "%1 runs of the service program and imports, newest first.",
+        m_stcTitle->setText(LbText(lang, "%1 runs of the service program and imports, newest first.",
                                    "维护软件运行及导入共%1次，最近的在前。")
                                 .arg(m_model->TotalCount()));
 }
 
 // ---- actions
 
-QString ActionKindText(const QString& kind, bool zh) {
+QString ActionKindText(const QString& kind, Lang lang) {
     if (kind == QLatin1String("config-write"))
-        return LbText(zh, "Configuration written", "写入配置");
+        return LbText(lang, "Configuration written", "写入配置");
     if (kind == QLatin1String("clock-write"))
-        return LbText(zh, "Date and time written", "写入日期时间");
+        return LbText(lang, "Date and time written", "写入日期时间");
     if (kind == QLatin1String("record-clear"))
-        return LbText(zh, "Records cleared", "清除记录");
+        return LbText(lang, "Records cleared", "清除记录");
     if (kind == QLatin1String("password-change"))
-        return LbText(zh, "Password changed", "修改密码");
+        return LbText(lang, "Password changed", "修改密码");
     return kind;
 }
 
-QString AppliedText(std::optional<bool> applied, bool zh) {
+QString AppliedText(std::optional<bool> applied, Lang lang) {
     if (!applied)
-        return LbText(zh, "not known", "未知");
-    return *applied ? LbText(zh, "yes", "是") : LbText(zh, "NO", "否");
+        return LbText(lang, "not known", "未知");
+    return *applied ? LbText(lang, "yes", "是") : LbText(lang, "NO", "否");
 }
 
-QString AppliedText(const ActionEntry& a, bool zh) {
-    const QString text = AppliedText(a.row.applied, zh);
+QString AppliedText(const ActionEntry& a, Lang lang) {
+    const QString text = AppliedText(a.row.applied, lang);
     if (!a.row.applied || a.decidedBy == 0 || a.decidedBy == a.row.visitId)
         return text;
-    return LbText(zh, "%1, read back in visit #%2", "%1，由访问 #%2 读回").arg(text).arg(a.decidedBy);
+    return LbText(lang, "%1, read back in visit #%2", "%1，由访问 #%2 读回").arg(text).arg(a.decidedBy);
 }
 
-QString ActionSentText(const ActionEntry& a, bool zh) {
+QString ActionSentText(const ActionEntry& a, Lang lang) {
     const QString& kind = a.row.kind;
     if (kind == QLatin1String("config-write")) {
         if (!a.hasWritten)
             return QString::fromLatin1(a.row.sent.toHex(' ').toUpper());
-        QString text = LbText(zh, "address %1, %2 commands", "地址%1，%2个命令")
+        QString text = LbText(lang, "address %1, %2 commands", "地址%1，%2个命令")
                            .arg(a.written.address)
                            .arg(a.written.commandCount);
         if (a.hasBefore) {
             int n = 0;
             for (const ConfigDiffLine& l : DiffConfigLines(a.before, a.written))
                 n += l.changed;
-            text += n == 0   ? LbText(zh, "; nothing changed", "；无改变")
-                    : n == 1 ? LbText(zh, "; 1 setting changed", "；改变1项")
-                             : LbText(zh, "; %1 settings changed", "；改变%1项").arg(n);
+            text += n == 0   ? LbText(lang, "; nothing changed", "；无改变")
+                    : n == 1 ? LbText(lang, "; 1 setting changed", "；改变1项")
+                             : LbText(lang, "; %1 settings changed", "；改变%1项").arg(n);
         }
         return text;
     }
@@ -239,14 +238,14 @@ QString ActionSentText(const ActionEntry& a, bool zh) {
         int at = 0;
         QStringList parts;
         if (at < n && p[at] == kClockGroupUnchanged) {
-            parts << LbText(zh, "date unchanged", "日期不变");
+            parts << LbText(lang, "date unchanged", "日期不变");
             ++at;
         } else if (at + 3 <= n) {
             parts << FormatReadDate(p + at);
             at += 3;
         }
         if (at < n && p[at] == kClockGroupUnchanged) {
-            parts << LbText(zh, "time unchanged", "时间不变");
+            parts << LbText(lang, "time unchanged", "时间不变");
             ++at;
         } else if (at + 3 <= n) {
             parts << FormatReadTime(p + at);
@@ -287,9 +286,9 @@ CActionsPage::CActionsPage(const QString& archivePath, QWidget* parent)
     Fill();
 }
 
-void CActionsPage::SetChinese(bool chinese) {
-    m_bChinese = chinese;
-    m_diff->SetChinese(chinese);
+void CActionsPage::SetLanguage(Lang lang) {
+    m_lang = lang;
+    m_diff->SetLanguage(lang);
     Fill();
 }
 
@@ -314,24 +313,24 @@ void CActionsPage::Reload() {
 }
 
 void CActionsPage::Fill() {
-    const bool zh = m_bChinese;
+    const Lang lang = m_lang;
     const int current = m_table->currentIndex().row();
-    m_model->SetHeaders({LbText(zh, "When", "时间"), LbText(zh, "Unit", "装置"), LbText(zh, "Side", "侧"),
-                         LbText(zh, "Action", "操作"), LbText(zh, "Sent", "发送内容"),
-                         LbText(zh, "Applied", "已生效"), LbText(zh, "Port", "端口"),
-                         LbText(zh, "Visit", "访问"), LbText(zh, "Who", "用户")});
+    m_model->SetHeaders(
+        {LbText(lang, "When", "时间"), LbText(lang, "Unit", "装置"), LbText(lang, "Side", "侧"),
+         LbText(lang, "Action", "操作"), LbText(lang, "Sent", "发送内容"), LbText(lang, "Applied", "已生效"),
+         LbText(lang, "Port", "端口"), LbText(lang, "Visit", "访问"), LbText(lang, "Who", "用户")});
     QList<QStringList> rows;
     for (const ActionEntry& a : m_actions) {
         const bool password = a.row.kind == QLatin1String("password-change");
         // Every action but a password change has a read-back that shows whether it took.
         const bool hasApplied = !password;
         rows << QStringList{PcTimeLocalText(a.row.time),
-                            a.row.unitId ? UnitLabelText(a.unitName, a.unitAddress, *a.row.unitId, zh)
+                            a.row.unitId ? UnitLabelText(a.unitName, a.unitAddress, *a.row.unitId, lang)
                                          : QString(),
-                            password ? QString() : SideLabel(a.row.side, zh),
-                            ActionKindText(a.row.kind, zh),
-                            ActionSentText(a, zh),
-                            hasApplied ? AppliedText(a, zh) : QString(),
+                            password ? QString() : SideLabel(a.row.side, lang),
+                            ActionKindText(a.row.kind, lang),
+                            ActionSentText(a, lang),
+                            hasApplied ? AppliedText(a, lang) : QString(),
                             a.row.port,
                             QStringLiteral("#%1").arg(a.row.visitId),
                             a.user};
@@ -345,22 +344,22 @@ void CActionsPage::Fill() {
         header->moveSection(header->visualIndex(8), 2);
         header->moveSection(header->visualIndex(5), 6);
     }
-    SizeColumns(m_table,
-                {QStringLiteral("2026-12-31 23:59:59"), UnitLabelText(QString(), 65000, 0, zh),
-                 SideLabel(UnitSide::Remote, zh), ActionKindText(QStringLiteral("clock-write"), zh),
-                 LbText(zh, "address 65000, 8 commands; 24 settings changed", "地址65000，8个命令；改变24项"),
-                 LbText(zh, "yes, read back in visit #999", "是，由访问 #999 读回"),
-                 QStringLiteral("/dev/ttyUSB0"), QStringLiteral("#9999"),
-                 QStringLiteral("wang.li@sub-east-laptop")});
+    SizeColumns(
+        m_table,
+        {QStringLiteral("2026-12-31 23:59:59"), UnitLabelText(QString(), 65000, 0, lang),
+         SideLabel(UnitSide::Remote, lang), ActionKindText(QStringLiteral("clock-write"), lang),
+         LbText(lang, "address 65000, 8 commands; 24 settings changed", "地址65000，8个命令；改变24项"),
+         LbText(lang, "yes, read back in visit #999", "是，由访问 #999 读回"), QStringLiteral("/dev/ttyUSB0"),
+         QStringLiteral("#9999"), QStringLiteral("wang.li@sub-east-laptop")});
     QString title =
         m_actions.isEmpty()
-            ? LbText(zh, "No action was sent to a unit yet.", "还没有对装置的操作。")
-            : LbText(zh, "%1 actions, newest first. Choose a configuration write to see what it changed.",
+            ? LbText(lang, "No action was sent to a unit yet.", "还没有对装置的操作。")
+            : LbText(lang, "%1 actions, newest first. Choose a configuration write to see what it changed.",
                      "共%1项操作，最近的在前。选择一次配置写入可查看其改变。")
                   .arg(m_actions.size());
     if (m_bMore)
-        title +=
-            LbText(zh, " Older actions: lmx207-logbook on the command line.", " 更早的操作请用命令行查看。");
+        title += LbText(lang, " Older actions: lmx207-logbook on the command line.",
+                        " 更早的操作请用命令行查看。");
     m_stcTitle->setText(title);
     if (current >= 0 && current < rows.size())
         m_table->selectRow(current);
@@ -368,34 +367,35 @@ void CActionsPage::Fill() {
 }
 
 void CActionsPage::ShowChosen() {
-    const bool zh = m_bChinese;
+    const Lang lang = m_lang;
     const int row = m_table->currentIndex().row();
     if (row < 0 || row >= m_actions.size() || m_actions[row].row.kind != QLatin1String("config-write") ||
         !m_actions[row].hasWritten) {
         m_diff->Show(nullptr, nullptr, QString(), QString());
-        m_stcDiff->setText(LbText(zh, "Configuration before and after: choose a configuration write above.",
+        m_stcDiff->setText(LbText(lang, "Configuration before and after: choose a configuration write above.",
                                   "写入前后的配置：请在上面选择一次配置写入。"));
         return;
     }
     const ActionEntry& a = m_actions[row];
     if (!a.hasBefore) {
-        m_diff->Show(&a.written, &a.written, LbText(zh, "Written", "写入"), LbText(zh, "Written", "写入"));
-        m_stcDiff->setText(LbText(zh, "No configuration read of this unit came before this write.",
+        m_diff->Show(&a.written, &a.written, LbText(lang, "Written", "写入"),
+                     LbText(lang, "Written", "写入"));
+        m_stcDiff->setText(LbText(lang, "No configuration read of this unit came before this write.",
                                   "此次写入之前没有读取过该装置的配置。"));
         return;
     }
     m_diff->Show(&a.before, &a.written,
-                 LbText(zh, "Before (read %1)", "写入前（%1读取）").arg(PcTimeLocalText(a.before.time)),
-                 LbText(zh, "Written", "写入"));
-    m_stcDiff->setText(LbText(zh, "Configuration written at %1, against the configuration read before it:",
+                 LbText(lang, "Before (read %1)", "写入前（%1读取）").arg(PcTimeLocalText(a.before.time)),
+                 LbText(lang, "Written", "写入"));
+    m_stcDiff->setText(LbText(lang, "Configuration written at %1, against the configuration read before it:",
                               "%1写入的配置与之前读取的配置:")
                            .arg(PcTimeLocalText(a.row.time)));
 }
 
 // ---- journal
 
-QString JournalMessageText(const QString& message, bool zh) {
-    if (!zh)
+QString JournalMessageText(const QString& message, Lang lang) {
+    if (lang != Lang::Chinese)
         return message;
     static const std::pair<const char*, const char*> kinds[] = {
         {"record answer", "记录应答"},
@@ -456,8 +456,8 @@ CJournalPage::CJournalPage(const QString& archivePath, QWidget* parent)
     Fill();
 }
 
-void CJournalPage::SetChinese(bool chinese) {
-    m_bChinese = chinese;
+void CJournalPage::SetLanguage(Lang lang) {
+    m_lang = lang;
     Fill();
 }
 
@@ -473,23 +473,23 @@ void CJournalPage::Reload() {
 }
 
 void CJournalPage::Fill() {
-    const bool zh = m_bChinese;
-    m_model->SetHeaders({LbText(zh, "When", "时间"), LbText(zh, "What failed", "故障")});
+    const Lang lang = m_lang;
+    m_model->SetHeaders({LbText(lang, "When", "时间"), LbText(lang, "What failed", "故障")});
     QList<QStringList> rows;
     for (const JournalEntry& e : m_entries) {
         // The journal keeps UTC; shown in the PC's local time.
         const QDateTime t = QDateTime::fromString(e.time, Qt::ISODateWithMs);
         rows << QStringList{t.isValid() ? t.toLocalTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"))
                                         : e.time,
-                            JournalMessageText(e.message, zh)};
+                            JournalMessageText(e.message, lang)};
     }
     m_model->SetRows(rows);
     SizeColumns(m_table, {QStringLiteral("2026-12-31 23:59:59")});
     m_stcTitle->setText(
         m_entries.isEmpty()
-            ? LbText(zh, "The archive has never failed to keep what a unit told the service program.",
+            ? LbText(lang, "The archive has never failed to keep what a unit told the service program.",
                      "档案从未出现保存故障。")
-            : LbText(zh,
+            : LbText(lang,
                      "%1 times the service program could not keep what a unit told it, "
                      "newest first. The service program itself never shows these.",
                      "维护软件有%1次未能保存装置的数据，最近的在前。维护软件本身不显示这些故障。")

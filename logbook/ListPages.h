@@ -1,6 +1,7 @@
 #pragma once
 
 #include "logbook/LogbookSources.h"
+#include "platform/Lang.h"
 
 #include <QWidget>
 
@@ -16,13 +17,13 @@ class CVisitTableModel : public CPagedTableModel {
     Q_OBJECT
 public:
     CVisitTableModel(PageSourceFactory factory, QObject* parent = nullptr);
-    void SetChinese(bool chinese);
+    void SetLanguage(Lang lang);
     int columnCount(const QModelIndex& parent = {}) const override;
     QVariant headerData(int section, Qt::Orientation orientation, int role = Qt::DisplayRole) const override;
     QVariant Cell(const QVariantList& row, int column, int role) const override;
 
 private:
-    bool m_bChinese = false;
+    Lang m_lang = Lang::English;
 };
 
 // The visits: each run of the service program (or import), when, who (PC user and host), which
@@ -32,7 +33,7 @@ class CVisitsPage : public QWidget {
     Q_OBJECT
 public:
     CVisitsPage(const QString& archivePath, QWidget* parent = nullptr);
-    void SetChinese(bool chinese);
+    void SetLanguage(Lang lang);
     void Reload();
     QTableView* Table() const { return m_table; }
     CVisitTableModel* Model() const { return m_model; }
@@ -47,7 +48,7 @@ signals:
 private:
     void ShowTitle();
 
-    bool m_bChinese = false;
+    Lang m_lang = Lang::English;
     QLabel* m_stcTitle;
     QPushButton* m_btnReport;
     QTableView* m_table;
@@ -62,7 +63,7 @@ class CActionsPage : public QWidget {
     Q_OBJECT
 public:
     CActionsPage(const QString& archivePath, QWidget* parent = nullptr);
-    void SetChinese(bool chinese);
+    void SetLanguage(Lang lang);
     void Reload();
     QTableView* Table() const { return m_table; }
     CTextTableModel* Model() const { return m_model; }
@@ -77,7 +78,7 @@ private:
     void ShowChosen();
 
     QString m_strPath;
-    bool m_bChinese = false;
+    Lang m_lang = Lang::English;
     QList<ActionEntry> m_actions;
     bool m_bMore = false;
     QLabel* m_stcTitle;
@@ -94,7 +95,7 @@ class CJournalPage : public QWidget {
     Q_OBJECT
 public:
     CJournalPage(const QString& archivePath, QWidget* parent = nullptr);
-    void SetChinese(bool chinese);
+    void SetLanguage(Lang lang);
     void Reload();
     QTableView* Table() const { return m_table; }
     CTextTableModel* Model() const { return m_model; }
@@ -107,7 +108,7 @@ private:
     void Fill();
 
     QString m_strPath;
-    bool m_bChinese = false;
+    Lang m_lang = Lang::English;
     QList<JournalEntry> m_entries; // newest first
     QLabel* m_stcTitle;
     QTableView* m_table;
@@ -123,15 +124,15 @@ constexpr int kJournalShown = 500;
 // A line of the archive's failure journal in the language chosen. The journal keeps English
 // lines; in Chinese, the lines the archive writes and the database's common reasons are said in
 // Chinese, and what is not known (a path, another reason) stays as written.
-QString JournalMessageText(const QString& message, bool chinese);
+QString JournalMessageText(const QString& message, Lang lang);
 
 // Texts of an action for the audit table, in the language chosen: its kind ("config-write" and
 // the others), and whether the read-back showed it applied (yes, NO, not known).
-QString ActionKindText(const QString& kind, bool chinese);
-QString AppliedText(std::optional<bool> applied, bool chinese);
+QString ActionKindText(const QString& kind, Lang lang);
+QString AppliedText(std::optional<bool> applied, Lang lang);
 // The same for one action: a write decided by a later visit's read-back names that visit
 // ("yes, read back in visit #7").
-QString AppliedText(const ActionEntry& action, bool chinese);
+QString AppliedText(const ActionEntry& action, Lang lang);
 // What an action sent, as a person reads it: the configuration written (address and codes), the
 // date and time groups ("unchanged" for a 0xFF group), nothing for a clear or a password change.
-QString ActionSentText(const ActionEntry& action, bool chinese);
+QString ActionSentText(const ActionEntry& action, Lang lang);

@@ -357,15 +357,15 @@ int Report(const QStringList& args, const Output& io) {
     }
     archive.Close();
 
-    const bool zh = chosen.value_or(StoredLanguage()) == Lang::Chinese;
+    const Lang lang = chosen.value_or(StoredLanguage());
     QByteArray pdf;
     if (byVisit) {
         VisitReportData data;
-        if (!LoadVisitReport(archivePath, id, zh, &data, &error))
+        if (!LoadVisitReport(archivePath, id, lang, &data, &error))
             return io.Fail(2, error);
-        pdf = ReportPdf(VisitReportDocument(data, zh).get(), VisitReportTitle(id, zh));
+        pdf = ReportPdf(VisitReportDocument(data, lang).get(), VisitReportTitle(id, lang));
     } else {
-        pdf = PeriodReportPdf(archivePath, id, remoteId, from, to, zh, &error);
+        pdf = PeriodReportPdf(archivePath, id, remoteId, from, to, lang, &error);
         if (pdf.isEmpty())
             return io.Fail(2, error);
     }
@@ -374,7 +374,7 @@ int Report(const QStringList& args, const Output& io) {
         std::fflush(io.out);
         return std::ferror(io.out) ? io.Fail(1, QStringLiteral("standard output cannot be written")) : 0;
     }
-    if (!SaveReportPdf(pdf, output, zh, &error))
+    if (!SaveReportPdf(pdf, output, lang, &error))
         return io.Fail(1, error);
     io.Write(QStringLiteral("report of %1 written to %2\n").arg(subject, output).toUtf8());
     return 0;

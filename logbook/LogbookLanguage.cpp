@@ -18,7 +18,7 @@ bool StoredLanguageIsChinese() {
 
 extern int g_bChinese; // the process-wide language flag the platform layer's dialogs follow
 
-void UseFrameworkLanguage(bool chinese) {
-    g_bChinese = chinese ? 1 : 0;
+void UseFrameworkLanguage(Lang lang) {
+    g_bChinese = lang == Lang::Chinese ? 1 : 0;
     SyncFrameworkTranslation();
 }

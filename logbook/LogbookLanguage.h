@@ -16,15 +16,11 @@ inline Lang StoredLanguage() {
 }
 
 // A text of the logbook's windows in the language chosen: `english` or `chinese` (UTF-8).
-inline QString LbText(bool chinese, const char* english, const char* chinese_) {
-    return chinese ? QString::fromUtf8(chinese_) : QString::fromUtf8(english);
-}
-
 inline QString LbText(Lang lang, const char* english, const char* chinese) {
-    return LbText(lang == Lang::Chinese, english, chinese);
+    return QString::fromUtf8(lang == Lang::Chinese ? chinese : english);
 }
 
 // Qt's own dialogs and standard buttons (the file chooser, the print dialog, message boxes) in the
 // language of the logbook's window: Qt's Chinese translation is installed for Chinese (when the
 // system has it), and dropped again for English.
-void UseFrameworkLanguage(bool chinese);
+void UseFrameworkLanguage(Lang lang);

@@ -9,20 +9,20 @@
 #include <QHash>
 #include <QSqlQuery>
 
-QString UnitLabelText(const QString& name, std::optional<int> address, qint64 id, bool chinese) {
+QString UnitLabelText(const QString& name, std::optional<int> address, qint64 id, Lang lang) {
     if (!name.isEmpty())
         return name;
     if (address)
-        return LbText(chinese, "Address %1", "地址 %1").arg(*address);
-    return LbText(chinese, "Unit #%1", "装置 #%1").arg(id);
+        return LbText(lang, "Address %1", "地址 %1").arg(*address);
+    return LbText(lang, "Unit #%1", "装置 #%1").arg(id);
 }
 
-QString UnitLabelText(const UnitRow& unit, bool chinese) {
-    return UnitLabelText(unit.name, unit.address, unit.id, chinese);
+QString UnitLabelText(const UnitRow& unit, Lang lang) {
+    return UnitLabelText(unit.name, unit.address, unit.id, lang);
 }
 
-QString SideLabel(UnitSide side, bool chinese) {
-    return side == UnitSide::Local ? LbText(chinese, "Local", "本地") : LbText(chinese, "Remote", "对端");
+QString SideLabel(UnitSide side, Lang lang) {
+    return side == UnitSide::Local ? LbText(lang, "Local", "本地") : LbText(lang, "Remote", "对端");
 }
 
 EventSort SortOfEventColumn(int column) {

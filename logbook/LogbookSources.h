@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/Lang.h"
+
 // What the logbook's windows read from the archive, in the terms they show. Each call opens its
 // own read-only connection to the archive at `path` on the calling thread, reads, and closes it
 // again, so any worker thread may call it. A failure gives an empty answer and the reason in
@@ -15,9 +17,9 @@ class Archive;
 #include <QString>
 
 // A unit as a person reads it: its name, else "Address N" / "地址 N", else "Unit #id" / "装置 #id".
-QString UnitLabelText(const QString& name, std::optional<int> address, qint64 id, bool chinese);
-QString UnitLabelText(const UnitRow& unit, bool chinese);
-QString SideLabel(UnitSide side, bool chinese); // "Local" / "本地", "Remote" / "对端"
+QString UnitLabelText(const QString& name, std::optional<int> address, qint64 id, Lang lang);
+QString UnitLabelText(const UnitRow& unit, Lang lang);
+QString SideLabel(UnitSide side, Lang lang); // "Local" / "本地", "Remote" / "对端"
 
 // The event table's columns, in order, and the sort each stands for.
 enum EventColumn { ColUnit, ColSide, ColUnitTime, ColCode, ColText, ColFirstSeen, ColVisit, EventColumns };

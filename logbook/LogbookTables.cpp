@@ -88,8 +88,8 @@ void SizeColumns(QTableView* view, const QStringList& widest) {
 CEventTableModel::CEventTableModel(PageSourceFactory factory, QObject* parent)
     : CPagedTableModel(std::move(factory), parent) {}
 
-void CEventTableModel::SetChinese(bool chinese) {
-    m_bChinese = chinese;
+void CEventTableModel::SetLanguage(Lang lang) {
+    m_lang = lang;
     Retranslate();
 }
 
@@ -100,22 +100,22 @@ int CEventTableModel::columnCount(const QModelIndex& parent) const {
 QVariant CEventTableModel::headerData(int section, Qt::Orientation orientation, int role) const {
     if (orientation != Qt::Horizontal || role != Qt::DisplayRole)
         return CPagedTableModel::headerData(section, orientation, role);
-    const bool zh = m_bChinese;
+    const Lang lang = m_lang;
     switch (section) {
     case ColUnit:
-        return LbText(zh, "Unit", "装置");
+        return LbText(lang, "Unit", "装置");
     case ColSide:
-        return LbText(zh, "Side", "侧");
+        return LbText(lang, "Side", "侧");
     case ColUnitTime:
-        return LbText(zh, "Unit time", "装置时间");
+        return LbText(lang, "Unit time", "装置时间");
     case ColCode:
-        return LbText(zh, "Code", "代码");
+        return LbText(lang, "Code", "代码");
     case ColText:
-        return LbText(zh, "Event", "事件");
+        return LbText(lang, "Event", "事件");
     case ColFirstSeen:
-        return LbText(zh, "First seen (PC)", "首次读取（电脑）");
+        return LbText(lang, "First seen (PC)", "首次读取（电脑）");
     case ColVisit:
-        return LbText(zh, "Visit", "访问");
+        return LbText(lang, "Visit", "访问");
     }
     return {};
 }
@@ -130,16 +130,16 @@ QVariant CEventTableModel::Cell(const QVariantList& row, int column, int role) c
         const QVariant address = row.at(CellUnitAddress);
         return UnitLabelText(row.at(CellUnitName).toString(),
                              address.isValid() ? std::optional<int>(address.toInt()) : std::nullopt,
-                             row.at(CellUnitId).toLongLong(), m_bChinese);
+                             row.at(CellUnitId).toLongLong(), m_lang);
     }
     case ColSide:
-        return SideLabel(UnitSide(row.at(CellSide).toInt()), m_bChinese);
+        return SideLabel(UnitSide(row.at(CellSide).toInt()), m_lang);
     case ColUnitTime:
         return row.at(CellUnitTime);
     case ColCode:
         return row.at(CellCode);
     case ColText:
-        return RecordEventText(row.at(CellCode).toInt(), m_bChinese);
+        return RecordEventText(row.at(CellCode).toInt(), m_lang == Lang::Chinese);
     case ColFirstSeen:
         return PcTimeLocalText(row.at(CellFirstSeen).toDateTime());
     case ColVisit:
@@ -148,20 +148,20 @@ QVariant CEventTableModel::Cell(const QVariantList& row, int column, int role) c
     return {};
 }
 
-QString CounterRowText(int row, bool chinese) {
+QString CounterRowText(int row, Lang lang) {
     switch (row) {
     case 0:
-        return LbText(chinese, "Sent", "发送");
+        return LbText(lang, "Sent", "发送");
     case 1:
-        return LbText(chinese, "Received", "接收");
+        return LbText(lang, "Received", "接收");
     case 2:
-        return LbText(chinese, "Returns", "返回");
+        return LbText(lang, "Returns", "返回");
     case 3:
-        return LbText(chinese, "Receive alarms", "接收告警");
+        return LbText(lang, "Receive alarms", "接收告警");
     case 4:
-        return LbText(chinese, "Fiber A interrupts", "光路A中断");
+        return LbText(lang, "Fiber A interrupts", "光路A中断");
     case 5:
-        return LbText(chinese, "Fiber B interrupts", "光路B中断");
+        return LbText(lang, "Fiber B interrupts", "光路B中断");
     }
     return {};
 }

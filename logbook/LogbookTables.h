@@ -2,6 +2,7 @@
 
 #include "logbook/LogbookSources.h"
 #include "logbook/PagedTableModel.h"
+#include "platform/Lang.h"
 
 #include <QAbstractTableModel>
 #include <QStringList>
@@ -27,19 +28,19 @@ class CEventTableModel : public CPagedTableModel {
     Q_OBJECT
 public:
     CEventTableModel(PageSourceFactory factory, QObject* parent = nullptr);
-    void SetChinese(bool chinese);
+    void SetLanguage(Lang lang);
     int columnCount(const QModelIndex& parent = {}) const override;
     QVariant headerData(int section, Qt::Orientation orientation, int role = Qt::DisplayRole) const override;
     QVariant Cell(const QVariantList& row, int column, int role) const override;
 
 private:
-    bool m_bChinese = false;
+    Lang m_lang = Lang::English;
 };
 
 // The counters under the event table: rows sent, received, returns, receive alarms, fibre A and
 // fibre B interruptions; columns commands 1 to 8 and the total.
 constexpr int kCounterRows = 6;
-QString CounterRowText(int row, bool chinese);
+QString CounterRowText(int row, Lang lang);
 // A cell's text: a number, or empty where the row has no per-command count (alarms and fibre
 // interruptions show in the total column only).
 QString CounterCellText(const CommandCounters& counters, int row, int column);

@@ -102,7 +102,8 @@ CLogbookWindow::CLogbookWindow(const QString& archivePath, QWidget* parent)
     }
     const QString language = ReadLogbookText(QStringLiteral("Language"));
     m_bLanguageChosen = language == QLatin1String("zh") || language == QLatin1String("en");
-    SetChinese(m_bLanguageChosen ? language == QLatin1String("zh") : StoredLanguageIsChinese());
+    SetLanguage(m_bLanguageChosen ? (language == QLatin1String("zh") ? Lang::Chinese : Lang::English)
+                                  : StoredLanguage());
     RestoreSettings();
     Reload();
 }
@@ -110,7 +111,7 @@ CLogbookWindow::CLogbookWindow(const QString& archivePath, QWidget* parent)
 CLogbookWindow::~CLogbookWindow() = default;
 
 QString CLogbookWindow::Text(const char* english, const char* chinese) const {
-    return LbText(m_bChinese, english, chinese);
+    return LbText(m_lang, english, chinese);
 }
 
 void CLogbookWindow::CreatePages() {
@@ -143,7 +144,7 @@ void CLogbookWindow::CreatePages() {
     connect(m_journal, &CJournalPage::StatusText, this, &CLogbookWindow::ShowStatus);
     connect(m_link, &CLinkPage::StatusText, this, &CLogbookWindow::ShowStatus);
     connect(m_visits, &CVisitsPage::ReportRequested, this, [this](qint64 visit) {
-        if (const QString done = SaveVisitReportAs(this, m_strPath, visit, m_bChinese); !done.isEmpty())
+        if (const QString done = SaveVisitReportAs(this, m_strPath, visit, m_lang); !done.isEmpty())
             ShowStatus(done);
     });
 }
@@ -183,12 +184,14 @@ void CLogbookWindow::BuildMenus() {
     m_menuLanguage = menuBar()->addMenu(QString());
     auto* group = new QActionGroup(this);
     // Each language is named in itself, so it can be found whatever the window speaks now.
-    auto choose = [this](bool chinese) {
+    auto choose = [this](Lang lang) {
         m_bLanguageChosen = true;
-        SetChinese(chinese);
+        SetLanguage(lang);
     };
-    m_actEnglish = m_menuLanguage->addAction(QStringLiteral("&English"), this, [choose] { choose(false); });
-    m_actChinese = m_menuLanguage->addAction(QStringLiteral("中文(&C)"), this, [choose] { choose(true); });
+    m_actEnglish =
+        m_menuLanguage->addAction(QStringLiteral("&English"), this, [choose] { choose(Lang::English); });
+    m_actChinese =
+        m_menuLanguage->addAction(QStringLiteral("中文(&C)"), this, [choose] { choose(Lang::Chinese); });
     for (QAction* a : {m_actEnglish, m_actChinese}) {
         a->setCheckable(true);
         group->addAction(a);
@@ -207,31 +210,31 @@ void CLogbookWindow::FillRecentMenu() {
         m_menuRecent->addAction(Text("(none yet)", "（还没有）"))->setEnabled(false);
 }
 
-void CLogbookWindow::SetChinese(bool chinese) {
-    m_bChinese = chinese;
+void CLogbookWindow::SetLanguage(Lang lang) {
+    m_lang = lang;
     // Chinese letters need a face that holds them; the same face draws the Latin ones.
     QFont f = QApplication::font();
-    if (chinese)
+    if (lang == Lang::Chinese)
         f.setFamilies({QStringLiteral("WenQuanYi Micro Hei"), f.family()});
     setFont(f);
-    UseFrameworkLanguage(chinese);
+    UseFrameworkLanguage(lang);
     Retranslate();
 }
 
 void CLogbookWindow::Retranslate() {
-    const bool zh = m_bChinese;
+    const Lang lang = m_lang;
     setWindowTitle(Text("LMX-207 Logbook", "LMX-207 维护日志"));
-    m_tabs->setTabText(0, LbText(zh, "&1 Events", "&1 事件"));
-    m_tabs->setTabText(1, LbText(zh, "&2 Visits", "&2 访问"));
-    m_tabs->setTabText(2, LbText(zh, "&3 Configuration and clock", "&3 配置与时钟"));
-    m_tabs->setTabText(3, LbText(zh, "&4 Actions", "&4 操作"));
-    m_tabs->setTabText(4, LbText(zh, "&5 Archive failures", "&5 归档故障"));
-    m_tabs->setTabText(5, LbText(zh, "&6 Link, both ends", "&6 链路两端"));
+    m_tabs->setTabText(0, LbText(lang, "&1 Events", "&1 事件"));
+    m_tabs->setTabText(1, LbText(lang, "&2 Visits", "&2 访问"));
+    m_tabs->setTabText(2, LbText(lang, "&3 Configuration and clock", "&3 配置与时钟"));
+    m_tabs->setTabText(3, LbText(lang, "&4 Actions", "&4 操作"));
+    m_tabs->setTabText(4, LbText(lang, "&5 Archive failures", "&5 归档故障"));
+    m_tabs->setTabText(5, LbText(lang, "&6 Link, both ends", "&6 链路两端"));
     for (const MenuText& m : m_menuTexts)
-        m.action->setText(LbText(zh, m.english, m.chinese));
-    m_menuLanguage->setTitle(LbText(zh, "&Language", "语言(&L)"));
-    m_actEnglish->setChecked(!zh);
-    m_actChinese->setChecked(zh);
+        m.action->setText(LbText(lang, m.english, m.chinese));
+    m_menuLanguage->setTitle(LbText(lang, "&Language", "语言(&L)"));
+    m_actEnglish->setChecked(lang != Lang::Chinese);
+    m_actChinese->setChecked(lang == Lang::Chinese);
     // The home folder as "~", as a user writes it; a long path loses its middle, the tip shows it
     // whole.
     QString path = IsServerLocation(m_strPath) ? LocationForDisplay(m_strPath) : QDir::cleanPath(m_strPath);
@@ -239,16 +242,16 @@ void CLogbookWindow::Retranslate() {
     if (path.startsWith(home + '/'))
         path = QStringLiteral("~") + path.mid(home.size());
     const QString label = IsWritable() || !QFileInfo::exists(m_strPath) || IsServerLocation(m_strPath)
-                              ? LbText(zh, "Archive: %1", "档案: %1").arg(path)
-                              : LbText(zh, "Archive (read-only): %1", "档案（只读）: %1").arg(path);
+                              ? LbText(lang, "Archive: %1", "档案: %1").arg(path)
+                              : LbText(lang, "Archive (read-only): %1", "档案（只读）: %1").arg(path);
     m_stcPath->setText(m_stcPath->fontMetrics().elidedText(label, Qt::ElideMiddle, 380));
     m_stcPath->setToolTip(LocationForDisplay(m_strPath));
-    m_visits->SetChinese(zh);
-    m_events->SetChinese(zh);
-    m_config->SetChinese(zh);
-    m_actions->SetChinese(zh);
-    m_journal->SetChinese(zh);
-    m_link->SetChinese(zh);
+    m_visits->SetLanguage(lang);
+    m_events->SetLanguage(lang);
+    m_config->SetLanguage(lang);
+    m_actions->SetLanguage(lang);
+    m_journal->SetLanguage(lang);
+    m_link->SetLanguage(lang);
 }
 
 bool CLogbookWindow::IsWritable() const {
@@ -264,7 +267,7 @@ void CLogbookWindow::ImportFiles() {
                                       "此档案以只读方式打开：不向其中导入。"));
         return;
     }
-    CImportDialog dlg(m_strPath, m_bChinese, this);
+    CImportDialog dlg(m_strPath, m_lang, this);
     dlg.setFont(font());
     dlg.exec();
     if (dlg.ArchiveChanged())
@@ -459,7 +462,7 @@ void CLogbookWindow::Report() {
     auto* unit = new QComboBox(&dialog);
     unit->setObjectName(QStringLiteral("unit"));
     for (const UnitRow& u : units)
-        unit->addItem(UnitLabelText(u, m_bChinese), u.id);
+        unit->addItem(UnitLabelText(u, m_lang), u.id);
     auto* ofLink = new QRadioButton(Text("Of &link", "链路报告(&L)"), &dialog);
     ofLink->setObjectName(QStringLiteral("ofLink"));
     auto* local = new QComboBox(&dialog);
@@ -468,7 +471,7 @@ void CLogbookWindow::Report() {
     remote->setObjectName(QStringLiteral("remote"));
     for (const UnitRow& u : units)
         for (QComboBox* c : {local, remote})
-            c->addItem(UnitLabelText(u, m_bChinese), u.id);
+            c->addItem(UnitLabelText(u, m_lang), u.id);
     remote->setCurrentIndex(units.size() > 1 ? 1 : 0);
     auto* from = new QDateEdit(QDate::currentDate().addMonths(-1), &dialog);
     auto* to = new QDateEdit(QDate::currentDate(), &dialog);
@@ -500,8 +503,7 @@ void CLogbookWindow::Report() {
     if (dialog.exec() != QDialog::Accepted)
         return;
     if (ofVisit->isChecked()) {
-        if (const QString done = SaveVisitReportAs(this, m_strPath, visit->value(), m_bChinese);
-            !done.isEmpty())
+        if (const QString done = SaveVisitReportAs(this, m_strPath, visit->value(), m_lang); !done.isEmpty())
             ShowStatus(done);
         return;
     }
@@ -531,8 +533,8 @@ void CLogbookWindow::Report() {
     if (path.isEmpty())
         return;
     QString error;
-    const QByteArray pdf = PeriodReportPdf(m_strPath, unitId, remoteId, first, last, m_bChinese, &error);
-    if (pdf.isEmpty() || !SaveReportPdf(pdf, path, m_bChinese, &error)) {
+    const QByteArray pdf = PeriodReportPdf(m_strPath, unitId, remoteId, first, last, m_lang, &error);
+    if (pdf.isEmpty() || !SaveReportPdf(pdf, path, m_lang, &error)) {
         MessageBox(this, error, Text("Report", "报告"), MB_OK | MB_ICONEXCLAMATION);
         return;
     }
@@ -545,7 +547,7 @@ void CLogbookWindow::Print() {
         return;
     VisitReportData data;
     QString error;
-    if (!LoadVisitReport(m_strPath, *visit, m_bChinese, &data, &error)) {
+    if (!LoadVisitReport(m_strPath, *visit, m_lang, &data, &error)) {
         MessageBox(this, error, Text("Print", "打印"), MB_OK | MB_ICONEXCLAMATION);
         return;
     }
@@ -555,7 +557,7 @@ void CLogbookWindow::Print() {
     QPrintDialog dialog(&printer, this);
     if (dialog.exec() != QDialog::Accepted)
         return;
-    const std::unique_ptr<QTextDocument> doc = VisitReportDocument(data, m_bChinese);
+    const std::unique_ptr<QTextDocument> doc = VisitReportDocument(data, m_lang);
     doc->print(&printer);
     ShowStatus(
         Text("The report of visit #%1 went to the printer.", "访问 #%1 的报告已送往打印机。").arg(*visit));
@@ -587,7 +589,7 @@ void CLogbookWindow::SaveSettings() {
     WriteLogbookText(QStringLiteral("EventFilter"), m_events->State());
     if (m_bLanguageChosen)
         WriteLogbookText(QStringLiteral("Language"),
-                         m_bChinese ? QStringLiteral("zh") : QStringLiteral("en"));
+                         m_lang == Lang::Chinese ? QStringLiteral("zh") : QStringLiteral("en"));
 }
 
 void CLogbookWindow::RestoreSettings() {

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/Lang.h"
+
 #include <QMainWindow>
 #include <QSet>
 
@@ -33,8 +35,8 @@ public:
     explicit CLogbookWindow(const QString& archivePath, QWidget* parent = nullptr);
     ~CLogbookWindow() override;
 
-    void SetChinese(bool chinese);
-    bool IsChinese() const { return m_bChinese; }
+    void SetLanguage(Lang lang);
+    Lang Language() const { return m_lang; }
     // Reads everything again from the archive (F5): what the service program added shows up;
     // the tab in view at once, the others when shown.
     void Reload();
@@ -83,7 +85,7 @@ private:
 
     QSet<QWidget*> m_stale; // tabs to read again when next shown
     QString m_strPath;
-    bool m_bChinese = false;
+    Lang m_lang = Lang::English;
     bool m_bLanguageChosen = false; // from the Language menu: kept with the window's settings
     QTabWidget* m_tabs;
     CEventsPage* m_events = nullptr;

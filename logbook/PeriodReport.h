@@ -1,6 +1,7 @@
 #pragma once
 
 #include "archive/Matching.h"
+#include "platform/Lang.h"
 
 #include <QByteArray>
 #include <QDate>
@@ -18,7 +19,7 @@ class QTextDocument;
 
 // The report of unit `unitId` as a document on A4 pages. False with a message in *error when the
 // archive cannot be read or holds no such unit.
-bool MakePeriodReport(const QString& archivePath, qint64 unitId, QDate from, QDate to, bool chinese,
+bool MakePeriodReport(const QString& archivePath, qint64 unitId, QDate from, QDate to, Lang lang,
                       QTextDocument* doc, QString* error);
 
 // The slice of a link's match in [fromMs, toMs) of the common axis (the local clock): the pairs
@@ -32,10 +33,10 @@ LinkMatch MatchWithin(const LinkMatch& whole, double fromMs, double toMs);
 // `to` (both included) of the local unit's clock, as a document on A4 pages. False with a message
 // in *error when the archive cannot be read, a unit is not in it, or both are the same unit.
 bool MakeLinkPeriodReport(const QString& archivePath, qint64 localUnitId, qint64 remoteUnitId, QDate from,
-                          QDate to, bool chinese, QTextDocument* doc, QString* error);
+                          QDate to, Lang lang, QTextDocument* doc, QString* error);
 
 // The report of unit `unitId` (`remoteUnitId` 0), or of the link from it to unit `remoteUnitId`, as
 // the bytes of an A4 PDF (ReportPdf), for a file (SaveReportPdf) or standard output. Empty, with a
 // message in *error, when it cannot be made.
 QByteArray PeriodReportPdf(const QString& archivePath, qint64 unitId, qint64 remoteUnitId, QDate from,
-                           QDate to, bool chinese, QString* error);
+                           QDate to, Lang lang, QString* error);

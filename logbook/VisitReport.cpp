@@ -39,12 +39,12 @@ QString esc(const QString& s) {
     return ReportText(s);
 }
 
-QString unitText(const UnitRow& u, bool zh) {
-    return UnitLabelText(u, zh);
+QString unitText(const UnitRow& u, Lang lang) {
+    return UnitLabelText(u, lang);
 }
 
-QString sideText(UnitSide side, bool zh) {
-    return SideLabel(side, zh);
+QString sideText(UnitSide side, Lang lang) {
+    return SideLabel(side, lang);
 }
 
 QString table(const QStringList& headers, const QList<QStringList>& rows) {
@@ -65,10 +65,10 @@ QString offsetSeconds(qint64 ms) {
 
 // A configuration's settings as the dialog lists them: one row per setting, one column per command;
 // the settings that differ from `before` in bold on a tinted ground.
-QString settingsTable(const ConfigSnapshot& s, const std::optional<ConfigSnapshot>& before, bool zh) {
+QString settingsTable(const ConfigSnapshot& s, const std::optional<ConfigSnapshot>& before, Lang lang) {
     const QList<ConfigDiffLine> lines = DiffConfigLines(before ? *before : s, s);
     const int commands = s.commandCount == 8 ? 8 : 4;
-    QStringList headers{LbText(zh, "Command", "命令")};
+    QStringList headers{LbText(lang, "Command", "命令")};
     for (int k = 1; k <= commands; ++k)
         headers << QString::number(k);
     QList<QStringList> rows;
@@ -78,8 +78,8 @@ QString settingsTable(const ConfigSnapshot& s, const std::optional<ConfigSnapsho
         named.field = field;
         named.command = 1;
         // The setting's name without its command: "Output Delay" / "判别时间".
-        QString name = ConfigLineName(named, zh);
-        name.remove(LbText(zh, "Command 1 ", "命令1 "));
+        QString name = ConfigLineName(named, lang);
+        name.remove(LbText(lang, "Command 1 ", "命令1 "));
         QStringList row{esc(name)};
         for (const ConfigDiffLine& l : lines)
             if (l.field == field && l.command <= commands)
@@ -89,92 +89,95 @@ QString settingsTable(const ConfigSnapshot& s, const std::optional<ConfigSnapsho
     return table(headers, rows);
 }
 
-QString configSection(const VisitReportData& d, bool zh) {
+QString configSection(const VisitReportData& d, Lang lang) {
     if (d.configs.isEmpty())
-        return para(LbText(zh, "No configuration was read or written in this visit.",
+        return para(LbText(lang, "No configuration was read or written in this visit.",
                            "本次访问没有读取或写入配置。"));
     QString h;
     for (const ReportConfig& c : d.configs) {
         const ConfigSnapshot& s = c.snapshot;
         const bool write = s.source == QLatin1String("write");
         h += QStringLiteral("<p><b>") +
-             esc((write ? LbText(zh, "Written to the %1 unit (%2) at %3: address %4, %5 commands.",
+             esc((write ? LbText(lang, "Written to the %1 unit (%2) at %3: address %4, %5 commands.",
                                  "%3 写入%1装置（%2）：地址 %4，%5 个命令。")
-                        : LbText(zh, "Read from the %1 unit (%2) at %3: address %4, %5 commands.",
+                        : LbText(lang, "Read from the %1 unit (%2) at %3: address %4, %5 commands.",
                                  "%3 从%1装置（%2）读取：地址 %4，%5 个命令。"))
-                     .arg(sideText(s.side, zh).toLower(), unitText(c.unit, zh), PcTimeLocalText(s.time))
+                     .arg(sideText(s.side, lang).toLower(), unitText(c.unit, lang), PcTimeLocalText(s.time))
                      .arg(s.address)
                      .arg(s.commandCount)) +
              QStringLiteral("</b></p>");
-        h += settingsTable(s, c.before, zh);
+        h += settingsTable(s, c.before, lang);
         if (!c.before) {
-            h += para(LbText(zh, "The archive holds no configuration of this unit before it.",
+            h += para(LbText(lang, "The archive holds no configuration of this unit before it.",
                              "档案中没有该装置更早的配置。"));
             continue;
         }
         QStringList changed;
         for (const ConfigDiffLine& l : DiffConfigLines(*c.before, s))
             if (l.changed)
-                changed << QStringLiteral("%1: %2 → %3").arg(ConfigLineName(l, zh), l.a, l.b);
+                changed << QStringLiteral("%1: %2 → %3").arg(ConfigLineName(l, lang), l.a, l.b);
         const QString against = c.before->source == QLatin1String("write")
-                                    ? LbText(zh, "the configuration written at %1", "%1 写入的配置")
-                                    : LbText(zh, "the configuration read at %1", "%1 读取的配置");
+                                    ? LbText(lang, "the configuration written at %1", "%1 写入的配置")
+                                    : LbText(lang, "the configuration read at %1", "%1 读取的配置");
         const QString what = against.arg(PcTimeLocalText(c.before->time));
         if (changed.isEmpty())
-            h += para(LbText(zh, "No difference from %1.", "与%1相同。").arg(what));
+            h += para(LbText(lang, "No difference from %1.", "与%1相同。").arg(what));
         else
-            h += para(LbText(zh, "Differences from %1: %2.", "与%1的差别：%2。")
-                          .arg(what, changed.join(zh ? QStringLiteral("；") : QStringLiteral("; "))));
+            h += para(LbText(lang, "Differences from %1: %2.", "与%1的差别：%2。")
+                          .arg(what, changed.join(lang == Lang::Chinese ? QStringLiteral("；")
+                                                                        : QStringLiteral("; "))));
     }
     return h;
 }
 
-QString clockSection(const VisitReportData& d, bool zh) {
+QString clockSection(const VisitReportData& d, Lang lang) {
     if (d.clocks.isEmpty())
-        return para(LbText(zh, "No clock was read in this visit.", "本次访问没有读取时钟。"));
+        return para(LbText(lang, "No clock was read in this visit.", "本次访问没有读取时钟。"));
     QList<QStringList> rows;
     std::optional<qint64> local, remote;
     for (const ReportClock& c : d.clocks) {
         const ClockReading& r = c.reading;
-        rows << QStringList{esc(PcTimeLocalText(r.time)), esc(unitText(c.unit, zh)),
-                            esc(sideText(r.side, zh)), esc(r.unitClock), esc(offsetSeconds(r.differenceMs))};
+        rows << QStringList{esc(PcTimeLocalText(r.time)), esc(unitText(c.unit, lang)),
+                            esc(sideText(r.side, lang)), esc(r.unitClock),
+                            esc(offsetSeconds(r.differenceMs))};
         (r.side == UnitSide::Local ? local : remote) = r.differenceMs;
     }
     QString h =
-        table({LbText(zh, "PC time", "电脑时间"), LbText(zh, "Unit", "装置"), LbText(zh, "Side", "侧"),
-               LbText(zh, "Unit clock", "装置时钟"), LbText(zh, "Unit minus PC", "装置减电脑")},
+        table({LbText(lang, "PC time", "电脑时间"), LbText(lang, "Unit", "装置"), LbText(lang, "Side", "侧"),
+               LbText(lang, "Unit clock", "装置时钟"), LbText(lang, "Unit minus PC", "装置减电脑")},
               rows);
     if (local && remote)
-        h +=
-            para(LbText(zh, "By these readings the remote clock minus the local clock is %1 (whole seconds).",
-                        "据这些读数，对端时钟减本地时钟为 %1（精确到秒）。")
-                     .arg(offsetSeconds(*remote - *local)));
+        h += para(LbText(lang,
+                         "By these readings the remote clock minus the local clock is %1 (whole seconds).",
+                         "据这些读数，对端时钟减本地时钟为 %1（精确到秒）。")
+                      .arg(offsetSeconds(*remote - *local)));
     return h;
 }
 
-QString actionSection(const VisitReportData& d, bool zh) {
+QString actionSection(const VisitReportData& d, Lang lang) {
     if (d.actions.isEmpty())
-        return para(LbText(zh, "No action was sent to a unit in this visit.", "本次访问没有对装置的操作。"));
+        return para(
+            LbText(lang, "No action was sent to a unit in this visit.", "本次访问没有对装置的操作。"));
     QList<QStringList> rows;
     for (const ActionEntry& a : d.actions) {
         const bool password = a.row.kind == QLatin1String("password-change");
         rows << QStringList{
             esc(PcTimeLocalText(a.row.time)),
-            esc(a.row.unitId ? UnitLabelText(a.unitName, a.unitAddress, *a.row.unitId, zh) : QString()),
-            esc(password ? QString() : sideText(a.row.side, zh)),
-            esc(ActionKindText(a.row.kind, zh)),
-            esc(ActionSentText(a, zh)),
-            esc(password ? QString() : AppliedText(a, zh))};
+            esc(a.row.unitId ? UnitLabelText(a.unitName, a.unitAddress, *a.row.unitId, lang) : QString()),
+            esc(password ? QString() : sideText(a.row.side, lang)),
+            esc(ActionKindText(a.row.kind, lang)),
+            esc(ActionSentText(a, lang)),
+            esc(password ? QString() : AppliedText(a, lang))};
     }
-    return table({LbText(zh, "When", "时间"), LbText(zh, "Unit", "装置"), LbText(zh, "Side", "侧"),
-                  LbText(zh, "Action", "操作"), LbText(zh, "Sent", "发送内容"),
-                  LbText(zh, "Applied", "已生效")},
+    return table({LbText(lang, "When", "时间"), LbText(lang, "Unit", "装置"), LbText(lang, "Side", "侧"),
+                  LbText(lang, "Action", "操作"), LbText(lang, "Sent", "发送内容"),
+                  LbText(lang, "Applied", "已生效")},
                  rows);
 }
 
-QString directionText(LinkDirection d, bool zh) {
-    return d == LinkDirection::LocalToRemote ? LbText(zh, "local → remote", "本地 → 对端")
-                                             : LbText(zh, "remote → local", "对端 → 本地");
+QString directionText(LinkDirection d, Lang lang) {
+    return d == LinkDirection::LocalToRemote ? LbText(lang, "local → remote", "本地 → 对端")
+                                             : LbText(lang, "remote → local", "对端 → 本地");
 }
 
 // The moment of an unmatched event on the other unit's clock: the local clock is the common axis,
@@ -186,17 +189,17 @@ QString otherClockText(const LinkMatch& match, const UnmatchedEvent& u) {
     return s ? UnitClockText(s->RemoteAt(u.axisMs)) : QStringLiteral("-");
 }
 
-QString problemSection(const LinkResult& link, const LinkMatch& match, bool zh) {
+QString problemSection(const LinkResult& link, const LinkMatch& match, Lang lang) {
     QString outside;
     if (!match.notCovered.isEmpty())
-        outside = para(LbText(zh,
+        outside = para(LbText(lang,
                               "%1 commands and returns fall outside the period the other unit's log covers: "
                               "neither lost nor unwanted, not judged.",
                               "%1 条命令及返回不在对端记录覆盖的时段内：不判为丢失或误收。")
                            .arg(match.notCovered.size()));
     if (match.lost.isEmpty() && match.unwanted.isEmpty())
         return outside +
-               para(LbText(zh,
+               para(LbText(lang,
                            "None: every command sent where the other log looks arrived, and nothing arrived "
                            "there that was not sent.",
                            "无：在对端记录覆盖的时段内，发出的命令都已收到，也没有收到未发出的命令。"));
@@ -208,12 +211,12 @@ QString problemSection(const LinkResult& link, const LinkMatch& match, bool zh) 
             if (events[i].id == u.event.id)
                 number = int(events.size()) - i;
         rows << QStringList{
-            esc(lost ? LbText(zh, "lost", "丢失") : LbText(zh, "unwanted", "误收")),
+            esc(lost ? LbText(lang, "lost", "丢失") : LbText(lang, "unwanted", "误收")),
             QString::number(u.command),
-            QStringLiteral("<nobr>%1</nobr>").arg(esc(directionText(u.direction, zh))),
-            esc(UnitLabelText(u.end == UnitSide::Local ? link.ends.local : link.ends.remote, zh)),
-            QStringLiteral("<tt style=\"font-size: 8pt;\">") + esc(EventRecordLine(u.event, number, zh)) +
-                QStringLiteral("</tt>"),
+            QStringLiteral("<nobr>%1</nobr>").arg(esc(directionText(u.direction, lang))),
+            esc(UnitLabelText(u.end == UnitSide::Local ? link.ends.local : link.ends.remote, lang)),
+            QStringLiteral("<tt style=\"font-size: 8pt;\">") +
+                esc(EventRecordLine(u.event, number, lang == Lang::Chinese)) + QStringLiteral("</tt>"),
             QStringLiteral("<tt style=\"font-size: 8pt;\">") + esc(otherClockText(match, u)) +
                 QStringLiteral("</tt>")};
     };
@@ -222,9 +225,9 @@ QString problemSection(const LinkResult& link, const LinkMatch& match, bool zh) 
     for (const UnmatchedEvent& u : match.unwanted)
         add(u, false);
     return outside +
-           table({LbText(zh, "What", "类别"), LbText(zh, "Command", "命令"), LbText(zh, "Direction", "方向"),
-                  LbText(zh, "Logged by", "记录装置"), LbText(zh, "Record line", "记录行"),
-                  LbText(zh, "On the other clock", "对端时钟")},
+           table({LbText(lang, "What", "类别"), LbText(lang, "Command", "命令"),
+                  LbText(lang, "Direction", "方向"), LbText(lang, "Logged by", "记录装置"),
+                  LbText(lang, "Record line", "记录行"), LbText(lang, "On the other clock", "对端时钟")},
                  rows);
 }
 
@@ -282,21 +285,21 @@ QString ReportTableHtml(const QStringList& headers, const QList<QStringList>& ro
     return h + QStringLiteral("</table>");
 }
 
-QString LinkSectionsHtml(const LinkResult& link, const LinkMatch& match, int first, bool zh) {
-    QString h = para(OffsetStatement(match, zh));
-    QList<QStringList> rows = CommandCountRows(match, zh);
+QString LinkSectionsHtml(const LinkResult& link, const LinkMatch& match, int first, Lang lang) {
+    QString h = para(OffsetStatement(match, lang));
+    QList<QStringList> rows = CommandCountRows(match, lang);
     for (QStringList& r : rows)
         for (QString& c : r)
             c = esc(c);
     for (QStringList& r : rows) // "local → remote" on one line
         r[1] = QStringLiteral("<nobr>%1</nobr>").arg(r[1]);
-    h += table(CommandCountHeaders(zh), rows);
+    h += table(CommandCountHeaders(lang), rows);
     h += heading(QStringLiteral("%1 ").arg(first + 1) +
-                 LbText(zh, "Lost and unwanted commands", "丢失与误收的命令"));
-    return h + problemSection(link, match, zh);
+                 LbText(lang, "Lost and unwanted commands", "丢失与误收的命令"));
+    return h + problemSection(link, match, lang);
 }
 
-bool LoadVisitReport(const QString& path, qint64 visitId, bool zh, VisitReportData* d, QString* error) {
+bool LoadVisitReport(const QString& path, qint64 visitId, Lang lang, VisitReportData* d, QString* error) {
     Archive archive;
     if (!archive.Open(path, Archive::Mode::ReadOnly)) {
         *error = archive.LastError();
@@ -305,7 +308,7 @@ bool LoadVisitReport(const QString& path, qint64 visitId, bool zh, VisitReportDa
     if (!findVisit(archive, visitId, &d->visit)) {
         *error =
             archive.LastError().isEmpty()
-                ? LbText(zh, "There is no visit #%1 in the archive.", "档案中没有访问 #%1。").arg(visitId)
+                ? LbText(lang, "There is no visit #%1 in the archive.", "档案中没有访问 #%1。").arg(visitId)
                 : archive.LastError();
         return false;
     }
@@ -393,7 +396,7 @@ bool LoadVisitReport(const QString& path, qint64 visitId, bool zh, VisitReportDa
     }
     archive.Close();
     if (d->linkError.isEmpty()) {
-        LinkResult link = LoadLink(path, visitId, 0, 0, MatchOptions{}, zh);
+        LinkResult link = LoadLink(path, visitId, 0, 0, MatchOptions{}, lang);
         if (link.events)
             d->link = std::move(link);
         else
@@ -402,14 +405,14 @@ bool LoadVisitReport(const QString& path, qint64 visitId, bool zh, VisitReportDa
     return true;
 }
 
-QString VisitReportHtml(const VisitReportData& d, bool zh) {
+QString VisitReportHtml(const VisitReportData& d, Lang lang) {
     const VisitRow& v = d.visit;
     QString h = QStringLiteral("<html><body>");
-    h += QStringLiteral("<h1>") + esc(LbText(zh, "LMX-207 visit report", "LMX-207 访问报告")) +
+    h += QStringLiteral("<h1>") + esc(LbText(lang, "LMX-207 visit report", "LMX-207 访问报告")) +
          QStringLiteral("</h1>");
     const QString who = v.pcUser + (v.pcHost.isEmpty() ? QString() : '@' + v.pcHost);
     h += para(
-        LbText(zh, "Visit #%1, started %2 (PC time, UTC%3) by %4 on %5.",
+        LbText(lang, "Visit #%1, started %2 (PC time, UTC%3) by %4 on %5.",
                "访问 #%1，开始于 %2（电脑时间，UTC%3），用户 %4，端口 %5。")
             .arg(v.id)
             .arg(PcTimeLocalText(v.started),
@@ -419,50 +422,52 @@ QString VisitReportHtml(const VisitReportData& d, bool zh) {
                  who, v.port));
 
     // 1 Units
-    h += QStringLiteral("<h2>") + esc(LbText(zh, "1 Units", "1 装置")) + QStringLiteral("</h2>");
+    h += QStringLiteral("<h2>") + esc(LbText(lang, "1 Units", "1 装置")) + QStringLiteral("</h2>");
     QList<QStringList> units;
     for (const auto& [side, unit] :
          {std::pair{UnitSide::Local, d.local}, std::pair{UnitSide::Remote, d.remote}}) {
         if (!unit)
             continue;
-        units << QStringList{esc(sideText(side, zh)), esc(unitText(*unit, zh)),
+        units << QStringList{esc(sideText(side, lang)), esc(unitText(*unit, lang)),
                              unit->address ? QString::number(*unit->address) : QStringLiteral("-"),
                              unit->commandCount ? QString::number(*unit->commandCount) : QStringLiteral("-"),
                              QString::number(unit->eventCount)};
     }
     if (units.isEmpty())
-        h += para(LbText(zh, "No configuration read of this visit told a unit's address.",
+        h += para(LbText(lang, "No configuration read of this visit told a unit's address.",
                          "本次访问没有读取配置，未得知装置的地址。"));
     else
-        h += table({LbText(zh, "Side", "侧"), LbText(zh, "Unit", "装置"), LbText(zh, "Address", "地址"),
-                    LbText(zh, "Commands", "命令数"), LbText(zh, "Events in the archive", "档案中的事件")},
-                   units);
+        h +=
+            table({LbText(lang, "Side", "侧"), LbText(lang, "Unit", "装置"), LbText(lang, "Address", "地址"),
+                   LbText(lang, "Commands", "命令数"), LbText(lang, "Events in the archive", "档案中的事件")},
+                  units);
 
-    h += QStringLiteral("<h2>") + esc(LbText(zh, "2 Configurations read and written", "2 读取和写入的配置")) +
-         QStringLiteral("</h2>") + configSection(d, zh);
-    h += QStringLiteral("<h2>") + esc(LbText(zh, "3 Clocks against the PC", "3 装置时钟与电脑时钟")) +
-         QStringLiteral("</h2>") + clockSection(d, zh);
-    h += QStringLiteral("<h2>") + esc(LbText(zh, "4 Actions", "4 操作")) + QStringLiteral("</h2>") +
-         actionSection(d, zh);
+    h += QStringLiteral("<h2>") +
+         esc(LbText(lang, "2 Configurations read and written", "2 读取和写入的配置")) +
+         QStringLiteral("</h2>") + configSection(d, lang);
+    h += QStringLiteral("<h2>") + esc(LbText(lang, "3 Clocks against the PC", "3 装置时钟与电脑时钟")) +
+         QStringLiteral("</h2>") + clockSection(d, lang);
+    h += QStringLiteral("<h2>") + esc(LbText(lang, "4 Actions", "4 操作")) + QStringLiteral("</h2>") +
+         actionSection(d, lang);
 
     if (!d.link) {
-        h += heading(LbText(zh, "5 Commands between the units", "5 两端之间的命令"));
-        h += para(LbText(zh, "This visit did not read the records of both ends: %1",
+        h += heading(LbText(lang, "5 Commands between the units", "5 两端之间的命令"));
+        h += para(LbText(lang, "This visit did not read the records of both ends: %1",
                          "本次访问没有读取两端的记录：%1")
                       .arg(d.linkError));
     } else {
         const LinkResult& link = *d.link;
-        h += heading(LbText(zh, "5 Commands between the units", "5 两端之间的命令"));
+        h += heading(LbText(lang, "5 Commands between the units", "5 两端之间的命令"));
         h += para(
-            LbText(zh,
+            LbText(lang,
                    "Matched on what the archive held as of this visit (the events, clock readings and "
                    "clock writes of visits up to #%1), so this section reads the same whenever the report "
                    "is made. Times are the units' own clocks; the common axis is the local unit's clock.",
                    "按本次访问时档案所存内容匹配（访问 #%1 及之前的事件、时钟读数和校时），因此无论何时生成"
                    "报告，本节内容都相同。时间为装置自身的时钟；公共时间轴为本地装置的时钟。")
                 .arg(d.visit.id));
-        h += LinkSectionsHtml(link, link.match, 5, zh);
-        h += QStringLiteral("<h2>") + esc(LbText(zh, "7 Both ends on one time axis", "7 两端事件时间轴")) +
+        h += LinkSectionsHtml(link, link.match, 5, lang);
+        h += QStringLiteral("<h2>") + esc(LbText(lang, "7 Both ends on one time axis", "7 两端事件时间轴")) +
              QStringLiteral("</h2>");
         h += QStringLiteral("<p><img src=\"%1\" width=\"%2\" height=\"%3\"></p>")
                  .arg(QLatin1String(kReportPictureUrl))
@@ -470,26 +475,26 @@ QString VisitReportHtml(const VisitReportData& d, bool zh) {
                  .arg(kPictureHeight);
     }
     h += QStringLiteral("<p><small>") +
-         esc(LbText(zh, "Made by lmx207-logbook on %1.", "由 lmx207-logbook 于 %1 生成。")
+         esc(LbText(lang, "Made by lmx207-logbook on %1.", "由 lmx207-logbook 于 %1 生成。")
                  .arg(QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd HH:mm")))) +
          QStringLiteral("</small></p></body></html>");
     return h;
 }
 
-std::unique_ptr<QTextDocument> VisitReportDocument(const VisitReportData& d, bool zh) {
+std::unique_ptr<QTextDocument> VisitReportDocument(const VisitReportData& d, Lang lang) {
     auto doc = std::make_unique<QTextDocument>();
     if (d.link)
         doc->addResource(
             QTextDocument::ImageResource, QUrl(QString::fromLatin1(kReportPictureUrl)),
-            RenderLinkPicture(d.link->picture, QSize(kPictureWidth, kPictureHeight), zh, kPictureScale));
-    LayOutReport(doc.get(), VisitReportHtml(d, zh), zh);
+            RenderLinkPicture(d.link->picture, QSize(kPictureWidth, kPictureHeight), lang, kPictureScale));
+    LayOutReport(doc.get(), VisitReportHtml(d, lang), lang);
     return doc;
 }
 
-void LayOutReport(QTextDocument* doc, const QString& html, bool zh) {
+void LayOutReport(QTextDocument* doc, const QString& html, Lang lang) {
     QFont font;
     font.setPointSizeF(9);
-    if (zh)
+    if (lang == Lang::Chinese)
         font.setFamilies({QStringLiteral("WenQuanYi Micro Hei"), font.family()});
     doc->setDefaultFont(font);
     // Lines break between words only: a table then never gives a column less than its longest
@@ -558,40 +563,40 @@ QByteArray ReportPdf(QTextDocument* doc, const QString& title) {
     return buffer.data();
 }
 
-bool SaveReportPdf(const QByteArray& pdf, const QString& pdfPath, bool zh, QString* error) {
+bool SaveReportPdf(const QByteArray& pdf, const QString& pdfPath, Lang lang, QString* error) {
     // Whole or not at all, 0600 when new, and never through a link another account could have planted.
     QString why;
     if (!ReplaceFile(pdfPath, pdf, QFileInfo::exists(pdfPath) ? -1 : 0600, InPlaceWrite::Never, &why)) {
-        *error = LbText(zh, "%1 cannot be written: %2", "无法写入 %1：%2").arg(pdfPath, why);
+        *error = LbText(lang, "%1 cannot be written: %2", "无法写入 %1：%2").arg(pdfPath, why);
         return false;
     }
     return true;
 }
 
-QString VisitReportTitle(qint64 visitId, bool zh) {
-    return LbText(zh, "LMX-207 visit report, visit #%1", "LMX-207 访问报告，访问 #%1").arg(visitId);
+QString VisitReportTitle(qint64 visitId, Lang lang) {
+    return LbText(lang, "LMX-207 visit report, visit #%1", "LMX-207 访问报告，访问 #%1").arg(visitId);
 }
 
-bool WriteVisitReport(const VisitReportData& d, bool zh, const QString& pdfPath, QString* error) {
-    const std::unique_ptr<QTextDocument> doc = VisitReportDocument(d, zh);
-    return SaveReportPdf(ReportPdf(doc.get(), VisitReportTitle(d.visit.id, zh)), pdfPath, zh, error);
+bool WriteVisitReport(const VisitReportData& d, Lang lang, const QString& pdfPath, QString* error) {
+    const std::unique_ptr<QTextDocument> doc = VisitReportDocument(d, lang);
+    return SaveReportPdf(ReportPdf(doc.get(), VisitReportTitle(d.visit.id, lang)), pdfPath, lang, error);
 }
 
-QString SaveVisitReportAs(QWidget* parent, const QString& archivePath, qint64 visitId, bool zh) {
+QString SaveVisitReportAs(QWidget* parent, const QString& archivePath, qint64 visitId, Lang lang) {
     FileChoice choice;
     choice.save = true;
-    choice.title = LbText(zh, "Report of visit #%1", "访问 #%1 的报告").arg(visitId);
+    choice.title = LbText(lang, "Report of visit #%1", "访问 #%1 的报告").arg(visitId);
     choice.suggested = QDir::home().filePath(QStringLiteral("visit-%1.pdf").arg(visitId));
-    choice.filters = {LbText(zh, "PDF (*.pdf)", "PDF 文件 (*.pdf)")};
+    choice.filters = {LbText(lang, "PDF (*.pdf)", "PDF 文件 (*.pdf)")};
     const QString path = ChooseFile(parent, choice).path;
     if (path.isEmpty())
         return {};
     VisitReportData data;
     QString error;
-    if (!LoadVisitReport(archivePath, visitId, zh, &data, &error) ||
-        !WriteVisitReport(data, zh, path, &error))
+    if (!LoadVisitReport(archivePath, visitId, lang, &data, &error) ||
+        !WriteVisitReport(data, lang, path, &error))
         return error;
-    return LbText(zh, "The report of visit #%1 is in %2.", "访问 #%1 的报告已保存到 %2。")
+    return LbText(lang, "The report of visit #%1 is in %2.", "访问 #%1 的报告已保存到 %2。")
         .arg(visitId)
         .arg(path);
 }

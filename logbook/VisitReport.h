@@ -2,6 +2,7 @@
 
 #include "logbook/LinkData.h"
 #include "logbook/LogbookSources.h"
+#include "platform/Lang.h"
 
 #include <QList>
 #include <QString>
@@ -46,12 +47,11 @@ struct VisitReportData {
 
 // Reads visit `visitId` of the archive at `path`. False with a message in *error when the archive
 // cannot be read or has no such visit.
-bool LoadVisitReport(const QString& path, qint64 visitId, bool chinese, VisitReportData* data,
-                     QString* error);
+bool LoadVisitReport(const QString& path, qint64 visitId, Lang lang, VisitReportData* data, QString* error);
 
 // The report as HTML for QTextDocument, in the language chosen; the link's picture is the image
 // resource named by kReportPictureUrl.
-QString VisitReportHtml(const VisitReportData& data, bool chinese);
+QString VisitReportHtml(const VisitReportData& data, Lang lang);
 inline constexpr const char* kReportPictureUrl = "lmx207:link-picture";
 
 // Plain text as the reports' HTML: escaped, and a run of more than 24 characters with no place to
@@ -71,15 +71,15 @@ QString ReportTableHtml(const QStringList& headers, const QList<QStringList>& ro
 // its record line and the same moment on the other unit's clock, after the count of those the
 // other log does not cover. `match` is `link.match` or a slice of it (MatchWithin); the events
 // are those of `link`.
-QString LinkSectionsHtml(const LinkResult& link, const LinkMatch& match, int first, bool chinese);
+QString LinkSectionsHtml(const LinkResult& link, const LinkMatch& match, int first, Lang lang);
 
 // The report laid out on A4 pages (15 mm margins), its headings kept with what follows them: for
 // a PDF writer or a printer.
-std::unique_ptr<QTextDocument> VisitReportDocument(const VisitReportData& data, bool chinese);
+std::unique_ptr<QTextDocument> VisitReportDocument(const VisitReportData& data, Lang lang);
 // Gives `doc` the reports' page: `html` in a 9 pt face (WenQuanYi first in Chinese) on A4 pages of
 // the document's pixels (96 to the inch) with 15 mm margins, headings kept with what follows them.
 // Resources the html names (pictures) are added to `doc` before.
-void LayOutReport(QTextDocument* doc, const QString& html, bool chinese);
+void LayOutReport(QTextDocument* doc, const QString& html, Lang lang);
 // Moves each heading that its page would leave alone at its foot to the top of the next page
 // (a page break before it), once `doc` has its page size.
 void KeepHeadingsWithNext(QTextDocument* doc);
@@ -88,15 +88,15 @@ void KeepHeadingsWithNext(QTextDocument* doc);
 QByteArray ReportPdf(QTextDocument* doc, const QString& title);
 // Writes a report's PDF to `pdfPath` whole or not at all (platform/SafeFile's rules, 0600 when
 // new). False with "FILE cannot be written: why" in *error.
-bool SaveReportPdf(const QByteArray& pdf, const QString& pdfPath, bool chinese, QString* error);
+bool SaveReportPdf(const QByteArray& pdf, const QString& pdfPath, Lang lang, QString* error);
 // The title of the report of a visit: "LMX-207 visit report, visit #N".
-QString VisitReportTitle(qint64 visitId, bool chinese);
+QString VisitReportTitle(qint64 visitId, Lang lang);
 
 // Writes the report as an A4 PDF to `pdfPath`. False with a message in *error when the file cannot
 // be written.
-bool WriteVisitReport(const VisitReportData& data, bool chinese, const QString& pdfPath, QString* error);
+bool WriteVisitReport(const VisitReportData& data, Lang lang, const QString& pdfPath, QString* error);
 
 // Asks where to keep the report of visit `visitId` (a save dialog offering "visit-N.pdf" in the
 // home folder) and writes it there. Returns what happened, for the status line; empty when the
 // user cancelled.
-QString SaveVisitReportAs(QWidget* parent, const QString& archivePath, qint64 visitId, bool chinese);
+QString SaveVisitReportAs(QWidget* parent, const QString& archivePath, qint64 visitId, Lang lang);

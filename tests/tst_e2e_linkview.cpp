@@ -100,10 +100,11 @@ private slots:
         QVERIFY(page.Result().ends.visitId); // the visit that read both
         VisitReportData data;
         QString error;
-        QVERIFY2(LoadVisitReport(DefaultArchivePath(), *page.Result().ends.visitId, false, &data, &error),
-                 qPrintable(error));
+        QVERIFY2(
+            LoadVisitReport(DefaultArchivePath(), *page.Result().ends.visitId, Lang::English, &data, &error),
+            qPrintable(error));
         const QString pdf = m_env.root() + "/visit.pdf";
-        QVERIFY2(WriteVisitReport(data, false, pdf, &error), qPrintable(error));
+        QVERIFY2(WriteVisitReport(data, Lang::English, pdf, &error), qPrintable(error));
         QProcess p;
         p.start("pdftotext", {"-layout", pdf, "-"});
         QVERIFY(p.waitForFinished(60000) && p.exitCode() == 0);

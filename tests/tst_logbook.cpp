@@ -353,12 +353,12 @@ private slots:
         QStringList marked;
         for (const ConfigDiffLine& l : page.Diff()->Lines())
             if (l.changed)
-                marked << ConfigLineName(l, false);
+                marked << ConfigLineName(l, Lang::English);
         QCOMPARE(marked,
                  (QStringList{"Command 2 Output Delay", "Command 5 Input Delay", "Command 7 Output Extend"}));
         QVERIFY(page.Chart()->Points().size() >= 4);
         // Both lists name the snapshots in the language switched to.
-        page.SetChinese(true);
+        page.SetLanguage(Lang::Chinese);
         QVERIFY(page.FirstList()->itemText(written).endsWith(QStringLiteral("写入")));
         QVERIFY(page.SecondList()->itemText(written).endsWith(QStringLiteral("写入")));
     }
@@ -386,7 +386,7 @@ private slots:
     // no bytes and no "applied".
     void visitsAndActionsSayWhatWasDone() {
         CVisitsPage visits(m_tour);
-        visits.SetChinese(false);
+        visits.SetLanguage(Lang::English);
         visits.Reload();
         QVERIFY(settled(visits.Model()));
         QCOMPARE(visits.Model()->rowCount(), 6);
@@ -404,7 +404,7 @@ private slots:
                               "2 record reads (42 new events), 3 configurations, 2 clock readings"}));
 
         CActionsPage actions(m_tour);
-        actions.SetChinese(false);
+        actions.SetLanguage(Lang::English);
         QSignalSpy shown(&actions, &CActionsPage::Shown);
         actions.Reload();
         QVERIFY(shown.wait(10000));
@@ -438,7 +438,7 @@ private slots:
             QVERIFY(v.UnitNamed(QStringLiteral("Substation North"), UnitSide::Local, PcTimeNow()));
         }
         CVisitsPage importVisits(imported);
-        importVisits.SetChinese(false);
+        importVisits.SetLanguage(Lang::English);
         importVisits.Reload();
         QVERIFY(settled(importVisits.Model()));
         QVERIFY(importVisits.Model()->index(0, 1).data().toString().endsWith(QLatin1String(" (import)")));
@@ -462,7 +462,7 @@ private slots:
         ActionEntry a;
         a.row.kind = QStringLiteral("clock-write");
         a.row.sent = sent;
-        QCOMPARE(ActionSentText(a, false), text);
+        QCOMPARE(ActionSentText(a, Lang::English), text);
     }
 
     void languageFollowsTheStoredOne_data() {
@@ -485,7 +485,7 @@ private slots:
         if (store)
             WriteSetting(QStringLiteral("m_Language"), type, value);
         CLogbookWindow window(m_tour);
-        QCOMPARE(window.IsChinese(), chinese);
+        QCOMPARE(window.Language() == Lang::Chinese, chinese);
         QCOMPARE(window.windowTitle(),
                  chinese ? QStringLiteral("LMX-207 维护日志") : QStringLiteral("LMX-207 Logbook"));
         QCOMPARE(window.Tabs()->tabText(0),
@@ -497,7 +497,7 @@ private slots:
         // The logbook only reads the store: with nothing stored, no store file appears.
         QCOMPARE(QFile::exists(RegStorePath()), store);
         // The Language menu switches this window at once, without writing the store.
-        window.SetChinese(!chinese);
+        window.SetLanguage(chinese ? Lang::English : Lang::Chinese);
         QCOMPARE(model->data(model->index(0, ColText)).toString(), RecordEventText(code, !chinese));
         QCOMPARE(ReadSetting(QStringLiteral("m_Language")).present, store);
     }
@@ -536,7 +536,7 @@ private slots:
             return {};
         };
         for (bool chinese : {false, true}) {
-            window.SetChinese(chinese);
+            window.SetLanguage(chinese ? Lang::Chinese : Lang::English);
             for (int tab = 0; tab < window.Tabs()->count(); ++tab) {
                 window.Tabs()->setCurrentIndex(tab);
                 QStringList texts;

@@ -227,7 +227,7 @@ private slots:
             QVERIFY(a.Open(DefaultArchivePath(), Archive::Mode::ReadWrite));
         }
         CLogbookWindow window(DefaultArchivePath());
-        window.SetChinese(false);
+        window.SetLanguage(Lang::English);
         window.show();
         QVERIFY(QTest::qWaitForWindowExposed(&window));
         QMenu* file = window.menuBar()->actions().at(0)->menu();

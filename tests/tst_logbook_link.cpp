@@ -156,7 +156,7 @@ private slots:
                      .match(got[2])
                      .hasMatch(),
                  qPrintable(got[2]));
-        QCOMPARE(LinkProblems(page->Result(), true)[2].cells.mid(1),
+        QCOMPARE(LinkProblems(page->Result(), Lang::Chinese)[2].cells.mid(1),
                  (QStringList{"3", "本地 → 对端", "误收"}));
 
         CLinkTimeline* timeline = page->Timeline();
@@ -165,7 +165,7 @@ private slots:
                 return QString("row %1 current, not %2")
                     .arg(page->ProblemsTable()->currentIndex().row())
                     .arg(row);
-            const LinkMarkRef mark = LinkProblems(page->Result(), false)[row].mark;
+            const LinkMarkRef mark = LinkProblems(page->Result(), Lang::English)[row].mark;
             if (timeline->Selected() != std::optional<LinkMarkRef>(mark))
                 return QString("its mark is not chosen");
             if (std::abs(timeline->PointOf(mark).x() - timeline->width() / 2.0) > 1)
@@ -199,7 +199,7 @@ private slots:
             page->ProblemsTable()->visualRect(page->ProblemsTable()->model()->index(1, 0)).center());
         QCOMPARE(chosen(1, lost), QString());
         // A click on a problem's mark in the picture makes its row current; elsewhere, none.
-        timeline->Select(LinkProblems(page->Result(), false)[2].mark);
+        timeline->Select(LinkProblems(page->Result(), Lang::English)[2].mark);
         QCOMPARE(page->ProblemsTable()->currentIndex().row(), 2);
         timeline->Select(std::nullopt);
         QVERIFY(!page->ProblemsTable()->currentIndex().isValid());
@@ -238,7 +238,7 @@ private slots:
         QTRY_COMPARE(empty.Timeline()->EmptyText(),
                      "No events yet: read a unit's records with the service program, or import record files: "
                      "File → Import…");
-        empty.SetChinese(true);
+        empty.SetLanguage(Lang::Chinese);
         QCOMPARE(empty.Timeline()->EmptyText(),
                  "还没有事件：请用维护软件读取装置的记录，或导入记录文件：文件 → 导入…");
         qint64 from = 0, to = 0;
@@ -308,7 +308,7 @@ private slots:
         m.offsetMs = 2314;
         m.transferMs = 11.5;
         m.crossCheck = {readings, 5000, 2314, -2686, false, 3};
-        QCOMPARE(OffsetStatement(m, chinese), text);
+        QCOMPARE(OffsetStatement(m, chinese ? Lang::Chinese : Lang::English), text);
     }
 
     void zoomKeepsThePointUnderTheCursor_data() {

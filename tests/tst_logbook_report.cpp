@@ -232,7 +232,7 @@ private slots:
             ReportTableHtml({"What", "Command", "Direction", "Logged by", "Record line", "Other clock"},
                             {{"unwanted", "3", "<nobr>remote → local</nobr>", ReportText(name), record,
                               "2026-12-15 18:42:03.136"}}),
-            false);
+            Lang::English);
         const QString pdf = m_env.root() + "/columns.pdf";
         QFile file(pdf);
         QVERIFY(file.open(QIODevice::WriteOnly) && file.write(ReportPdf(&doc, "columns")) > 0);

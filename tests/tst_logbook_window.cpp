@@ -211,7 +211,7 @@ private slots:
     void windowFitsSmallScreenInEveryTab() {
         QFETCH(bool, chinese);
         CLogbookWindow window(m_tour);
-        window.SetChinese(chinese);
+        window.SetLanguage(chinese ? Lang::Chinese : Lang::English);
         window.show();
         QVERIFY(QTest::qWaitForWindowExposed(&window));
         for (int tab = 0; tab < window.Tabs()->count(); ++tab) {
@@ -236,11 +236,11 @@ private slots:
         }
         for (const QString& path : {empty, m_env.dataHome() + "/none.sqlite"}) {
             CLogbookWindow window(path);
-            window.SetChinese(false);
+            window.SetLanguage(Lang::English);
             QTRY_COMPARE(window.Events()->CountText(),
                          QStringLiteral("No events yet: read a unit's records with the service program, or "
                                         "import record files: File → Import…"));
-            window.SetChinese(true);
+            window.SetLanguage(Lang::Chinese);
             QCOMPARE(window.Events()->CountText(),
                      QStringLiteral("还没有事件：请用维护软件读取装置的记录，或导入记录文件：文件 → 导入…"));
         }
@@ -256,7 +256,7 @@ private slots:
             QVERIFY(QTest::qWaitForWindowExposed(&window));
             window.resize(900, 500);
             clickMenu(&window, "&Language", QStringLiteral("中文(&C)"));
-            QVERIFY(window.IsChinese());
+            QVERIFY(window.Language() == Lang::Chinese);
             auto* side = window.Events()->findChild<QComboBox*>("side");
             side->setCurrentIndex(1);
             emit side->activated(1);
@@ -270,7 +270,7 @@ private slots:
         CLogbookWindow again(m_tour);
         again.show();
         QVERIFY(QTest::qWaitForWindowExposed(&again));
-        QVERIFY(again.IsChinese());
+        QVERIFY(again.Language() == Lang::Chinese);
         QCOMPARE(again.Tabs()->currentIndex(), 3);
         QCOMPARE(again.size(), geometry.size());
         const EventFilter f = again.Events()->Fields();
@@ -321,7 +321,7 @@ private slots:
             }
         }
         CActionsPage actions(path);
-        actions.SetChinese(false);
+        actions.SetLanguage(Lang::English);
         QSignalSpy shown(&actions, &CActionsPage::Shown);
         actions.Reload();
         QVERIFY(shown.wait(10000));
@@ -362,8 +362,8 @@ private slots:
     void journalSpeaksChinese() {
         QFETCH(QString, line);
         QFETCH(QString, chinese);
-        QCOMPARE(JournalMessageText(line, false), line);
-        QCOMPARE(JournalMessageText(line, true), chinese);
+        QCOMPARE(JournalMessageText(line, Lang::English), line);
+        QCOMPARE(JournalMessageText(line, Lang::Chinese), chinese);
     }
 
     // File → Open server… keeps the connection string without its password, and a server that

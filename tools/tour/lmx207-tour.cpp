@@ -168,7 +168,7 @@ bool logbookPictures(Tour& tour, const QString& homeFolder) {
     bool ok = true;
     for (const char* lang : {"english", "chinese"}) {
         const QString l = QString::fromLatin1(lang);
-        window.SetChinese(l == "chinese");
+        window.SetLanguage(l == "chinese" ? Lang::Chinese : Lang::English);
         // Events: the table and the counters of everything.
         window.Tabs()->setCurrentWidget(window.Events());
         CPagedTableModel* events = window.Events()->Model();
@@ -203,7 +203,8 @@ bool logbookPictures(Tour& tour, const QString& homeFolder) {
         ok &= spin([actions] { return actions->Model()->rowCount() > 0; }, 5000);
         for (int r = 0; r < actions->Model()->rowCount(); ++r)
             if (actions->Model()->index(r, 3).data().toString() ==
-                ActionKindText(QStringLiteral("config-write"), l == "chinese"))
+                ActionKindText(QStringLiteral("config-write"),
+                               l == "chinese" ? Lang::Chinese : Lang::English))
                 actions->Table()->selectRow(r);
         spin([] { return false; }, 300);
         ok &= tour.grab(&window, "logbook-actions-" + l);
@@ -231,12 +232,13 @@ bool logbookPictures(Tour& tour, const QString& homeFolder) {
         ok &= tour.grab(&window, "logbook-link-" + l);
     }
     // The report of that visit: its second page, with the commands and the link's picture.
-    for (bool zh : {false, true}) {
+    for (Lang lang : {Lang::English, Lang::Chinese}) {
         VisitReportData data;
         const QString pdf = QFileInfo(archive).path() + "/report.pdf";
-        ok &= LoadVisitReport(archive, facts.visitId, zh, &data, &error) &&
-              WriteVisitReport(data, zh, pdf, &error);
-        ok &= tour.grabPdfPage(pdf, 2, zh ? "logbook-report-chinese" : "logbook-report-english");
+        ok &= LoadVisitReport(archive, facts.visitId, lang, &data, &error) &&
+              WriteVisitReport(data, lang, pdf, &error);
+        ok &= tour.grabPdfPage(pdf, 2,
+                               lang == Lang::Chinese ? "logbook-report-chinese" : "logbook-report-english");
     }
     return ok;
 }

@@ -154,3 +154,13 @@ ClockSegment SegmentOfFit(const EnvelopeFit& fit) {
     }
     return s;
 }
+
+qsizetype SegmentIndexAt(const QList<ClockSegment>& segments, double ms, bool onLocalClock) {
+    if (segments.isEmpty())
+        return -1;
+    qsizetype found = 0;
+    for (qsizetype i = 0; i < segments.size(); ++i)
+        if ((onLocalClock ? segments[i].startLocalMs : segments[i].startRemoteMs) <= ms)
+            found = i;
+    return found;
+}

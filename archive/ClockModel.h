@@ -60,6 +60,11 @@ struct ClockSegment {
     double MsPerDay() const { return rate * 86'400'000.0; }
 };
 
+// The segment of `segments` (in clock order) that holds time `ms` of the local clock (or of the
+// remote one): the last that starts at or before it, the first for a time before them all, so a
+// time in the gap between two segments goes with the earlier. -1 without segments.
+qsizetype SegmentIndexAt(const QList<ClockSegment>& segments, double ms, bool onLocalClock);
+
 // The fit of one segment from its matched pairs: each pair an apparent delay (receive minus send,
 // each on its own clock) at the local time it happened. Local → remote: d = offset(t) + transfer;
 // remote → local: d = transfer − offset(t). Transfers are never below the link's fastest, and the

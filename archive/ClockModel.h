@@ -83,6 +83,15 @@ struct EnvelopeFit {
 std::optional<EnvelopeFit> FitEnvelope(const std::vector<DelayPoint>& localToRemote,
                                        const std::vector<DelayPoint>& remoteToLocal);
 
+// The local times where the clocks' relation steps within one stretch of pairs (a clock set by a
+// fraction of a second to a few seconds, which the votes of ClockSearch.h do not tell apart), in
+// time order. A step moves the fast edge of the apparent delays one way up and the other way down
+// by its size and stays: the edge of each run of a dozen pairs, less the drift, jumps once by more
+// than the jitter of the link and then holds. Where both ways carry pairs, both must show it at
+// the same moment. Each time lies between the last pair of the old relation and the first of the new.
+std::vector<double> ClockSteps(const std::vector<DelayPoint>& localToRemote,
+                               const std::vector<DelayPoint>& remoteToLocal);
+
 // A segment from a fit, on the time range of its pairs.
 ClockSegment SegmentOfFit(const EnvelopeFit& fit);
 

@@ -265,8 +265,8 @@ template <class ToAxis> OnAxis WithinSpan(const Stream& st, ToAxis toAxis, doubl
 // The first pairing of a track: the events it spans on the common axis by the votes' level, each
 // send paired with the receive nearest the level (that pairing need not be right at a twin: it only
 // feeds the envelope, and a twin lies above it). The pairs as delay points of each way.
-void PairOnTrack(const Streams& s, const ClockTrack& track, double accept, std::vector<DelayPoint> points[2],
-                 double remoteSpan[2]) {
+void PairOnTrack(const Streams& s, const ClockTrack& track, double accept,
+                 std::vector<DelayPoint> points[2]) {
     const double window = accept + kLevelSlackMs;
     for (int dir = 0; dir < 2; ++dir)
         for (int k = 0; k < 8; ++k)
@@ -296,11 +296,8 @@ void PairOnTrack(const Streams& s, const ClockTrack& track, double accept, std::
                     const int i = sa.index[size_t(x)];
                     const int j = ra.index[size_t(y)];
                     const double local = double(l2r ? sends.ms[size_t(i)] : receives.ms[size_t(j)]);
-                    const double remote = double(l2r ? receives.ms[size_t(j)] : sends.ms[size_t(i)]);
                     // Returns too: each is a transmission of its own, another sample of the fast edge.
                     points[dir].push_back({local, Apparent(sends, receives, i, j)});
-                    remoteSpan[0] = std::min(remoteSpan[0], remote);
-                    remoteSpan[1] = std::max(remoteSpan[1], remote);
                 }
             }
 }
@@ -401,30 +398,51 @@ qint64 LocalEventsIn(const Streams& s, double fromMs, double toMs) {
     return n;
 }
 
-// The segment a track's first pairing makes, spanning its pairs on both clocks; std::nullopt for a
-// track of chance votes, which pairs next to nothing of the traffic in its span where a true one
-// pairs most of it (all but the lost, the unwanted and what the other log does not cover).
-std::optional<ClockSegment> SegmentOfTrack(const Streams& s, const ClockTrack& track, double accept) {
-    std::vector<DelayPoint> points[2];
-    double remoteSpan[2] = {INFINITY, -INFINITY};
-    PairOnTrack(s, track, accept, points, remoteSpan);
-    if (double(points[0].size() + points[1].size()) <
-        kTrackPaired * double(LocalEventsIn(s, track.fromMs, track.toMs)))
-        return std::nullopt;
+// The segment of some pairs of a first pairing, spanning them on both clocks; std::nullopt without
+// a pair.
+std::optional<ClockSegment> SegmentOfPairs(const std::vector<DelayPoint> points[2]) {
     const std::optional<EnvelopeFit> fit = FitEnvelope(points[0], points[1]);
     if (!fit)
         return std::nullopt;
     ClockSegment seg = SegmentOfFit(*fit);
-    seg.fromMs = INFINITY;
-    seg.toMs = -INFINITY;
+    seg.fromMs = seg.remoteFromMs = INFINITY;
+    seg.toMs = seg.remoteToMs = -INFINITY;
     for (int dir = 0; dir < 2; ++dir)
         for (const DelayPoint& p : points[dir]) {
+            // The remote end of a pair: the receive local → remote, the send remote → local.
+            const double remote = dir == 0 ? p.t + p.d : p.t - p.d;
             seg.fromMs = std::min(seg.fromMs, p.t);
             seg.toMs = std::max(seg.toMs, p.t);
+            seg.remoteFromMs = std::min(seg.remoteFromMs, remote);
+            seg.remoteToMs = std::max(seg.remoteToMs, remote);
         }
-    seg.remoteFromMs = remoteSpan[0];
-    seg.remoteToMs = remoteSpan[1];
     return seg;
+}
+
+// The segments a track's first pairing makes: one, or one between each two steps of the clocks
+// too small for the votes to part (ClockSteps). None for a track of chance votes, which pairs next
+// to nothing of the traffic in its span where a true one pairs most of it (all but the lost, the
+// unwanted and what the other log does not cover).
+QList<ClockSegment> SegmentsOfTrack(const Streams& s, const ClockTrack& track, double accept) {
+    std::vector<DelayPoint> points[2];
+    PairOnTrack(s, track, accept, points);
+    if (double(points[0].size() + points[1].size()) <
+        kTrackPaired * double(LocalEventsIn(s, track.fromMs, track.toMs)))
+        return {};
+    std::vector<double> cuts = ClockSteps(points[0], points[1]);
+    cuts.push_back(INFINITY);
+    QList<ClockSegment> segments;
+    double from = -INFINITY;
+    for (double to : cuts) {
+        std::vector<DelayPoint> part[2];
+        for (int dir = 0; dir < 2; ++dir)
+            std::copy_if(points[dir].begin(), points[dir].end(), std::back_inserter(part[dir]),
+                         [from, to](const DelayPoint& p) { return p.t > from && p.t <= to; });
+        if (const std::optional<ClockSegment> seg = SegmentOfPairs(part))
+            segments.append(*seg);
+        from = to;
+    }
+    return segments;
 }
 
 // The segments of the link from its traffic: a track of votes each, fitted on its first pairing,
@@ -437,8 +455,7 @@ QList<ClockSegment> SegmentsOfTraffic(const Streams& s, const LinkEvents& events
                 pairs.push_back({&s.sends[dir][k][p].ms, &s.receives[dir][k][p].ms, SendsAreLocal(dir)});
     QList<ClockSegment> segments;
     for (const ClockTrack& track : FindClockTracks(pairs))
-        if (const std::optional<ClockSegment> seg = SegmentOfTrack(s, track, accept))
-            segments.append(*seg);
+        segments += SegmentsOfTrack(s, track, accept);
     for (qsizetype i = 1; i < segments.size(); ++i)
         PlaceBreak(segments[i - 1], &segments[i], events.clockWrites);
     return segments;

@@ -167,6 +167,9 @@ QList<LinkTruthCase> LinkTruthCases() {
     add("remote clock set +1 h, not archived", s, 2);
     s.archivedSets = true;
     add("remote clock set +1 h, archived", s, 2);
+    s.remoteSetMs = 800;
+    s.archivedSets = false;
+    add("remote clock set +0.8 s, not archived", s, 2);
     for (double drift : {1.0, 5.0, 10.0, 20.0}) {
         s = LinkTruthSpec{};
         s.driftMsPerDay = drift * 1000;

@@ -170,6 +170,12 @@ QList<LinkTruthCase> LinkTruthCases() {
     s.remoteSetMs = 800;
     s.archivedSets = false;
     add("remote clock set +0.8 s, not archived", s, 2);
+    s = LinkTruthSpec{};
+    s.days = 6;
+    s.driftMsPerDay = 20'000;
+    s.remoteSetAt = 0.5;
+    s.remoteSetMs = -60'000;
+    add("remote clock set -60 s amid a drift of 20 s/day, not archived", s, 2);
     for (double drift : {1.0, 5.0, 10.0, 20.0}) {
         s = LinkTruthSpec{};
         s.driftMsPerDay = drift * 1000;

@@ -174,14 +174,16 @@ private slots:
     }
 
     // Pairs keep the order of events: the first send with the first receive, a twin 3 ms after the
-    // real receive left over, a lost command of a burst leaves its neighbours paired right, and of
-    // two sends one receive could answer the one with the shorter transfer takes it.
+    // real receive left over (and a second one), a lost command of a burst leaves its neighbours
+    // paired right, and of two sends one receive could answer the one with the shorter transfer
+    // takes it.
     void pairingKeepsOrder() {
         QCOMPARE(PairInOrder({0, 20, 40}, {10, 13, 50}, 8, 24),
                  (std::vector<std::pair<int, int>>{{0, 0}, {2, 2}}));
         QCOMPARE(PairInOrder({0, 20, 40}, {10, 30, 33, 50}, 8, 24),
                  (std::vector<std::pair<int, int>>{{0, 0}, {1, 1}, {2, 3}}));
         QCOMPARE(PairInOrder({0, 5}, {14}, 8, 24), (std::vector<std::pair<int, int>>{{1, 0}}));
+        QCOMPARE(PairInOrder({0}, {10, 13, 16}, 8, 24), (std::vector<std::pair<int, int>>{{0, 0}}));
     }
 
     // The simulator's traffic with the remote clock set +1 h halfway and drifting a second a day:

@@ -170,7 +170,7 @@ namespace {
 
 // A step is looked for between runs of this many pairs one way: each run's fast edge is its second
 // fastest pair (one wrong pair far below the edge moves nothing), and a dozen transfers drawn from
-// a link's jitter come within a small part of its fastest.
+// a link's jitter come close to its fastest.
 constexpr size_t kStepRun = 12;
 // A step is a jump of the edge (less the drift) beyond this, and beyond this many median absolute
 // deviations of the jumps between runs: the edge of a run scatters by at most the link's jitter

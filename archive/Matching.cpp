@@ -420,7 +420,7 @@ std::optional<ClockSegment> SegmentOfPairs(const std::vector<DelayPoint> points[
 }
 
 // The segments a track's first pairing makes: one, or one between each two steps of the clocks
-// too small for the votes to part (ClockSteps). None for a track of chance votes, which pairs next
+// too small for the votes to tell apart (ClockSteps). None for a track of chance votes, which pairs next
 // to nothing of the traffic in its span where a true one pairs most of it (all but the lost, the
 // unwanted and what the other log does not cover).
 QList<ClockSegment> SegmentsOfTrack(const Streams& s, const ClockTrack& track, double accept) {

@@ -79,7 +79,7 @@ QString SegmentsText(const LinkMatch& m) {
     for (const ClockSegment& seg : m.segments)
         parts << QStringLiteral("%1 ms, %2 ms/day%3")
                      .arg(seg.OffsetAt(seg.fromMs), 0, 'f', 1)
-                     .arg(seg.MsPerDay() + 0.0, 0, 'f', 1) // no "-0.0"
+                     .arg(std::abs(seg.MsPerDay()) < 0.05 ? 0.0 : seg.MsPerDay(), 0, 'f', 1) // no "-0.0"
                      .arg(seg.basis == SegmentBasis::OneWay ? QStringLiteral(" (one way)") : QString());
     return parts.join(QStringLiteral("; "));
 }

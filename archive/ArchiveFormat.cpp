@@ -56,12 +56,8 @@ qint64 UnitTimeKey(const unsigned char* rec) {
     return UnitTimeKeyOf(rec[0], rec[5] >> 4, rec[1], rec[2], rec[3], rec[4], RecordMilliseconds(rec));
 }
 
-namespace {
-struct KeyFields {
-    int year, month, day, hour, minute, second, ms;
-};
-KeyFields FieldsOf(qint64 key) {
-    KeyFields f;
+UnitTimeFields UnitTimeFieldsOf(qint64 key) {
+    UnitTimeFields f;
     f.ms = int(key & ((1 << kMsBits) - 1));
     key >>= kMsBits;
     f.second = int(key & 0xFF);
@@ -77,7 +73,6 @@ KeyFields FieldsOf(qint64 key) {
     f.year = int(key & 0xFF);
     return f;
 }
-} // namespace
 
 qint64 UnitTimeKeyOfDayStart(const QDate& day) {
     if (!day.isValid() || day.year() < 2000)
@@ -99,13 +94,13 @@ qint64 UnitTimeKeyOfDayEnd(const QDate& day) {
 }
 
 QString UnitTimeText(qint64 key) {
-    const KeyFields f = FieldsOf(key);
+    const UnitTimeFields f = UnitTimeFieldsOf(key);
     return QString::asprintf("20%02x-%02d-%02xT%02x:%02x:%02x.%03d", f.year, f.month, f.day, f.hour, f.minute,
                              f.second, f.ms);
 }
 
 QDateTime UnitTimeDateTime(qint64 key) {
-    const KeyFields f = FieldsOf(key);
+    const UnitTimeFields f = UnitTimeFieldsOf(key);
     for (int b : {f.year, f.day, f.hour, f.minute, f.second})
         if (!ValidBcd(b))
             return {};
@@ -337,7 +332,7 @@ void CsvEventWriter::Append(const EventRow& row, QByteArray* out) {
     out->append(*unit);
     out->append(row.side == UnitSide::Local ? QByteArrayView(",local,") : QByteArrayView(",remote,"));
     char time[40];
-    const KeyFields f = FieldsOf(row.unitTime);
+    const UnitTimeFields f = UnitTimeFieldsOf(row.unitTime);
     const int n =
         std::snprintf(time, sizeof time, "20%02x-%02d-%02xT%02x:%02x:%02x.%03d,", unsigned(f.year), f.month,
                       unsigned(f.day), unsigned(f.hour), unsigned(f.minute), unsigned(f.second), f.ms);

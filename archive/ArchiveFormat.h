@@ -20,6 +20,12 @@ qint64 UnitTimeKey(const unsigned char* record);
 // The same from the fields as the record line shows them: BCD bytes for year (within the century),
 // day, hour, minute, second; the month as a number 0 to 15; milliseconds 0 to 2047.
 qint64 UnitTimeKeyOf(int yearBcd, int month, int dayBcd, int hourBcd, int minuteBcd, int secondBcd, int ms);
+// A key taken apart again, the one place that reads its layout: the year, day, hour, minute and
+// second bytes as stored (BCD, unchecked), the month and the milliseconds as numbers.
+struct UnitTimeFields {
+    int year, month, day, hour, minute, second, ms;
+};
+UnitTimeFields UnitTimeFieldsOf(qint64 key);
 // The key of the first millisecond of a calendar day (years 2000 to 2099; earlier days give the
 // first key of 2000, later ones the last key of 2099).
 qint64 UnitTimeKeyOfDayStart(const QDate& day);

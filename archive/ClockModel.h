@@ -60,6 +60,11 @@ struct ClockSegment {
     double MsPerDay() const { return rate * 86'400'000.0; }
 };
 
+// The segment of `segments` (in clock order) that holds time `ms` of the local clock (or of the
+// remote one): the last that starts at or before it, the first for a time before them all, so a
+// time in the gap between two segments goes with the earlier. -1 without segments.
+qsizetype SegmentIndexAt(const QList<ClockSegment>& segments, double ms, bool onLocalClock);
+
 // The fit of one segment from its matched pairs: each pair an apparent delay (receive minus send,
 // each on its own clock) at the local time it happened. Local → remote: d = offset(t) + transfer;
 // remote → local: d = transfer − offset(t). Transfers are never below the link's fastest, and the
@@ -77,6 +82,15 @@ struct EnvelopeFit {
 };
 std::optional<EnvelopeFit> FitEnvelope(const std::vector<DelayPoint>& localToRemote,
                                        const std::vector<DelayPoint>& remoteToLocal);
+
+// The local times where the clocks' relation steps within one stretch of pairs (a clock set by a
+// fraction of a second to a few seconds, which the votes of ClockSearch.h do not tell apart), in
+// time order. A step moves the fast edge of the apparent delays one way up and the other way down
+// by its size and stays: the edge of each run of a dozen pairs, less the drift, jumps once by more
+// than the jitter of the link and then holds. Where both ways carry pairs, both must show it at
+// the same moment. Each time lies between the last pair of the old relation and the first of the new.
+std::vector<double> ClockSteps(const std::vector<DelayPoint>& localToRemote,
+                               const std::vector<DelayPoint>& remoteToLocal);
 
 // A segment from a fit, on the time range of its pairs.
 ClockSegment SegmentOfFit(const EnvelopeFit& fit);

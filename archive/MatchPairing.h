@@ -10,8 +10,9 @@
 //
 // Pairs keep the order of events (the link delivers in order: the first send goes with the first
 // receive), each event is in one pair at most, a transfer lies in [lowMs, highMs], and of the
-// orders that pair the most events the one with the earliest receives wins, so a twin logged after
-// the real receive is the one left over. With `centreMs` the one whose transfers lie nearest it wins
+// orders that pair the most events the one with the least transfer in total wins, so a twin logged
+// after the real receive is the one left over, and of two sends one receive could answer, the one
+// whose transfer is shorter takes it. With `centreMs` the one whose transfers lie nearest it wins
 // instead (for a first pairing around a level that is not yet the fast edge). Returns (send index,
 // receive index) in order.
 std::vector<std::pair<int, int>> PairInOrder(const std::vector<double>& sends,

@@ -17,27 +17,6 @@
 
 namespace {
 
-// The archive's unit-time key: BCD year, day, hour, minute, second and the month as a number,
-// above 11 bits of milliseconds (see UnitTimeKey()).
-constexpr int kMsBits = 11;
-
-struct KeyFields {
-    int year, month, day, hour, minute, second, ms; // BCD bytes as stored, month and ms as numbers
-};
-
-KeyFields FieldsOfKey(qint64 key) {
-    KeyFields f{};
-    f.ms = int(key & ((1 << kMsBits) - 1));
-    key >>= kMsBits;
-    f.second = int(key & 0xFF);
-    f.minute = int((key >> 8) & 0xFF);
-    f.hour = int((key >> 16) & 0xFF);
-    f.day = int((key >> 24) & 0xFF);
-    f.month = int((key >> 32) & 0x0F);
-    f.year = int((key >> 36) & 0xFF);
-    return f;
-}
-
 int Bcd(int b) {
     return FromBcd(static_cast<unsigned char>(b));
 }
@@ -99,7 +78,7 @@ bool SendsAreLocal(int dir) {
 // --- times and codes ------------------------------------------------------------------------
 
 std::optional<qint64> EventUnitMs(const EventRow& event) {
-    const KeyFields f = FieldsOfKey(event.unitTime);
+    const UnitTimeFields f = UnitTimeFieldsOf(event.unitTime);
     for (int b : {f.year, f.day, f.hour, f.minute, f.second})
         if (!ValidBcd(b))
             return std::nullopt;
@@ -126,7 +105,7 @@ std::optional<CommandCode> CommandOfCode(int code, UnitSide end) {
 }
 
 QString EventRecordLine(const EventRow& event, int number, bool chinese) {
-    const KeyFields f = FieldsOfKey(event.unitTime);
+    const UnitTimeFields f = UnitTimeFieldsOf(event.unitTime);
     unsigned char rec[kEventRecordLength] = {};
     rec[0] = static_cast<unsigned char>(f.year);
     rec[1] = static_cast<unsigned char>(f.day);
@@ -159,31 +138,25 @@ QString UnitClockText(double ms) {
 
 namespace {
 
-// The segment a remote-clock time belongs to.
-const ClockSegment* SegmentOfRemote(const QList<ClockSegment>& s, double remoteMs) {
-    if (s.isEmpty())
-        return nullptr;
-    const ClockSegment* found = &s.first();
-    for (const ClockSegment& seg : s)
-        if (seg.startRemoteMs <= remoteMs)
-            found = &seg;
-    return found;
+// The segment that holds a time of the local (or the remote) clock; nullptr without segments.
+const ClockSegment* SegmentOn(const QList<ClockSegment>& segments, double ms, bool onLocalClock) {
+    const qsizetype i = SegmentIndexAt(segments, ms, onLocalClock);
+    return i < 0 ? nullptr : &segments[i];
 }
 
-const ClockSegment* SegmentOfLocal(const QList<ClockSegment>& s, double localMs) {
-    if (s.isEmpty())
-        return nullptr;
-    const ClockSegment* found = &s.first();
-    for (const ClockSegment& seg : s)
-        if (seg.startLocalMs <= localMs)
-            found = &seg;
-    return found;
+// A unit-clock time of either end on the common axis (the local clock): a remote time through the
+// segment its own clock places it in; as it is without a model.
+double AxisOf(const QList<ClockSegment>& segments, qint64 ms, bool local) {
+    if (local)
+        return double(ms);
+    const ClockSegment* seg = SegmentOn(segments, double(ms), false);
+    return seg ? seg->LocalAt(double(ms)) : double(ms);
 }
 
 } // namespace
 
 const ClockSegment* SegmentAt(const LinkMatch& match, double localMs) {
-    return SegmentOfLocal(match.segments, localMs);
+    return SegmentOn(match.segments, localMs, true);
 }
 
 double OffsetAt(const LinkMatch& match, double localMs) {
@@ -195,56 +168,73 @@ std::optional<double> AxisMs(const LinkMatch& match, const EventRow& event, Unit
     const std::optional<qint64> ms = EventUnitMs(event);
     if (!ms)
         return std::nullopt;
-    if (end == UnitSide::Local)
-        return double(*ms);
-    const ClockSegment* s = SegmentOfRemote(match.segments, double(*ms));
-    return s ? s->LocalAt(double(*ms)) : double(*ms);
+    return AxisOf(match.segments, *ms, end == UnitSide::Local);
 }
 
 // --- the matching ---------------------------------------------------------------------------
 
 namespace {
 
-Streams StreamsOf(const LinkEvents& events, std::vector<std::optional<qint64>> times[2], int* unplaced) {
+// Each event's unit-clock time, decoded once: [0] the local end's, [1] the remote end's, by row;
+// empty for time bytes that are no valid date and time.
+struct EventTimes {
+    std::vector<std::optional<qint64>> of[2];
+};
+
+EventTimes TimesOf(const LinkEvents& events, int* unplaced) {
+    EventTimes times;
+    const QList<EventRow>* ends[2] = {&events.local, &events.remote};
+    for (int end = 0; end < 2; ++end) {
+        times.of[end].reserve(size_t(ends[end]->size()));
+        for (const EventRow& row : *ends[end]) {
+            times.of[end].push_back(EventUnitMs(row));
+            *unplaced += times.of[end].back() ? 0 : 1;
+        }
+    }
+    return times;
+}
+
+// A stream in unit-clock order (a log read in pieces may hold it out of order); equal times keep
+// their order.
+void SortByTime(Stream* st) {
+    if (std::is_sorted(st->ms.begin(), st->ms.end()))
+        return;
+    std::vector<size_t> order(st->ms.size());
+    std::iota(order.begin(), order.end(), size_t(0));
+    std::stable_sort(order.begin(), order.end(), [st](size_t a, size_t b) { return st->ms[a] < st->ms[b]; });
+    Stream sorted;
+    for (size_t i : order) {
+        sorted.ms.push_back(st->ms[i]);
+        sorted.row.push_back(st->row[i]);
+    }
+    *st = std::move(sorted);
+}
+
+// The command events of both ends, each in its stream: by direction, command and pair, sends
+// apart from receives.
+Streams StreamsOf(const LinkEvents& events, const EventTimes& times) {
     Streams s;
     const QList<EventRow>* ends[2] = {&events.local, &events.remote};
     for (int end = 0; end < 2; ++end) {
         const UnitSide side = end == 0 ? UnitSide::Local : UnitSide::Remote;
-        times[end].reserve(size_t(ends[end]->size()));
         for (qsizetype i = 0; i < ends[end]->size(); ++i) {
-            const EventRow& row = (*ends[end])[i];
-            times[end].push_back(EventUnitMs(row));
-            if (!times[end].back()) {
-                ++*unplaced;
-                continue;
-            }
-            const std::optional<CommandCode> c = CommandOfCode(row.code, side);
+            const std::optional<qint64>& ms = times.of[end][size_t(i)];
+            const std::optional<CommandCode> c =
+                ms ? CommandOfCode((*ends[end])[i].code, side) : std::nullopt;
             if (!c)
                 continue;
             const int dir = c->direction == LinkDirection::LocalToRemote ? 0 : 1;
             const int p = c->pair == MatchPair::Command ? 0 : 1;
             Stream& stream = (c->isSend ? s.sends : s.receives)[dir][c->command - 1][p];
-            stream.ms.push_back(*times[end].back());
+            stream.ms.push_back(*ms);
             stream.row.push_back(int(i));
         }
     }
     for (auto* group : {&s.sends, &s.receives})
         for (auto& dir : *group)
             for (auto& cmd : dir)
-                for (Stream& st : cmd) {
-                    if (std::is_sorted(st.ms.begin(), st.ms.end()))
-                        continue;
-                    std::vector<size_t> order(st.ms.size());
-                    std::iota(order.begin(), order.end(), size_t(0));
-                    std::stable_sort(order.begin(), order.end(),
-                                     [&](size_t a, size_t b) { return st.ms[a] < st.ms[b]; });
-                    Stream sorted;
-                    for (size_t i : order) {
-                        sorted.ms.push_back(st.ms[i]);
-                        sorted.row.push_back(st.row[i]);
-                    }
-                    st = std::move(sorted);
-                }
+                for (Stream& st : cmd)
+                    SortByTime(&st);
     return s;
 }
 
@@ -253,11 +243,30 @@ double Apparent(const Stream& sends, const Stream& receives, int i, int j) {
     return double(receives.ms[size_t(j)] - sends.ms[size_t(i)]);
 }
 
+// Some events of one stream on the common axis: their axis times and their places in the stream.
+struct OnAxis {
+    std::vector<double> ms;
+    std::vector<int> index;
+};
+
+// The events of `st` whose axis time (by `toAxis`) lies in [fromMs, toMs], in stream order.
+template <class ToAxis> OnAxis WithinSpan(const Stream& st, ToAxis toAxis, double fromMs, double toMs) {
+    OnAxis out;
+    for (size_t i = 0; i < st.ms.size(); ++i) {
+        const double a = toAxis(st.ms[i]);
+        if (a >= fromMs && a <= toMs) {
+            out.ms.push_back(a);
+            out.index.push_back(int(i));
+        }
+    }
+    return out;
+}
+
 // The first pairing of a track: the events it spans on the common axis by the votes' level, each
 // send paired with the receive nearest the level (that pairing need not be right at a twin: it only
 // feeds the envelope, and a twin lies above it). The pairs as delay points of each way.
-void PairOnTrack(const Streams& s, const ClockTrack& track, double accept, std::vector<DelayPoint> points[2],
-                 double remoteSpan[2]) {
+void PairOnTrack(const Streams& s, const ClockTrack& track, double accept,
+                 std::vector<DelayPoint> points[2]) {
     const double window = accept + kLevelSlackMs;
     for (int dir = 0; dir < 2; ++dir)
         for (int k = 0; k < 8; ++k)
@@ -265,43 +274,30 @@ void PairOnTrack(const Streams& s, const ClockTrack& track, double accept, std::
                 const Stream& sends = s.sends[dir][k][p];
                 const Stream& receives = s.receives[dir][k][p];
                 const bool l2r = SendsAreLocal(dir);
-                // Local ends in the track's span; remote ends by the level there.
-                std::vector<double> sa;
-                std::vector<double> ra;
-                std::vector<int> si;
-                std::vector<int> ri;
-                const auto toAxis = [&](qint64 remote) {
+                // Local ends as they are; remote ends by the level there, read three times so that
+                // the level is taken where the event lies on the local clock, not where its remote
+                // time would be (the two differ by the offset, up to years).
+                const auto remoteToAxis = [&](qint64 remote) {
                     double t = double(remote) - track.LevelAt(track.fromMs, l2r);
                     t = double(remote) - track.LevelAt(t, l2r);
                     return double(remote) - track.LevelAt(t, l2r);
                 };
-                for (size_t i = 0; i < sends.ms.size(); ++i) {
-                    const double a = l2r ? double(sends.ms[i]) : toAxis(sends.ms[i]);
-                    if (a >= track.fromMs - window && a <= track.toMs + window) {
-                        sa.push_back(a);
-                        si.push_back(int(i));
-                    }
-                }
-                for (size_t j = 0; j < receives.ms.size(); ++j) {
-                    const double a = l2r ? toAxis(receives.ms[j]) : double(receives.ms[j]);
-                    if (a >= track.fromMs - window && a <= track.toMs + window) {
-                        ra.push_back(a);
-                        ri.push_back(int(j));
-                    }
-                }
-                if (sa.empty() || ra.empty())
+                const auto localToAxis = [](qint64 local) { return double(local); };
+                const double from = track.fromMs - window;
+                const double to = track.toMs + window;
+                const OnAxis sa = l2r ? WithinSpan(sends, localToAxis, from, to)
+                                      : WithinSpan(sends, remoteToAxis, from, to);
+                const OnAxis ra = l2r ? WithinSpan(receives, remoteToAxis, from, to)
+                                      : WithinSpan(receives, localToAxis, from, to);
+                if (sa.ms.empty() || ra.ms.empty())
                     continue;
                 // The level already holds the typical transfer: the pairs scatter around 0.
-                for (const auto& [x, y] : PairInOrder(sa, ra, -window, window, 0.0)) {
-                    const int i = si[size_t(x)];
-                    const int j = ri[size_t(y)];
-                    const double d = Apparent(sends, receives, i, j);
-                    const double t = l2r ? double(sends.ms[size_t(i)]) : double(receives.ms[size_t(j)]);
-                    const double remote = l2r ? double(receives.ms[size_t(j)]) : double(sends.ms[size_t(i)]);
+                for (const auto& [x, y] : PairInOrder(sa.ms, ra.ms, -window, window, 0.0)) {
+                    const int i = sa.index[size_t(x)];
+                    const int j = ra.index[size_t(y)];
+                    const double local = double(l2r ? sends.ms[size_t(i)] : receives.ms[size_t(j)]);
                     // Returns too: each is a transmission of its own, another sample of the fast edge.
-                    points[dir].push_back({t, d});
-                    remoteSpan[0] = std::min(remoteSpan[0], remote);
-                    remoteSpan[1] = std::max(remoteSpan[1], remote);
+                    points[dir].push_back({local, Apparent(sends, receives, i, j)});
                 }
             }
 }
@@ -390,7 +386,67 @@ void FillStats(CommandMatchCounts* c, std::vector<double> transfers) {
     c->transferMaxMs = *std::max_element(transfers.begin(), transfers.end());
 }
 
-// The segments of the link from its traffic: a track of votes each, fitted on its first pairing.
+// The local end's command events (sends local → remote and receives remote → local) from `fromMs`
+// to `toMs` on its clock.
+qint64 LocalEventsIn(const Streams& s, double fromMs, double toMs) {
+    qint64 n = 0;
+    for (int k = 0; k < 8; ++k)
+        for (int p = 0; p < 2; ++p)
+            for (const Stream* local : {&s.sends[0][k][p], &s.receives[1][k][p]})
+                n += std::upper_bound(local->ms.begin(), local->ms.end(), qint64(toMs)) -
+                     std::lower_bound(local->ms.begin(), local->ms.end(), qint64(std::ceil(fromMs)));
+    return n;
+}
+
+// The segment of some pairs of a first pairing, spanning them on both clocks; std::nullopt without
+// a pair.
+std::optional<ClockSegment> SegmentOfPairs(const std::vector<DelayPoint> points[2]) {
+    const std::optional<EnvelopeFit> fit = FitEnvelope(points[0], points[1]);
+    if (!fit)
+        return std::nullopt;
+    ClockSegment seg = SegmentOfFit(*fit);
+    seg.fromMs = seg.remoteFromMs = INFINITY;
+    seg.toMs = seg.remoteToMs = -INFINITY;
+    for (int dir = 0; dir < 2; ++dir)
+        for (const DelayPoint& p : points[dir]) {
+            // The remote end of a pair: the receive local → remote, the send remote → local.
+            const double remote = dir == 0 ? p.t + p.d : p.t - p.d;
+            seg.fromMs = std::min(seg.fromMs, p.t);
+            seg.toMs = std::max(seg.toMs, p.t);
+            seg.remoteFromMs = std::min(seg.remoteFromMs, remote);
+            seg.remoteToMs = std::max(seg.remoteToMs, remote);
+        }
+    return seg;
+}
+
+// The segments a track's first pairing makes: one, or one between each two steps of the clocks
+// too small for the votes to tell apart (ClockSteps). None for a track of chance votes, which pairs next
+// to nothing of the traffic in its span where a true one pairs most of it (all but the lost, the
+// unwanted and what the other log does not cover).
+QList<ClockSegment> SegmentsOfTrack(const Streams& s, const ClockTrack& track, double accept) {
+    std::vector<DelayPoint> points[2];
+    PairOnTrack(s, track, accept, points);
+    if (double(points[0].size() + points[1].size()) <
+        kTrackPaired * double(LocalEventsIn(s, track.fromMs, track.toMs)))
+        return {};
+    std::vector<double> cuts = ClockSteps(points[0], points[1]);
+    cuts.push_back(INFINITY);
+    QList<ClockSegment> segments;
+    double from = -INFINITY;
+    for (double to : cuts) {
+        std::vector<DelayPoint> part[2];
+        for (int dir = 0; dir < 2; ++dir)
+            std::copy_if(points[dir].begin(), points[dir].end(), std::back_inserter(part[dir]),
+                         [from, to](const DelayPoint& p) { return p.t > from && p.t <= to; });
+        if (const std::optional<ClockSegment> seg = SegmentOfPairs(part))
+            segments.append(*seg);
+        from = to;
+    }
+    return segments;
+}
+
+// The segments of the link from its traffic: a track of votes each, fitted on its first pairing,
+// and the breaks between them placed.
 QList<ClockSegment> SegmentsOfTraffic(const Streams& s, const LinkEvents& events, double accept) {
     std::vector<StreamPair> pairs;
     for (int dir = 0; dir < 2; ++dir)
@@ -398,228 +454,254 @@ QList<ClockSegment> SegmentsOfTraffic(const Streams& s, const LinkEvents& events
             for (int p = 0; p < 2; ++p)
                 pairs.push_back({&s.sends[dir][k][p].ms, &s.receives[dir][k][p].ms, SendsAreLocal(dir)});
     QList<ClockSegment> segments;
-    for (const ClockTrack& track : FindClockTracks(pairs)) {
-        std::vector<DelayPoint> points[2];
-        double remoteSpan[2] = {INFINITY, -INFINITY};
-        PairOnTrack(s, track, accept, points, remoteSpan);
-        // A track of chance votes pairs next to nothing of the traffic in its span; a true one pairs
-        // most of it (all but the lost, the unwanted and what the other log does not cover).
-        qint64 inSpan = 0;
-        for (int k = 0; k < 8; ++k)
-            for (int p = 0; p < 2; ++p)
-                for (const Stream* local : {&s.sends[0][k][p], &s.receives[1][k][p]})
-                    inSpan +=
-                        std::upper_bound(local->ms.begin(), local->ms.end(), qint64(track.toMs)) -
-                        std::lower_bound(local->ms.begin(), local->ms.end(), qint64(std::ceil(track.fromMs)));
-        if (double(points[0].size() + points[1].size()) < kTrackPaired * double(inSpan))
-            continue;
-        const std::optional<EnvelopeFit> fit = FitEnvelope(points[0], points[1]);
-        if (!fit)
-            continue;
-        ClockSegment seg = SegmentOfFit(*fit);
-        seg.fromMs = INFINITY;
-        seg.toMs = -INFINITY;
-        for (int dir = 0; dir < 2; ++dir)
-            for (const DelayPoint& p : points[dir]) {
-                seg.fromMs = std::min(seg.fromMs, p.t);
-                seg.toMs = std::max(seg.toMs, p.t);
-            }
-        seg.remoteFromMs = remoteSpan[0];
-        seg.remoteToMs = remoteSpan[1];
-        segments.append(seg);
-    }
+    for (const ClockTrack& track : FindClockTracks(pairs))
+        segments += SegmentsOfTrack(s, track, accept);
     for (qsizetype i = 1; i < segments.size(); ++i)
         PlaceBreak(segments[i - 1], &segments[i], events.clockWrites);
     return segments;
 }
 
-} // namespace
-
-LinkMatch MatchLink(const LinkEvents& events, const MatchOptions& options) {
-    LinkMatch m;
-    m.asOfVisit = events.asOfVisit;
-    std::vector<std::optional<qint64>> times[2];
-    const Streams s = StreamsOf(events, times, &m.unplaced);
-    const double accept = std::max(options.acceptMs, 1);
-
-    double readingAtMs = 0;
-    ReadingsOffset(events, &m.crossCheck, &readingAtMs);
+// The clock model of the match: the user's hand correction alone when given; else the segments the
+// traffic shows; else, with no command to go by, one segment placed by the visit's clock readings.
+QList<ClockSegment> ClockSegmentsOf(const Streams& s, const LinkEvents& events, double accept,
+                                    const MatchOptions& options, const ClockCrossCheck& readings,
+                                    double readingAtMs) {
+    QList<ClockSegment> segments;
     if (options.handOffsetMs) {
         ClockSegment hand;
         hand.offsetMs = *options.handOffsetMs;
         hand.basis = SegmentBasis::Hand;
-        m.segments.append(hand);
-    } else {
-        m.segments = SegmentsOfTraffic(s, events, accept);
-        if (m.segments.isEmpty() && m.crossCheck.available) {
-            ClockSegment readings;
-            readings.offsetMs = m.crossCheck.readingOffsetMs;
-            readings.originMs = readingAtMs;
-            readings.basis = SegmentBasis::Readings;
-            m.segments.append(readings);
-        }
+        segments.append(hand);
+        return segments;
     }
+    segments = SegmentsOfTraffic(s, events, accept);
+    if (segments.isEmpty() && readings.available) {
+        ClockSegment fromReadings;
+        fromReadings.offsetMs = readings.readingOffsetMs;
+        fromReadings.originMs = readingAtMs;
+        fromReadings.basis = SegmentBasis::Readings;
+        segments.append(fromReadings);
+    }
+    return segments;
+}
 
-    // The accepted transfer window, from the first pairing on the fitted model: from just under the
-    // fastest transfer to a few spreads above it.
-    const auto axisOf = [&m](qint64 ms, bool local) {
-        if (local)
-            return double(ms);
-        const ClockSegment* seg = SegmentOfRemote(m.segments, double(ms));
-        return seg ? seg->LocalAt(double(ms)) : double(ms);
-    };
-    double floor = INFINITY;
-    for (const ClockSegment& seg : m.segments)
-        floor = std::min(floor, seg.floorMs);
-    if (!std::isfinite(floor))
-        floor = 0;
-    double high = floor + accept;
-    {
-        // The spread from each command's nearest receive at or above the fastest transfer, shared or
-        // not: a lost command or a twin moves a few of these, never the 90th percentile.
-        std::vector<double> above;
-        for (int dir = 0; dir < 2; ++dir)
-            for (int k = 0; k < 8; ++k) {
-                std::vector<double> ra;
-                for (qint64 t : s.receives[dir][k][0].ms)
-                    ra.push_back(axisOf(t, !SendsAreLocal(dir)));
-                std::sort(ra.begin(), ra.end());
-                for (qint64 t : s.sends[dir][k][0].ms) {
-                    const double a = axisOf(t, SendsAreLocal(dir));
-                    const auto it = std::lower_bound(ra.begin(), ra.end(), a + floor - kStampSlackMs);
-                    if (it != ra.end() && *it - a <= floor + accept)
-                        above.push_back(std::max(0.0, *it - a - floor));
-                }
+// The transfers a final pair may take, on the common axis: from just under the fastest transfer
+// any segment shows (`floorMs`) to a few spreads above it.
+struct TransferWindow {
+    double floorMs = 0;
+    double lowMs = 0;
+    double highMs = 0;
+};
+
+// Each send's transfer above the floor to the nearest receive at or above it, shared or not: a
+// lost command or a twin moves a few of these, never their 90th percentile, which is the spread.
+std::vector<double> TransfersAboveFloor(const Streams& s, const QList<ClockSegment>& segments, double floor,
+                                        double accept) {
+    std::vector<double> above;
+    for (int dir = 0; dir < 2; ++dir)
+        for (int k = 0; k < 8; ++k) {
+            std::vector<double> ra;
+            for (qint64 t : s.receives[dir][k][0].ms)
+                ra.push_back(AxisOf(segments, t, !SendsAreLocal(dir)));
+            std::sort(ra.begin(), ra.end());
+            for (qint64 t : s.sends[dir][k][0].ms) {
+                const double a = AxisOf(segments, t, SendsAreLocal(dir));
+                const auto it = std::lower_bound(ra.begin(), ra.end(), a + floor - kStampSlackMs);
+                if (it != ra.end() && *it - a <= floor + accept)
+                    above.push_back(std::max(0.0, *it - a - floor));
             }
-        if (!above.empty())
-            high =
-                floor + std::min(accept, std::max(kWindowFloorMs,
-                                                  kWindowSpreads * NearestRank(above, 0.9) + kWindowFloorMs));
-    }
-    const double low = floor - kStampSlackMs;
+        }
+    return above;
+}
 
-    const std::vector<std::pair<double, double>> covered[2] = {Coverage(events.localCovered, times[0]),
-                                                               Coverage(events.remoteCovered, times[1])};
-    struct Found {
-        double sentAxis;
-        double receivedAxis;
-        std::optional<double> transfer;
-        double apparent;
-        int sendRow;
-        int receiveRow;
-        quint8 dir, k, p;
-    };
+TransferWindow AcceptedWindow(const Streams& s, const QList<ClockSegment>& segments, double accept) {
+    TransferWindow w;
+    w.floorMs = INFINITY;
+    for (const ClockSegment& seg : segments)
+        w.floorMs = std::min(w.floorMs, seg.floorMs);
+    if (!std::isfinite(w.floorMs))
+        w.floorMs = 0;
+    w.lowMs = w.floorMs - kStampSlackMs;
+    w.highMs = w.floorMs + accept;
+    const std::vector<double> above = TransfersAboveFloor(s, segments, w.floorMs, accept);
+    if (!above.empty())
+        w.highMs =
+            w.floorMs + std::min(accept, std::max(kWindowFloorMs,
+                                                  kWindowSpreads * NearestRank(above, 0.9) + kWindowFloorMs));
+    return w;
+}
+
+// A stream's events on the common axis in axis order (a step of the remote clock may reorder
+// them), with their places in the stream.
+OnAxis InAxisOrder(const Stream& st, bool local, const QList<ClockSegment>& segments) {
+    std::vector<double> axis(st.ms.size());
+    for (size_t i = 0; i < axis.size(); ++i)
+        axis[i] = AxisOf(segments, st.ms[i], local);
+    OnAxis out;
+    out.index.resize(axis.size());
+    std::iota(out.index.begin(), out.index.end(), 0);
+    std::stable_sort(out.index.begin(), out.index.end(),
+                     [&axis](int a, int b) { return axis[size_t(a)] < axis[size_t(b)]; });
+    for (int i : out.index)
+        out.ms.push_back(axis[size_t(i)]);
+    return out;
+}
+
+// Whether the log of the other end looks at axis time `axisMs`: its reads' spans, on its own clock.
+bool OtherLogCovers(double axisMs, bool otherIsLocal, const QList<ClockSegment>& segments,
+                    const std::vector<std::pair<double, double>>& otherCovered) {
+    const ClockSegment* seg = SegmentOn(segments, axisMs, true);
+    const double at = otherIsLocal || !seg ? axisMs : seg->RemoteAt(axisMs);
+    return Covers(otherCovered, at);
+}
+
+// One stream's place in the streams: direction (0 local → remote), command - 1, pair (0 command).
+struct StreamId {
+    int dir = 0;
+    int k = 0;
+    int p = 0;
+    bool LocalSends() const { return SendsAreLocal(dir); }
+    LinkDirection Direction() const {
+        return LocalSends() ? LinkDirection::LocalToRemote : LinkDirection::RemoteToLocal;
+    }
+    MatchPair Pair() const { return p == 0 ? MatchPair::Command : MatchPair::Return; }
+};
+
+// A matched pair before the rows are copied in: axis times, transfer, rows.
+struct Found {
+    double sentAxis;
+    double receivedAxis;
+    std::optional<double> transfer;
+    double apparent;
+    int sendRow;
+    int receiveRow;
+    StreamId id;
+};
+
+// What the pairing of all streams gathers beside the match: the pairs, and each stream's transfers
+// (apparent delays where its segment went one way) for the statistics, [pair][dir][command - 1].
+struct Pairing {
     std::vector<Found> found;
     std::vector<double> transfers[2][2][8];
+};
+
+// Whether a pair at local time `localMs` lies in a segment that places the remote clock on its own
+// (both ways, by hand or by readings), so that its axis difference is a transfer.
+bool SplitAt(const QList<ClockSegment>& segments, double localMs) {
+    const ClockSegment* seg = SegmentOn(segments, localMs, true);
+    return seg && seg->basis != SegmentBasis::OneWay;
+}
+
+// Pairs one stream in order within the window; counts its matches and keeps them.
+void PairStream(const Stream& sends, const Stream& receives, const OnAxis& sa, const OnAxis& ra, StreamId id,
+                const TransferWindow& w, const QList<ClockSegment>& segments, std::vector<char> paired[2],
+                CommandMatchCounts* c, Pairing* out) {
+    for (const auto& [x, y] : PairInOrder(sa.ms, ra.ms, w.lowMs, w.highMs)) {
+        paired[0][size_t(x)] = paired[1][size_t(y)] = 1;
+        const int i = sa.index[size_t(x)];
+        const int j = ra.index[size_t(y)];
+        Found f{sa.ms[size_t(x)],
+                ra.ms[size_t(y)],
+                std::nullopt,
+                Apparent(sends, receives, i, j),
+                sends.row[size_t(i)],
+                receives.row[size_t(j)],
+                id};
+        if (SplitAt(segments, id.LocalSends() ? f.sentAxis : f.receivedAxis))
+            f.transfer = f.receivedAxis - f.sentAxis;
+        else
+            c->apparent = true;
+        out->transfers[id.p][id.dir][id.k].push_back(f.transfer.value_or(f.apparent));
+        ++c->matched;
+        out->found.push_back(f);
+    }
+}
+
+// The spans each end's log covers, [0] local, [1] remote, on its own clock.
+using Covered = std::vector<std::pair<double, double>>;
+
+// Judges one stream's events left over: a send is lost where the receiving log covers the moment
+// it should have arrived (a fastest transfer later), a receive unwanted where the sending log covers
+// the moment it would have been sent; the others are not covered.
+void JudgeLeftOver(const LinkEvents& events, const Streams& s, const OnAxis& sa, const OnAxis& ra,
+                   StreamId id, double floorMs, const Covered covered[2], const std::vector<char> paired[2],
+                   LinkMatch* m) {
+    const bool l2r = id.LocalSends();
+    const QList<EventRow>& sendRows = l2r ? events.local : events.remote;
+    const QList<EventRow>& receiveRows = l2r ? events.remote : events.local;
+    CommandMatchCounts& c = m->counts[size_t(id.p)][size_t(id.dir)][size_t(id.k)];
+    for (size_t x = 0; x < sa.ms.size(); ++x) {
+        if (paired[0][x])
+            continue;
+        const bool inside = OtherLogCovers(sa.ms[x] + floorMs, !l2r, m->segments, covered[l2r ? 1 : 0]);
+        const EventRow& row = sendRows[s.sends[id.dir][id.k][id.p].row[size_t(sa.index[x])]];
+        (inside ? m->lost : m->notCovered)
+            .append({id.k + 1, id.Direction(), id.Pair(), row, l2r ? UnitSide::Local : UnitSide::Remote,
+                     sa.ms[x]});
+        ++(inside ? c.lost : c.sentNotCovered);
+    }
+    for (size_t y = 0; y < ra.ms.size(); ++y) {
+        if (paired[1][y])
+            continue;
+        const bool inside = OtherLogCovers(ra.ms[y] - floorMs, l2r, m->segments, covered[l2r ? 0 : 1]);
+        const EventRow& row = receiveRows[s.receives[id.dir][id.k][id.p].row[size_t(ra.index[y])]];
+        (inside ? m->unwanted : m->notCovered)
+            .append({id.k + 1, id.Direction(), id.Pair(), row, l2r ? UnitSide::Remote : UnitSide::Local,
+                     ra.ms[y]});
+        ++(inside ? c.unwanted : c.receivedNotCovered);
+    }
+}
+
+// Pairs every stream on the model and judges what is left over.
+Pairing PairAll(const LinkEvents& events, const Streams& s, const TransferWindow& w, const Covered covered[2],
+                LinkMatch* m) {
+    Pairing out;
     for (int dir = 0; dir < 2; ++dir)
         for (int k = 0; k < 8; ++k)
             for (int p = 0; p < 2; ++p) {
+                const StreamId id{dir, k, p};
                 const Stream& sends = s.sends[dir][k][p];
                 const Stream& receives = s.receives[dir][k][p];
-                const bool l2r = SendsAreLocal(dir);
-                // On the common axis in axis order (a step of the remote clock may reorder its events).
-                std::vector<int> si(sends.ms.size());
-                std::vector<int> ri(receives.ms.size());
-                std::iota(si.begin(), si.end(), 0);
-                std::iota(ri.begin(), ri.end(), 0);
-                std::vector<double> sAxis(sends.ms.size());
-                std::vector<double> rAxis(receives.ms.size());
-                for (size_t i = 0; i < sAxis.size(); ++i)
-                    sAxis[i] = axisOf(sends.ms[i], l2r);
-                for (size_t j = 0; j < rAxis.size(); ++j)
-                    rAxis[j] = axisOf(receives.ms[j], !l2r);
-                std::stable_sort(si.begin(), si.end(),
-                                 [&](int a, int b) { return sAxis[size_t(a)] < sAxis[size_t(b)]; });
-                std::stable_sort(ri.begin(), ri.end(),
-                                 [&](int a, int b) { return rAxis[size_t(a)] < rAxis[size_t(b)]; });
-                std::vector<double> sa;
-                std::vector<double> ra;
-                for (int i : si)
-                    sa.push_back(sAxis[size_t(i)]);
-                for (int j : ri)
-                    ra.push_back(rAxis[size_t(j)]);
-                const QList<EventRow>& sendRows = l2r ? events.local : events.remote;
-                const QList<EventRow>& receiveRows = l2r ? events.remote : events.local;
-                std::vector<char> sendPaired(sa.size(), 0);
-                std::vector<char> receivePaired(ra.size(), 0);
-                CommandMatchCounts& c = m.counts[size_t(p)][size_t(dir)][size_t(k)];
-                const auto direction = l2r ? LinkDirection::LocalToRemote : LinkDirection::RemoteToLocal;
-                const auto pair = p == 0 ? MatchPair::Command : MatchPair::Return;
-                for (const auto& [x, y] : PairInOrder(sa, ra, low, high)) {
-                    sendPaired[size_t(x)] = receivePaired[size_t(y)] = 1;
-                    const int i = si[size_t(x)];
-                    const int j = ri[size_t(y)];
-                    Found f{sa[size_t(x)],
-                            ra[size_t(y)],
-                            std::nullopt,
-                            Apparent(sends, receives, i, j),
-                            sends.row[size_t(i)],
-                            receives.row[size_t(j)],
-                            quint8(dir),
-                            quint8(k),
-                            quint8(p)};
-                    const ClockSegment* seg = SegmentOfLocal(m.segments, l2r ? f.sentAxis : f.receivedAxis);
-                    if (seg && (seg->basis == SegmentBasis::BothWays || seg->basis == SegmentBasis::Hand ||
-                                seg->basis == SegmentBasis::Readings))
-                        f.transfer = f.receivedAxis - f.sentAxis;
-                    else
-                        c.apparent = true;
-                    transfers[p][dir][k].push_back(f.transfer.value_or(f.apparent));
-                    ++c.matched;
-                    found.push_back(f);
-                }
-                const UnitSide sender = l2r ? UnitSide::Local : UnitSide::Remote;
-                const UnitSide receiver = l2r ? UnitSide::Remote : UnitSide::Local;
-                for (size_t x = 0; x < sa.size(); ++x) {
-                    if (sendPaired[x])
-                        continue;
-                    // Where the receive would have been, on the receiving unit's clock.
-                    const double arrival = sa[x] + floor;
-                    const ClockSegment* seg = SegmentOfLocal(m.segments, arrival);
-                    const double at = l2r ? (seg ? seg->RemoteAt(arrival) : arrival) : arrival;
-                    const bool inside = Covers(covered[l2r ? 1 : 0], at);
-                    UnmatchedEvent u{k + 1,  direction, pair, sendRows[sends.row[size_t(si[x])]],
-                                     sender, sa[x]};
-                    (inside ? m.lost : m.notCovered).append(u);
-                    ++(inside ? c.lost : c.sentNotCovered);
-                }
-                for (size_t y = 0; y < ra.size(); ++y) {
-                    if (receivePaired[y])
-                        continue;
-                    // Where the send would have been, on the sending unit's clock.
-                    const double departure = ra[y] - floor;
-                    const ClockSegment* seg = SegmentOfLocal(m.segments, departure);
-                    const double at = l2r ? departure : (seg ? seg->RemoteAt(departure) : departure);
-                    const bool inside = Covers(covered[l2r ? 0 : 1], at);
-                    UnmatchedEvent u{k + 1,    direction, pair, receiveRows[receives.row[size_t(ri[y])]],
-                                     receiver, ra[y]};
-                    (inside ? m.unwanted : m.notCovered).append(u);
-                    ++(inside ? c.unwanted : c.receivedNotCovered);
-                }
+                const OnAxis sa = InAxisOrder(sends, id.LocalSends(), m->segments);
+                const OnAxis ra = InAxisOrder(receives, !id.LocalSends(), m->segments);
+                std::vector<char> paired[2] = {std::vector<char>(sa.ms.size(), 0),
+                                               std::vector<char>(ra.ms.size(), 0)};
+                CommandMatchCounts& c = m->counts[size_t(p)][size_t(dir)][size_t(k)];
+                PairStream(sends, receives, sa, ra, id, w, m->segments, paired, &c, &out);
+                JudgeLeftOver(events, s, sa, ra, id, w.floorMs, covered, paired, m);
                 c.sent = c.matched + c.lost;
                 c.received = c.matched + c.unwanted;
             }
+    return out;
+}
+
+// The pairs as matches, in the order of the sends on the common axis.
+QList<CommandMatch> MatchesOf(std::vector<Found> found, const LinkEvents& events) {
     std::sort(found.begin(), found.end(),
               [](const Found& a, const Found& b) { return a.sentAxis < b.sentAxis; });
-    m.matches.reserve(qsizetype(found.size()));
+    QList<CommandMatch> matches;
+    matches.reserve(qsizetype(found.size()));
     for (const Found& f : found) {
-        const bool l2r = f.dir == 0;
-        m.matches.append(CommandMatch{f.k + 1,
-                                      l2r ? LinkDirection::LocalToRemote : LinkDirection::RemoteToLocal,
-                                      f.p == 0 ? MatchPair::Command : MatchPair::Return,
-                                      (l2r ? events.local : events.remote)[f.sendRow],
-                                      (l2r ? events.remote : events.local)[f.receiveRow], f.sentAxis,
-                                      f.receivedAxis, f.transfer, f.apparent});
+        const bool l2r = f.id.LocalSends();
+        matches.append(CommandMatch{f.id.k + 1, f.id.Direction(), f.id.Pair(),
+                                    (l2r ? events.local : events.remote)[f.sendRow],
+                                    (l2r ? events.remote : events.local)[f.receiveRow], f.sentAxis,
+                                    f.receivedAxis, f.transfer, f.apparent});
     }
+    return matches;
+}
+
+// The transfer statistics of each stream, and each command's figures both ways together.
+void FillCounts(const Pairing& pairing, LinkMatch* m) {
     for (int p = 0; p < 2; ++p)
         for (int dir = 0; dir < 2; ++dir)
             for (int k = 0; k < 8; ++k)
-                FillStats(&m.counts[size_t(p)][size_t(dir)][size_t(k)], transfers[p][dir][k]);
+                FillStats(&m->counts[size_t(p)][size_t(dir)][size_t(k)], pairing.transfers[p][dir][k]);
     for (int k = 0; k < 8; ++k) {
-        CommandMatchCounts& all = m.perCommand[size_t(k)];
+        CommandMatchCounts& all = m->perCommand[size_t(k)];
         std::vector<double> both;
         for (int dir = 0; dir < 2; ++dir) {
-            const CommandMatchCounts& c = m.counts[0][size_t(dir)][size_t(k)];
+            const CommandMatchCounts& c = m->counts[0][size_t(dir)][size_t(k)];
             all.sent += c.sent;
             all.received += c.received;
             all.matched += c.matched;
@@ -628,57 +710,133 @@ LinkMatch MatchLink(const LinkEvents& events, const MatchOptions& options) {
             all.sentNotCovered += c.sentNotCovered;
             all.receivedNotCovered += c.receivedNotCovered;
             all.apparent |= c.apparent;
-            both.insert(both.end(), transfers[0][dir][k].begin(), transfers[0][dir][k].end());
+            both.insert(both.end(), pairing.transfers[0][dir][k].begin(), pairing.transfers[0][dir][k].end());
         }
         FillStats(&all, std::move(both));
     }
-    const auto byAxis = [](const UnmatchedEvent& a, const UnmatchedEvent& b) { return a.axisMs < b.axisMs; };
-    std::stable_sort(m.lost.begin(), m.lost.end(), byAxis);
-    std::stable_sort(m.unwanted.begin(), m.unwanted.end(), byAxis);
-    std::stable_sort(m.notCovered.begin(), m.notCovered.end(), byAxis);
+}
 
-    // Each segment's pairs and the span of local clock its events take.
-    for (const CommandMatch& c : m.matches)
-        if (c.pair == MatchPair::Command)
-            for (ClockSegment& seg : m.segments)
-                if (&seg == SegmentOfLocal(m.segments, c.direction == LinkDirection::LocalToRemote
-                                                           ? c.sentAxisMs
-                                                           : c.receivedAxisMs))
-                    ++seg.pairs[c.direction == LinkDirection::LocalToRemote ? 0 : 1];
+// Each segment's command pairs, by the local end's event of the pair.
+void CountSegmentPairs(const QList<CommandMatch>& matches, QList<ClockSegment>* segments) {
+    for (const CommandMatch& c : matches) {
+        if (c.pair != MatchPair::Command)
+            continue;
+        const bool l2r = c.direction == LinkDirection::LocalToRemote;
+        const qsizetype i = SegmentIndexAt(*segments, l2r ? c.sentAxisMs : c.receivedAxisMs, true);
+        if (i >= 0)
+            ++(*segments)[i].pairs[l2r ? 0 : 1];
+    }
+}
 
-    // The summary: the segment most pairs carry.
+// The summary: the offset of the segment most pairs carry, and the median transfer of its command
+// pairs (its fastest transfer when it carries none).
+void Summarise(LinkMatch* m) {
     const ClockSegment* main = nullptr;
-    for (const ClockSegment& seg : m.segments)
+    for (const ClockSegment& seg : std::as_const(m->segments))
         if (!main || seg.pairs[0] + seg.pairs[1] > main->pairs[0] + main->pairs[1])
             main = &seg;
-    if (main) {
-        m.offsetMs = main->offsetMs;
-        m.transferMs = main->floorMs;
-        std::vector<double> carried;
-        for (const CommandMatch& c : m.matches)
-            if (c.pair == MatchPair::Command && SegmentOfLocal(m.segments, c.sentAxisMs) == main)
-                carried.push_back(c.transferMs.value_or(c.apparentMs));
-        if (!carried.empty())
-            m.transferMs = Median(carried);
-    }
-    bool anyBoth = false;
-    bool allBoth = !m.segments.isEmpty();
-    for (const ClockSegment& seg : m.segments) {
-        anyBoth |= seg.basis == SegmentBasis::BothWays;
-        allBoth &= seg.basis != SegmentBasis::OneWay;
-    }
-    m.split = allBoth;
-    if (options.handOffsetMs)
-        m.basis = OffsetBasis::HandCorrection;
-    else if (m.segments.isEmpty())
-        m.basis = OffsetBasis::None;
-    else if (anyBoth)
-        m.basis = OffsetBasis::BothWays;
-    else if (m.segments.first().basis == SegmentBasis::Readings)
-        m.basis = OffsetBasis::Readings;
-    else
-        m.basis = OffsetBasis::OneWay;
+    if (!main)
+        return;
+    m->offsetMs = main->offsetMs;
+    m->transferMs = main->floorMs;
+    std::vector<double> carried;
+    for (const CommandMatch& c : std::as_const(m->matches))
+        if (c.pair == MatchPair::Command && SegmentOn(m->segments, c.sentAxisMs, true) == main)
+            carried.push_back(c.transferMs.value_or(c.apparentMs));
+    if (!carried.empty())
+        m->transferMs = Median(carried);
+}
 
+// How the match placed the remote clock overall: by hand, both ways when any segment split offset
+// and transfer, by the readings, one way, or not at all.
+OffsetBasis BasisOf(const QList<ClockSegment>& segments, const MatchOptions& options) {
+    if (options.handOffsetMs)
+        return OffsetBasis::HandCorrection;
+    if (segments.isEmpty())
+        return OffsetBasis::None;
+    for (const ClockSegment& seg : segments)
+        if (seg.basis == SegmentBasis::BothWays)
+            return OffsetBasis::BothWays;
+    return segments.first().basis == SegmentBasis::Readings ? OffsetBasis::Readings : OffsetBasis::OneWay;
+}
+
+bool AllSplit(const QList<ClockSegment>& segments) {
+    return !segments.isEmpty() && std::none_of(segments.begin(), segments.end(), [](const ClockSegment& s) {
+        return s.basis == SegmentBasis::OneWay;
+    });
+}
+
+// The alarms and interruptions (codes 33 to 38) one end logged, on the common axis in axis order.
+QList<LinkIncident> IncidentsOf(const QList<EventRow>& rows, const std::vector<std::optional<qint64>>& times,
+                                UnitSide side, const QList<ClockSegment>& segments) {
+    QList<LinkIncident> out;
+    for (qsizetype i = 0; i < rows.size(); ++i) {
+        const EventRow& row = rows[i];
+        if (row.code < 33 || row.code > 38 || !times[size_t(i)])
+            continue;
+        LinkIncident incident;
+        incident.kind = IncidentKind((row.code - 33) / 2);
+        incident.isReturn = row.code % 2 == 0;
+        incident.end = side;
+        incident.event = row;
+        incident.axisMs = AxisOf(segments, *times[size_t(i)], side == UnitSide::Local);
+        out.append(incident);
+    }
+    std::stable_sort(out.begin(), out.end(),
+                     [](const LinkIncident& a, const LinkIncident& b) { return a.axisMs < b.axisMs; });
+    return out;
+}
+
+// The bands of one end's incidents: from each interruption (or alarm) to its return; one that
+// starts again before its return, or never returns, stays open.
+void AddBands(const QList<LinkIncident>& incidents, UnitSide side, QList<IncidentBand>* bands) {
+    std::optional<double> open[3];
+    for (const LinkIncident& incident : incidents) {
+        std::optional<double>& o = open[int(incident.kind)];
+        if (!incident.isReturn) {
+            if (o)
+                bands->append({incident.kind, side, *o, std::nullopt});
+            o = incident.axisMs;
+        } else if (o) {
+            bands->append({incident.kind, side, *o, incident.axisMs});
+            o.reset();
+        }
+    }
+    for (int kind = 0; kind < 3; ++kind)
+        if (open[kind])
+            bands->append({IncidentKind(kind), side, *open[kind], std::nullopt});
+}
+
+template <class T, class Key> void SortByAxis(QList<T>* list, Key key) {
+    std::stable_sort(list->begin(), list->end(), [key](const T& a, const T& b) { return a.*key < b.*key; });
+}
+
+} // namespace
+
+LinkMatch MatchLink(const LinkEvents& events, const MatchOptions& options) {
+    LinkMatch m;
+    m.asOfVisit = events.asOfVisit;
+    const EventTimes times = TimesOf(events, &m.unplaced);
+    const Streams s = StreamsOf(events, times);
+    const double accept = std::max(options.acceptMs, 1);
+    double readingAtMs = 0;
+    ReadingsOffset(events, &m.crossCheck, &readingAtMs);
+    m.segments = ClockSegmentsOf(s, events, accept, options, m.crossCheck, readingAtMs);
+
+    const TransferWindow window = AcceptedWindow(s, m.segments, accept);
+    const Covered covered[2] = {Coverage(events.localCovered, times.of[0]),
+                                Coverage(events.remoteCovered, times.of[1])};
+    Pairing pairing = PairAll(events, s, window, covered, &m);
+    m.matches = MatchesOf(std::move(pairing.found), events);
+    FillCounts(pairing, &m);
+    SortByAxis(&m.lost, &UnmatchedEvent::axisMs);
+    SortByAxis(&m.unwanted, &UnmatchedEvent::axisMs);
+    SortByAxis(&m.notCovered, &UnmatchedEvent::axisMs);
+
+    CountSegmentPairs(m.matches, &m.segments);
+    Summarise(&m);
+    m.split = AllSplit(m.segments);
+    m.basis = BasisOf(m.segments, options);
     if (m.crossCheck.available) {
         ClockCrossCheck& c = m.crossCheck;
         c.estimateOffsetMs = OffsetAt(m, readingAtMs);
@@ -686,46 +844,14 @@ LinkMatch MatchLink(const LinkEvents& events, const MatchOptions& options) {
         c.agrees = m.basis == OffsetBasis::BothWays && std::abs(c.differenceMs) <= kReadingResolutionMs;
     }
 
-    // Alarms and interruptions of both ends, and the bands from each to its return.
-    const QList<EventRow>* ends[2] = {&events.local, &events.remote};
-    for (int end = 0; end < 2; ++end) {
-        const UnitSide side = end == 0 ? UnitSide::Local : UnitSide::Remote;
-        QList<LinkIncident> mine;
-        for (qsizetype i = 0; i < ends[end]->size(); ++i) {
-            const EventRow& row = (*ends[end])[i];
-            if (row.code < 33 || row.code > 38 || !times[end][size_t(i)])
-                continue;
-            LinkIncident incident;
-            incident.kind = IncidentKind((row.code - 33) / 2);
-            incident.isReturn = row.code % 2 == 0;
-            incident.end = side;
-            incident.event = row;
-            incident.axisMs = axisOf(*times[end][size_t(i)], end == 0);
-            mine.append(incident);
-        }
-        std::stable_sort(mine.begin(), mine.end(),
-                         [](const LinkIncident& a, const LinkIncident& b) { return a.axisMs < b.axisMs; });
-        std::optional<double> open[3];
-        for (const LinkIncident& incident : mine) {
-            std::optional<double>& o = open[int(incident.kind)];
-            if (!incident.isReturn) {
-                if (o)
-                    m.bands.append({incident.kind, side, *o, std::nullopt});
-                o = incident.axisMs;
-            } else if (o) {
-                m.bands.append({incident.kind, side, *o, incident.axisMs});
-                o.reset();
-            }
-        }
-        for (int kind = 0; kind < 3; ++kind)
-            if (open[kind])
-                m.bands.append({IncidentKind(kind), side, *open[kind], std::nullopt});
+    for (const UnitSide side : {UnitSide::Local, UnitSide::Remote}) {
+        const bool local = side == UnitSide::Local;
+        const QList<LinkIncident> mine =
+            IncidentsOf(local ? events.local : events.remote, times.of[local ? 0 : 1], side, m.segments);
+        AddBands(mine, side, &m.bands);
         m.incidents += mine;
     }
-    std::stable_sort(m.incidents.begin(), m.incidents.end(),
-                     [](const LinkIncident& a, const LinkIncident& b) { return a.axisMs < b.axisMs; });
-    std::stable_sort(m.bands.begin(), m.bands.end(), [](const IncidentBand& a, const IncidentBand& b) {
-        return a.startAxisMs < b.startAxisMs;
-    });
+    SortByAxis(&m.incidents, &LinkIncident::axisMs);
+    SortByAxis(&m.bands, &IncidentBand::startAxisMs);
     return m;
 }

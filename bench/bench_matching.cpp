@@ -1,10 +1,15 @@
 // Prints how long matching both ends of a link takes: 2 x 100,000 events (50,000 commands and their
 // returns, alternately each way, over five weeks, the remote clock 2.314 s ahead and drifting a
-// second a day, one command in a thousand lost), and what it found. Asserts nothing.
+// second a day, one command in a thousand lost), what it found, and how long writing it as CSV and
+// as JSON takes. Asserts nothing.
+//
+// With --cases: a markdown table of the matching suite's cases (tests/support/LinkTruth), each
+// truth beside what the match found.
 #include "archive/ArchiveFormat.h"
 #include "archive/MatchOutput.h"
 #include "archive/Matching.h"
 #include "bench/BenchSupport.h"
+#include "support/LinkTruth.h"
 
 #include <QCoreApplication>
 #include <QDateTime>
@@ -49,10 +54,69 @@ double ThreadCpuMs() {
     return double(t.tv_sec) * 1e3 + double(t.tv_nsec) / 1e6;
 }
 
+QString Percent(double fraction) {
+    return QString::number(fraction * 100, 'f', 0) + QStringLiteral(" %");
+}
+
+// The truth of a case: the offset at the start, the sets, the drift.
+QString TruthText(const LinkTruthSpec& s) {
+    QString t = QStringLiteral("%1 ms").arg(s.offsetMs, 0, 'f', 1);
+    if (s.localSetAt >= 0)
+        t +=
+            QStringLiteral("; local set %1 ms at %2").arg(s.localSetMs, 0, 'f', 0).arg(Percent(s.localSetAt));
+    if (s.remoteSetAt >= 0)
+        t += QStringLiteral("; remote set %1 ms at %2")
+                 .arg(s.remoteSetMs, 0, 'f', 0)
+                 .arg(Percent(s.remoteSetAt));
+    if (s.archivedSets)
+        t += QStringLiteral(" (archived)");
+    return t;
+}
+
+// What the match found: each segment's offset at its first pair (the apparent delay one way) and rate.
+QString SegmentsText(const LinkMatch& m) {
+    QStringList parts;
+    for (const ClockSegment& seg : m.segments)
+        parts << QStringLiteral("%1 ms, %2 ms/day%3")
+                     .arg(seg.OffsetAt(seg.fromMs), 0, 'f', 1)
+                     .arg(std::abs(seg.MsPerDay()) < 0.05 ? 0.0 : seg.MsPerDay(), 0, 'f', 1) // no "-0.0"
+                     .arg(seg.basis == SegmentBasis::OneWay ? QStringLiteral(" (one way)") : QString());
+    return parts.join(QStringLiteral("; "));
+}
+
+int PrintCases() {
+    std::printf(
+        "| case | truth: offset | drift ms/day | lost | unwanted | found: segments (offset, rate) | lost | "
+        "unwanted | not covered | mispaired | worst offset error ms | worst transfer error ms |\n");
+    std::printf("|---|---|---|---|---|---|---|---|---|---|---|---|\n");
+    for (const LinkTruthCase& c : LinkTruthCases()) {
+        const LinkTruth truth = MakeLinkTruth(c.spec);
+        const LinkMatch m = MatchLink(truth.events);
+        const LinkTruthScore score = ScoreLinkMatch(c.spec, truth, m);
+        const QString line =
+            QStringLiteral("| %1 | %2 | %3 | %4 | %5 | %6 | %7 | %8 | %9 | %10 | %11 | %12 |")
+                .arg(c.name, TruthText(c.spec))
+                .arg(c.spec.driftMsPerDay, 0, 'f', 0)
+                .arg(truth.lost.size())
+                .arg(truth.unwanted.size())
+                .arg(SegmentsText(m))
+                .arg(m.lost.size())
+                .arg(m.unwanted.size())
+                .arg(m.notCovered.size())
+                .arg(score.mispaired)
+                .arg(score.worstOffsetMs, 0, 'f', 2)
+                .arg(score.worstTransferMs, 0, 'f', 2);
+        std::printf("%s\n", qPrintable(line));
+    }
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char* argv[]) {
     QCoreApplication app(argc, argv);
+    if (app.arguments().contains(QStringLiteral("--cases")))
+        return PrintCases();
     constexpr int kCommands = 50'000;
     const qint64 start = QDateTime(QDate(2026, 1, 5), QTime(0, 0), Qt::UTC).toMSecsSinceEpoch();
     const auto offset = [start](qint64 localMs) {
@@ -111,10 +175,22 @@ int main(int argc, char* argv[]) {
         qlonglong(m.matches.size()), qlonglong(m.lost.size()), qlonglong(m.unwanted.size()),
         qlonglong(m.segments.size()), m.segments.isEmpty() ? 0.0 : m.segments.first().MsPerDay(), worst);
     std::printf("  memory: %.1f MB resident at most\n", PeakRssMb());
-    QElapsedTimer timer;
-    timer.start();
-    const QByteArray csv = MatchCsv(m, LinkEnds());
-    std::printf("  the match as CSV: %.1f ms, %lld bytes\n", double(timer.nsecsElapsed()) / 1e6,
-                qlonglong(csv.size()));
+    // Each writer's wall time and processor time, medians of 5.
+    std::vector<double> writeMs[2][2];
+    qsizetype bytes[2] = {0, 0};
+    for (int run = 0; run < 5; ++run)
+        for (int json = 0; json < 2; ++json) {
+            QElapsedTimer timer;
+            timer.start();
+            const double cpuStart = ThreadCpuMs();
+            bytes[json] = (json ? MatchJson(m, LinkEnds()) : MatchCsv(m, LinkEnds())).size();
+            writeMs[json][1].push_back(ThreadCpuMs() - cpuStart);
+            writeMs[json][0].push_back(double(timer.nsecsElapsed()) / 1e6);
+        }
+    for (int json = 0; json < 2; ++json)
+        std::printf("  the match as %s: %.1f ms, %.1f ms of processor time, %lld bytes (medians of 5%s)\n",
+                    json ? "JSON" : "CSV", Median(writeMs[json][0]), Median(writeMs[json][1]),
+                    qlonglong(bytes[json]), json ? "" : "; target 500 ms");
+    std::printf("  memory after writing: %.1f MB resident at most\n", PeakRssMb());
     return 0;
 }

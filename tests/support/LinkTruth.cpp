@@ -3,6 +3,7 @@
 #include "archive/ArchiveFormat.h"
 
 #include <QDateTime>
+#include <QHash>
 #include <QRandomGenerator>
 
 #include <algorithm>
@@ -137,4 +138,125 @@ LinkTruth MakeLinkTruth(const LinkTruthSpec& spec) {
     const bool both = spec.ways == LinkTruthSpec::Both;
     truth.visibleShiftMs = both ? (spec.transfer[0][0] - spec.transfer[1][0]) / 2 : 0;
     return truth;
+}
+
+QList<LinkTruthCase> LinkTruthCases() {
+    QList<LinkTruthCase> cases;
+    const auto add = [&cases](const QString& name, const LinkTruthSpec& s, int segments = 1) {
+        cases.append({name, s, segments});
+    };
+    LinkTruthSpec s;
+    s.days = 3;
+    s.offsetMs = -3 * 3'600'000.0;
+    add("-3 h, no readings", s);
+    s.offsetMs = 47 * kDayMs + 1234.5;
+    add("+47 days, no readings", s);
+    s.offsetMs = 3652 * kDayMs + 777;
+    add("+10 years, no readings", s);
+    s = LinkTruthSpec{};
+    s.days = 4;
+    s.localSetAt = 0.4;
+    s.localSetMs = 3'600'000;
+    add("local clock set +1 h, not archived", s, 2);
+    s.archivedSets = true;
+    add("local clock set +1 h, archived", s, 2);
+    s = LinkTruthSpec{};
+    s.days = 4;
+    s.remoteSetAt = 0.6;
+    s.remoteSetMs = 3'600'000;
+    add("remote clock set +1 h, not archived", s, 2);
+    s.archivedSets = true;
+    add("remote clock set +1 h, archived", s, 2);
+    s.remoteSetMs = 800;
+    s.archivedSets = false;
+    add("remote clock set +0.8 s, not archived", s, 2);
+    s = LinkTruthSpec{};
+    s.days = 6;
+    s.driftMsPerDay = 20'000;
+    s.remoteSetAt = 0.5;
+    s.remoteSetMs = -60'000;
+    add("remote clock set -60 s amid a drift of 20 s/day, not archived", s, 2);
+    for (double drift : {1.0, 5.0, 10.0, 20.0}) {
+        s = LinkTruthSpec{};
+        s.driftMsPerDay = drift * 1000;
+        add(QStringLiteral("drift %1 s/day, three weeks").arg(drift), s);
+    }
+    s = LinkTruthSpec{};
+    s.days = 6;
+    s.localCovers = {0, 0.7};
+    s.remoteCovers = {0.3, 1};
+    s.lossRate = 0.05;
+    add("logs of different periods", s);
+    s = LinkTruthSpec{};
+    s.days = 3;
+    s.lossRate = 0.05;
+    s.twinRate = 0.05;
+    s.burst = 3;
+    add("5 % lost, 5 % twins 3 ms late, bursts 20 ms apart", s);
+    s = LinkTruthSpec{};
+    s.days = 6;
+    s.transfer[0][0] = s.transfer[1][0] = 5;
+    s.transfer[0][1] = s.transfer[1][1] = 200;
+    s.driftMsPerDay = 5000;
+    add("jitter 5-200 ms, drifting 5 s/day", s);
+    s = LinkTruthSpec{};
+    s.days = 3;
+    s.ways = LinkTruthSpec::LocalToRemote;
+    s.driftMsPerDay = 1000;
+    add("one way only", s);
+    s.ways = LinkTruthSpec::RemoteToLocal;
+    add("one way only, remote to local", s);
+    s = LinkTruthSpec{};
+    s.days = 4;
+    s.oneWayStretch = {0.3, 0.6};
+    s.driftMsPerDay = 1000;
+    add("a one-way stretch inside two-way traffic", s);
+    s = LinkTruthSpec{};
+    s.days = 3;
+    s.transfer[0][0] = 8;
+    s.transfer[0][1] = 12;
+    s.transfer[1][0] = 20;
+    s.transfer[1][1] = 24;
+    add("asymmetric paths (8-12 ms against 20-24 ms)", s);
+    return cases;
+}
+
+LinkTruthScore ScoreLinkMatch(const LinkTruthSpec& spec, const LinkTruth& truth, const LinkMatch& match) {
+    LinkTruthScore score;
+    QHash<qint64, const CommandMatch*> bySend;
+    for (const CommandMatch& c : match.matches)
+        bySend.insert(c.sent.id, &c);
+    const bool oneWay = spec.ways != LinkTruthSpec::Both;
+    const auto mispaired = [&score](const QString& what) {
+        if (!score.mispaired++)
+            score.firstMispaired = what;
+    };
+    for (const LinkTruthPair& p : truth.pairs) {
+        const CommandMatch* c = bySend.value(p.sendId);
+        if (!p.receiveId) {
+            if (c)
+                mispaired(QStringLiteral("lost send %1 paired with %2").arg(p.sendId).arg(c->received.id));
+            continue;
+        }
+        ++score.pairs;
+        if (!c || c->received.id != p.receiveId || c->apparentMs != p.apparentMs) {
+            mispaired(QStringLiteral("send %1 paired with %2, not %3")
+                          .arg(p.sendId)
+                          .arg(c ? c->received.id : 0)
+                          .arg(p.receiveId));
+            continue;
+        }
+        if (oneWay != !c->transferMs) {
+            ++score.transfersWrong;
+            continue;
+        }
+        if (oneWay)
+            continue;
+        const double shift = truth.visibleShiftMs;
+        const double transfer = p.transferMs - (p.localToRemote ? shift : -shift);
+        score.worstTransferMs = std::max(score.worstTransferMs, std::abs(*c->transferMs - transfer));
+        score.worstOffsetMs =
+            std::max(score.worstOffsetMs, std::abs(OffsetAt(match, c->sentAxisMs) - (p.offsetMs + shift)));
+    }
+    return score;
 }

@@ -53,3 +53,25 @@ LinkTruth MakeLinkTruth(const LinkTruthSpec& spec);
 
 // An event row of a unit at unit-clock milliseconds (the archive's key, as a read keeps it).
 EventRow TruthEvent(qint64 unitMs, int code, bool local, qint64 id);
+
+// One case of the matching's table: a named truth and the clock segments the match must find.
+struct LinkTruthCase {
+    QString name;
+    LinkTruthSpec spec;
+    int segments = 1;
+};
+// The table: clocks hours to years apart, set with and without the archived write, drifting up to
+// 20 s a day, logs of different periods, loss and twins in bursts, jitter, one way, asymmetry.
+QList<LinkTruthCase> LinkTruthCases();
+
+// A match of a truth's logs against the truth, over the commands (not the returns) both logs hold.
+struct LinkTruthScore {
+    int pairs = 0;     // commands sent and received where both logs look
+    int mispaired = 0; // of those, paired otherwise (or a lost one paired, or a wrong apparent delay)
+    QString firstMispaired;
+    int transfersWrong = 0; // pairs with a transfer where the segment went one way, or without one where not
+    // The worst transfer and offset errors (half a path asymmetry is in the offset, as the logs hold it).
+    double worstTransferMs = 0;
+    double worstOffsetMs = 0;
+};
+LinkTruthScore ScoreLinkMatch(const LinkTruthSpec& spec, const LinkTruth& truth, const LinkMatch& match);

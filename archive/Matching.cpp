@@ -104,7 +104,7 @@ std::optional<CommandCode> CommandOfCode(int code, UnitSide end) {
     return c;
 }
 
-QString EventRecordLine(const EventRow& event, int number, bool chinese) {
+QString EventRecordLine(const EventRow& event, int number, Lang lang) {
     const UnitTimeFields f = UnitTimeFieldsOf(event.unitTime);
     unsigned char rec[kEventRecordLength] = {};
     rec[0] = static_cast<unsigned char>(f.year);
@@ -121,7 +121,7 @@ QString EventRecordLine(const EventRow& event, int number, bool chinese) {
     rec[5] = static_cast<unsigned char>((f.month << 4) | hundreds);
     rec[6] = static_cast<unsigned char>(event.code >= 0 && event.code <= 255 ? event.code : 0);
     rec[7] = static_cast<unsigned char>((tens << 4) | (units & 0x0F));
-    return FormatRecordLine(number, rec, chinese);
+    return FormatRecordLine(number, rec, lang == Lang::Chinese);
 }
 
 QString DirectionText(LinkDirection direction) {
@@ -813,6 +813,49 @@ template <class T, class Key> void SortByAxis(QList<T>* list, Key key) {
 
 } // namespace
 
+// Pairs every stream on the clock model m->segments and judges what is left over: the matches,
+// the lost, the unwanted and the not covered, their counts, and each segment's pairs.
+void PairOnModel(const LinkEvents& events, const Streams& s, double accept, const Covered covered[2],
+                 LinkMatch* m) {
+    m->lost.clear();
+    m->unwanted.clear();
+    m->notCovered.clear();
+    m->counts = {};
+    m->perCommand = {};
+    for (ClockSegment& seg : m->segments)
+        seg.pairs[0] = seg.pairs[1] = 0;
+    const TransferWindow window = AcceptedWindow(s, m->segments, accept);
+    Pairing pairing = PairAll(events, s, window, covered, m);
+    m->matches = MatchesOf(std::move(pairing.found), events);
+    FillCounts(pairing, m);
+    SortByAxis(&m->lost, &UnmatchedEvent::axisMs);
+    SortByAxis(&m->unwanted, &UnmatchedEvent::axisMs);
+    SortByAxis(&m->notCovered, &UnmatchedEvent::axisMs);
+    CountSegmentPairs(m->matches, &m->segments);
+}
+
+// Takes out the segments of the traffic that the final pairing left without a command pair, while
+// some segment carries pairs: a first pairing can find a pattern in one direction only that the
+// other direction contradicts at the same moments (two logs holding old records of their own), and
+// such a segment is no clock relation of the link. The breaks are placed again. True when any went.
+bool DropUncarried(QList<ClockSegment>* segments, const QList<ClockWriteMark>& writes) {
+    const auto uncarried = [](const ClockSegment& seg) {
+        return (seg.basis == SegmentBasis::BothWays || seg.basis == SegmentBasis::OneWay) &&
+               seg.pairs[0] + seg.pairs[1] == 0;
+    };
+    if (std::none_of(segments->begin(), segments->end(), uncarried) ||
+        std::all_of(segments->begin(), segments->end(), uncarried))
+        return false;
+    segments->removeIf(uncarried);
+    ClockSegment& first = (*segments)[0];
+    first.startLocalMs = first.startRemoteMs = -INFINITY;
+    first.start = SegmentStart::FirstTraffic;
+    first.clockWriteVisit.reset();
+    for (qsizetype i = 1; i < segments->size(); ++i)
+        PlaceBreak((*segments)[i - 1], &(*segments)[i], writes);
+    return true;
+}
+
 LinkMatch MatchLink(const LinkEvents& events, const MatchOptions& options) {
     LinkMatch m;
     m.asOfVisit = events.asOfVisit;
@@ -823,17 +866,11 @@ LinkMatch MatchLink(const LinkEvents& events, const MatchOptions& options) {
     ReadingsOffset(events, &m.crossCheck, &readingAtMs);
     m.segments = ClockSegmentsOf(s, events, accept, options, m.crossCheck, readingAtMs);
 
-    const TransferWindow window = AcceptedWindow(s, m.segments, accept);
     const Covered covered[2] = {Coverage(events.localCovered, times.of[0]),
                                 Coverage(events.remoteCovered, times.of[1])};
-    Pairing pairing = PairAll(events, s, window, covered, &m);
-    m.matches = MatchesOf(std::move(pairing.found), events);
-    FillCounts(pairing, &m);
-    SortByAxis(&m.lost, &UnmatchedEvent::axisMs);
-    SortByAxis(&m.unwanted, &UnmatchedEvent::axisMs);
-    SortByAxis(&m.notCovered, &UnmatchedEvent::axisMs);
-
-    CountSegmentPairs(m.matches, &m.segments);
+    PairOnModel(events, s, accept, covered, &m);
+    if (DropUncarried(&m.segments, events.clockWrites))
+        PairOnModel(events, s, accept, covered, &m);
     Summarise(&m);
     m.split = AllSplit(m.segments);
     m.basis = BasisOf(m.segments, options);

@@ -3,6 +3,7 @@
 #include "archive/Archive.h"
 #include "archive/ArchiveTypes.h"
 #include "archive/ClockModel.h"
+#include "platform/Lang.h"
 
 #include <QList>
 #include <QString>
@@ -243,7 +244,7 @@ std::optional<CommandCode> CommandOfCode(int code, UnitSide end);
 
 // An event as its record file prints it: "5  2008-12-25  13:45:07.123  Send Command 1.", with
 // `number` in front and the event text in the chosen language.
-QString EventRecordLine(const EventRow& event, int number, bool chinese);
+QString EventRecordLine(const EventRow& event, int number, Lang lang);
 
 // "local → remote" / "remote → local" in the command line's words: "local-remote", "remote-local".
 QString DirectionText(LinkDirection direction);

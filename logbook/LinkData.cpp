@@ -326,7 +326,7 @@ QString ChosenMarkText(const LinkResult& link, const LinkMarkRef& mark, Lang lan
         // Numbered as a read of the whole log would number it: the newest 1, the oldest N.
         const int number = int(events.size()) - m.source;
         return link.picture.titles[lane] + QStringLiteral("    ") +
-               EventRecordLine(events[m.source], number, lang == Lang::Chinese);
+               EventRecordLine(events[m.source], number, lang);
     };
     const LinkMark& m = link.picture.lanes[mark.lane][mark.index];
     QStringList lines{lineOf(mark.lane, mark.index)};

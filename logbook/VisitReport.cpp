@@ -215,8 +215,8 @@ QString problemSection(const LinkResult& link, const LinkMatch& match, Lang lang
             QString::number(u.command),
             QStringLiteral("<nobr>%1</nobr>").arg(esc(directionText(u.direction, lang))),
             esc(UnitLabelText(u.end == UnitSide::Local ? link.ends.local : link.ends.remote, lang)),
-            QStringLiteral("<tt style=\"font-size: 8pt;\">") +
-                esc(EventRecordLine(u.event, number, lang == Lang::Chinese)) + QStringLiteral("</tt>"),
+            QStringLiteral("<tt style=\"font-size: 8pt;\">") + esc(EventRecordLine(u.event, number, lang)) +
+                QStringLiteral("</tt>"),
             QStringLiteral("<tt style=\"font-size: 8pt;\">") + esc(otherClockText(match, u)) +
                 QStringLiteral("</tt>")};
     };

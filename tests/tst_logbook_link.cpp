@@ -94,10 +94,11 @@ private slots:
         const QList<EventRow>& other = lane == 0 ? link.events->remote : link.events->local;
         const QString text = page->ChosenText()->toPlainText();
         const EventRow& event = own[marks[index].source];
-        const QString ownLine = EventRecordLine(event, int(own.size()) - marks[index].source, false);
+        const QString ownLine = EventRecordLine(event, int(own.size()) - marks[index].source, Lang::English);
         QVERIFY2(text.contains(ownLine), qPrintable(text));
         const LinkMark& pair = link.picture.lanes[1 - lane][marks[index].pair];
-        QVERIFY2(text.contains(EventRecordLine(other[pair.source], int(other.size()) - pair.source, false)),
+        QVERIFY2(text.contains(
+                     EventRecordLine(other[pair.source], int(other.size()) - pair.source, Lang::English)),
                  qPrintable(text));
         // The pair is the same command, received where it was sent, or sent where it was received.
         QCOMPARE(pair.code, lane == 0 ? event.code + 16 : event.code - 16);

@@ -892,3 +892,70 @@ LinkMatch MatchLink(const LinkEvents& events, const MatchOptions& options) {
     SortByAxis(&m.bands, &IncidentBand::startAxisMs);
     return m;
 }
+
+LinkMatch MatchWithin(const LinkMatch& whole, double fromMs, double toMs) {
+    const auto in = [fromMs, toMs](double ms) { return ms >= fromMs && ms < toMs; };
+    LinkMatch m;
+    m.crossCheck = whole.crossCheck;
+    m.unplaced = whole.unplaced;
+    m.asOfVisit = whole.asOfVisit;
+    for (const ClockSegment& seg : whole.segments) {
+        const double start =
+            std::isfinite(seg.startLocalMs) ? std::min(seg.startLocalMs, seg.fromMs) : seg.fromMs;
+        if (seg.toMs >= fromMs && start < toMs)
+            m.segments << seg;
+    }
+    Pairing kept;
+    for (const CommandMatch& c : whole.matches) {
+        if (!in(c.sentAxisMs))
+            continue;
+        m.matches << c;
+        const size_t p = c.pair == MatchPair::Command ? 0 : 1;
+        const size_t dir = c.direction == LinkDirection::LocalToRemote ? 0 : 1;
+        CommandMatchCounts& k = m.counts[p][dir][size_t(c.command - 1)];
+        ++k.matched;
+        k.apparent |= !c.transferMs;
+        kept.transfers[p][dir][c.command - 1].push_back(c.transferMs.value_or(c.apparentMs));
+    }
+    const auto countOf = [&m](const UnmatchedEvent& u) -> CommandMatchCounts& {
+        return m.counts[u.pair == MatchPair::Command ? 0 : 1]
+                       [u.direction == LinkDirection::LocalToRemote ? 0 : 1][size_t(u.command - 1)];
+    };
+    for (const UnmatchedEvent& u : whole.lost)
+        if (in(u.axisMs)) {
+            m.lost << u;
+            ++countOf(u).lost;
+        }
+    for (const UnmatchedEvent& u : whole.unwanted)
+        if (in(u.axisMs)) {
+            m.unwanted << u;
+            ++countOf(u).unwanted;
+        }
+    for (const UnmatchedEvent& u : whole.notCovered)
+        if (in(u.axisMs)) {
+            m.notCovered << u;
+            // A send is logged at the end the command left from.
+            const bool send = (u.direction == LinkDirection::LocalToRemote) == (u.end == UnitSide::Local);
+            ++(send ? countOf(u).sentNotCovered : countOf(u).receivedNotCovered);
+        }
+    for (const LinkIncident& i : whole.incidents)
+        if (in(i.axisMs))
+            m.incidents << i;
+    for (const IncidentBand& b : whole.bands)
+        if (b.startAxisMs < toMs && (!b.endAxisMs || *b.endAxisMs >= fromMs))
+            m.bands << b;
+    for (auto& byDirection : m.counts)
+        for (auto& byCommand : byDirection)
+            for (CommandMatchCounts& c : byCommand) {
+                c.sent = c.matched + c.lost;
+                c.received = c.matched + c.unwanted;
+            }
+    FillCounts(kept, &m);
+    Summarise(&m);
+    m.split = AllSplit(m.segments);
+    m.basis =
+        whole.basis == OffsetBasis::HandCorrection ? OffsetBasis::HandCorrection : BasisOf(m.segments, {});
+    // The clock readings speak of the model; with no segment in the period there is none to check.
+    m.crossCheck.available &= !m.segments.isEmpty();
+    return m;
+}

@@ -223,6 +223,13 @@ struct LinkMatch {
 // Matches a link's events. Pure: the same events give the same result.
 LinkMatch MatchLink(const LinkEvents& events, const MatchOptions& options = {});
 
+// The slice of a link's match in [fromMs, toMs) of the common axis (the local clock): the pairs
+// whose send falls in it, the lost, unwanted and not covered events and the incidents in it, the
+// segments and bands that overlap it; the counts and their transfer times worked out anew from
+// those, and the summary offset that of the segment that carries most pairs. The match was made
+// on the whole logs, so an event near the period's edges is judged as the whole logs judge it.
+LinkMatch MatchWithin(const LinkMatch& whole, double fromMs, double toMs);
+
 // The segment of a match that holds local time `localMs` (the nearer one in a gap); nullptr when
 // the match has none.
 const ClockSegment* SegmentAt(const LinkMatch& match, double localMs);

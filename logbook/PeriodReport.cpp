@@ -174,19 +174,6 @@ bool InRange(double ms, double fromMs, double toMs) {
     return ms >= fromMs && ms < toMs;
 }
 
-// A send, as against a receive: it was logged at the end the command left from.
-bool IsSend(const UnmatchedEvent& u) {
-    return (u.direction == LinkDirection::LocalToRemote) == (u.end == UnitSide::Local);
-}
-
-void FillTimes(CommandMatchCounts* c, const std::vector<double>& times) {
-    if (times.empty())
-        return;
-    c->transferMedianMs = Median(times);
-    c->transferP95Ms = NearestRank(times, 0.95);
-    c->transferMaxMs = NearestRank(times, 1.0);
-}
-
 QString signedText(double ms) {
     const QString sign = ms < 0 ? QStringLiteral("-") : QStringLiteral("+");
     const double a = std::abs(ms);
@@ -221,111 +208,6 @@ QString startText(const ClockSegment& s, Lang lang) {
 }
 
 } // namespace
-
-LinkMatch MatchWithin(const LinkMatch& whole, double fromMs, double toMs) {
-    LinkMatch m;
-    m.crossCheck = whole.crossCheck;
-    m.unplaced = whole.unplaced;
-    m.asOfVisit = whole.asOfVisit;
-    for (const ClockSegment& s : whole.segments) {
-        const double start = std::isfinite(s.startLocalMs) ? std::min(s.startLocalMs, s.fromMs) : s.fromMs;
-        if (s.toMs >= fromMs && start < toMs)
-            m.segments << s;
-    }
-    std::vector<double> times[2][2][8];
-    for (const CommandMatch& c : whole.matches) {
-        if (!InRange(c.sentAxisMs, fromMs, toMs))
-            continue;
-        m.matches << c;
-        const size_t p = c.pair == MatchPair::Command ? 0 : 1;
-        const size_t dir = c.direction == LinkDirection::LocalToRemote ? 0 : 1;
-        CommandMatchCounts& k = m.counts[p][dir][size_t(c.command - 1)];
-        ++k.matched;
-        k.apparent |= !c.transferMs;
-        times[p][dir][c.command - 1].push_back(c.transferMs.value_or(c.apparentMs));
-    }
-    auto countOf = [&m](const UnmatchedEvent& u) -> CommandMatchCounts& {
-        return m.counts[u.pair == MatchPair::Command ? 0 : 1]
-                       [u.direction == LinkDirection::LocalToRemote ? 0 : 1][size_t(u.command - 1)];
-    };
-    for (const UnmatchedEvent& u : whole.lost)
-        if (InRange(u.axisMs, fromMs, toMs)) {
-            m.lost << u;
-            ++countOf(u).lost;
-        }
-    for (const UnmatchedEvent& u : whole.unwanted)
-        if (InRange(u.axisMs, fromMs, toMs)) {
-            m.unwanted << u;
-            ++countOf(u).unwanted;
-        }
-    for (const UnmatchedEvent& u : whole.notCovered)
-        if (InRange(u.axisMs, fromMs, toMs)) {
-            m.notCovered << u;
-            ++(IsSend(u) ? countOf(u).sentNotCovered : countOf(u).receivedNotCovered);
-        }
-    for (const LinkIncident& i : whole.incidents)
-        if (InRange(i.axisMs, fromMs, toMs))
-            m.incidents << i;
-    for (const IncidentBand& b : whole.bands)
-        if (b.startAxisMs < toMs && (!b.endAxisMs || *b.endAxisMs >= fromMs))
-            m.bands << b;
-    for (size_t p = 0; p < 2; ++p)
-        for (size_t dir = 0; dir < 2; ++dir)
-            for (size_t k = 0; k < 8; ++k) {
-                CommandMatchCounts& c = m.counts[p][dir][k];
-                c.sent = c.matched + c.lost;
-                c.received = c.matched + c.unwanted;
-                FillTimes(&c, times[p][dir][k]);
-            }
-    for (size_t k = 0; k < 8; ++k) {
-        CommandMatchCounts& all = m.perCommand[k];
-        std::vector<double> both;
-        for (size_t dir = 0; dir < 2; ++dir) {
-            const CommandMatchCounts& c = m.counts[0][dir][k];
-            all.sent += c.sent;
-            all.received += c.received;
-            all.matched += c.matched;
-            all.lost += c.lost;
-            all.unwanted += c.unwanted;
-            all.sentNotCovered += c.sentNotCovered;
-            all.receivedNotCovered += c.receivedNotCovered;
-            all.apparent |= c.apparent;
-            both.insert(both.end(), times[0][dir][k].begin(), times[0][dir][k].end());
-        }
-        FillTimes(&all, both);
-    }
-    // The summary and the basis as the whole match states them, from the period's segments.
-    const ClockSegment* main = nullptr;
-    bool anyBoth = false;
-    m.split = !m.segments.isEmpty();
-    for (const ClockSegment& s : m.segments) {
-        if (!main || s.pairs[0] + s.pairs[1] > main->pairs[0] + main->pairs[1])
-            main = &s;
-        anyBoth |= s.basis == SegmentBasis::BothWays;
-        m.split &= s.basis != SegmentBasis::OneWay;
-    }
-    if (main) {
-        m.offsetMs = main->offsetMs;
-        std::vector<double> carried;
-        for (const CommandMatch& c : m.matches)
-            if (c.pair == MatchPair::Command && SegmentAt(m, c.sentAxisMs) == main)
-                carried.push_back(c.transferMs.value_or(c.apparentMs));
-        m.transferMs = carried.empty() ? main->floorMs : Median(carried);
-    }
-    // The clock readings speak of the model; with no segment in the period there is none to check.
-    m.crossCheck.available &= main != nullptr;
-    if (whole.basis == OffsetBasis::HandCorrection)
-        m.basis = OffsetBasis::HandCorrection;
-    else if (m.segments.isEmpty())
-        m.basis = OffsetBasis::None;
-    else if (anyBoth)
-        m.basis = OffsetBasis::BothWays;
-    else if (m.segments.first().basis == SegmentBasis::Readings)
-        m.basis = OffsetBasis::Readings;
-    else
-        m.basis = OffsetBasis::OneWay;
-    return m;
-}
 
 bool MakeLinkPeriodReport(const QString& path, qint64 localId, qint64 remoteId, QDate from, QDate to,
                           Lang lang, QTextDocument* doc, QString* error) {

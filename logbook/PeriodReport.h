@@ -22,13 +22,6 @@ class QTextDocument;
 bool MakePeriodReport(const QString& archivePath, qint64 unitId, QDate from, QDate to, Lang lang,
                       QTextDocument* doc, QString* error);
 
-// The slice of a link's match in [fromMs, toMs) of the common axis (the local clock): the pairs
-// whose send falls in it, the lost, unwanted and not covered events and the incidents in it, the
-// segments and bands that overlap it; the counts and their transfer times worked out anew from
-// those, and the summary offset that of the segment that carries most pairs. The match was made
-// on the whole logs, so an event near the period's edges is judged as the whole logs judge it.
-LinkMatch MatchWithin(const LinkMatch& whole, double fromMs, double toMs);
-
 // The report of the link from unit `localUnitId` to unit `remoteUnitId` over the days `from` to
 // `to` (both included) of the local unit's clock, as a document on A4 pages. False with a message
 // in *error when the archive cannot be read, a unit is not in it, or both are the same unit.

@@ -166,22 +166,29 @@ bool logbookPictures(Tour& tour, const QString& homeFolder) {
     window.resize(1000, 640);
     window.show();
     bool ok = true;
+    // The tab that shows `page` (a tab may hold it inside a scroll area).
+    const auto show = [&window](QWidget* page) {
+        QTabWidget* tabs = window.Tabs();
+        for (int i = 0; i < tabs->count(); ++i)
+            if (tabs->widget(i) == page || tabs->widget(i)->isAncestorOf(page))
+                tabs->setCurrentIndex(i);
+    };
     for (const char* lang : {"english", "chinese"}) {
         const QString l = QString::fromLatin1(lang);
         window.SetLanguage(l == "chinese" ? Lang::Chinese : Lang::English);
         // Events: the table and the counters of everything.
-        window.Tabs()->setCurrentWidget(window.Events());
+        show(window.Events());
         CPagedTableModel* events = window.Events()->Model();
         ok &= spin([events] { return events->CountKnown() && events->RowAt(0); }, 5000);
         spin([] { return false; }, 300);
         ok &= tour.grab(&window, "logbook-events-" + l);
-        window.Tabs()->setCurrentWidget(window.Visits());
+        show(window.Visits());
         CPagedTableModel* visits = window.Visits()->Model();
         ok &= spin([visits] { return visits->CountKnown() && visits->RowAt(0); }, 5000);
         spin([] { return false; }, 300);
         ok &= tour.grab(&window, "logbook-visits-" + l);
         // Configuration: unit 300, the read before its write against the write, and its clock.
-        window.Tabs()->setCurrentWidget(window.Config());
+        show(window.Config());
         CConfigPage* config = window.Config();
         ok &= spin([config] { return config->UnitList()->count() > 0; }, 5000);
         for (int i = 0; i < config->UnitList()->count(); ++i)
@@ -198,7 +205,7 @@ bool logbookPictures(Tour& tour, const QString& homeFolder) {
         spin([] { return false; }, 300);
         ok &= tour.grab(&window, "logbook-config-" + l);
         // Actions: the configuration write chosen, its changes below.
-        window.Tabs()->setCurrentWidget(window.Actions());
+        show(window.Actions());
         CActionsPage* actions = window.Actions();
         ok &= spin([actions] { return actions->Model()->rowCount() > 0; }, 5000);
         for (int r = 0; r < actions->Model()->rowCount(); ++r)
@@ -208,7 +215,7 @@ bool logbookPictures(Tour& tour, const QString& homeFolder) {
                 actions->Table()->selectRow(r);
         spin([] { return false; }, 300);
         ok &= tour.grab(&window, "logbook-actions-" + l);
-        window.Tabs()->setCurrentWidget(window.Journal());
+        show(window.Journal());
         CJournalPage* journal = window.Journal();
         ok &= spin([journal] { return journal->Model()->rowCount() > 0; }, 5000);
         spin([] { return false; }, 300);
@@ -217,7 +224,7 @@ bool logbookPictures(Tour& tour, const QString& homeFolder) {
         // A interruption, the lost send chosen.
         CLinkPage* page = window.Link();
         page->ShowVisit(facts.visitId);
-        window.Tabs()->setCurrentWidget(page);
+        show(page);
         ok &= spin(
             [page, &facts] { return page->Result().events && page->Result().ends.visitId == facts.visitId; },
             10000);

@@ -199,9 +199,12 @@ private slots:
             page->ProblemsTable()->viewport(), Qt::LeftButton, {},
             page->ProblemsTable()->visualRect(page->ProblemsTable()->model()->index(1, 0)).center());
         QCOMPARE(chosen(1, lost), QString());
-        // A click on a problem's mark in the picture makes its row current; elsewhere, none.
+        // A click on a problem's mark in the picture makes its row current and leaves the picture
+        // where it is; elsewhere, none.
+        const double shown = timeline->View().start;
         timeline->Select(LinkProblems(page->Result(), Lang::English)[2].mark);
         QCOMPARE(page->ProblemsTable()->currentIndex().row(), 2);
+        QCOMPARE(timeline->View().start, shown);
         timeline->Select(std::nullopt);
         QVERIFY(!page->ProblemsTable()->currentIndex().isValid());
     }

@@ -5,6 +5,7 @@
 #include "archive/ArchiveFormat.h"
 #include "archive/Import.h"
 #include "archive/VisitRecorder.h"
+#include "platform/Registry.h"
 #include "records/RecordFile.h"
 #include "records/RecordFormat.h"
 #include "sim/SimUnit.h"
@@ -458,6 +459,40 @@ private slots:
         QVERIFY(journal[0].message.contains(a.SetAsideAs()));
         const QFileDevice::Permissions mode = QFileInfo(m_path).permissions(); // mode 0600
         QCOMPARE(int(mode & 0x7077), int(QFileDevice::ReadOwner | QFileDevice::WriteOwner));
+    }
+
+    // The journal reads back each line's time apart from its message, the newest last, as many of
+    // the newest as asked for.
+    void journalReadsBackTimeAndMessage() {
+        for (const char* message : {"one", "two", "three"})
+            QVERIFY(AppendArchiveJournal(m_path, message));
+        const QList<JournalEntry> newest = ReadArchiveJournal(m_path, 2);
+        QCOMPARE(newest.size(), 2);
+        QCOMPARE(newest[0].message, QStringLiteral("two"));
+        QCOMPARE(newest[1].message, QStringLiteral("three"));
+        QVERIFY2(QDateTime::fromString(newest[1].time, Qt::ISODateWithMs).isValid(),
+                 qPrintable(newest[1].time));
+    }
+
+    // An empty file named as the archive (made by `touch`) becomes a new archive, nothing set aside.
+    void emptyFileBecomesAnArchive() {
+        const QString path = WriteFile("mine.sqlite", {});
+        Archive a;
+        QVERIFY2(a.Open(path, Archive::Mode::ReadWrite), qPrintable(a.LastError()));
+        QCOMPARE(a.SetAsideAs(), QString());
+        QCOMPARE(a.EventCount({}), 0);
+    }
+
+    // Without the XDG folders set, the archive and the settings store live under the home folder.
+    void homeFoldersWithoutXdg() {
+        const QByteArray data = qgetenv("XDG_DATA_HOME"), config = qgetenv("XDG_CONFIG_HOME");
+        qunsetenv("XDG_DATA_HOME");
+        qunsetenv("XDG_CONFIG_HOME");
+        const QString archive = DefaultArchivePath(), store = RegStorePath();
+        qputenv("XDG_DATA_HOME", data);
+        qputenv("XDG_CONFIG_HOME", config);
+        QCOMPARE(archive, QDir::homePath() + "/.local/share/lmx207/logbook.sqlite");
+        QCOMPARE(QFileInfo(store).path(), QDir::homePath() + "/.config/lmx207");
     }
 
     // A reader keeps reading while a writer adds; a read-only reader never creates an archive.

@@ -352,6 +352,17 @@ QString ChosenMarkText(const LinkResult& link, const LinkMarkRef& mark, Lang lan
         lines << (mark.lane == 0
                       ? LbText(lang, "Unwanted: the remote unit never sent it.", "误收：对端装置没有发出。")
                       : LbText(lang, "Unwanted: the local unit never sent it.", "误收：本地装置没有发出。"));
+    } else {
+        const qint64 id = (mark.lane == 0 ? link.events->local : link.events->remote)[m.source].id;
+        for (const UnmatchedEvent& u : link.match.notCovered)
+            if (u.event.id == id && u.end == (mark.lane == 0 ? UnitSide::Local : UnitSide::Remote)) {
+                lines << (mark.lane == 0
+                              ? LbText(lang, "Not covered: the remote unit's log does not reach this moment.",
+                                       "不在对端记录范围内：对端装置的记录不包括此时刻。")
+                              : LbText(lang, "Not covered: the local unit's log does not reach this moment.",
+                                       "不在对端记录范围内：本地装置的记录不包括此时刻。"));
+                break;
+            }
     }
     return lines.join('\n');
 }

@@ -57,7 +57,8 @@ QList<QStringList> CommandCountRows(const LinkMatch& match, Lang lang);
 QString OffsetStatement(const LinkMatch& match, Lang lang);
 
 // What the view shows of a chosen mark: its record line and, when it has a pair, the pair's line
-// and the transfer time; for a lost or unwanted command, what is missing at the other end.
+// and the transfer time; for a lost or unwanted command, what is missing at the other end; for one
+// the other log does not cover, that log.
 QString ChosenMarkText(const LinkResult& link, const LinkMarkRef& mark, Lang lang);
 
 // A command the match could not pair, as the list beside the picture shows it: its mark on the

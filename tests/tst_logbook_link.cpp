@@ -13,6 +13,7 @@
 #include "logbook/LogbookWindow.h"
 #include "logbook/TimeScale.h"
 #include "support/LinkSample.h"
+#include "support/LinkTruth.h"
 #include "support/Suite.h"
 
 namespace {
@@ -207,6 +208,29 @@ private slots:
         QCOMPARE(timeline->View().start, shown);
         timeline->Select(std::nullopt);
         QVERIFY(!page->ProblemsTable()->currentIndex().isValid());
+    }
+
+    // An event the other log does not reach, chosen, says which log that is.
+    void notCoveredEventSaysWhichLog() {
+        LinkTruthSpec spec;
+        spec.days = 2;
+        spec.remoteCovers = {0.5, 1};
+        const LinkTruth truth = MakeLinkTruth(spec);
+        LinkResult link;
+        link.events = std::make_shared<const LinkEvents>(truth.events);
+        link.match = MatchLink(truth.events);
+        link.picture = LinkPictureOf(truth.events, link.match, link.ends, Lang::English);
+        QVERIFY(!link.match.notCovered.isEmpty());
+        const UnmatchedEvent& first = link.match.notCovered.first();
+        QCOMPARE(first.end, UnitSide::Local);
+        const QList<LinkMark>& lane = link.picture.lanes[0];
+        int mark = 0;
+        while (mark < lane.size() && truth.events.local[lane[mark].source].id != first.event.id)
+            ++mark;
+        QVERIFY(mark < lane.size());
+        QVERIFY2(ChosenMarkText(link, {0, mark}, Lang::English)
+                     .endsWith("\nNot covered: the remote unit's log does not reach this moment."),
+                 qPrintable(ChosenMarkText(link, {0, mark}, Lang::English)));
     }
 
     // The picture opens on the newest visit's traffic, Home shows all of it; an archive without

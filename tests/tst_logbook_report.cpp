@@ -388,16 +388,6 @@ private slots:
         QCOMPARE(::read(master, &c, 1), ssize_t(-1)); // nothing written to the terminal
         ::close(master);
     }
-
-    // An archive that is not there: status 2, and none is made.
-    void reportOfMissingArchiveIsRefused() {
-        const QString missing = m_env.root() + "/none/logbook.sqlite";
-        const CliRun run =
-            RunCli({"report", "--visit", "1", "-o", m_env.root() + "/r.pdf", "--archive", missing});
-        QCOMPARE(run.status, 2);
-        QVERIFY2(run.err.startsWith("lmx207-logbook: the archive cannot be used"), run.err.constData());
-        QVERIFY(!QFile::exists(missing));
-    }
 };
 
 QTEST_MAIN(TstLogbookReport)

@@ -223,10 +223,6 @@ bool PrepareSchema(QSqlDatabase& db, QString* why) {
     int version = 0;
     if (!ReadVersion(db, &version, why))
         return false;
-    if (version > kArchiveSchemaVersion) {
-        *why = QStringLiteral("the archive was written by a newer program (schema %1)").arg(version);
-        return false;
-    }
     if (version == kArchiveSchemaVersion)
         return true;
     if (version == 0) {
@@ -281,10 +277,6 @@ bool CheckSchema(QSqlDatabase& db, QString* why) {
         return false;
     if (version == 0) {
         *why = QStringLiteral("not an archive: no schema version");
-        return false;
-    }
-    if (version > kArchiveSchemaVersion) {
-        *why = QStringLiteral("the archive was written by a newer program (schema %1)").arg(version);
         return false;
     }
     return true;

@@ -273,11 +273,8 @@ private slots:
         if (kind == "config-write") {
             const QByteArray block = ConfigAnswerOf(4321).mid(2);
             QVERIFY(v.ConfigWrite(UnitSide::Remote, "p", At(1), block, 8));
-            before = ConfigSummary([] {
-                ConfigSnapshot s;
-                SnapshotFromAnswer(ConfigAnswerOf(300), &s);
-                return s;
-            }());
+            before = "address 300, 8 commands, input 1 0 0 0 0 0 0 1, output 0 1 2 3 1 1 1 1, "
+                     "extend 3 2 1 0 0 0 0 0";
             if (readBack)
                 QVERIFY(
                     v.ConfigAnswer(UnitSide::Remote, "p", At(3), ConfigAnswerOf(readBack == 1 ? 4321 : 300)));
